@@ -1,0 +1,49 @@
+// Disk image files and POSIX block devices as drives. Each open image has a
+// slot; a drive entry's Unit names the slot. The sector size is 512, or 2048
+// to behave like a CD-ROM. A test can make the device layer fail the k-th
+// sector read or write, or return fewer sectors than asked.
+#pragma once
+#include <cstdint>
+
+#include "disk/drive_table.h"
+
+constexpr unsigned kMaxImages = 20;
+
+struct ImageFaults {
+    uint32_t failReadAt = 0;     // 1-based number of the device read that fails; 0 never
+    uint32_t failWriteAt = 0;    // 1-based number of the device write that fails; 0 never
+    uint32_t maxSectorsPerCall = 0;  // short transfers: at most this many sectors per call; 0 no limit
+    uint32_t reads = 0;          // device reads so far
+    uint32_t writes = 0;         // device writes so far
+};
+
+struct ImageSlot {
+    bool used;
+    bool writable;
+    uint32_t sectorSize;        // 512 or 2048
+    uint64_t dataOffset;        // bytes before the disk data (a DiskCopy 4.2 header)
+    uint64_t dataLength;        // bytes of disk data
+    char path[1024];
+    ImageFaults faults;
+};
+
+extern ImageSlot ImageTable[kMaxImages];
+
+// Opens `path` as an image and returns its slot, or -1 when it cannot be
+// opened. `sectorSize` is 512 or 2048. With `wantWrite` the file is opened
+// for writing when it can be; otherwise read only.
+int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite);
+void CloseImage(int slot);
+void CloseAllImages();
+
+// Builds and commits a drive entry for an open image slot, named
+// "[IMAGE name]" after the file's base name. Returns the entry or null when
+// the table is full.
+DriveEntry* AddImageDrive(int slot);
+
+int32_t ImageReadBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);
+int32_t ImageWriteBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);
+
+// Device layer (sectors of the slot's size).
+int32_t ImageReadSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry);
+int32_t ImageWriteSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry);

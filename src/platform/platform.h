@@ -1,0 +1,104 @@
+// The PC side of the program: files, directories, profile (INI) files, time
+// and the program's own path. One header; a posix/ and a win32/
+// implementation behind it.
+//
+// Paths handed to these functions are native: UTF-8 on POSIX, the ANSI code
+// page (Windows-1252) on Windows. The engine keeps PC names as Windows-1252
+// strings; AnsiToNative and NativeToAnsi convert at the boundary (identity on
+// Windows).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// ---- names -----------------------------------------------------------------
+
+// Windows-1252 to native. Returns false when `out` is too small.
+bool AnsiToNative(const char* ansi, char* out, size_t outSize);
+// Native to Windows-1252; characters without a Windows-1252 form become '?'.
+bool NativeToAnsi(const char* native, char* out, size_t outSize);
+// The path separator of the PC side: '\\' on Windows, '/' elsewhere.
+char PathSeparator();
+
+// ---- files -----------------------------------------------------------------
+
+using FileHandle = intptr_t;
+constexpr FileHandle kNoFile = -1;
+
+enum class FileMode {
+    Read,        // existing file, reading
+    ReadWrite,   // existing file, reading and writing
+    Create,      // new or truncated file, writing
+};
+
+FileHandle FileOpen(const char* path, FileMode mode);
+void FileClose(FileHandle file);
+// Read/write at the current position; return bytes moved or -1.
+int64_t FileRead(FileHandle file, void* buffer, size_t count);
+int64_t FileWrite(FileHandle file, const void* buffer, size_t count);
+// Positioned read/write (64-bit offsets); return bytes moved or -1.
+int64_t FileReadAt(FileHandle file, void* buffer, size_t count, uint64_t offset);
+int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t offset);
+// Size in bytes, or -1. For a block device, the device's size.
+int64_t FileSize(FileHandle file);
+bool FileFlush(FileHandle file);
+bool FileExists(const char* path);
+bool FileIsWritable(const char* path);
+bool FileDelete(const char* path);
+bool FileRename(const char* from, const char* to);
+// Sets the file's modification time (seconds since 1970-01-01 UTC).
+bool FileSetModifiedTime(const char* path, int64_t unixSeconds);
+
+// ---- directories -------------------------------------------------------------
+
+// The current directory; false when it cannot be had or does not fit.
+bool GetCurrentDir(char* out, size_t outSize);
+bool SetCurrentDir(const char* path);
+// Windows drive numbers (1 = A:); on POSIX only drive 0 (none) exists and
+// the call fails for any other.
+bool SetCurrentDrive(int driveNumber);
+bool MakeDir(const char* path);
+bool RemoveDir(const char* path);
+bool IsDirectory(const char* path);
+
+struct DirEntry {
+    char name[260];      // native name
+    bool isDirectory;
+    bool isHidden;
+    uint64_t size;
+    int64_t modified;    // seconds since 1970-01-01 UTC
+};
+// Calls `visit` for each entry of `path` except "." and "..", in no particular
+// order; stops when it returns false. False when the directory cannot be read.
+bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* context), void* context);
+
+// ---- profile files ---------------------------------------------------------------
+// The behaviour of the Windows private-profile calls: section and key names
+// compared without regard to case, values trimmed of blanks, one pair of
+// surrounding quotes removed, a missing file or key giving the default.
+
+// Copies the value (or `defaultValue`) into `out`, at most outSize - 1
+// characters, and returns the number copied.
+unsigned ReadProfileString(const char* section, const char* key, const char* defaultValue, char* out,
+                           unsigned outSize, const char* file);
+// Writes key=value into the section, creating the file and section as needed.
+bool WriteProfileString(const char* section, const char* key, const char* value, const char* file);
+// Reads every "key=value" line of a section into `out` as consecutive
+// zero-terminated strings ending with an empty one (the form of Windows'
+// GetPrivateProfileSection). Returns the characters copied.
+unsigned ReadProfileSection(const char* section, char* out, unsigned outSize, const char* file);
+
+// ---- time ------------------------------------------------------------------------
+
+// The runtime's calendar time: seconds since 1970-01-01 00:00 UTC.
+int64_t UnixNow();
+// The packed DOS date (high 16 bits) and time (low 16 bits) of an instant in
+// the PC's local time; 0 when the local year is outside 1980..2107.
+uint32_t LocalDosDateTime(int64_t unixSeconds);
+// The local time of day, one space and the long date of a packed DOS date
+// and time, as the platform's locale shows them.
+void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize);
+
+// ---- the program -------------------------------------------------------------------
+
+// Full native path of the running program; false when it cannot be had.
+bool GetModulePath(char* out, size_t outSize);

@@ -1,0 +1,23 @@
+// Sizes and dates as the panes, dialogs and drive names show them.
+#pragma once
+#include <cstdint>
+
+// The short size form: "   0", "9727", " 10K", "1.4M", " 10M", "1.0G",
+// ">4G" for 4294967295. `out` holds at least 8 characters.
+void FormatSize(uint32_t bytes, char* out);
+// Inserts "," every three digits into a string of at most 11 digits, in place.
+void InsertThousands(char* text);
+
+// Packed local DOS date (high 16 bits) and time (low 16 bits); 0 = no date.
+// `fileTime` counts 100-nanosecond units since 1601-01-01 UTC.
+uint32_t DosTimeFromPc(uint64_t fileTime);
+uint32_t DosTimeFromMac(uint32_t macDate);
+
+// Time, one space, long date; the returned text lives in one static buffer
+// that the next call overwrites.
+const char* FormatDosDateTime(uint32_t dosDateTime);
+
+// The hourglass while long listings run; `WaitCursorEnabled` false (the
+// progress window is up) makes it do nothing.
+void SetWaitCursor(bool on);
+extern bool WaitCursorEnabled;

@@ -1,0 +1,48 @@
+// Start-up preferences: the three file paths beside the program, PIER.INI
+// and the transfer limit derived from it.
+#pragma once
+#include <cstdint>
+
+struct PrefsRecord {
+    uint8_t HideInvisible;
+    uint8_t KeepDate;
+    uint8_t MacUseMap;
+    uint8_t PCUseMap;
+    uint8_t MacCopyDir;
+    uint8_t PCCopyDir;
+    uint8_t MacCopyFilter;
+    uint8_t PCCopyFilter;
+    uint8_t AutoRename;
+    uint8_t AllowUpper;
+    int32_t MacTrans;
+    int32_t PCTrans;
+    int32_t MacSort;
+    int32_t PCSort;
+    char MacFilterType[5];
+    char MacFilterCrtr[5];
+    char MacFilterExt[6];
+    char PCFilterExt[4];
+    uint8_t CopyPrefs;
+    uint8_t SavePrefs;
+    uint8_t AddFloppy;
+    uint8_t AddCDROM;
+    uint8_t AddBIOS;
+    uint8_t AddASPI;
+    uint8_t MaxIOBufSzK;
+};
+
+extern PrefsRecord Prefs;
+extern char IniPath[256];
+extern char FtmPath[256];
+extern char HelpPath[256];
+extern uint32_t WindowsVersion;
+
+void BuildFilePaths();
+void LoadPreferences();
+void SavePreferences();
+void SetTransferLimit();
+
+int ReadSwitch(const char* section, const char* key, int defaultValue);
+int32_t ReadNumber(const char* section, const char* key);
+void WriteSwitch(const char* section, const char* key, int value);
+void WriteNumber(const char* section, const char* key, int32_t value);
