@@ -23,6 +23,8 @@ struct ImageSlot {
     uint32_t sectorSize;        // 512 or 2048
     uint64_t dataOffset;        // bytes before the disk data (a DiskCopy 4.2 header)
     uint64_t dataLength;        // bytes of disk data
+    bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
+    bool written;               // a sector was written since the image was opened
     char path[1024];
     ImageFaults faults;
 };
@@ -33,6 +35,7 @@ extern ImageSlot ImageTable[kMaxImages];
 // opened. `sectorSize` is 512 or 2048. With `wantWrite` the file is opened
 // for writing when it can be; otherwise read only.
 int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite);
+// Frees the slot; a written DiskCopy 4.2 image gets its data checksum first.
 void CloseImage(int slot);
 void CloseAllImages();
 

@@ -1,0 +1,250 @@
+#include "disk/image_drive.h"
+
+#include <cstring>
+
+#include "disk/drive_table.h"
+#include "platform/platform.h"
+
+ImageSlot ImageTable[kMaxImages];
+
+namespace {
+
+// DiskCopy 4.2 header: 84 bytes, numbers big-endian, the disk data right
+// after it and the tag data after that.
+constexpr uint32_t kDc42HeaderSize = 84;
+constexpr uint32_t kDc42NameLength = 0;     // u8, at most 63 (Pascal string of a 64-byte field)
+constexpr uint32_t kDc42DataSize = 64;      // u32
+constexpr uint32_t kDc42TagSize = 68;       // u32
+constexpr uint32_t kDc42DataChecksum = 72;  // u32
+constexpr uint32_t kDc42Private = 82;       // u16, always 0x0100
+constexpr uint32_t kDc42MaxNameLength = 63;
+constexpr uint16_t kDc42PrivateValue = 0x0100;
+
+uint32_t BigU32(const uint8_t* p)
+{
+    return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | uint32_t{p[3]};
+}
+
+ImageSlot* SlotOf(const DriveEntry* entry)
+{
+    if (entry == nullptr || entry->Unit >= kMaxImages) return nullptr;
+    ImageSlot* slot = &ImageTable[entry->Unit];
+    return slot->used ? slot : nullptr;
+}
+
+// Whether the open file is a DiskCopy 4.2 image; if so, where its data lies.
+bool DetectDiskCopy(FileHandle file, uint64_t fileSize, uint64_t* dataLength)
+{
+    if (fileSize < kDc42HeaderSize) return false;
+    uint8_t header[kDc42HeaderSize];
+    if (FileReadAt(file, header, sizeof header, 0) != static_cast<int64_t>(sizeof header)) return false;
+    if (header[kDc42NameLength] > kDc42MaxNameLength) return false;
+    const uint16_t privateWord = static_cast<uint16_t>((header[kDc42Private] << 8) | header[kDc42Private + 1]);
+    if (privateWord != kDc42PrivateValue) return false;
+    const uint64_t data = BigU32(header + kDc42DataSize);
+    const uint64_t tags = BigU32(header + kDc42TagSize);
+    if (data % kBlockSize != 0) return false;
+    if (fileSize != kDc42HeaderSize + data + tags) return false;
+    *dataLength = data;
+    return true;
+}
+
+// The image's data checksum: each big-endian 16-bit word is added, then the
+// 32-bit sum is rotated right by one bit. Returns false when the data cannot
+// be read.
+bool DiskCopyChecksum(FileHandle file, const ImageSlot& slot, uint32_t* checksum)
+{
+    static uint8_t chunk[32768];
+    uint32_t sum = 0;
+    uint64_t done = 0;
+    while (done < slot.dataLength) {
+        uint64_t want = slot.dataLength - done;
+        if (want > sizeof chunk) want = sizeof chunk;
+        const int64_t got = FileReadAt(file, chunk, static_cast<size_t>(want), slot.dataOffset + done);
+        if (got != static_cast<int64_t>(want)) return false;
+        for (uint64_t i = 0; i + 1 < want; i += 2) {
+            sum += static_cast<uint32_t>((chunk[i] << 8) | chunk[i + 1]);
+            sum = (sum >> 1) | (sum << 31);
+        }
+        done += want;  // data length is a multiple of 512, so no word straddles two chunks
+    }
+    *checksum = sum;
+    return true;
+}
+
+void UpdateDiskCopyChecksum(const ImageSlot& slot)
+{
+    FileHandle file = FileOpen(slot.path, FileMode::ReadWrite);
+    if (file == kNoFile) return;
+    uint32_t sum = 0;
+    if (DiskCopyChecksum(file, slot, &sum)) {
+        const uint8_t bytes[4] = {static_cast<uint8_t>(sum >> 24), static_cast<uint8_t>(sum >> 16),
+                                  static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)};
+        FileWriteAt(file, bytes, sizeof bytes, kDc42DataChecksum);
+        FileFlush(file);
+    }
+    FileClose(file);
+}
+
+// Whole sectors of the image's data that `first` and up to `count` sectors
+// from it cover, after the fault settings' cap; 0 when none exist.
+uint32_t SectorsAvailable(const ImageSlot& slot, uint32_t count, uint32_t first)
+{
+    const uint64_t total = slot.dataLength / slot.sectorSize;  // a partial last sector is absent
+    if (first >= total) return 0;
+    uint64_t n = total - first;
+    if (n > count) n = count;
+    if (slot.faults.maxSectorsPerCall != 0 && n > slot.faults.maxSectorsPerCall) n = slot.faults.maxSectorsPerCall;
+    // One call moves less than 2 GiB, so byte and sector counts stay in range.
+    const uint64_t most = 0x7FFFFFFFu / slot.sectorSize;
+    if (n > most) n = most;
+    return static_cast<uint32_t>(n);
+}
+
+// The file's base name after the last separator of either kind.
+const char* BaseName(const char* path)
+{
+    const char* base = path;
+    for (const char* p = path; *p; ++p)
+        if (*p == '/' || *p == PathSeparator()) base = p + 1;
+    return base;
+}
+
+// Appends as much of `text` as fits to the zero-terminated string in `out`;
+// drive names are cut, not refused, when they are too long.
+void AppendCut(char* out, size_t size, const char* text)
+{
+    size_t used = std::strlen(out);
+    while (*text && used + 1 < size) out[used++] = *text++;
+    out[used] = 0;
+}
+
+}  // namespace
+
+int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
+{
+    if (path == nullptr || (sectorSize != 512 && sectorSize != 2048)) return -1;
+    if (std::strlen(path) >= sizeof ImageTable[0].path) return -1;
+    int slot = -1;
+    for (unsigned i = 0; i < kMaxImages; ++i) {
+        if (!ImageTable[i].used) {
+            slot = static_cast<int>(i);
+            break;
+        }
+    }
+    if (slot < 0) return -1;
+
+    bool writable = false;
+    FileHandle file = kNoFile;
+    if (wantWrite) {
+        file = FileOpen(path, FileMode::ReadWrite);
+        writable = file != kNoFile;
+    }
+    if (file == kNoFile) file = FileOpen(path, FileMode::Read);
+    if (file == kNoFile) return -1;
+
+    const int64_t size = FileSize(file);
+    if (size < 0) {
+        FileClose(file);
+        return -1;
+    }
+    uint64_t dataLength = 0;
+    const bool diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength);
+    FileClose(file);
+
+    ImageSlot& s = ImageTable[slot];
+    s = ImageSlot{};
+    s.used = true;
+    s.writable = writable;
+    s.sectorSize = sectorSize;
+    s.diskCopy = diskCopy;
+    s.dataOffset = diskCopy ? kDc42HeaderSize : 0;
+    s.dataLength = diskCopy ? dataLength : static_cast<uint64_t>(size);
+    std::memcpy(s.path, path, std::strlen(path) + 1);
+    return slot;
+}
+
+void CloseImage(int slot)
+{
+    if (slot < 0 || slot >= static_cast<int>(kMaxImages)) return;
+    ImageSlot& s = ImageTable[slot];
+    if (!s.used) return;
+    if (s.diskCopy && s.written) UpdateDiskCopyChecksum(s);
+    s = ImageSlot{};
+}
+
+void CloseAllImages()
+{
+    for (unsigned i = 0; i < kMaxImages; ++i) CloseImage(static_cast<int>(i));
+}
+
+DriveEntry* AddImageDrive(int slot)
+{
+    if (slot < 0 || slot >= static_cast<int>(kMaxImages) || !ImageTable[slot].used) return nullptr;
+    const ImageSlot& s = ImageTable[slot];
+
+    const uint32_t index = DriveCount;
+    DriveEntry* entry = BeginDriveEntry();
+    entry->Unit = static_cast<uint32_t>(slot);
+    entry->BlocksPerSector = static_cast<uint16_t>(s.sectorSize / kBlockSize);
+    entry->ReadSectors = ImageReadBlocks;
+    entry->WriteSectors = s.writable ? ImageWriteBlocks : nullptr;
+    // Drive names are ANSI text like every other name the engine shows.
+    char base[sizeof ImageTable[0].path];
+    if (!NativeToAnsi(BaseName(s.path), base, sizeof base)) std::strcpy(base, "?");
+    AppendCut(entry->Name, sizeof entry->Name, "[IMAGE ");
+    AppendCut(entry->Name, sizeof entry->Name, base);
+    AppendCut(entry->Name, sizeof entry->Name, "]");
+    CommitDriveEntry();
+    return DriveCount > index ? entry : nullptr;
+}
+
+int32_t ImageReadBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry)
+{
+    return MappedReadBlocks(buffer, count, first, entry, ImageReadSectors);
+}
+
+int32_t ImageWriteBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry)
+{
+    return MappedWriteBlocks(buffer, count, first, entry, ImageReadSectors, ImageWriteSectors);
+}
+
+int32_t ImageReadSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry)
+{
+    ImageSlot* slot = SlotOf(entry);
+    if (slot == nullptr) return -1;
+    ++slot->faults.reads;
+    if (slot->faults.reads == slot->faults.failReadAt) return 0;
+
+    const uint32_t n = SectorsAvailable(*slot, count, first);
+    if (n == 0) return 0;
+    FileHandle file = FileOpen(slot->path, FileMode::Read);
+    if (file == kNoFile) return -1;
+    const uint64_t bytes = uint64_t{n} * slot->sectorSize;
+    const int64_t got = FileReadAt(file, buffer, static_cast<size_t>(bytes),
+                                   slot->dataOffset + uint64_t{first} * slot->sectorSize);
+    FileClose(file);
+    if (got < 0) return -2;
+    // The file may have shrunk since it was opened: count only whole sectors read.
+    return static_cast<int32_t>(static_cast<uint64_t>(got) / slot->sectorSize);
+}
+
+int32_t ImageWriteSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry)
+{
+    ImageSlot* slot = SlotOf(entry);
+    if (slot == nullptr || !slot->writable) return -1;
+    ++slot->faults.writes;
+    if (slot->faults.writes == slot->faults.failWriteAt) return 0;
+
+    const uint32_t n = SectorsAvailable(*slot, count, first);
+    if (n == 0) return 0;
+    FileHandle file = FileOpen(slot->path, FileMode::ReadWrite);
+    if (file == kNoFile) return -1;
+    const uint64_t bytes = uint64_t{n} * slot->sectorSize;
+    const int64_t put = FileWriteAt(file, buffer, static_cast<size_t>(bytes),
+                                    slot->dataOffset + uint64_t{first} * slot->sectorSize);
+    FileClose(file);
+    if (put > 0) slot->written = true;
+    if (put < 0) return -2;
+    return static_cast<int32_t>(static_cast<uint64_t>(put) / slot->sectorSize);
+}

@@ -1,0 +1,104 @@
+#include "support/temp_image.h"
+
+#include <atomic>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <stdexcept>
+
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
+#include "disk/status.h"
+
+namespace fs = std::filesystem;
+
+void ResetDiskState()
+{
+    CloseAllImages();
+    std::memset(static_cast<void*>(ImageTable), 0, sizeof ImageTable);
+    std::memset(static_cast<void*>(DriveTable), 0, sizeof DriveTable);
+    DriveCount = 0;
+    std::memset(SectorBuffer, 0, sizeof SectorBuffer);
+    std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
+    StatusCode = 0;
+    MaxTransferBytes = 32768;
+}
+
+TempDir::TempDir()
+{
+    static std::atomic<unsigned> counter{0};
+    std::random_device random;
+    const fs::path base = fs::temp_directory_path();
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const fs::path candidate =
+            base / ("quaylink-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
+        std::error_code error;
+        if (fs::create_directory(candidate, error)) {
+            path_ = candidate.string();
+            return;
+        }
+    }
+    throw std::runtime_error("cannot make a temporary directory");
+}
+
+TempDir::~TempDir()
+{
+    std::error_code error;
+    // Files made read only by a test must not keep the directory alive.
+    for (const auto& item : fs::recursive_directory_iterator(path_, error))
+        fs::permissions(item.path(), fs::perms::owner_all, fs::perm_options::add, error);
+    fs::remove_all(path_, error);
+}
+
+std::string TempDir::PathOf(const std::string& name) const
+{
+    return (fs::path(path_) / name).string();
+}
+
+std::string TempDir::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const
+{
+    const std::string path = PathOf(name);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    if (!out) throw std::runtime_error("cannot write " + path);
+    return path;
+}
+
+std::vector<uint8_t> ReadFileBytes(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return {};
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
+{
+    std::vector<uint8_t> bytes(size);
+    for (size_t i = 0; i < size; ++i) {
+        // Block number, offset in the block and seed all change the byte.
+        uint64_t x = (i / 512) * 2654435761u + (i % 512) * 40503u + uint64_t{seed} * 0x9E3779B9u + 1;
+        x ^= x >> 13;
+        x *= 0xFF51AFD7ED558CCDull;
+        bytes[i] = static_cast<uint8_t>(x ^ (x >> 29) ^ (x >> 47));
+    }
+    return bytes;
+}
+
+TempImage::TempImage(const std::vector<uint8_t>& bytes, uint32_t sectorSize, bool writable, const std::string& name)
+{
+    path = dir.WriteFile(name, bytes);
+    slot = OpenImage(path.c_str(), sectorSize, writable);
+    if (slot >= 0) drive = AddImageDrive(slot);
+}
+
+TempImage::~TempImage()
+{
+    if (slot >= 0 && ImageTable[slot].used && path == ImageTable[slot].path) CloseImage(slot);
+}
+
+ImageSlot& TempImage::Slot() const
+{
+    if (slot < 0) throw std::logic_error("image not open");
+    return ImageTable[slot];
+}

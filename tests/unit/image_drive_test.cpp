@@ -1,0 +1,497 @@
+// Image files as drives: block mapping over real files in both sector sizes,
+// DiskCopy 4.2 images, the end of the data, read-only files and injected faults.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
+#include "disk/status.h"
+#include "support/temp_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+class ImageDriveTest : public DiskStateTest {};
+
+Bytes Slice(const Bytes& bytes, size_t offset, size_t size)
+{
+    return Bytes(bytes.begin() + static_cast<std::ptrdiff_t>(offset),
+                 bytes.begin() + static_cast<std::ptrdiff_t>(offset + size));
+}
+
+// Reads or writes a run the way the block layer does: call again for the rest
+// until the run is done or a call fails. Returns the blocks moved.
+uint32_t ReadRun(DriveEntry* drive, Bytes& out, uint32_t count, uint32_t first)
+{
+    out.assign(size_t{count} * 512, 0);
+    uint32_t done = 0;
+    for (int guard = 0; done < count && guard < 1000; ++guard) {
+        const uint16_t ask = static_cast<uint16_t>(std::min<uint32_t>(count - done, MaxTransferBytes / 512));
+        const int32_t got = drive->ReadSectors(out.data() + size_t{done} * 512, ask, first + done, drive);
+        if (got <= 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    return done;
+}
+
+uint32_t WriteRun(DriveEntry* drive, Bytes data, uint32_t first)
+{
+    const uint32_t count = static_cast<uint32_t>(data.size() / 512);
+    uint32_t done = 0;
+    for (int guard = 0; done < count && guard < 1000; ++guard) {
+        const uint16_t ask = static_cast<uint16_t>(std::min<uint32_t>(count - done, MaxTransferBytes / 512));
+        const int32_t put = drive->WriteSectors(data.data() + size_t{done} * 512, ask, first + done, drive);
+        if (put <= 0) break;
+        done += static_cast<uint32_t>(put);
+    }
+    return done;
+}
+
+// A DiskCopy image's data checksum, written here from the format's
+// description independently of the program's code.
+uint32_t ReferenceDataChecksum(const Bytes& data)
+{
+    uint64_t sum = 0;
+    for (size_t i = 0; i < data.size(); i += 2) {
+        sum = (sum + (static_cast<unsigned>(data[i]) * 256 + data[i + 1])) & 0xFFFFFFFF;
+        sum = (sum >> 1) + ((sum & 1) << 31);
+    }
+    return static_cast<uint32_t>(sum);
+}
+
+void PutBig32(Bytes& b, size_t at, uint32_t v)
+{
+    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
+}
+
+uint32_t GetBig32(const Bytes& b, size_t at)
+{
+    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+Bytes MakeDiskCopy(const Bytes& data, const Bytes& tags)
+{
+    Bytes image(84, 0);
+    const char name[] = "Test Disk";
+    image[0] = sizeof name - 1;
+    std::memcpy(image.data() + 1, name, sizeof name - 1);
+    PutBig32(image, 64, static_cast<uint32_t>(data.size()));
+    PutBig32(image, 68, static_cast<uint32_t>(tags.size()));
+    PutBig32(image, 72, ReferenceDataChecksum(data));
+    PutBig32(image, 76, 0x12345678);  // the tag checksum is never touched
+    image[80] = 1;                    // 800K
+    image[81] = 0x22;
+    image[82] = 0x01;
+    image[83] = 0x00;
+    image.insert(image.end(), data.begin(), data.end());
+    image.insert(image.end(), tags.begin(), tags.end());
+    return image;
+}
+
+// ---- opening and naming ------------------------------------------------------
+
+TEST_F(ImageDriveTest, DriveEntryDescribesTheImage)
+{
+    TempImage a(PatternBytes(16 * 512), 512, true, "plain.img");
+    TempImage b(PatternBytes(16 * 512), 2048, false, "cd.iso");
+    ASSERT_NE(a.drive, nullptr);
+    ASSERT_NE(b.drive, nullptr);
+    EXPECT_EQ(DriveCount, 2u);
+
+    EXPECT_STREQ(a.drive->Name, "[IMAGE plain.img]");
+    EXPECT_EQ(a.drive->BlocksPerSector, 1);
+    EXPECT_EQ(a.drive->ReadSectors, ImageReadBlocks);
+    EXPECT_EQ(a.drive->WriteSectors, ImageWriteBlocks);
+    EXPECT_EQ(a.drive->FormatVolume, nullptr);
+    EXPECT_EQ(a.drive->Flags, 0u);
+    EXPECT_EQ(DriveSectorSize(a.drive), 512u);
+
+    EXPECT_EQ(b.drive->BlocksPerSector, 4);
+    EXPECT_EQ(b.drive->WriteSectors, nullptr);
+    EXPECT_EQ(DriveSectorSize(b.drive), 2048u);
+    EXPECT_FALSE(IsDisketteDrive(b.drive));
+}
+
+TEST_F(ImageDriveTest, LongNamesAreCutTo31Characters)
+{
+    TempImage image(PatternBytes(512), 512, true, "a-rather-long-image-file-name-for-a-drive.img");
+    ASSERT_NE(image.drive, nullptr);
+    EXPECT_STREQ(image.drive->Name, "[IMAGE a-rather-long-image-file");
+    EXPECT_EQ(std::strlen(image.drive->Name), 31u);
+}
+
+#ifndef _WIN32
+TEST_F(ImageDriveTest, NameIsWindows1252Text)
+{
+    TempImage image(PatternBytes(512), 512, true, "caf\xC3\xA9.img");
+    ASSERT_NE(image.drive, nullptr);
+    EXPECT_STREQ(image.drive->Name, "[IMAGE caf\xE9.img]");
+}
+#endif
+
+TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
+{
+    TempDir dir;
+    const std::string path = dir.WriteFile("x.img", PatternBytes(4096));
+    EXPECT_EQ(OpenImage(path.c_str(), 1024, false), -1);
+    EXPECT_EQ(OpenImage(dir.PathOf("missing.img").c_str(), 512, true), -1);
+    EXPECT_EQ(OpenImage(std::string(2000, 'x').c_str(), 512, false), -1);
+
+    for (unsigned i = 0; i < kMaxImages; ++i) EXPECT_EQ(OpenImage(path.c_str(), 512, false), static_cast<int>(i));
+    EXPECT_EQ(OpenImage(path.c_str(), 512, false), -1);
+    CloseImage(7);
+    EXPECT_FALSE(ImageTable[7].used);
+    EXPECT_EQ(OpenImage(path.c_str(), 512, false), 7);
+}
+
+TEST_F(ImageDriveTest, FullDriveTableTakesNoImage)
+{
+    for (unsigned i = 0; i < kMaxDrives; ++i) {
+        BeginDriveEntry();
+        CommitDriveEntry();
+    }
+    TempImage image(PatternBytes(512));
+    EXPECT_GE(image.slot, 0);
+    EXPECT_EQ(image.drive, nullptr);
+    EXPECT_EQ(DriveCount, kMaxDrives);
+    EXPECT_EQ(AddImageDrive(-1), nullptr);
+    EXPECT_EQ(AddImageDrive(static_cast<int>(kMaxImages)), nullptr);
+}
+
+// ---- mapping over a real file --------------------------------------------------
+
+TEST_F(ImageDriveTest, BothSectorSizesReadTheSameBytes)
+{
+    const Bytes file = PatternBytes(256 * 512, 1);
+    TempImage small(file, 512);
+    TempImage large(file, 2048);
+    ASSERT_NE(small.drive, nullptr);
+    ASSERT_NE(large.drive, nullptr);
+
+    const std::pair<uint32_t, uint32_t> runs[] = {{0, 1},   {0, 256}, {1, 3},    {3, 2},  {5, 64},
+                                                  {10, 64}, {63, 65}, {127, 129}, {255, 1}, {250, 6}};
+    for (const auto& [first, count] : runs) {
+        Bytes a, b;
+        EXPECT_EQ(ReadRun(small.drive, a, count, first), count) << first << "+" << count;
+        EXPECT_EQ(ReadRun(large.drive, b, count, first), count) << first << "+" << count;
+        EXPECT_EQ(a, Slice(file, first * 512, count * 512)) << first << "+" << count;
+        EXPECT_EQ(b, a) << first << "+" << count;
+    }
+    EXPECT_EQ(StatusCode, 0u);
+}
+
+TEST_F(ImageDriveTest, BothSectorSizesWriteTheSameBytes)
+{
+    const Bytes file = PatternBytes(256 * 512, 2);
+    TempImage small(file, 512);
+    TempImage large(file, 2048);
+    Bytes expected = file;
+
+    const std::pair<uint32_t, uint32_t> runs[] = {{5, 3}, {4, 6}, {0, 1}, {7, 1}, {9, 70}, {128, 128}, {255, 1}};
+    uint32_t seed = 10;
+    for (const auto& [first, count] : runs) {
+        const Bytes data = PatternBytes(count * 512, seed++);
+        EXPECT_EQ(WriteRun(small.drive, data, first), count) << first << "+" << count;
+        EXPECT_EQ(WriteRun(large.drive, data, first), count) << first << "+" << count;
+        std::copy(data.begin(), data.end(), expected.begin() + first * 512);
+        EXPECT_EQ(small.Bytes(), expected) << first << "+" << count;
+        EXPECT_EQ(large.Bytes(), expected) << first << "+" << count;
+    }
+    EXPECT_EQ(StatusCode, 0u);
+}
+
+TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
+{
+    TempImage image(Bytes{});
+    std::error_code error;
+    std::filesystem::resize_file(image.path, 5ull << 30, error);  // sparse where the file system allows
+    if (error) GTEST_SKIP() << "cannot make a 5 GiB file here";
+    CloseImage(image.slot);
+    ResetDiskState();
+    image.slot = OpenImage(image.path.c_str(), 2048, true);
+    image.drive = AddImageDrive(image.slot);
+    ASSERT_NE(image.drive, nullptr);
+
+    const uint32_t block = (9u << 20) + 3;  // byte offset 4.5 GiB + 1.5 KiB
+    const Bytes data = PatternBytes(3 * 512, 3);
+    EXPECT_EQ(WriteRun(image.drive, data, block), 3u);
+    Bytes back;
+    EXPECT_EQ(ReadRun(image.drive, back, 3, block), 3u);
+    EXPECT_EQ(back, data);
+    // Nothing landed where a 32-bit offset would have put it.
+    EXPECT_EQ(ReadRun(image.drive, back, 3, block & 0x7FFFFF), 3u);
+    EXPECT_EQ(back, Bytes(3 * 512, 0));
+    std::filesystem::resize_file(image.path, 0, error);
+}
+
+// ---- the end of the data ---------------------------------------------------------
+
+TEST_F(ImageDriveTest, PartialLastSectorIsAbsent)
+{
+    const Bytes file = PatternBytes(10 * 512 + 100, 4);  // 2 whole 2048-byte sectors and a piece
+    TempImage large(file, 2048);
+    TempImage small(file, 512);
+
+    Bytes out;
+    EXPECT_EQ(ReadRun(large.drive, out, 16, 0), 8u);
+    EXPECT_EQ(Slice(out, 0, 8 * 512), Slice(file, 0, 8 * 512));
+    EXPECT_EQ(StatusCode, kStatusReadError);
+
+    StatusCode = 0;
+    EXPECT_EQ(ReadRun(small.drive, out, 16, 0), 10u);
+    EXPECT_EQ(StatusCode, kStatusReadError);
+
+    StatusCode = 0;
+    EXPECT_EQ(WriteRun(large.drive, PatternBytes(4 * 512, 5), 8), 0u);
+    EXPECT_EQ(StatusCode, kStatusWriteError);
+    StatusCode = 0;
+    EXPECT_EQ(WriteRun(small.drive, PatternBytes(512, 5), 10), 0u);
+    EXPECT_EQ(StatusCode, kStatusWriteError);
+    EXPECT_EQ(small.Bytes(), file);  // the image never grows
+}
+
+TEST_F(ImageDriveTest, FileThatShrankAfterOpeningDeliversWhatIsLeft)
+{
+    TempImage image(PatternBytes(32 * 512, 6), 2048);
+    std::filesystem::resize_file(image.path, 5 * 2048 + 7);
+    Bytes out;
+    EXPECT_EQ(ReadRun(image.drive, out, 32, 0), 20u);
+    EXPECT_EQ(StatusCode, kStatusReadError);
+}
+
+TEST_F(ImageDriveTest, EmptyFileHasNothingToRead)
+{
+    TempImage image(Bytes{});
+    ASSERT_NE(image.drive, nullptr);
+    uint8_t block[512];
+    EXPECT_EQ(image.drive->ReadSectors(block, 1, 0, image.drive), 0);
+    EXPECT_EQ(StatusCode, kStatusReadError);
+}
+
+// ---- DiskCopy 4.2 images -----------------------------------------------------------
+
+TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsData)
+{
+    const Bytes data = PatternBytes(64 * 512, 7);
+    const Bytes tags(64 * 12, 0x7E);
+    const Bytes file = MakeDiskCopy(data, tags);
+    for (uint32_t sectorSize : {512u, 2048u}) {
+        ResetDiskState();
+        TempImage image(file, sectorSize);
+        ASSERT_NE(image.drive, nullptr);
+        EXPECT_TRUE(image.Slot().diskCopy);
+        EXPECT_EQ(image.Slot().dataOffset, 84u);
+        EXPECT_EQ(image.Slot().dataLength, data.size());
+
+        Bytes out;
+        EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
+        EXPECT_EQ(out, data);
+        // The tag bytes after the data are not part of the disk.
+        EXPECT_EQ(ReadRun(image.drive, out, 4, 64), 0u);
+        EXPECT_EQ(StatusCode, kStatusReadError);
+        StatusCode = 0;
+        EXPECT_EQ(WriteRun(image.drive, Bytes(4 * 512, 1), 64), 0u);
+        EXPECT_EQ(image.Bytes(), file);
+    }
+}
+
+TEST_F(ImageDriveTest, WrittenDiskCopyImageGetsItsChecksumAtClose)
+{
+    Bytes data = PatternBytes(64 * 512, 8);
+    const Bytes tags(64 * 12, 0x5C);
+    for (uint32_t sectorSize : {512u, 2048u}) {
+        ResetDiskState();
+        const Bytes file = MakeDiskCopy(data, tags);
+        TempImage image(file, sectorSize);
+        ASSERT_NE(image.drive, nullptr);
+
+        const Bytes patch = PatternBytes(3 * 512, 9 + sectorSize);
+        EXPECT_EQ(WriteRun(image.drive, patch, 61), 3u);
+        std::copy(patch.begin(), patch.end(), data.begin() + 61 * 512);
+        EXPECT_EQ(Slice(image.Bytes(), 0, 84), Slice(file, 0, 84));  // the header waits for the close
+
+        CloseImage(image.slot);
+        const Bytes after = image.Bytes();
+        ASSERT_EQ(after.size(), file.size());
+        EXPECT_EQ(GetBig32(after, 72), ReferenceDataChecksum(data));
+        EXPECT_NE(GetBig32(after, 72), GetBig32(file, 72));
+        Bytes expected = MakeDiskCopy(data, tags);
+        EXPECT_EQ(after, expected);  // only the data and its checksum changed
+    }
+}
+
+TEST_F(ImageDriveTest, UnwrittenDiskCopyImageIsLeftAsItWas)
+{
+    Bytes file = MakeDiskCopy(PatternBytes(16 * 512, 10), {});
+    PutBig32(file, 72, 0xDEADBEEF);  // a wrong checksum stays wrong unless we write
+    TempImage image(file);
+    Bytes out;
+    EXPECT_EQ(ReadRun(image.drive, out, 16, 0), 16u);
+    CloseImage(image.slot);
+    EXPECT_EQ(image.Bytes(), file);
+}
+
+TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
+{
+    const Bytes good = MakeDiskCopy(PatternBytes(8 * 512, 11), Bytes(8 * 12, 0));
+    std::vector<std::pair<const char*, Bytes>> cases;
+    Bytes b = good;
+    b[0] = 64;
+    cases.emplace_back("name too long", b);
+    b = good;
+    b[83] = 0x01;
+    cases.emplace_back("private word", b);
+    b = good;
+    b.push_back(0);
+    cases.emplace_back("file longer than header says", b);
+    b = good;
+    b.pop_back();
+    cases.emplace_back("truncated file", b);
+    b = good;
+    PutBig32(b, 64, 8 * 512 - 2);
+    PutBig32(b, 68, 8 * 12 + 2);
+    cases.emplace_back("data not whole blocks", b);
+    b = good;
+    PutBig32(b, 64, 0xFFFFFE00);
+    PutBig32(b, 68, 8 * 512 + 8 * 12 + 512);  // the sum wraps to the true size in 32 bits
+    cases.emplace_back("sizes that overflow 32 bits", b);
+    cases.emplace_back("shorter than a header", Slice(good, 0, 80));
+
+    for (const auto& [what, bytes] : cases) {
+        ResetDiskState();
+        TempImage image(bytes);
+        ASSERT_GE(image.slot, 0) << what;
+        EXPECT_FALSE(image.Slot().diskCopy) << what;
+        EXPECT_EQ(image.Slot().dataOffset, 0u) << what;
+        EXPECT_EQ(image.Slot().dataLength, bytes.size()) << what;
+    }
+}
+
+// ---- read-only files -----------------------------------------------------------------
+
+TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
+{
+    const Bytes file = PatternBytes(8 * 512, 12);
+    TempImage image(file, 512, false);
+    ASSERT_NE(image.drive, nullptr);
+    EXPECT_FALSE(image.Slot().writable);
+    EXPECT_EQ(image.drive->WriteSectors, nullptr);
+    // Even the device layer called directly refuses.
+    std::memcpy(SectorBuffer, PatternBytes(512, 13).data(), 512);
+    EXPECT_LE(ImageWriteSectors(SectorBuffer, 1, 0, image.drive), 0);
+    EXPECT_EQ(image.Bytes(), file);
+}
+
+TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
+{
+    TempDir dir;
+    const std::string path = dir.WriteFile("locked.img", PatternBytes(8 * 512, 14));
+    namespace fs = std::filesystem;
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (std::FILE* probe = std::fopen(path.c_str(), "r+b")) {
+        std::fclose(probe);
+        GTEST_SKIP() << "this user can write a read-only file";
+    }
+    const int slot = OpenImage(path.c_str(), 512, true);
+    ASSERT_GE(slot, 0);
+    EXPECT_FALSE(ImageTable[slot].writable);
+    DriveEntry* drive = AddImageDrive(slot);
+    ASSERT_NE(drive, nullptr);
+    EXPECT_EQ(drive->WriteSectors, nullptr);
+}
+
+// ---- injected faults -----------------------------------------------------------------
+
+TEST_F(ImageDriveTest, InjectedReadFaultFailsThatReadOnly)
+{
+    TempImage image(PatternBytes(32 * 512, 15), 2048);
+    image.Slot().faults.failReadAt = 2;
+    Bytes out(4 * 512, 0xEE);
+    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 0, image.drive), 4);
+    out.assign(4 * 512, 0xEE);
+    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 0);
+    EXPECT_EQ(StatusCode, kStatusReadError);
+    EXPECT_EQ(out, Bytes(4 * 512, 0xEE));
+    StatusCode = 0;
+    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 4);
+    EXPECT_EQ(image.Slot().faults.reads, 3u);
+    EXPECT_EQ(image.Slot().faults.writes, 0u);
+}
+
+TEST_F(ImageDriveTest, InjectedWriteFaultsChangeNothing)
+{
+    const Bytes file = PatternBytes(32 * 512, 16);
+    TempImage image(file, 2048);
+    ImageFaults& faults = image.Slot().faults;
+
+    // The read of a partly covered sector fails: a write error, no write.
+    faults.failReadAt = 1;
+    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(512, 17).data(), 1, 5, image.drive), 0);
+    EXPECT_EQ(StatusCode, kStatusWriteError);
+    EXPECT_EQ(faults.reads, 1u);
+    EXPECT_EQ(faults.writes, 0u);
+
+    // The write itself fails.
+    StatusCode = 0;
+    faults.failWriteAt = 1;
+    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(4 * 512, 18).data(), 4, 8, image.drive), 0);
+    EXPECT_EQ(StatusCode, kStatusWriteError);
+    EXPECT_EQ(faults.reads, 1u);
+    EXPECT_EQ(faults.writes, 1u);
+    EXPECT_EQ(image.Bytes(), file);
+    EXPECT_FALSE(image.Slot().written);
+}
+
+TEST_F(ImageDriveTest, ShortTransfersAreReportedAndTheRunStillCompletes)
+{
+    const Bytes file = PatternBytes(64 * 512, 19);
+    TempImage image(file, 2048);
+    image.Slot().faults.maxSectorsPerCall = 1;
+
+    Bytes out(16 * 512);
+    EXPECT_EQ(image.drive->ReadSectors(out.data(), 16, 1, image.drive), 3);
+    EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
+    EXPECT_EQ(out, file);
+    EXPECT_EQ(image.Slot().faults.reads, 17u);
+
+    Bytes data = PatternBytes(12 * 512, 20);
+    EXPECT_EQ(image.drive->WriteSectors(data.data(), 12, 4, image.drive), 4);
+    EXPECT_EQ(image.Slot().faults.writes, 1u);
+    EXPECT_EQ(WriteRun(image.drive, data, 4), 12u);
+    Bytes expected = file;
+    std::copy(data.begin(), data.end(), expected.begin() + 4 * 512);
+    EXPECT_EQ(image.Bytes(), expected);
+}
+
+// A fault-injection loop: fail each device call of a run in turn; every run
+// ends either complete or with a failure status, never a crash or overrun.
+TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)
+{
+    const Bytes file = PatternBytes(64 * 512, 21);
+    const Bytes data = PatternBytes(30 * 512, 22);
+    for (uint32_t k = 1; k <= 12; ++k) {
+        ResetDiskState();
+        TempImage image(file, 2048);
+        image.Slot().faults.maxSectorsPerCall = 2;
+        image.Slot().faults.failWriteAt = k;
+        image.Slot().faults.failReadAt = k;
+        const uint32_t wrote = WriteRun(image.drive, data, 3);
+        const bool failed = wrote < 30;
+        EXPECT_EQ(StatusCode, failed ? kStatusWriteError : 0u) << k;
+        // Whatever was reported written is on the image, the rest is untouched.
+        Bytes expected = file;
+        std::copy(data.begin(), data.begin() + wrote * 512, expected.begin() + 3 * 512);
+        EXPECT_EQ(image.Bytes(), expected) << k;
+    }
+}
+
+}  // namespace
