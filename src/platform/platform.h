@@ -81,6 +81,9 @@ bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* contex
 unsigned ReadProfileString(const char* section, const char* key, const char* defaultValue, char* out,
                            unsigned outSize, const char* file);
 // Writes key=value into the section, creating the file and section as needed.
+#ifdef WriteProfileString  // <windows.h> has a macro of this name
+#undef WriteProfileString
+#endif
 bool WriteProfileString(const char* section, const char* key, const char* value, const char* file);
 // Reads every "key=value" line of a section into `out` as consecutive
 // zero-terminated strings ending with an empty one (the form of Windows'

@@ -1,0 +1,182 @@
+// Files on POSIX: plain descriptors with 64-bit offsets. A block device
+// (an unmounted disk such as /dev/sdb) is opened like any file; its size
+// comes from the device itself.
+#include "platform/platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdint>
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#if defined(__linux__)
+#include <linux/fs.h>
+#include <sys/ioctl.h>
+#endif
+
+static_assert(sizeof(off_t) == 8, "64-bit file offsets are required");
+
+namespace {
+
+int Fd(FileHandle file) { return static_cast<int>(file); }
+
+// One system call moves at most this much, so the count always fits ssize_t.
+constexpr size_t kMaxChunk = 1u << 30;
+
+size_t Chunk(size_t remaining) { return remaining < kMaxChunk ? remaining : kMaxChunk; }
+
+bool OffsetFits(uint64_t offset, size_t count)
+{
+    return offset <= static_cast<uint64_t>(INT64_MAX) - count;
+}
+
+}  // namespace
+
+FileHandle FileOpen(const char* path, FileMode mode)
+{
+    int flags = O_CLOEXEC;
+    switch (mode) {
+    case FileMode::Read: flags |= O_RDONLY; break;
+    case FileMode::ReadWrite: flags |= O_RDWR; break;
+    case FileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    }
+    int fd;
+    do {
+        fd = open(path, flags, 0666);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return kNoFile;
+    // Directories open fine for reading on POSIX; as files they are useless.
+    struct stat st;
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        close(fd);
+        return kNoFile;
+    }
+    return fd;
+}
+
+void FileClose(FileHandle file)
+{
+    if (file != kNoFile) close(Fd(file));
+}
+
+int64_t FileRead(FileHandle file, void* buffer, size_t count)
+{
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = read(Fd(file), p + done, Chunk(count - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileWrite(FileHandle file, const void* buffer, size_t count)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = write(Fd(file), p + done, Chunk(count - done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileReadAt(FileHandle file, void* buffer, size_t count, uint64_t offset)
+{
+    if (!OffsetFits(offset, count)) return -1;
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = pread(Fd(file), p + done, Chunk(count - done), static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t offset)
+{
+    if (!OffsetFits(offset, count)) return -1;
+    const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        ssize_t n = pwrite(Fd(file), p + done, Chunk(count - done), static_cast<off_t>(offset + done));
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        done += static_cast<size_t>(n);
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileSize(FileHandle file)
+{
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0) return -1;
+    if (S_ISBLK(st.st_mode)) {
+#if defined(BLKGETSIZE64)
+        uint64_t bytes = 0;
+        if (ioctl(Fd(file), BLKGETSIZE64, &bytes) == 0 && bytes <= static_cast<uint64_t>(INT64_MAX))
+            return static_cast<int64_t>(bytes);
+#endif
+        // Seeking to the end gives a device's size where the ioctl is missing.
+        off_t end = lseek(Fd(file), 0, SEEK_END);
+        return end < 0 ? -1 : static_cast<int64_t>(end);
+    }
+    return static_cast<int64_t>(st.st_size);
+}
+
+bool FileFlush(FileHandle file) { return fsync(Fd(file)) == 0; }
+
+bool FileExists(const char* path)
+{
+    struct stat st;
+    return stat(path, &st) == 0;
+}
+
+bool FileIsWritable(const char* path) { return access(path, W_OK) == 0; }
+
+bool FileDelete(const char* path) { return unlink(path) == 0; }
+
+bool FileRename(const char* from, const char* to)
+{
+    // Renaming onto an existing entry fails, as it does on Windows; renaming
+    // an entry onto itself is allowed.
+    struct stat target, source;
+    if (lstat(to, &target) == 0) {
+        if (lstat(from, &source) != 0) return false;
+        if (source.st_dev != target.st_dev || source.st_ino != target.st_ino) {
+            errno = EEXIST;
+            return false;
+        }
+    }
+    return std::rename(from, to) == 0;
+}
+
+bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
+{
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;
+    times[1].tv_sec = static_cast<time_t>(unixSeconds);
+    times[1].tv_nsec = 0;
+    return utimensat(AT_FDCWD, path, times, 0) == 0;
+}

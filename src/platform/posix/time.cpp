@@ -1,0 +1,78 @@
+// Time on POSIX: the C runtime's zone rules (TZ) through localtime_r, and the
+// C library's locale for the time of day.
+#include "platform/platform.h"
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+bool IsLeapYear(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+
+int DaysInMonth(int y, int m)
+{
+    static const int kDays[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return m == 2 && IsLeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// Day of the week (0 = Sunday) of a proleptic Gregorian date.
+int WeekDay(int y, int m, int d)
+{
+    static const int kOffsets[12] = {0, 3, 2, 5, 0, 3, 5, 1, 4, 6, 2, 4};
+    if (m < 3) y -= 1;
+    return (y + y / 4 - y / 100 + y / 400 + kOffsets[m - 1] + d) % 7;
+}
+
+}  // namespace
+
+int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+uint32_t LocalDosDateTime(int64_t unixSeconds)
+{
+    time_t t = static_cast<time_t>(unixSeconds);
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr) return 0;
+    int year = local.tm_year + 1900;
+    if (year < 1980 || year > 2107) return 0;
+    int seconds = local.tm_sec > 59 ? 59 : local.tm_sec;  // a leap second
+    uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | ((local.tm_mon + 1) << 5) | local.tm_mday);
+    uint32_t time = static_cast<uint32_t>((local.tm_hour << 11) | (local.tm_min << 5) | (seconds / 2));
+    return (date << 16) | time;
+}
+
+void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize)
+{
+    if (outSize == 0) return;
+    out[0] = 0;
+    int year = 1980 + static_cast<int>(dosDateTime >> 25);
+    int month = static_cast<int>((dosDateTime >> 21) & 15);
+    int day = static_cast<int>((dosDateTime >> 16) & 31);
+    int hour = static_cast<int>((dosDateTime >> 11) & 31);
+    int minute = static_cast<int>((dosDateTime >> 5) & 63);
+    int second = static_cast<int>(dosDateTime & 31) * 2;
+    // A packed value that names no real moment has no text.
+    if (month < 1 || month > 12 || day < 1 || day > DaysInMonth(year, month) || hour > 23 || minute > 59 ||
+        second > 59)
+        return;
+
+    struct tm when{};
+    when.tm_year = year - 1900;
+    when.tm_mon = month - 1;
+    when.tm_mday = day;
+    when.tm_hour = hour;
+    when.tm_min = minute;
+    when.tm_sec = second;
+    when.tm_wday = WeekDay(year, month, day);
+    when.tm_isdst = -1;
+
+    size_t used = std::strftime(out, outSize, "%X", &when);
+    out[used] = 0;
+    if (used + 1 >= outSize) return;
+    out[used++] = ' ';
+    out[used] = 0;
+    // The long date: weekday, month name, day and year.
+    char names[100];
+    if (std::strftime(names, sizeof names, "%A, %B", &when) == 0) names[0] = 0;
+    std::snprintf(out + used, outSize - used, "%s %d, %d", names, day, year);
+}

@@ -1,0 +1,161 @@
+// Files on Windows through the ANSI file calls. Device paths such as
+// "\\.\PhysicalDrive1" open the same way; their size comes from the disk.
+#include "platform/platform.h"
+
+#include <climits>
+#include <cstdint>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+#include <winioctl.h>
+
+namespace {
+
+HANDLE Handle(FileHandle file) { return reinterpret_cast<HANDLE>(file); }
+
+constexpr DWORD kMaxChunk = 1u << 30;
+
+DWORD Chunk(size_t remaining) { return remaining < kMaxChunk ? static_cast<DWORD>(remaining) : kMaxChunk; }
+
+constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+// 100-nanosecond units between 1601-01-01 and 1970-01-01.
+constexpr int64_t kUnixEpochFileTime = 116444736000000000LL;
+
+// Moves `count` bytes at `offset` with positioned calls. The position of a
+// synchronous handle follows such a call on Windows, so it is put back to
+// keep the POSIX behaviour, where positioned calls leave it alone.
+template <bool kWrite>
+int64_t TransferAt(FileHandle file, uint8_t* p, size_t count, uint64_t offset)
+{
+    if (offset > static_cast<uint64_t>(INT64_MAX) - count) return -1;
+    LARGE_INTEGER zero{}, saved{};
+    bool restore = SetFilePointerEx(Handle(file), zero, &saved, FILE_CURRENT) != 0;
+    size_t done = 0;
+    bool failed = false;
+    while (done < count) {
+        OVERLAPPED at{};
+        uint64_t position = offset + done;
+        at.Offset = static_cast<DWORD>(position);
+        at.OffsetHigh = static_cast<DWORD>(position >> 32);
+        DWORD moved = 0;
+        BOOL ok = kWrite ? WriteFile(Handle(file), p + done, Chunk(count - done), &moved, &at)
+                         : ReadFile(Handle(file), p + done, Chunk(count - done), &moved, &at);
+        if (!ok) {
+            if (!kWrite && GetLastError() == ERROR_HANDLE_EOF) break;
+            failed = true;
+            break;
+        }
+        if (moved == 0) break;
+        done += moved;
+    }
+    if (restore) SetFilePointerEx(Handle(file), saved, nullptr, FILE_BEGIN);
+    return failed ? -1 : static_cast<int64_t>(done);
+}
+
+}  // namespace
+
+FileHandle FileOpen(const char* path, FileMode mode)
+{
+    DWORD access = GENERIC_READ;
+    DWORD disposition = OPEN_EXISTING;
+    if (mode == FileMode::ReadWrite) access |= GENERIC_WRITE;
+    if (mode == FileMode::Create) {
+        access |= GENERIC_WRITE;
+        disposition = CREATE_ALWAYS;
+    }
+    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return kNoFile;
+    return reinterpret_cast<FileHandle>(h);
+}
+
+void FileClose(FileHandle file)
+{
+    if (file != kNoFile) CloseHandle(Handle(file));
+}
+
+int64_t FileRead(FileHandle file, void* buffer, size_t count)
+{
+    uint8_t* p = static_cast<uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        DWORD moved = 0;
+        if (!ReadFile(Handle(file), p + done, Chunk(count - done), &moved, nullptr)) return -1;
+        if (moved == 0) break;
+        done += moved;
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileWrite(FileHandle file, const void* buffer, size_t count)
+{
+    const uint8_t* p = static_cast<const uint8_t*>(buffer);
+    size_t done = 0;
+    while (done < count) {
+        DWORD moved = 0;
+        if (!WriteFile(Handle(file), p + done, Chunk(count - done), &moved, nullptr)) return -1;
+        if (moved == 0) break;
+        done += moved;
+    }
+    return static_cast<int64_t>(done);
+}
+
+int64_t FileReadAt(FileHandle file, void* buffer, size_t count, uint64_t offset)
+{
+    return TransferAt<false>(file, static_cast<uint8_t*>(buffer), count, offset);
+}
+
+int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t offset)
+{
+    // WriteFile does not change the bytes; the cast only shares the loop.
+    return TransferAt<true>(file, static_cast<uint8_t*>(const_cast<void*>(buffer)), count, offset);
+}
+
+int64_t FileSize(FileHandle file)
+{
+    LARGE_INTEGER size{};
+    if (GetFileSizeEx(Handle(file), &size)) return size.QuadPart;
+    // Disks and volumes have no file size; ask the device.
+    GET_LENGTH_INFORMATION length{};
+    DWORD returned = 0;
+    if (DeviceIoControl(Handle(file), IOCTL_DISK_GET_LENGTH_INFO, nullptr, 0, &length, sizeof length, &returned,
+                        nullptr))
+        return length.Length.QuadPart;
+    return -1;
+}
+
+bool FileFlush(FileHandle file) { return FlushFileBuffers(Handle(file)) != 0; }
+
+bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool FileIsWritable(const char* path)
+{
+    DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return false;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
+    HANDLE h = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(h);
+    return true;
+}
+
+bool FileDelete(const char* path) { return DeleteFileA(path) != 0; }
+
+bool FileRename(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
+{
+    if (unixSeconds < -kUnixEpochFileTime / 10000000LL || unixSeconds > (INT64_MAX - kUnixEpochFileTime) / 10000000LL)
+        return false;
+    int64_t units = unixSeconds * 10000000LL + kUnixEpochFileTime;
+    FILETIME modified;
+    modified.dwLowDateTime = static_cast<DWORD>(units);
+    modified.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(units) >> 32);
+    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return false;
+    bool ok = SetFileTime(h, nullptr, nullptr, &modified) != 0;
+    CloseHandle(h);
+    return ok;
+}

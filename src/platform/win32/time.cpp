@@ -1,0 +1,52 @@
+// Time on Windows: the system's zone rules and locale formats.
+#include "platform/platform.h"
+
+#include <cstring>
+#include <ctime>
+
+#define WIN32_LEAN_AND_MEAN
+#include <windows.h>
+
+namespace {
+
+constexpr int64_t kUnixEpochFileTime = 116444736000000000LL;
+
+}  // namespace
+
+int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+uint32_t LocalDosDateTime(int64_t unixSeconds)
+{
+    // Before 1601 or far past 2107 there is no DOS date in any zone.
+    if (unixSeconds < -11644473600LL || unixSeconds > 100000000000LL) return 0;
+    uint64_t units = static_cast<uint64_t>(unixSeconds * 10000000LL + kUnixEpochFileTime);
+    FILETIME utc, local;
+    utc.dwLowDateTime = static_cast<DWORD>(units);
+    utc.dwHighDateTime = static_cast<DWORD>(units >> 32);
+    WORD date = 0, time = 0;
+    if (FileTimeToLocalFileTime(&utc, &local) && !FileTimeToDosDateTime(&local, &date, &time)) {
+        date = 0;
+        time = 0;
+    }
+    return (static_cast<uint32_t>(date) << 16) | time;
+}
+
+void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize)
+{
+    if (outSize == 0) return;
+    out[0] = 0;
+    int size = outSize > 0x7FFFFFFF ? 0x7FFFFFFF : static_cast<int>(outSize);
+    // The packed value is local already: no zone conversion on the way back.
+    FILETIME when;
+    SYSTEMTIME st;
+    if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime), &when) ||
+        !FileTimeToSystemTime(&when, &st))
+        return;
+    if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, out, size) == 0) out[0] = 0;
+    int used = static_cast<int>(std::strlen(out));
+    if (used + 1 >= size) return;
+    out[used++] = ' ';
+    out[used] = 0;
+    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, out + used, size - used) == 0)
+        out[used] = 0;
+}
