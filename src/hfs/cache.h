@@ -1,0 +1,51 @@
+// The block cache of the open volume's metadata (MDB, bitmap, B-tree nodes)
+// and the raw block transfers of the drive in use. Cached blocks are changed
+// in place and written back only by FlushVolume; file data never enters the
+// cache.
+#pragma once
+#include <cstdint>
+
+#include "hfs/bytes.h"
+
+enum class NodeCheck : uint8_t { Unchecked, Good, Bad };
+
+struct BlockBuffer : BlockData {
+    uint32_t block;          // absolute 512-byte block on the drive
+    BlockBuffer* next;       // use order: head is the most recently used
+    BlockBuffer* prev;
+    bool loaded;             // false: set up but never filled; must be read before use
+    NodeCheck nodeCheck;     // B-tree node validation, done once per load
+};
+
+// Drive transfers of the drive in use (DriveTable[MacDriveIndex]); counts are
+// cut to the transfer limit. Return the blocks moved, or 0 with StatusCode set.
+uint16_t ReadDeviceBlocks(uint8_t* buffer, uint16_t count, uint32_t block);
+uint16_t WriteDeviceBlocks(const uint8_t* buffer, uint16_t count, uint32_t block);
+
+// Finds `block` in the cache or sets up a buffer for it (reusing the least
+// recently used clean, unpinned buffer when memory runs out). Returns 1 when a
+// new buffer was set up, 0 when found (or on failure: StatusCode 2, *out
+// unchanged).
+int FindCachedBlock(BlockBuffer** out, uint32_t block);
+
+// Cache mode: *buffer receives the cached block, read from the medium when
+// needed. A count above 1 is cut to 1. A count of 0 sets up a zeroed buffer
+// the caller will overwrite whole, without reading. With StatusCode already
+// set only a loaded cache hit is served. Returns the blocks served.
+uint16_t GetBlock(BlockBuffer** buffer, uint32_t block, uint16_t count);
+// Direct mode: reads `count` blocks straight into `data`.
+uint16_t GetBlockDirect(uint8_t* data, uint32_t block, uint16_t count);
+// The same with a volume-relative block number; a block outside the volume
+// is a corrupt structure (StatusCode 6).
+uint16_t GetVolumeBlock(BlockBuffer** buffer, uint32_t block, uint16_t count);
+uint16_t GetVolumeBlockDirect(uint8_t* data, uint32_t block, uint16_t count);
+
+// Frees every buffer without writing anything.
+void FreeBlockCache();
+
+// The head of the use-ordered list (for write-back and discard).
+BlockBuffer* CacheHead();
+unsigned CacheBufferCount();
+
+// Tests: make buffer allocation fail once this many buffers exist (0: never).
+extern unsigned CacheAllocationLimit;

@@ -1,0 +1,77 @@
+#include "hfs/fork_io.h"
+
+#include "disk/status.h"
+#include "hfs/extents.h"
+
+bool MapForkBlock(uint32_t forkBlock, uint8_t fork, const ForkRef* ref, bool forWrite, uint32_t* volumeBlock,
+                  uint32_t* available)
+{
+    const uint32_t s = MacVolume.allocBlockSize;
+    if (s == 0) {
+        ReportCorruption("no allocation block size");
+        return false;
+    }
+    const uint32_t a = forkBlock / s;
+    const uint32_t r = forkBlock % s;
+    if (a > 0xFFFF) {
+        if (!forWrite) ReportCorruption("fork block beyond any extent");
+        return false;
+    }
+    ExtentRecordPos pos;
+    if (!FindExtentRecord(static_cast<uint16_t>(a), fork, ref, &pos)) {
+        if (StatusCode == 0 && !forWrite) ReportCorruption("no extent record for fork block");
+        return false;
+    }
+    uint32_t b = pos.firstBlock;
+    const uint32_t allocBlocks = VolumeAllocBlockCount();
+    for (unsigned i = 0; i < 3; ++i) {
+        const uint8_t* d = pos.buffer->data + pos.offset + 4 * i;
+        const uint32_t start = GetU16(d);
+        const uint32_t count = GetU16(d + 2);
+        if (b + count > a) {
+            if (start + count > allocBlocks) {
+                ReportCorruption("extent beyond the volume");
+                return false;
+            }
+            *available = (b + count - a) * s - r;
+            *volumeBlock = MacVolume.firstAllocBlock + (start + (a - b)) * s + r;
+            return true;
+        }
+        b += count;
+    }
+    if (!forWrite) ReportCorruption("fork block not covered by its extent record");
+    return false;
+}
+
+uint16_t ReadForkNode(BlockBuffer** out, uint32_t forkBlock, uint8_t fork, ForkRef* ref)
+{
+    uint32_t volumeBlock = 0;
+    uint32_t available = 0;
+    if (StatusCode != 0) return 0;
+    if (!MapForkBlock(forkBlock, fork, ref, false, &volumeBlock, &available)) return 0;
+    return GetVolumeBlock(out, volumeBlock, 1);
+}
+
+uint16_t ReadForkBlocks(uint8_t* data, uint32_t forkBlock, uint16_t count, uint8_t fork, ForkRef* ref)
+{
+    uint32_t volumeBlock = 0;
+    uint32_t available = 0;
+    if (StatusCode != 0 || count == 0) return 0;
+    if (!MapForkBlock(forkBlock, fork, ref, false, &volumeBlock, &available)) return 0;
+    if (count > available) count = static_cast<uint16_t>(available);
+    return GetVolumeBlockDirect(data, volumeBlock, count);
+}
+
+uint16_t WriteForkBlocks(const uint8_t* data, uint32_t forkBlock, uint16_t count, uint8_t fork, ForkRef* ref)
+{
+    uint32_t volumeBlock = 0;
+    uint32_t available = 0;
+    if (StatusCode != 0 || count == 0) return 0;
+    if (!MapForkBlock(forkBlock, fork, ref, true, &volumeBlock, &available)) return 0;
+    if (count > available) count = static_cast<uint16_t>(available);
+    if (volumeBlock >= MacVolume.volumeSize || count > MacVolume.volumeSize - volumeBlock) {
+        ReportCorruption("write outside the volume");
+        return 0;
+    }
+    return WriteDeviceBlocks(data, count, MacVolume.partitionStart + volumeBlock);
+}

@@ -1,0 +1,54 @@
+// The Mac pane's contents: the volumes of the drive in use, or the items of
+// one folder of the open volume, with the navigation between folders. The
+// transfer operations walk folder trees through the same calls, with
+// DisplayUpdates cleared.
+#pragma once
+#include <cstdint>
+
+#include "ui/window_system.h"
+
+enum : uint16_t { kItemFolder = 1, kItemFile = 2, kItemVolume = 3 };
+
+struct MacItem {
+    uint32_t id;             // folder ID or file number
+    uint32_t size;           // folder: valence; file: data fork length; volume: partition start
+    uint32_t resourceSize;   // file: resource fork length; volume: size in 512-byte blocks
+    uint32_t date;           // modification date, packed local DOS form
+    uint16_t kind;
+    uint8_t type[5];         // length byte 4 and the four characters (files)
+    uint8_t creator[5];
+    uint8_t finderFlags[2];  // files: Finder flags as stored
+    uint8_t name[32];        // length-prefixed, Mac characters
+};
+
+struct MacPaneStateRecord {
+    uint8_t name[32];        // the current folder's name
+    uint32_t parentId;       // 1 at the root; 0 while the pane lists volumes
+    uint32_t folderId;       // 2 for the root; 1 for the level above it
+    uint16_t count;          // entries in `items`; before a build, the number expected
+    uint16_t openedIndex;    // the entry OpenMacFolder opens
+    MacItem** items;
+};
+
+extern MacPaneStateRecord MacPaneState;
+
+void ListVolumeRoot(WindowHandle window);
+void OpenMacFolder(WindowHandle window);
+void GoUpMacFolders(WindowHandle window, unsigned levels);
+void RefreshMacFolder(WindowHandle window);
+void RelistMacFolder(WindowHandle window);
+void BuildMacItemList(uint32_t startNode, uint16_t startIndex, WindowHandle window);
+void FreeMacItemList();
+// Writes the pane's line for entry `index` into `line` (at least 81 bytes,
+// zero-terminated here for convenience; the columns are those of the pane).
+void FormatMacItemLine(char* line, unsigned index);
+int CompareMacItems(const MacItem* a, const MacItem* b);
+
+// The volume list: a fresh array with room for the volumes of one drive, and
+// the appending of one volume found by the scan. Both set StatusCode 2 when
+// memory runs out.
+bool StartVolumeList();
+void AddVolumeItem(uint32_t partitionStart, uint32_t volumeSize, const uint8_t* mdb);
+
+// The Mac Drive label with the open volume's free and total space.
+void UpdateMacSpaceLabel(WindowHandle window);

@@ -1,0 +1,159 @@
+#include "hfs/volume.h"
+
+#include <cstring>
+
+#include "disk/drive_table.h"
+#include "disk/status.h"
+#include "hfs/btree_node.h"
+#include "hfs/fork_io.h"
+#include "hfs/mac_time.h"
+
+MacVolumeState MacVolume;
+BTreeFileRecord ExtentsFileRecord;
+BTreeFileRecord CatalogFileRecord;
+
+namespace {
+
+// A volume whose master block does not describe a usable volume is not
+// offered for opening: "No Mac HFS volumes found".
+void RejectVolume()
+{
+    if (StatusCode == 0) StatusCode = kStatusNoVolume;
+}
+
+// The allocation area must lie inside the volume, and allocation blocks must
+// be whole 512-byte blocks; everything else divides by or indexes with these.
+bool MdbDescribesVolume(const uint8_t* mdb)
+{
+    const uint32_t blockBytes = GetU32(mdb + kMdbAllocBlockSize);
+    if (blockBytes < kHfsBlockSize || blockBytes % kHfsBlockSize != 0) return false;
+    const uint32_t perBlock = blockBytes / kHfsBlockSize;
+    if (perBlock > 0xFFFF) return false;
+    const uint64_t allocEnd = GetU16(mdb + kMdbFirstAllocBlock) +
+                              static_cast<uint64_t>(GetU16(mdb + kMdbAllocBlocks)) * perBlock;
+    if (MacVolume.volumeSize != 0 && allocEnd > MacVolume.volumeSize) return false;
+    const uint32_t bitmapBlocks = (GetU16(mdb + kMdbAllocBlocks) + 4095u) / 4096u;
+    const uint32_t bitmapStart = GetU16(mdb + kMdbBitmapStart);
+    if (bitmapStart < 3 || bitmapStart + bitmapBlocks > GetU16(mdb + kMdbFirstAllocBlock)) return false;
+    return true;
+}
+
+BlockBuffer* ReadHeaderNode(ForkRef* file)
+{
+    BlockBuffer* header = nullptr;
+    if (ReadForkNode(&header, 0, kDataFork, file) < 1 || !header) return nullptr;
+    if (!CheckHeaderNode(header, file)) return nullptr;
+    PinBlock(header);
+    return header;
+}
+
+}  // namespace
+
+uint16_t VolumeAllocBlockCount() { return MacVolume.mdb ? GetU16(MacVolume.mdb->data + kMdbAllocBlocks) : 0; }
+
+void InitBTreeFileRecord(uint32_t fileId)
+{
+    const bool extents = fileId == kExtentsFileId;
+    BTreeFileRecord& record = extents ? ExtentsFileRecord : CatalogFileRecord;
+    ForkRef& ref = extents ? MacVolume.extentsFile : MacVolume.catalogFile;
+    const uint8_t* mdb = MacVolume.mdb->data;
+    std::memset(&record, 0, sizeof record);
+    ref = ForkRef{fileId, &record, 0};
+    PutU32(fileId, record.data + kFileRecFileId);
+    const uint8_t* size = mdb + (extents ? kMdbExtentsSize : kMdbCatalogSize);
+    std::memcpy(record.data + kFileRecDataLogical, size, 4);
+    std::memcpy(record.data + kFileRecDataPhysical, size, 4);
+    std::memcpy(record.data + kFileRecDataExtents, mdb + (extents ? kMdbExtentsExtents : kMdbCatalogExtents), 12);
+}
+
+void OpenVolume()
+{
+    StatusCode = 0;
+    BlockBuffer* mdb = nullptr;
+    if (GetVolumeBlock(&mdb, 2, 1) < 1 || !mdb) return;
+    PinBlock(mdb);
+    if (GetU16(mdb->data + kMdbSignature) != kHfsSignature || !MdbDescribesVolume(mdb->data)) {
+        UnpinBlock(mdb);
+        RejectVolume();
+        return;
+    }
+    MacVolume.mdb = mdb;
+    MacVolume.allocBlockSize = static_cast<uint16_t>(GetU32(mdb->data + kMdbAllocBlockSize) / kHfsBlockSize);
+    MacVolume.firstAllocBlock = GetU16(mdb->data + kMdbFirstAllocBlock);
+
+    InitBTreeFileRecord(kExtentsFileId);
+    PinBlock(&ExtentsFileRecord);
+    MacVolume.extentsHeader = ReadHeaderNode(&MacVolume.extentsFile);
+    if (!MacVolume.extentsHeader) {
+        ReportCorruption("extents header node");
+        return;
+    }
+    InitBTreeFileRecord(kCatalogFileId);
+    PinBlock(&CatalogFileRecord);
+    MacVolume.catalogHeader = ReadHeaderNode(&MacVolume.catalogFile);
+    if (!MacVolume.catalogHeader) ReportCorruption("catalog header node");
+}
+
+void UpdateAlternateMdb()
+{
+    BlockBuffer* alternate = nullptr;
+    GetVolumeBlock(&alternate, MacVolume.volumeSize - 2, 0);
+    if (!alternate) return;
+    BlockMove(alternate, 0, MacVolume.mdb->data, kHfsBlockSize);
+}
+
+namespace {
+
+// Copies a grown or re-mapped B-tree file's size and first extents into the
+// MDB and refreshes the alternate copy.
+void SaveBTreeFileRecord(BTreeFileRecord& record, uint16_t sizeOffset, uint16_t extentsOffset)
+{
+    if (!(record.flags & kBlockDirty)) return;
+    BlockMove(MacVolume.mdb, sizeOffset, record.data + kFileRecDataPhysical, 4);
+    BlockMove(MacVolume.mdb, extentsOffset, record.data + kFileRecDataExtents, 12);
+    record.flags &= static_cast<uint8_t>(~kBlockDirty);
+    UpdateAlternateMdb();
+}
+
+}  // namespace
+
+int FlushVolume()
+{
+    if (!VolumeIsOpen() || StatusCode != 0) return 1;
+    BlockPutU32(MacNow(), MacVolume.mdb, kMdbModified);
+    SaveBTreeFileRecord(ExtentsFileRecord, kMdbExtentsSize, kMdbExtentsExtents);
+    SaveBTreeFileRecord(CatalogFileRecord, kMdbCatalogSize, kMdbCatalogExtents);
+    for (BlockBuffer* b = CacheHead(); b; b = b->next) {
+        if (!(b->flags & kBlockDirty)) continue;
+        WriteDeviceBlocks(b->data, 1, b->block);
+        if (StatusCode != 0) return 1;
+        b->flags &= static_cast<uint8_t>(~kBlockDirty);
+    }
+    return 1;
+}
+
+int DiscardVolumeChanges()
+{
+    for (BlockBuffer* b = CacheHead(); b; b = b->next) {
+        if (!(b->flags & kBlockDirty)) continue;
+        if (ReadDeviceBlocks(b->data, 1, b->block) < 1) {
+            StatusCode = kStatusReadError;
+            return -1;
+        }
+        b->loaded = true;
+        b->nodeCheck = NodeCheck::Unchecked;
+        const bool pinnedByVolume =
+            b == MacVolume.mdb || b == MacVolume.extentsHeader || b == MacVolume.catalogHeader;
+        b->flags = pinnedByVolume ? kBlockPinned : 0;
+    }
+    if (!VolumeIsOpen()) return 0;
+    if (ExtentsFileRecord.flags & kBlockDirty) {
+        InitBTreeFileRecord(kExtentsFileId);
+        ExtentsFileRecord.flags = kBlockPinned;
+    }
+    if (CatalogFileRecord.flags & kBlockDirty) {
+        InitBTreeFileRecord(kCatalogFileId);
+        CatalogFileRecord.flags = kBlockPinned;
+    }
+    return 0;
+}

@@ -1,0 +1,39 @@
+// Choosing a Mac drive (the pane then lists its volumes) and dropping it.
+#include <cstring>
+
+#include "disk/discovery.h"
+#include "disk/status.h"
+#include "hfs/listing.h"
+#include "hfs/volume.h"
+
+void SelectMacDrive(WindowHandle window)
+{
+    WindowSystem& ws = Ws();
+    ws.ListReset(kIdMacList);
+    ws.EnableControl(kIdMacUpButton, false);
+    ws.SetControlText(kIdMacDriveLabel, "Mac Drive:");
+    FreeBlockCache();
+    std::memset(&MacVolume, 0, sizeof MacVolume);
+    FreeMacItemList();
+    MacPaneState.parentId = 0;
+    if (!StartVolumeList()) return;
+    ScanVolumes();
+    if (StatusCode != 0) return;
+    for (unsigned i = 0; i < MacPaneState.count; ++i) ws.ListAddItem(kIdMacList, static_cast<intptr_t>(i));
+    ws.EnableControl(kIdMacFolderBox, true);
+    (void)window;
+}
+
+void ResetMacPane(WindowHandle window)
+{
+    WindowSystem& ws = Ws();
+    FreeBlockCache();
+    ws.ListReset(kIdMacList);
+    ws.ComboReset(kIdMacFolderBox);
+    ws.EnableControl(kIdMacFolderBox, false);
+    ws.ComboReset(kIdMacDriveBox);
+    FreeMacItemList();
+    MacPaneState.parentId = 0;
+    FillMacDriveBox(window);
+    ws.EnableControl(kIdMacUpButton, false);
+}

@@ -1,0 +1,36 @@
+// Opening a disk image as the Mac drive and finding things on its volumes by
+// path, for front ends without a window (the command-line program, tests).
+// Paths are Windows-1252 text, folders separated by ':' from the volume's
+// root; a leading ':' is allowed, and ":" or "" is the root.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "hfs/volume.h"
+
+// Makes the image at `nativePath` the only drive and the drive in use, and
+// lists its volumes in the Mac pane. With `writable` the image is opened for
+// writing when the file allows it. False with StatusCode set on failure
+// (3 when the file cannot be opened or read, 7 when it holds no volume).
+bool OpenImageAsMacDrive(const char* nativePath, bool writable, uint32_t sectorSize = 512);
+// Opens volume `index` (0-based) of the listed volumes: the alternate-MDB
+// check, the open and the root listing.
+bool OpenListedVolume(unsigned index);
+// Drops the volume, the drive and the image.
+void CloseMacDrive();
+
+struct MacPathTarget {
+    uint32_t parentId;       // the parent folder of the item
+    uint8_t name[32];        // the item's name (Mac characters)
+    uint16_t kind;           // kItemFolder or kItemFile
+    uint32_t id;             // folder ID or file number
+};
+
+// Finds the item at `path` on the open volume. False with StatusCode set
+// (6 when a path component does not exist or a file is used as a folder).
+bool ResolveMacPath(const char* path, MacPathTarget* out);
+// Makes `folder` the Mac pane's current folder and lists it.
+bool ShowMacFolder(const MacPathTarget& folder);
+// Splits a path into its non-empty components.
+std::vector<std::string> SplitMacPath(const char* path);
