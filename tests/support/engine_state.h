@@ -1,0 +1,16 @@
+// A clean engine for each test: no drive, no volume, an empty cache and pane,
+// default preferences and sort order, and the headless window system.
+#pragma once
+#include <gtest/gtest.h>
+
+#include "support/temp_image.h"
+
+// Drops the open volume and the pane's lists, then resets the disk state
+// (ResetDiskState) and the engine's globals to their start-up values.
+void ResetEngineState();
+
+class EngineStateTest : public ::testing::Test {
+protected:
+    void SetUp() override { ResetEngineState(); }
+    void TearDown() override { ResetEngineState(); }
+};
