@@ -90,20 +90,27 @@ void WriteField(const char* key, const char* field, size_t size)
 void BuildFilePaths()
 {
     char program[256];
-    size_t dirLength = 0;
-    if (GetModulePath(program, sizeof program)) {
-        const char* separator = std::strrchr(program, PathSeparator());
-        if (separator != nullptr) dirLength = static_cast<size_t>(separator - program) + 1;
-    }
-    PlaceBeside(program, dirLength, "PIER.INI", IniPath, sizeof IniPath);
-    PlaceBeside(program, dirLength, "PIER.FTM", FtmPath, sizeof FtmPath);
-    PlaceBeside(program, dirLength, "QUAYLINK.HLP", HelpPath, sizeof HelpPath);
+    if (!GetModulePath(program, sizeof program)) program[0] = 0;
+    BuildFilePathsFrom(program);
+}
+
+void BuildFilePathsFrom(const char* programPath)
+{
+    const char* separator = std::strrchr(programPath, PathSeparator());
+    size_t dirLength = separator != nullptr ? static_cast<size_t>(separator - programPath) + 1 : 0;
+    PlaceBeside(programPath, dirLength, "PIER.INI", IniPath, sizeof IniPath);
+    PlaceBeside(programPath, dirLength, "PIER.FTM", FtmPath, sizeof FtmPath);
+    PlaceBeside(programPath, dirLength, "QUAYLINK.HLP", HelpPath, sizeof HelpPath);
 }
 
 void LoadPreferences()
 {
     BuildFilePaths();
+    ReadPreferences();
+}
 
+void ReadPreferences()
+{
     char dir[256];
     ReadText(kMainPrefs, "WorkingDir", dir, 255);
     if (dir[0] != 0) {

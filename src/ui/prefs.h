@@ -39,6 +39,10 @@ extern uint32_t WindowsVersion;
 
 void BuildFilePaths();
 void LoadPreferences();
+// The two halves that do not ask the system where the program is: the paths
+// beside a given program path, and WorkingDir and Prefs read from IniPath.
+void BuildFilePathsFrom(const char* programPath);
+void ReadPreferences();
 void SavePreferences();
 void SetTransferLimit();
 

@@ -1,0 +1,659 @@
+// The PC-side platform layer: profile files, directories, files (including
+// offsets past 4 GiB and block devices), name conversion and local time.
+// The same tests run natively and, in the Windows build, under wine against
+// the system's own calls, so both implementations are held to one behaviour.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "support/temp_image.h"
+#include "support/time_zone.h"
+
+#if !defined(_WIN32)
+#include <iconv.h>
+#endif
+
+namespace {
+
+std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+std::string FileText(const std::string& path)
+{
+    std::vector<uint8_t> bytes = ReadFileBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+// The strings of a list of zero-terminated strings ending with an empty one.
+std::vector<std::string> SplitList(const char* list, unsigned length)
+{
+    std::vector<std::string> items;
+    for (unsigned i = 0; i < length && list[i] != 0;) {
+        items.emplace_back(list + i);
+        i += static_cast<unsigned>(items.back().size()) + 1;
+    }
+    return items;
+}
+
+// ---- profile files -----------------------------------------------------------
+
+class ProfileTest : public ::testing::Test {
+protected:
+    std::string Read(const char* section, const char* key, const char* def = "dflt", unsigned size = 256)
+    {
+        std::vector<char> out(size + 1, 'X');
+        unsigned n = ReadProfileString(section, key, def, out.data(), size, ini.c_str());
+        EXPECT_EQ(n, std::strlen(out.data()));
+        EXPECT_EQ(out[size], 'X') << "wrote past the buffer";
+        return out.data();
+    }
+    std::vector<std::string> Section(const char* section)
+    {
+        char out[512];
+        unsigned n = ReadProfileSection(section, out, sizeof out, ini.c_str());
+        return SplitList(out, n);
+    }
+    void Write(const std::string& text) { dir.WriteFile("PIER.INI", Bytes(text)); }
+
+    TempDir dir;
+    std::string ini = dir.PathOf("PIER.INI");
+};
+
+TEST_F(ProfileTest, MissingFileGivesDefaultsAndEmptySection)
+{
+    EXPECT_EQ(Read("Main Prefs", "SavePrefs", "NO"), "NO");
+    EXPECT_EQ(Read("Main Prefs", "SavePrefs", ""), "");
+    char out[8];
+    std::memset(out, 'X', sizeof out);
+    EXPECT_EQ(ReadProfileSection("Main Prefs", out, sizeof out, ini.c_str()), 0u);
+    EXPECT_EQ(out[0], 0);
+    EXPECT_FALSE(FileExists(ini.c_str())) << "reading must not create the file";
+}
+
+TEST_F(ProfileTest, NamesIgnoreCaseAndValuesAreTrimmed)
+{
+    Write("[Main Prefs]\n  SavePrefs   =   yes please  \r\nEmpty=\n\t Tabbed\t=\tx y\t\n[disk prefs]\nAddASPI=win\n");
+    EXPECT_EQ(Read("main prefs", "SAVEPREFS"), "yes please");
+    EXPECT_EQ(Read("MAIN PREFS", "savePrefs"), "yes please");
+    EXPECT_EQ(Read("Main Prefs", "Tabbed"), "x y");
+    EXPECT_EQ(Read("Main Prefs", "Empty"), "");
+    EXPECT_EQ(Read("Disk Prefs", "addaspi"), "win");
+    EXPECT_EQ(Read("Disk Prefs", "SavePrefs"), "dflt") << "keys belong to their own section";
+    EXPECT_EQ(Read("Misc Prefs", "SavePrefs"), "dflt");
+}
+
+TEST_F(ProfileTest, OnePairOfMatchingQuotesIsRemoved)
+{
+    Write("[Q]\n"
+          "double=\"quoted value\"\n"
+          "single='it is'\n"
+          "padded=\"  inner blanks  \"\n"
+          "twice=\"\"both\"\"\n"
+          "mixed=\"not closed'\n"
+          "lone=\"\n"
+          "inside=a \"b\" c\n");
+    EXPECT_EQ(Read("Q", "double"), "quoted value");
+    EXPECT_EQ(Read("Q", "single"), "it is");
+    EXPECT_EQ(Read("Q", "padded"), "  inner blanks  ");
+    EXPECT_EQ(Read("Q", "twice"), "\"both\"");
+    EXPECT_EQ(Read("Q", "mixed"), "\"not closed'");
+    EXPECT_EQ(Read("Q", "lone"), "\"");
+    EXPECT_EQ(Read("Q", "inside"), "a \"b\" c");
+}
+
+TEST_F(ProfileTest, FirstSectionAndFirstKeyOfANameWin)
+{
+    Write("[A]\nk=first\nk=second\n[a]\nk=third\nonly=later\n");
+    EXPECT_EQ(Read("A", "k"), "first");
+    EXPECT_EQ(Read("A", "only"), "dflt") << "only the first section of a name is searched";
+}
+
+TEST_F(ProfileTest, LinesThatAreNotKeyValuePairsGiveTheDefault)
+{
+    Write("; comment=1\n[S]\nbare\n=nameless\nk=v\n[Broken\nafter=1\n");
+    EXPECT_EQ(Read("S", "bare"), "dflt");
+    EXPECT_EQ(Read("S", ""), "dflt");
+    EXPECT_EQ(Read("S", "k"), "v");
+    // "[Broken" is no header, so its lines stay in S.
+    EXPECT_EQ(Read("S", "after"), "1");
+    EXPECT_EQ(Read("Broken", "after"), "dflt");
+}
+
+TEST_F(ProfileTest, DefaultLosesTrailingBlanks)
+{
+    EXPECT_EQ(Read("S", "k", "value  "), "value");
+    EXPECT_EQ(Read("S", "k", "  lead"), "  lead");
+}
+
+TEST_F(ProfileTest, LongValuesAreCutToTheBuffer)
+{
+    Write("[S]\nk=abcdefgh\n");
+    EXPECT_EQ(Read("S", "k", "", 4), "abc");
+    EXPECT_EQ(Read("S", "k", "", 1), "");
+    EXPECT_EQ(Read("S", "missing", "defaultvalue", 5), "defa");
+}
+
+TEST_F(ProfileTest, SectionListsItsKeyLinesWithoutComments)
+{
+    Write("[Other]\nx=1\n[Mac Type Map]\r\n; a comment\r\n\r\nTEXT = .txt\r\nbare\r\nAPPL=.exe\r\n[Next]\r\ny=2\r\n");
+    EXPECT_EQ(Section("mac type map"), (std::vector<std::string>{"TEXT=.txt", "bare", "APPL=.exe"}));
+    EXPECT_TRUE(Section("Missing").empty());
+}
+
+TEST_F(ProfileTest, SectionCutShortEndsInTwoZeros)
+{
+    Write("[S]\na=1\nbb=22\nccc=333\n");
+    char out[12];
+    std::memset(out, 'X', sizeof out);
+    unsigned n = ReadProfileSection("S", out, 10, ini.c_str());
+    EXPECT_EQ(n, 8u);
+    EXPECT_EQ(std::string(out, 8), std::string("a=1\0bb=2", 8));
+    EXPECT_EQ(out[8], 0);
+    EXPECT_EQ(out[9], 0);
+    EXPECT_EQ(out[10], 'X');
+}
+
+TEST_F(ProfileTest, NullKeyListsTheKeysAndNullSectionTheSections)
+{
+    Write("[One]\na=1\nb=2\n[Two]\nc=3\n");
+    char out[64];
+    unsigned n = ReadProfileString("One", nullptr, "", out, sizeof out, ini.c_str());
+    EXPECT_EQ(SplitList(out, n), (std::vector<std::string>{"a", "b"}));
+    n = ReadProfileString(nullptr, nullptr, "", out, sizeof out, ini.c_str());
+    EXPECT_EQ(SplitList(out, n), (std::vector<std::string>{"One", "Two"}));
+}
+
+TEST_F(ProfileTest, WritingCreatesTheFileAndTheSection)
+{
+    ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", "YES", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("Main Prefs", "CopyPrefs", "NO", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("Disk Prefs", "AddBIOS", "on", ini.c_str()));
+    EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "YES");
+    EXPECT_EQ(Read("Main Prefs", "CopyPrefs"), "NO");
+    EXPECT_EQ(Read("Disk Prefs", "AddBIOS"), "on");
+    EXPECT_EQ(Section("Main Prefs"), (std::vector<std::string>{"SavePrefs=YES", "CopyPrefs=NO"}));
+}
+
+TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
+{
+    const std::string original =
+        "; settings\n"
+        "[Main Prefs]\n"
+        "SavePrefs = NO\n"
+        "\n"
+        "MacTrans=2\n"
+        "\n"
+        "[Disk Prefs]\n"
+        "AddASPI=win ; hand-edited\n"
+        "[Misc Prefs]\n"
+        "KeepDate=no";  // no line end at the end of the file
+    Write(original);
+    ASSERT_TRUE(WriteProfileString("main prefs", "savePrefs", "YES", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("Main Prefs", "PCTrans", "3", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("Misc Prefs", "HideInvisible", "YES", ini.c_str()));
+
+    EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "YES");
+    EXPECT_EQ(Read("Main Prefs", "MacTrans"), "2");
+    EXPECT_EQ(Read("Main Prefs", "PCTrans"), "3");
+    EXPECT_EQ(Read("Disk Prefs", "AddASPI"), "win ; hand-edited");
+    EXPECT_EQ(Read("Misc Prefs", "KeepDate"), "no");
+    EXPECT_EQ(Read("Misc Prefs", "HideInvisible"), "YES");
+#if !defined(_WIN32)
+    // Byte for byte: only the changed line differs, new keys follow the
+    // section's last key.
+    EXPECT_EQ(FileText(ini),
+              "; settings\n"
+              "[Main Prefs]\n"
+              "SavePrefs = YES\n"
+              "\n"
+              "MacTrans=2\n"
+              "PCTrans=3\n"
+              "\n"
+              "[Disk Prefs]\n"
+              "AddASPI=win ; hand-edited\n"
+              "[Misc Prefs]\n"
+              "KeepDate=no\n"
+              "HideInvisible=YES\n");
+#endif
+}
+
+TEST_F(ProfileTest, WritingFollowsTheFilesLineEnds)
+{
+    Write("[S]\r\na=1\r\n");
+    ASSERT_TRUE(WriteProfileString("S", "b", "2", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("T", "c", "3", ini.c_str()));
+    EXPECT_EQ(FileText(ini), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
+}
+
+TEST_F(ProfileTest, NullValueDeletesTheKeyAndNullKeyTheSection)
+{
+    Write("[A]\nx=1\ny=2\n[B]\nz=3\n[C]\nw=4\n");
+    ASSERT_TRUE(WriteProfileString("A", "x", nullptr, ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("b", nullptr, nullptr, ini.c_str()));
+    EXPECT_EQ(Read("A", "x"), "dflt");
+    EXPECT_EQ(Read("A", "y"), "2");
+    EXPECT_EQ(Read("B", "z"), "dflt");
+    EXPECT_EQ(Read("C", "w"), "4");
+}
+
+TEST_F(ProfileTest, WritingIntoAMissingDirectoryFails)
+{
+    std::string path = dir.PathOf("no-such-dir");
+    path += PathSeparator();
+    path += "PIER.INI";
+    EXPECT_FALSE(WriteProfileString("S", "k", "v", path.c_str()));
+    EXPECT_FALSE(FileExists(path.c_str()));
+}
+
+// ---- directories --------------------------------------------------------------
+
+class DirectoryTest : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_TRUE(GetCurrentDir(saved, sizeof saved)); }
+    void TearDown() override { EXPECT_TRUE(SetCurrentDir(saved)); }
+
+    std::string Join(const std::string& a, const std::string& b) { return a + PathSeparator() + b; }
+
+    char saved[1024];
+    TempDir dir;
+};
+
+struct Listing {
+    std::vector<DirEntry> entries;
+    int stopAfter = -1;
+};
+
+bool Collect(const DirEntry& entry, void* context)
+{
+    Listing* listing = static_cast<Listing*>(context);
+    listing->entries.push_back(entry);
+    return listing->stopAfter < 0 || static_cast<int>(listing->entries.size()) < listing->stopAfter;
+}
+
+const DirEntry* Find(const Listing& listing, const char* name)
+{
+    for (const DirEntry& e : listing.entries) {
+        if (std::strcmp(e.name, name) == 0) return &e;
+    }
+    return nullptr;
+}
+
+TEST_F(DirectoryTest, MakeListAndRemove)
+{
+    std::string sub = Join(dir.Path(), "Sub Folder");
+    ASSERT_TRUE(MakeDir(sub.c_str()));
+    EXPECT_FALSE(MakeDir(sub.c_str())) << "it exists already";
+    EXPECT_TRUE(IsDirectory(sub.c_str()));
+    dir.WriteFile("file.bin", std::vector<uint8_t>(1234, 7));
+    EXPECT_FALSE(IsDirectory(dir.PathOf("file.bin").c_str()));
+    EXPECT_FALSE(IsDirectory(dir.PathOf("missing").c_str()));
+
+    Listing listing;
+    ASSERT_TRUE(ListDir(dir.Path().c_str(), Collect, &listing));
+    ASSERT_EQ(listing.entries.size(), 2u) << "no . or ..";
+    const DirEntry* folder = Find(listing, "Sub Folder");
+    const DirEntry* file = Find(listing, "file.bin");
+    ASSERT_NE(folder, nullptr);
+    ASSERT_NE(file, nullptr);
+    EXPECT_TRUE(folder->isDirectory);
+    EXPECT_FALSE(file->isDirectory);
+    EXPECT_EQ(file->size, 1234u);
+
+    Listing first;
+    first.stopAfter = 1;
+    ASSERT_TRUE(ListDir(dir.Path().c_str(), Collect, &first));
+    EXPECT_EQ(first.entries.size(), 1u) << "the visitor stops the listing";
+
+    Listing none;
+    ASSERT_TRUE(ListDir(sub.c_str(), Collect, &none));
+    EXPECT_TRUE(none.entries.empty());
+    EXPECT_FALSE(ListDir(dir.PathOf("missing").c_str(), Collect, &none));
+
+    EXPECT_FALSE(RemoveDir(dir.Path().c_str())) << "not empty";
+    EXPECT_TRUE(RemoveDir(sub.c_str()));
+    EXPECT_FALSE(IsDirectory(sub.c_str()));
+}
+
+TEST_F(DirectoryTest, CurrentDirectoryGovernsRelativeNames)
+{
+    ASSERT_TRUE(SetCurrentDir(dir.Path().c_str()));
+    FileHandle f = FileOpen("probe.txt", FileMode::Create);
+    ASSERT_NE(f, kNoFile);
+    FileClose(f);
+    EXPECT_TRUE(FileExists(dir.PathOf("probe.txt").c_str()));
+
+    char here[1024];
+    ASSERT_TRUE(GetCurrentDir(here, sizeof here));
+    Listing listing;
+    ASSERT_TRUE(ListDir(here, Collect, &listing));
+    EXPECT_NE(Find(listing, "probe.txt"), nullptr);
+
+    char tiny[2];
+    EXPECT_FALSE(GetCurrentDir(tiny, sizeof tiny));
+    EXPECT_FALSE(SetCurrentDir(dir.PathOf("missing").c_str()));
+    EXPECT_FALSE(SetCurrentDir(""));
+    ASSERT_TRUE(GetCurrentDir(here, sizeof here));
+    EXPECT_TRUE(FileExists("probe.txt")) << "a failed change leaves the directory";
+}
+
+TEST_F(DirectoryTest, Drives)
+{
+#if defined(_WIN32)
+    ASSERT_TRUE(SetCurrentDir(dir.Path().c_str()));
+    char here[1024];
+    ASSERT_TRUE(GetCurrentDir(here, sizeof here));
+    ASSERT_EQ(here[1], ':');
+    int own = (here[0] & 0x1F);  // A = 1
+    EXPECT_TRUE(SetCurrentDrive(own));
+    // A letter with no drive behind it fails and changes nothing.
+    int missing = 0;
+    for (int d = 26; d >= 3 && missing == 0; --d) {
+        char root[4] = {static_cast<char>('A' + d - 1), ':', '\\', 0};
+        if (!IsDirectory(root)) missing = d;
+    }
+    ASSERT_NE(missing, 0);
+    EXPECT_FALSE(SetCurrentDrive(missing));
+    EXPECT_TRUE(FileExists(here));
+    char after[1024];
+    ASSERT_TRUE(GetCurrentDir(after, sizeof after));
+    EXPECT_STREQ(after, here);
+#else
+    EXPECT_TRUE(SetCurrentDrive(0));
+    EXPECT_FALSE(SetCurrentDrive(3));
+#endif
+    EXPECT_FALSE(SetCurrentDrive(27));
+}
+
+// ---- files -------------------------------------------------------------------------
+
+class FileTest : public ::testing::Test {
+protected:
+    TempDir dir;
+};
+
+TEST_F(FileTest, CreateWriteReadAndSize)
+{
+    std::string path = dir.PathOf("data.bin");
+    std::vector<uint8_t> pattern = PatternBytes(100000, 3);
+    FileHandle f = FileOpen(path.c_str(), FileMode::Create);
+    ASSERT_NE(f, kNoFile);
+    EXPECT_EQ(FileWrite(f, pattern.data(), pattern.size()), 100000);
+    EXPECT_TRUE(FileFlush(f));
+    EXPECT_EQ(FileSize(f), 100000);
+    FileClose(f);
+    EXPECT_EQ(ReadFileBytes(path), pattern);
+
+    f = FileOpen(path.c_str(), FileMode::Read);
+    ASSERT_NE(f, kNoFile);
+    std::vector<uint8_t> back(pattern.size() + 10);
+    EXPECT_EQ(FileRead(f, back.data(), 60000), 60000);
+    EXPECT_EQ(FileRead(f, back.data() + 60000, 50000), 40000) << "short at the end";
+    EXPECT_EQ(FileRead(f, back.data(), 10), 0);
+    back.resize(pattern.size());
+    EXPECT_EQ(back, pattern);
+    uint8_t byte = 1;
+    EXPECT_EQ(FileWrite(f, &byte, 1), -1) << "opened for reading only";
+    FileClose(f);
+
+    // Create truncates.
+    f = FileOpen(path.c_str(), FileMode::Create);
+    ASSERT_NE(f, kNoFile);
+    EXPECT_EQ(FileSize(f), 0);
+    FileClose(f);
+}
+
+TEST_F(FileTest, OpeningWhatIsNotThereOrNotAFileFails)
+{
+    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::Read), kNoFile);
+    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::ReadWrite), kNoFile);
+    EXPECT_FALSE(FileExists(dir.PathOf("missing").c_str()));
+    EXPECT_EQ(FileOpen(dir.Path().c_str(), FileMode::Read), kNoFile);
+    std::string inMissing = dir.PathOf("missing");
+    inMissing += PathSeparator();
+    inMissing += "x";
+    EXPECT_EQ(FileOpen(inMissing.c_str(), FileMode::Create), kNoFile);
+}
+
+TEST_F(FileTest, PositionedIoLeavesThePositionAlone)
+{
+    std::string path = dir.WriteFile("pos.bin", PatternBytes(4096, 9));
+    std::vector<uint8_t> expected = PatternBytes(4096, 9);
+    FileHandle f = FileOpen(path.c_str(), FileMode::ReadWrite);
+    ASSERT_NE(f, kNoFile);
+    uint8_t head[16], middle[16];
+    ASSERT_EQ(FileRead(f, head, 16), 16);
+    ASSERT_EQ(FileReadAt(f, middle, 16, 2000), 16);
+    EXPECT_EQ(std::vector<uint8_t>(middle, middle + 16),
+              std::vector<uint8_t>(expected.begin() + 2000, expected.begin() + 2016));
+    const uint8_t patch[4] = {0xDE, 0xAD, 0xBE, 0xEF};
+    ASSERT_EQ(FileWriteAt(f, patch, 4, 3000), 4);
+    uint8_t next[16];
+    ASSERT_EQ(FileRead(f, next, 16), 16);
+    EXPECT_EQ(std::vector<uint8_t>(next, next + 16), std::vector<uint8_t>(expected.begin() + 16, expected.begin() + 32));
+    EXPECT_EQ(FileReadAt(f, middle, 16, 4090), 6) << "short at the end";
+    EXPECT_EQ(FileReadAt(f, middle, 16, 5000), 0);
+    FileClose(f);
+    std::copy(patch, patch + 4, expected.begin() + 3000);
+    EXPECT_EQ(ReadFileBytes(path), expected);
+}
+
+TEST_F(FileTest, OffsetsPastFourGigabytes)
+{
+    std::string path = dir.PathOf("sparse.img");
+    FileHandle f = FileOpen(path.c_str(), FileMode::Create);
+    ASSERT_NE(f, kNoFile);
+    const uint64_t far = (5ull << 30) + 3;       // past 4 GiB, not sector aligned
+    const uint64_t edge = (4ull << 30) - 5;      // straddles the 32-bit boundary
+    std::vector<uint8_t> a = PatternBytes(777, 1), b = PatternBytes(10, 2);
+    if (FileWriteAt(f, a.data(), a.size(), far) != static_cast<int64_t>(a.size())) {
+        FileClose(f);
+        GTEST_SKIP() << "this file system takes no file of 5 GiB";
+    }
+    ASSERT_EQ(FileWriteAt(f, b.data(), b.size(), edge), 10);
+    EXPECT_EQ(FileSize(f), static_cast<int64_t>(far + a.size()));
+    std::vector<uint8_t> back(777);
+    ASSERT_EQ(FileReadAt(f, back.data(), back.size(), far), 777);
+    EXPECT_EQ(back, a);
+    back.resize(10);
+    ASSERT_EQ(FileReadAt(f, back.data(), 10, edge), 10);
+    EXPECT_EQ(back, b);
+    uint8_t hole[8] = {1, 1, 1, 1, 1, 1, 1, 1};
+    ASSERT_EQ(FileReadAt(f, hole, 8, 3ull << 30), 8);
+    EXPECT_EQ(std::vector<uint8_t>(hole, hole + 8), std::vector<uint8_t>(8, 0));
+    FileClose(f);
+    EXPECT_TRUE(FileDelete(path.c_str()));
+}
+
+#if !defined(_WIN32)
+// The kernel's own count of 512-byte sectors in /sys/block is the oracle for
+// a block device's size.
+TEST_F(FileTest, BlockDeviceSizeComesFromTheDevice)
+{
+    struct Devices {
+        std::vector<std::string> names;
+    } devices;
+    ListDir("/sys/block", [](const DirEntry& e, void* c) {
+        static_cast<Devices*>(c)->names.push_back(e.name);
+        return true;
+    }, &devices);
+    int checked = 0;
+    for (const std::string& name : devices.names) {
+        FileHandle f = FileOpen(("/dev/" + name).c_str(), FileMode::Read);
+        if (f == kNoFile) continue;
+        std::string sectors = FileText("/sys/block/" + name + "/size");
+        int64_t size = FileSize(f);
+        FileClose(f);
+        if (sectors.empty()) continue;
+        EXPECT_EQ(size, std::stoll(sectors) * 512) << name;
+        ++checked;
+    }
+    if (checked == 0) GTEST_SKIP() << "no block device can be opened here";
+}
+#endif
+
+TEST_F(FileTest, RenameDeleteWritableAndModifiedTime)
+{
+    std::string a = dir.WriteFile("a.txt", Bytes("alpha"));
+    std::string b = dir.WriteFile("b.txt", Bytes("beta"));
+    std::string c = dir.PathOf("c.txt");
+    EXPECT_FALSE(FileRename(a.c_str(), b.c_str())) << "the target exists";
+    EXPECT_EQ(FileText(b), "beta");
+    EXPECT_TRUE(FileRename(a.c_str(), c.c_str()));
+    EXPECT_FALSE(FileExists(a.c_str()));
+    EXPECT_EQ(FileText(c), "alpha");
+
+    EXPECT_TRUE(FileIsWritable(c.c_str()));
+    EXPECT_FALSE(FileIsWritable(a.c_str()));
+
+    const int64_t when = 1700000000;  // 2023-11-14 22:13:20 UTC
+    ASSERT_TRUE(FileSetModifiedTime(c.c_str(), when));
+    Listing listing;
+    ASSERT_TRUE(ListDir(dir.Path().c_str(), Collect, &listing));
+    const DirEntry* entry = Find(listing, "c.txt");
+    ASSERT_NE(entry, nullptr);
+    EXPECT_EQ(entry->modified, when);
+    EXPECT_FALSE(FileSetModifiedTime(a.c_str(), when));
+
+    EXPECT_TRUE(FileDelete(c.c_str()));
+    EXPECT_FALSE(FileDelete(c.c_str()));
+}
+
+// ---- names ----------------------------------------------------------------------------
+
+TEST(NameConversion, EveryByteSurvivesTheRoundTrip)
+{
+    std::string all;
+    for (int c = 1; c <= 0xFF; ++c) {
+        char ansi[2] = {static_cast<char>(c), 0};
+        char native[8], back[8];
+        ASSERT_TRUE(AnsiToNative(ansi, native, sizeof native)) << c;
+        ASSERT_TRUE(NativeToAnsi(native, back, sizeof back)) << c;
+        EXPECT_STREQ(back, ansi) << "byte " << c;
+        all += static_cast<char>(c);
+    }
+    char native[1024], back[300];
+    ASSERT_TRUE(AnsiToNative(all.c_str(), native, sizeof native));
+    ASSERT_TRUE(NativeToAnsi(native, back, sizeof back));
+    EXPECT_EQ(back, all);
+}
+
+TEST(NameConversion, TooSmallBufferFailsButStaysTerminated)
+{
+    char out[4] = {'X', 'X', 'X', 'X'};
+    EXPECT_FALSE(AnsiToNative("abcdef", out, sizeof out));
+    EXPECT_EQ(out[3], 0);
+    EXPECT_FALSE(NativeToAnsi("abcdef", out, sizeof out));
+    EXPECT_EQ(out[3], 0);
+    EXPECT_TRUE(NativeToAnsi("abc", out, sizeof out));
+    EXPECT_STREQ(out, "abc");
+}
+
+#if !defined(_WIN32)
+// The C library's converter knows Windows-1252 too: every byte it defines
+// must come out the same. It knows nothing of the five undefined ones, which
+// travel as the C1 controls of the same value.
+TEST(NameConversion, AgreesWithTheCLibrarysWindows1252)
+{
+    iconv_t cd = iconv_open("UTF-8", "CP1252");
+    if (cd == reinterpret_cast<iconv_t>(-1)) GTEST_SKIP() << "no CP1252 converter";
+    int compared = 0;
+    for (int c = 0x01; c <= 0xFF; ++c) {
+        char in[2] = {static_cast<char>(c), 0};
+        char expected[8] = {};
+        char* inp = in;
+        size_t inLeft = 1;
+        char* outp = expected;
+        size_t outLeft = sizeof expected - 1;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);
+        char ours[8];
+        ASSERT_TRUE(AnsiToNative(in, ours, sizeof ours));
+        if (iconv(cd, &inp, &inLeft, &outp, &outLeft) == static_cast<size_t>(-1)) {
+            EXPECT_TRUE(c == 0x81 || c == 0x8D || c == 0x8F || c == 0x90 || c == 0x9D) << c;
+            const char c1[3] = {static_cast<char>(0xC2), static_cast<char>(c), 0};
+            EXPECT_STREQ(ours, c1) << c;
+            continue;
+        }
+        EXPECT_STREQ(ours, expected) << c;
+        ++compared;
+    }
+    iconv_close(cd);
+    EXPECT_EQ(compared, 250);
+}
+
+TEST(NameConversion, WhatWindows1252CannotHoldBecomesAQuestionMark)
+{
+    char out[32];
+    ASSERT_TRUE(NativeToAnsi("\xCE\xA9mega \xE2\x82\xAC \xF0\x9F\x98\x80!", out, sizeof out));  // Omega, euro, emoji
+    EXPECT_STREQ(out, "?mega \x80 ?!");
+    // Bytes that are no UTF-8 (a Latin-1 name, an overlong slash, a cut
+    // sequence, a surrogate) turn into one '?' each.
+    ASSERT_TRUE(NativeToAnsi("caf\xE9", out, sizeof out));
+    EXPECT_STREQ(out, "caf?");
+    ASSERT_TRUE(NativeToAnsi("\xC0\xAF", out, sizeof out));
+    EXPECT_STREQ(out, "??");
+    ASSERT_TRUE(NativeToAnsi("a\xE2\x82", out, sizeof out));
+    EXPECT_STREQ(out, "a??");
+    ASSERT_TRUE(NativeToAnsi("\xED\xA0\x80", out, sizeof out));
+    EXPECT_STREQ(out, "???");
+    // C1 controls other than the five have no Windows-1252 byte.
+    ASSERT_TRUE(NativeToAnsi("\xC2\x80\xC2\x81", out, sizeof out));
+    EXPECT_STREQ(out, "?\x81");
+}
+#endif
+
+TEST(PathSeparatorTest, IsTheSystems)
+{
+#if defined(_WIN32)
+    EXPECT_EQ(PathSeparator(), '\\');
+#else
+    EXPECT_EQ(PathSeparator(), '/');
+#endif
+}
+
+// ---- time and the program ------------------------------------------------------------------
+
+TEST(LocalTime, DosDateAndTimeInUtc)
+{
+    ScopedTimeZone zone("UTC0");
+    if (!zone.Active()) GTEST_SKIP() << zone.Why();
+    EXPECT_EQ(LocalDosDateTime(1700000000), 0x576EB1AAu);   // 2023-11-14 22:13:20
+    EXPECT_EQ(LocalDosDateTime(1700000001), 0x576EB1AAu);   // two-second steps
+    EXPECT_EQ(LocalDosDateTime(315532800), 0x00210000u);    // 1980-01-01 00:00:00, the first
+    EXPECT_EQ(LocalDosDateTime(315532799), 0u);             // 1979
+    EXPECT_EQ(LocalDosDateTime(4354819199), 0xFF9FBF7Du);   // 2107-12-31 23:59:58, the last
+    EXPECT_EQ(LocalDosDateTime(4354819200), 0u);            // 2108
+    EXPECT_EQ(LocalDosDateTime(-2082819600), 0u);
+}
+
+#if !defined(_WIN32)
+TEST(LocalTime, FollowsTheZonesDaylightSaving)
+{
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    EXPECT_EQ(LocalDosDateTime(1719835200), 0x58E14000u);  // 2024-07-01 12:00 UTC is 08:00 EDT
+    EXPECT_EQ(LocalDosDateTime(1705320000), 0x582F3800u);  // 2024-01-15 12:00 UTC is 07:00 EST
+    EXPECT_EQ(LocalDosDateTime(315532800), 0u) << "1979-12-31 19:00 local";
+}
+#endif
+
+TEST(LocalTime, NowIsTheCalendarTime)
+{
+    // Only that the clock is plausible: after 2020, before 2100.
+    int64_t now = UnixNow();
+    EXPECT_GT(now, 1577836800);
+    EXPECT_LT(now, 4102444800);
+}
+
+TEST(ModulePathTest, NamesTheRunningProgram)
+{
+    char path[1024];
+    ASSERT_TRUE(GetModulePath(path, sizeof path));
+    EXPECT_NE(std::strstr(path, "quaylink_unit_tests"), nullptr) << path;
+    EXPECT_NE(std::strrchr(path, PathSeparator()), nullptr);
+    EXPECT_TRUE(FileExists(path));
+    char tiny[4];
+    EXPECT_FALSE(GetModulePath(tiny, sizeof tiny));
+}
+
+}  // namespace
