@@ -110,11 +110,11 @@ TEST_F(ProfileTest, FirstSectionAndFirstKeyOfANameWin)
     EXPECT_EQ(Read("A", "only"), "dflt") << "only the first section of a name is searched";
 }
 
-TEST_F(ProfileTest, LinesThatAreNotKeyValuePairsGiveTheDefault)
+TEST_F(ProfileTest, LinesWithoutAnEqualsSignGiveTheDefault)
 {
     Write("; comment=1\n[S]\nbare\n=nameless\nk=v\n[Broken\nafter=1\n");
     EXPECT_EQ(Read("S", "bare"), "dflt");
-    EXPECT_EQ(Read("S", ""), "dflt");
+    EXPECT_EQ(Read("S", ""), "nameless");
     EXPECT_EQ(Read("S", "k"), "v");
     // "[Broken" is no header, so its lines stay in S.
     EXPECT_EQ(Read("S", "after"), "1");
@@ -444,17 +444,17 @@ TEST_F(FileTest, OffsetsPastFourGigabytes)
     std::string path = dir.PathOf("sparse.img");
     FileHandle f = FileOpen(path.c_str(), FileMode::Create);
     ASSERT_NE(f, kNoFile);
-    const uint64_t far = (5ull << 30) + 3;       // past 4 GiB, not sector aligned
+    const uint64_t beyond = (5ull << 30) + 3;       // past 4 GiB, not sector aligned
     const uint64_t edge = (4ull << 30) - 5;      // straddles the 32-bit boundary
     std::vector<uint8_t> a = PatternBytes(777, 1), b = PatternBytes(10, 2);
-    if (FileWriteAt(f, a.data(), a.size(), far) != static_cast<int64_t>(a.size())) {
+    if (FileWriteAt(f, a.data(), a.size(), beyond) != static_cast<int64_t>(a.size())) {
         FileClose(f);
         GTEST_SKIP() << "this file system takes no file of 5 GiB";
     }
     ASSERT_EQ(FileWriteAt(f, b.data(), b.size(), edge), 10);
-    EXPECT_EQ(FileSize(f), static_cast<int64_t>(far + a.size()));
+    EXPECT_EQ(FileSize(f), static_cast<int64_t>(beyond + a.size()));
     std::vector<uint8_t> back(777);
-    ASSERT_EQ(FileReadAt(f, back.data(), back.size(), far), 777);
+    ASSERT_EQ(FileReadAt(f, back.data(), back.size(), beyond), 777);
     EXPECT_EQ(back, a);
     back.resize(10);
     ASSERT_EQ(FileReadAt(f, back.data(), 10, edge), 10);

@@ -238,7 +238,7 @@ unsigned ReadProfileString(const char* section, const char* key, const char* def
     }
 
     std::string_view k = TrimmedName(key);
-    if (haveSection && !k.empty()) {
+    if (haveSection) {
         size_t i = FindKey(p, first, end, k);
         if (i < end && p.lines[i].hasValue) return CopyValue(p.lines[i].value, out, outSize);
     }

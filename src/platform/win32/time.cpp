@@ -24,10 +24,12 @@ uint32_t LocalDosDateTime(int64_t unixSeconds)
     utc.dwLowDateTime = static_cast<DWORD>(units);
     utc.dwHighDateTime = static_cast<DWORD>(units >> 32);
     WORD date = 0, time = 0;
-    if (FileTimeToLocalFileTime(&utc, &local) && !FileTimeToDosDateTime(&local, &date, &time)) {
-        date = 0;
-        time = 0;
-    }
+    SYSTEMTIME st;
+    // The year is checked here because not every FileTimeToDosDateTime
+    // refuses 2108 and later (some wrap the year into 1980).
+    if (!FileTimeToLocalFileTime(&utc, &local) || !FileTimeToSystemTime(&local, &st) || st.wYear < 1980 ||
+        st.wYear > 2107 || !FileTimeToDosDateTime(&local, &date, &time))
+        return 0;
     return (static_cast<uint32_t>(date) << 16) | time;
 }
 
