@@ -1,6 +1,11 @@
 #include "hfs/extents.h"
 
+#include <cstring>
+
+#include "disk/status.h"
+#include "hfs/bitmap.h"
 #include "hfs/btree_search.h"
+#include "hfs/btree_update.h"
 
 uint32_t ExtentRecordBlocks(const uint8_t* record)
 {
@@ -26,4 +31,135 @@ bool FindExtentRecord(uint16_t block, uint8_t fork, const ForkRef* ref, ExtentRe
     if (!node) return false;
     *out = ExtentRecordPos{node, dataOffset, firstBlock};
     return true;
+}
+
+namespace {
+
+// Pins a buffer for the span of an operation and puts its pinned bit back as
+// it was, so that a pin held by a caller (an open stream) survives.
+class ScopedPin {
+public:
+    explicit ScopedPin(BlockData* block) : block_(block), wasPinned_(block && (block->flags & kBlockPinned))
+    {
+        if (block_) PinBlock(block_);
+    }
+    ~ScopedPin()
+    {
+        if (block_ && !wasPinned_) UnpinBlock(block_);
+    }
+    ScopedPin(const ScopedPin&) = delete;
+    ScopedPin& operator=(const ScopedPin&) = delete;
+
+private:
+    BlockData* block_;
+    bool wasPinned_;
+};
+
+uint32_t ForkAllocBlocks(const ForkRef* ref, uint8_t fork)
+{
+    const uint32_t physical = GetU32(ref->recordBuffer->data + ref->recordOffset + ForkPhysicalOffset(fork));
+    return physical / (uint32_t{MacVolume.allocBlockSize} * kHfsBlockSize);
+}
+
+}  // namespace
+
+void ExtendFork(ForkRef* ref, uint8_t fork, uint16_t* count)
+{
+    if (StatusCode != 0) return;
+    if (*count == 0) *count = 1;
+    const uint32_t owned = ForkAllocBlocks(ref, fork);
+    if (owned >= 0xFFFF) {
+        StatusCode = kStatusDiskFull;
+        return;
+    }
+    const uint16_t last = owned == 0 ? 0 : static_cast<uint16_t>(owned - 1);
+    ExtentRecordPos pos;
+    if (!FindExtentRecord(last, fork, ref, &pos)) {
+        if (StatusCode == 0) ReportCorruption("no extent record for the fork's last block");
+        return;
+    }
+    ScopedPin pin(pos.buffer);
+    uint8_t* descriptors = pos.buffer->data + pos.offset;
+    const unsigned chosen = GetU16(descriptors + 6) == 0 ? 0 : GetU16(descriptors + 10) == 0 ? 1 : 2;
+    const uint16_t chosenStart = GetU16(descriptors + 4 * chosen);
+    const uint16_t chosenCount = GetU16(descriptors + 4 * chosen + 2);
+    const uint32_t next = uint32_t{chosenStart} + chosenCount;
+
+    uint16_t start = next > 0xFFFF ? 0 : static_cast<uint16_t>(next);
+    uint16_t granted = *count;
+    const bool inPlace = start != 0 && FindFreeRun(&start, &granted) >= 0;
+    if (StatusCode != 0) return;
+    if (inPlace || (next == 0 && FindFreeRun(&start, &granted) >= 0)) {
+        // The fork owns nothing yet, or the blocks after it are free.
+        if (StatusCode != 0) return;
+        MarkAllocated(start, granted);
+        BlockPutU16(static_cast<uint16_t>(chosenCount + granted), pos.buffer, pos.offset + 4 * chosen + 2u);
+        if (chosenCount == 0) BlockPutU16(start, pos.buffer, pos.offset + 4 * chosen);
+    } else {
+        if (StatusCode != 0) return;
+        start = 0;
+        granted = *count;
+        if (FindFreeRun(&start, &granted) < 0) {
+            if (StatusCode == 0) StatusCode = kStatusDiskFull;
+            return;
+        }
+        MarkAllocated(start, granted);
+        if (chosen < 2) {
+            BlockPutU16(start, pos.buffer, pos.offset + 4 * (chosen + 1));
+            BlockPutU16(granted, pos.buffer, pos.offset + 4 * (chosen + 1) + 2u);
+        } else {
+            const uint32_t forkBlock = pos.firstBlock + ExtentRecordBlocks(descriptors);
+            if (forkBlock > 0xFFFF) {
+                StatusCode = kStatusDiskFull;
+                return;
+            }
+            AddExtentRecord(ref, fork, static_cast<uint16_t>(forkBlock), start, granted);
+        }
+    }
+    if (StatusCode != 0) return;
+    const uint16_t physical = static_cast<uint16_t>(ref->recordOffset + ForkPhysicalOffset(fork));
+    BlockPutU32(GetU32(ref->recordBuffer->data + physical) +
+                    uint32_t{granted} * MacVolume.allocBlockSize * kHfsBlockSize,
+                ref->recordBuffer, physical);
+    *count = granted;
+}
+
+void AddExtentRecord(const ForkRef* ref, uint8_t fork, uint16_t forkBlock, uint16_t start, uint16_t count)
+{
+    uint8_t record[kMaxRecordBuffer] = {20, 7, fork};
+    PutU32(ref->fileId, record + 3);
+    PutU16(forkBlock, record + 7);
+    PutU16(start, record + 9);
+    PutU16(count, record + 11);
+    BTreeInsertRecord(&MacVolume.extentsFile, record);
+}
+
+void FreeFork(ForkRef* ref, uint8_t fork)
+{
+    if (StatusCode != 0) return;
+    const uint32_t owned = ForkAllocBlocks(ref, fork);
+    ScopedPin pin(ref->recordBuffer);
+    uint32_t block = 0;
+    while (block < owned && StatusCode == 0) {
+        ExtentRecordPos pos;
+        if (!FindExtentRecord(static_cast<uint16_t>(block > 0xFFFF ? 0xFFFF : block), fork, ref, &pos)) {
+            if (StatusCode == 0) ReportCorruption("fork blocks without an extent record");
+            return;
+        }
+        uint8_t descriptors[12];
+        std::memcpy(descriptors, pos.buffer->data + pos.offset, sizeof descriptors);
+        const uint32_t blocks = ExtentRecordBlocks(descriptors);
+        if (blocks == 0) {
+            ReportCorruption("empty extent record inside a fork");
+            return;
+        }
+        for (unsigned i = 0; i < 3; ++i) MarkFree(GetU16(descriptors + 4 * i), GetU16(descriptors + 4 * i + 2));
+        if (pos.firstBlock != 0) {
+            uint8_t key[8] = {7, fork};
+            PutU32(ref->fileId, key + 2);
+            PutU16(pos.firstBlock, key + 6);
+            BTreeDeleteRecord(&MacVolume.extentsFile, key);
+        }
+        block = uint32_t{pos.firstBlock} + blocks;
+    }
 }

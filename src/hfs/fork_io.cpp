@@ -1,5 +1,7 @@
 #include "hfs/fork_io.h"
 
+#include <cstddef>
+
 #include "disk/status.h"
 #include "hfs/extents.h"
 
@@ -74,4 +76,36 @@ uint16_t WriteForkBlocks(const uint8_t* data, uint32_t forkBlock, uint16_t count
         return 0;
     }
     return WriteDeviceBlocks(data, count, MacVolume.partitionStart + volumeBlock);
+}
+
+int WriteForkBuffer(ForkRef* ref, uint8_t fork, uint32_t* position, const uint8_t* data, uint32_t byteCount)
+{
+    if (StatusCode != 0) return 0;
+    const uint32_t s = MacVolume.allocBlockSize;
+    uint32_t remaining = (byteCount + kHfsBlockSize - 1) / kHfsBlockSize;
+    uint32_t block = *position / kHfsBlockSize;
+    // Each round writes at least one block or grants at least one more
+    // allocation block, so the loop ends.
+    while (remaining > 0) {
+        const uint16_t chunk = static_cast<uint16_t>(remaining > 0xFFFF ? 0xFFFF : remaining);
+        const uint16_t written = WriteForkBlocks(data, block, chunk, fork, ref);
+        if (written > 0) {
+            block += written;
+            data += size_t{written} * kHfsBlockSize;
+            remaining -= written;
+            continue;
+        }
+        if (StatusCode != 0) return 0;
+        uint32_t wanted = (remaining + s - 1) / s;
+        while (wanted > 0) {
+            uint16_t granted = static_cast<uint16_t>(wanted > 0xFFFF ? 0xFFFF : wanted);
+            ExtendFork(ref, fork, &granted);
+            if (StatusCode != 0) return 0;
+            wanted -= granted < wanted ? granted : wanted;
+        }
+    }
+    const uint16_t logical = static_cast<uint16_t>(ref->recordOffset + ForkLogicalOffset(fork));
+    BlockPutU32(GetU32(ref->recordBuffer->data + logical) + byteCount, ref->recordBuffer, logical);
+    *position += byteCount;
+    return 1;
 }

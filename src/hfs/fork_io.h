@@ -23,3 +23,9 @@ uint16_t ReadForkBlocks(uint8_t* data, uint32_t forkBlock, uint16_t count, uint8
 // written; 0 without a status when the fork has no extent at `forkBlock`
 // (the caller extends the fork), 0 with a status on failure.
 uint16_t WriteForkBlocks(const uint8_t* data, uint32_t forkBlock, uint16_t count, uint8_t fork, ForkRef* ref);
+
+// Writes `byteCount` bytes of `data` at byte `*position` (a multiple of 512)
+// of the fork, extending the fork as needed; the last block is written whole,
+// so `data` holds whole blocks. Adds byteCount to the fork's logical length
+// and to *position. Returns 1, or 0 with StatusCode set.
+int WriteForkBuffer(ForkRef* ref, uint8_t fork, uint32_t* position, const uint8_t* data, uint32_t byteCount);

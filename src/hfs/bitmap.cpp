@@ -1,0 +1,120 @@
+#include "hfs/bitmap.h"
+
+#include "disk/status.h"
+#include "hfs/cache.h"
+#include "hfs/volume.h"
+
+namespace {
+
+constexpr uint32_t kBitsPerBitmapBlock = kHfsBlockSize * 8;
+
+// The cached bitmap block that holds the bit of allocation block `block`.
+BlockBuffer* BitmapBlockFor(uint32_t block)
+{
+    BlockBuffer* buffer = nullptr;
+    const uint32_t bitmapBlock = GetU16(MacVolume.mdb->data + kMdbBitmapStart) + block / kBitsPerBitmapBlock;
+    if (GetVolumeBlock(&buffer, bitmapBlock, 1) < 1) return nullptr;
+    return buffer;
+}
+
+// The bitmap byte of allocation blocks 8k..8k+7 (k = block / 8), or -1.
+int BitmapByte(uint32_t block)
+{
+    const BlockBuffer* buffer = BitmapBlockFor(block);
+    if (!buffer) return -1;
+    return buffer->data[(block / 8) % kHfsBlockSize];
+}
+
+void Mark(uint16_t start, uint16_t count, bool used)
+{
+    if (count == 0 || StatusCode != 0) return;
+    const uint32_t last = uint32_t{start} + count - 1;
+    if (last >= VolumeAllocBlockCount()) {
+        ReportCorruption("allocation run beyond the bitmap");
+        return;
+    }
+    uint32_t block = start;
+    while (block <= last) {
+        BlockBuffer* buffer = BitmapBlockFor(block);
+        if (!buffer) return;
+        const unsigned firstBit = block % 8;
+        const uint32_t byteEnd = (block | 7u) < last ? (block | 7u) : last;
+        const unsigned lastBit = byteEnd % 8;
+        // Bits firstBit..lastBit of this byte, counted from the most significant.
+        const uint8_t mask = static_cast<uint8_t>((0xFFu >> firstBit) & (0xFFu << (7 - lastBit)));
+        const unsigned offset = (block / 8) % kHfsBlockSize;
+        const uint8_t old = buffer->data[offset];
+        BlockPutU8(static_cast<uint8_t>(used ? (old | mask) : (old & ~mask)), buffer, offset);
+        block = byteEnd + 1;
+    }
+    const uint16_t freeBlocks = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);
+    BlockPutU16(static_cast<uint16_t>(used ? freeBlocks - count : freeBlocks + count), MacVolume.mdb, kMdbFreeBlocks);
+}
+
+}  // namespace
+
+bool AllocationBlockUsed(uint16_t block)
+{
+    const int byte = BitmapByte(block);
+    return byte >= 0 && (byte & (0x80 >> (block % 8))) != 0;
+}
+
+int FindFreeRun(uint16_t* start, uint16_t* count)
+{
+    const uint32_t total = VolumeAllocBlockCount();
+    if (*start != 0) {
+        if (*start >= total || AllocationBlockUsed(*start) || StatusCode != 0) return -1;
+        uint32_t end = *start;
+        while (end < total && end - *start < *count && !AllocationBlockUsed(static_cast<uint16_t>(end))) ++end;
+        if (StatusCode != 0) return -1;
+        if (end - *start >= *count) return 0;
+        *count = static_cast<uint16_t>(end - *start);
+        return 1;
+    }
+
+    int64_t runStart = -1;
+    uint32_t bestStart = 0;
+    uint32_t bestLength = 0;
+    uint32_t block = 0;
+    // Closes the open run at `end`; true when it is long enough.
+    auto runEnds = [&](uint32_t end) {
+        const uint32_t length = end - static_cast<uint32_t>(runStart);
+        if (length >= *count) return true;
+        if (length > bestLength) {
+            bestStart = static_cast<uint32_t>(runStart);
+            bestLength = length;
+        }
+        runStart = -1;
+        return false;
+    };
+    while (block < total) {
+        const int byte = BitmapByte(block);
+        if (byte < 0) return -1;
+        if (block % 8 == 0 && block + 8 < total) {
+            // Whole bytes that cannot change the answer are skipped.
+            if ((byte == 0xFF && runStart < 0) || (byte == 0x00 && runStart >= 0)) {
+                block += 8;
+                continue;
+            }
+        }
+        const bool used = (byte & (0x80 >> (block % 8))) != 0;
+        if (!used && runStart < 0) runStart = block;
+        if (used && runStart >= 0 && runEnds(block)) {
+            *start = static_cast<uint16_t>(runStart);
+            return 0;
+        }
+        ++block;
+    }
+    if (runStart >= 0 && runEnds(total)) {
+        *start = static_cast<uint16_t>(runStart);
+        return 0;
+    }
+    if (bestLength == 0) return -1;
+    *start = static_cast<uint16_t>(bestStart);
+    *count = static_cast<uint16_t>(bestLength);
+    return 1;
+}
+
+void MarkAllocated(uint16_t start, uint16_t count) { Mark(start, count, true); }
+
+void MarkFree(uint16_t start, uint16_t count) { Mark(start, count, false); }
