@@ -180,7 +180,9 @@ unsigned CopyList(const std::vector<std::string>& items, char* out, unsigned out
     size_t used = 0;
     for (const std::string& item : items) {
         if (used + item.size() + 2 > outSize) {
-            size_t room = outSize - 2 - used;
+            // `used` is at most outSize - 1 here: the previous terminator
+            // may already be the first of the two zeros.
+            size_t room = outSize - 2 > used ? outSize - 2 - used : 0;
             std::memcpy(out + used, item.data(), room);
             out[outSize - 2] = 0;
             out[outSize - 1] = 0;
