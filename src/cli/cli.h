@@ -31,7 +31,7 @@ bool OpenImageOnly(const std::string& imageSpec, bool writable);
 
 // Resolves a MACPATH given in UTF-8; prints a clear message when it does not
 // exist. False on failure.
-bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out);
+bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out, MacPathTarget* parent = nullptr);
 
 // Prints the status message of StatusCode to standard error and clears it.
 int FailWithStatus();
@@ -48,3 +48,7 @@ int CommandVolumes(const CliArgs& args);
 int CommandLs(const CliArgs& args);
 int CommandCat(const CliArgs& args);
 int CommandInfo(const CliArgs& args);
+int CommandMkdir(const CliArgs& args);
+int CommandRm(const CliArgs& args);
+int CommandRename(const CliArgs& args);
+int CommandSettype(const CliArgs& args);

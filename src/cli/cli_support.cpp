@@ -151,10 +151,10 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
     return true;
 }
 
-bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out)
+bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out, MacPathTarget* parent)
 {
     LastCorruption = nullptr;
-    if (ResolveMacPath(Utf8ToAnsi(utf8Path).c_str(), out)) return true;
+    if (ResolveMacPath(Utf8ToAnsi(utf8Path).c_str(), out, parent)) return true;
     if (StatusCode == kStatusBadNode && LastCorruption == nullptr) {
         StatusCode = 0;
         Fail("no such file or folder on the volume: " + utf8Path);

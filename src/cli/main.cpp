@@ -29,6 +29,10 @@ constexpr const char* kUsage =
     "  ls      IMAGE[@N] [MACPATH] [-R] [-a] [--sort name|type|creator|size|date]\n"
     "  cat     IMAGE[@N] MACPATH [--rsrc]     write one fork to standard output\n"
     "  info    IMAGE[@N] [MACPATH]            volume or item information\n"
+    "  mkdir   IMAGE[@N] MACPATH              create a folder\n"
+    "  rm      IMAGE[@N] MACPATH... [-r]      delete files, and folders with -r\n"
+    "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
+    "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
     "Exit status: 0 success, 1 usage error, 2 the operation failed.\n";
 
@@ -59,6 +63,10 @@ int main(int argc, char** argv)
         {"ls", CommandLs, {"-R", "-a"}, {"--sort"}},
         {"cat", CommandCat, {"--rsrc"}, {}},
         {"info", CommandInfo, {}, {}},
+        {"mkdir", CommandMkdir, {}, {}},
+        {"rm", CommandRm, {"-r"}, {}},
+        {"rename", CommandRename, {}, {}},
+        {"settype", CommandSettype, {}, {}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;

@@ -93,7 +93,7 @@ std::vector<std::string> SplitMacPath(const char* path)
     return parts;
 }
 
-bool ResolveMacPath(const char* path, MacPathTarget* out)
+bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
 {
     if (!VolumeIsOpen()) return false;
     // The root folder's record is the one record whose parent is 1.
@@ -104,6 +104,7 @@ bool ResolveMacPath(const char* path, MacPathTarget* out)
     MacPathTarget target{kRootParentId, {}, kItemFolder, kRootFolderId};
     std::memcpy(target.name, rootKey + kCatKeyName, 1u + (rootKey[kCatKeyName] > 31 ? 31 : rootKey[kCatKeyName]));
     target.name[0] = rootKey[kCatKeyName] > 31 ? 31 : rootKey[kCatKeyName];
+    MacPathTarget container = target;
 
     for (const std::string& part : SplitMacPath(path)) {
         if (target.kind != kItemFolder) {
@@ -114,6 +115,7 @@ bool ResolveMacPath(const char* path, MacPathTarget* out)
         PcNameToMac(name, part.c_str());
         const uint8_t* record = FindItemRecord(target.id, name);
         if (!record) return false;
+        container = target;
         target.parentId = target.id;
         std::memcpy(target.name, name, sizeof name);
         if (record[0] == kFolderRecord) {
@@ -125,6 +127,7 @@ bool ResolveMacPath(const char* path, MacPathTarget* out)
         }
     }
     *out = target;
+    if (parent) *parent = container;
     return true;
 }
 

@@ -27,9 +27,11 @@ struct MacPathTarget {
     uint32_t id;             // folder ID or file number
 };
 
-// Finds the item at `path` on the open volume. False with StatusCode set
-// (6 when a path component does not exist or a file is used as a folder).
-bool ResolveMacPath(const char* path, MacPathTarget* out);
+// Finds the item at `path` on the open volume, and (when `parent` is given)
+// the folder that holds it; the root is its own parent. False with
+// StatusCode set (6 when a path component does not exist or a file is used
+// as a folder).
+bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent = nullptr);
 // Makes `folder` the Mac pane's current folder and lists it.
 bool ShowMacFolder(const MacPathTarget& folder);
 // Splits a path into its non-empty components.

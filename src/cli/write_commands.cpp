@@ -1,0 +1,186 @@
+// The commands that change a volume: mkdir, rm, rename, settype. Each ends
+// with a flush when it succeeded; a failure leaves the volume as it was at
+// the last flush (the unflushed changes are dropped with the process).
+#include <cstdio>
+#include <cstring>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "disk/status.h"
+#include "hfs/catalog_keys.h"
+#include "hfs/catalog_ops.h"
+#include "hfs/listing.h"
+#include "hfs/mac_names.h"
+#include "hfs/volume.h"
+#include "ui/prefs.h"
+
+namespace {
+
+// Deep enough for any real volume; bounds a damaged catalog whose folders
+// contain themselves.
+constexpr unsigned kMaxFolderDepth = 100;
+// Deletions between two flushes while a tree is removed.
+constexpr unsigned kDeletesPerFlush = 16;
+
+// A Mac name from a UTF-8 argument; false (with a message) when it cannot
+// be one.
+bool MacNameArgument(const std::string& utf8, uint8_t* name)
+{
+    const std::string ansi = Utf8ToAnsi(utf8);
+    if (ansi.size() > kMaxMacName) {
+        Fail("name longer than 31 characters: " + utf8);
+        return false;
+    }
+    PcNameToMac(name, ansi.c_str());
+    if (!IsValidMacName(name)) {
+        Fail("a Mac name needs 1 to 31 characters and no colon: " + utf8);
+        return false;
+    }
+    return true;
+}
+
+// Splits "A:B:C" into the parent path "A:B" and the last name "C".
+void SplitLast(const std::string& path, std::string* parent, std::string* last)
+{
+    std::string trimmed = path;
+    while (!trimmed.empty() && trimmed.back() == ':') trimmed.pop_back();
+    const size_t colon = trimmed.rfind(':');
+    *parent = colon == std::string::npos ? "" : trimmed.substr(0, colon);
+    *last = colon == std::string::npos ? trimmed : trimmed.substr(colon + 1);
+}
+
+// Makes `parent` the pane's folder and points the opened index at the entry
+// named like `target`. False with StatusCode set.
+bool OpenEntry(const MacPathTarget& parent, const MacPathTarget& target)
+{
+    if (!ShowMacFolder(parent)) return false;
+    for (uint16_t i = 0; i < MacPaneState.count; ++i) {
+        if (CompareMacNames(MacPaneState.items[i]->name, target.name) == 0) {
+            MacPaneState.openedIndex = i;
+            return true;
+        }
+    }
+    if (StatusCode == 0) StatusCode = kStatusBadNode;
+    return false;
+}
+
+int Flush()
+{
+    FlushVolume();
+    return StatusCode == 0 ? kExitOk : FailWithStatus();
+}
+
+// Deletes everything inside `folder`, deepest first.
+bool EmptyFolder(const MacPathTarget& folder, unsigned depth, std::set<uint32_t>* seen, unsigned* deletes)
+{
+    if (depth > kMaxFolderDepth || !seen->insert(folder.id).second) {
+        ReportCorruption("folder inside itself");
+        return false;
+    }
+    if (!ShowMacFolder(folder)) return false;
+    std::vector<MacPathTarget> subfolders;
+    for (uint16_t i = 0; i < MacPaneState.count; ++i) {
+        const MacItem* item = MacPaneState.items[i];
+        if (item->kind != kItemFolder || item->size == 0) continue;
+        MacPathTarget child{folder.id, {}, kItemFolder, item->id};
+        std::memcpy(child.name, item->name, sizeof child.name);
+        subfolders.push_back(child);
+    }
+    for (const MacPathTarget& child : subfolders)
+        if (!EmptyFolder(child, depth + 1, seen, deletes)) return false;
+    if (!ShowMacFolder(folder)) return false;
+    for (uint16_t i = 0; i < MacPaneState.count && StatusCode == 0; ++i) {
+        MacPaneState.openedIndex = i;
+        if (DeleteMacItem() == 0 && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
+        if (StatusCode == 0 && ++*deletes % kDeletesPerFlush == 0) FlushVolume();
+    }
+    return StatusCode == 0;
+}
+
+}  // namespace
+
+int CommandMkdir(const CliArgs& args)
+{
+    if (args.positional.size() != 2) return UsageError("mkdir takes IMAGE[@N] MACPATH");
+    std::string parentPath;
+    std::string last;
+    SplitLast(args.positional[1], &parentPath, &last);
+    uint8_t name[32];
+    if (!MacNameArgument(last, name)) return kExitFailed;
+    if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
+    MacPathTarget parent;
+    if (!ResolveCliPath(parentPath, &parent)) return kExitFailed;
+    if (parent.kind != kItemFolder) return Fail("not a folder: " + parentPath);
+    if (!ShowMacFolder(parent)) return FailWithStatus();
+    CreateMacFolder(name);
+    if (StatusCode != 0) return FailWithStatus();
+    return Flush();
+}
+
+int CommandRm(const CliArgs& args)
+{
+    if (args.positional.size() < 2) return UsageError("rm takes IMAGE[@N] MACPATH...");
+    Prefs.HideInvisible = 0;
+    if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
+    const bool recursive = args.Has("-r");
+    for (size_t p = 1; p < args.positional.size(); ++p) {
+        const std::string& path = args.positional[p];
+        MacPathTarget target;
+        MacPathTarget parent;
+        if (!ResolveCliPath(path, &target, &parent)) return kExitFailed;
+        if (target.parentId == kRootParentId) return Fail("the root folder cannot be deleted");
+        unsigned deletes = 0;
+        if (target.kind == kItemFolder) {
+            if (!ShowMacFolder(target)) return FailWithStatus();
+            if (MacPaneState.count != 0 && !recursive) return Fail("folder not empty (use -r): " + path);
+            std::set<uint32_t> seen;
+            if (!EmptyFolder(target, 0, &seen, &deletes)) return FailWithStatus();
+        }
+        if (!OpenEntry(parent, target)) return FailWithStatus();
+        if (DeleteMacItem() == 0 && StatusCode == 0) return Fail("could not delete: " + path);
+        if (StatusCode != 0) return FailWithStatus();
+        FlushVolume();
+        if (StatusCode != 0) return FailWithStatus();
+    }
+    return kExitOk;
+}
+
+int CommandRename(const CliArgs& args)
+{
+    if (args.positional.size() != 3) return UsageError("rename takes IMAGE[@N] MACPATH NEWNAME");
+    uint8_t name[32];
+    if (!MacNameArgument(args.positional[2], name)) return kExitFailed;
+    Prefs.HideInvisible = 0;
+    if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
+    MacPathTarget target;
+    MacPathTarget parent;
+    if (!ResolveCliPath(args.positional[1], &target, &parent)) return kExitFailed;
+    if (target.parentId == kRootParentId) return Fail("renaming the volume is not supported");
+    if (!OpenEntry(parent, target)) return FailWithStatus();
+    RenameMacItem(name, MacPaneState.items[MacPaneState.openedIndex]);
+    if (StatusCode != 0) return FailWithStatus();
+    return Flush();
+}
+
+int CommandSettype(const CliArgs& args)
+{
+    if (args.positional.size() != 4) return UsageError("settype takes IMAGE[@N] MACPATH TYPE CREATOR");
+    uint8_t codes[2][32];
+    for (int i = 0; i < 2; ++i) {
+        const std::string ansi = Utf8ToAnsi(args.positional[2 + i]);
+        if (ansi.size() != 4) return UsageError("TYPE and CREATOR are four characters each");
+        PcNameToMac(codes[i], ansi.c_str());
+    }
+    Prefs.HideInvisible = 0;
+    if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
+    MacPathTarget target;
+    MacPathTarget parent;
+    if (!ResolveCliPath(args.positional[1], &target, &parent)) return kExitFailed;
+    if (target.kind != kItemFile) return Fail("not a file: " + args.positional[1]);
+    if (!ShowMacFolder(parent)) return FailWithStatus();
+    SetTypeCreator(codes[0] + 1, codes[1] + 1, target.name);
+    if (StatusCode != 0) return FailWithStatus();
+    return Flush();
+}
