@@ -3,7 +3,6 @@
 #include "platform/platform.h"
 
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 
 namespace {
@@ -66,13 +65,12 @@ void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize)
     when.tm_wday = WeekDay(year, month, day);
     when.tm_isdst = -1;
 
-    size_t used = std::strftime(out, outSize, "%X", &when);
-    out[used] = 0;
-    if (used + 1 >= outSize) return;
-    out[used++] = ' ';
-    out[used] = 0;
-    // The long date: weekday, month name, day and year.
-    char names[100];
+    // The C library writes in the locale's encoding (UTF-8 or plain ASCII);
+    // the program's texts are Windows-1252.
+    char native[300], names[100];
     if (std::strftime(names, sizeof names, "%A, %B", &when) == 0) names[0] = 0;
-    std::snprintf(out + used, outSize - used, "%s %d, %d", names, day, year);
+    size_t used = std::strftime(native, sizeof native, "%X", &when);
+    // The time, one space, and the long date: weekday, month name, day and year.
+    std::snprintf(native + used, sizeof native - used, " %s %d, %d", names, day, year);
+    NativeToAnsi(native, out, outSize);
 }
