@@ -48,6 +48,7 @@ int CommandVolumes(const CliArgs& args);
 int CommandLs(const CliArgs& args);
 int CommandCat(const CliArgs& args);
 int CommandInfo(const CliArgs& args);
+int CommandCheck(const CliArgs& args);
 int CommandMkdir(const CliArgs& args);
 int CommandRm(const CliArgs& args);
 int CommandRename(const CliArgs& args);

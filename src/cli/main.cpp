@@ -29,6 +29,7 @@ constexpr const char* kUsage =
     "  ls      IMAGE[@N] [MACPATH] [-R] [-a] [--sort name|type|creator|size|date]\n"
     "  cat     IMAGE[@N] MACPATH [--rsrc]     write one fork to standard output\n"
     "  info    IMAGE[@N] [MACPATH]            volume or item information\n"
+    "  check   IMAGE[@N]                      consistency check; lists every problem found\n"
     "  mkdir   IMAGE[@N] MACPATH              create a folder\n"
     "  rm      IMAGE[@N] MACPATH... [-r]      delete files, and folders with -r\n"
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
@@ -63,6 +64,7 @@ int main(int argc, char** argv)
         {"ls", CommandLs, {"-R", "-a"}, {"--sort"}},
         {"cat", CommandCat, {"--rsrc"}, {}},
         {"info", CommandInfo, {}, {}},
+        {"check", CommandCheck, {}, {}},
         {"mkdir", CommandMkdir, {}, {}},
         {"rm", CommandRm, {"-r"}, {}},
         {"rename", CommandRename, {}, {}},

@@ -1,0 +1,102 @@
+#include "hfs/volume_check.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+#include "disk/status.h"
+#include "hfs/btree_node.h"
+#include "hfs/check_context.h"
+#include "hfs/fork_io.h"
+#include "hfs/mac_names.h"
+
+void Problem(CheckContext* ctx, const char* format, ...)
+{
+    char text[512];
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    ctx->problems->push_back(text);
+    ++ctx->count;
+}
+
+std::string QuotedMacName(const uint8_t* name)
+{
+    uint8_t clamped[32];
+    clamped[0] = name[0] > kMaxMacName ? kMaxMacName : name[0];
+    for (unsigned i = 1; i <= clamped[0]; ++i) clamped[i] = name[i];
+    char text[kMaxMacName + 1];
+    MacNameToPc(text, clamped, true);
+    // Control characters are shown as escapes, so a line shows every byte.
+    std::string quoted = "\"";
+    for (unsigned i = 0; i < clamped[0]; ++i) {
+        const uint8_t c = clamped[i + 1];
+        if (c < 0x20 || c == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", c);
+            quoted += escape;
+        } else {
+            quoted += text[i];
+        }
+    }
+    return quoted + "\"";
+}
+
+std::string ReadFailureText()
+{
+    if (StatusCode == kStatusBadNode && LastCorruption) return LastCorruption;
+    char text[128];
+    if (StatusCode != 0 && StatusMessage(StatusCode, text, sizeof text)) return text;
+    return "status " + std::to_string(StatusCode);
+}
+
+namespace {
+
+// The catalog's nodes past its first three extents are found through the
+// extents tree, whose header the fork mapping takes from MacVolume. When the
+// open stopped before reading it, lend it the header for the check (if node
+// 0 of the extents file is at least a header node) and take it back after.
+BlockBuffer* LendExtentsHeader()
+{
+    if (MacVolume.extentsHeader) return nullptr;
+    BlockBuffer* header = nullptr;
+    StatusCode = 0;
+    if (ReadForkNode(&header, 0, kDataFork, &MacVolume.extentsFile) < 1 || !header ||
+        NodeType(header) != kHeaderNode) {
+        StatusCode = 0;
+        return nullptr;
+    }
+    MacVolume.extentsHeader = header;
+    return header;
+}
+
+}  // namespace
+
+int CheckVolume(std::vector<std::string>* problems)
+{
+    CheckContext ctx;
+    ctx.problems = problems;
+    if (!VolumeIsOpen()) {
+        Problem(&ctx, "no volume is open");
+        return ctx.count;
+    }
+    const uint32_t savedStatus = StatusCode;
+    const char* savedCorruption = LastCorruption;
+    StatusCode = 0;
+    // An open that failed at a B-tree header leaves the file records unset.
+    if (!MacVolume.extentsFile.recordBuffer) InitBTreeFileRecord(kExtentsFileId);
+    if (!MacVolume.catalogFile.recordBuffer) InitBTreeFileRecord(kCatalogFileId);
+    BlockBuffer* lent = LendExtentsHeader();
+
+    CheckMasterBlock(&ctx);
+    CheckAlternateMasterBlock(&ctx);
+    CheckExtentsTree(&ctx);
+    CheckCatalogTree(&ctx);
+    CheckCatalogRecords(&ctx);
+    CheckAllocation(&ctx);
+
+    if (lent && MacVolume.extentsHeader == lent) MacVolume.extentsHeader = nullptr;
+    StatusCode = savedStatus;
+    LastCorruption = savedCorruption;
+    return ctx.count;
+}
