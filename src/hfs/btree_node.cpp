@@ -62,7 +62,8 @@ bool CheckNodeLayout(const BlockData* node, const ForkRef* tree)
     for (unsigned i = 0; i < count; ++i) {
         const unsigned start = NodeRecordOffset(node, i);
         const unsigned end = NodeRecordOffset(node, i + 1);
-        if (end <= start || (start & 1u)) return false;
+        // Offsets rise to the free space; one past it would put a key outside the node.
+        if (end <= start || end > freeOffset || (start & 1u)) return false;
         if (!KeyFitsTree(node->data + start, end - start, type == kIndexNode, extentsTree)) return false;
     }
     return true;
