@@ -1,0 +1,35 @@
+// Names between the two systems: cleaning a Mac name into a PC name with an
+// extension, settling a clash with an existing PC file (automatic renaming,
+// or the collision dialog), and creating a Mac file for a copy with its own
+// clash dialog.
+#pragma once
+#include <cstdint>
+
+#include "translate/byte_stream.h"
+
+// Answers of the naming operations.
+enum CollisionResult : int {
+    kCollisionGoOn = 0,      // the name in the buffer is to be used (free, new, or to be replaced)
+    kCollisionSkip = 1,
+    kCollisionCancel = 2,
+    kCollisionFailed = -1,   // CreateMacFileForCopy only: StatusCode set
+};
+
+extern const char PcNameCharacters[];
+extern const uint8_t OemTable[128];
+
+void AnsiToOem(const char* source, char* destination);
+void OemToAnsi(const char* source, char* destination);
+// Cleans a PC name in place (256-byte buffer) and appends the extension.
+void SanitizePcName(char* name, const char* extension);
+int MakePcName(char* name, const char* extension);
+int ResolvePcCollision(char* name);
+// Creates the Mac file `name` (cut to 31 characters) in the current Mac
+// folder and opens a write stream on the data fork (forkFlag 0) or the
+// resource fork (StreamResourceFork) into *slot.
+int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, int* slot);
+
+bool PcFileExists(const char* name);
+// Seconds since 1970, or 0 when the file's status cannot be read.
+int64_t PcFileModifiedTime(const char* name);
+void SetPcFileDate(const char* name, int64_t unixSeconds);

@@ -1,0 +1,244 @@
+#include "translate/byte_stream.h"
+
+#include <cstring>
+#include <new>
+
+#include "disk/status.h"
+#include "hfs/btree_search.h"
+#include "hfs/catalog_ops.h"
+#include "hfs/fork_io.h"
+#include "ui/progress.h"
+
+ByteStream StreamTable[StreamSlotCount];
+
+namespace {
+
+bool ValidSlot(int slot) { return slot >= 0 && slot < static_cast<int>(StreamSlotCount) && StreamTable[slot].flags; }
+
+// Native form of a PC name relative to the current directory.
+bool NativeName(const char* ansi, char* native, size_t size) { return AnsiToNative(ansi, native, size); }
+
+void ReleaseSlot(ByteStream& s)
+{
+    delete[] s.buffer;
+    s = ByteStream{};
+    s.file = kNoFile;
+}
+
+void PinRecord(ByteStream& s)
+{
+    s.wasPinned = s.fork.recordBuffer->flags & kBlockPinned;
+    PinBlock(s.fork.recordBuffer);
+}
+
+uint32_t RecordU32(const ForkRef& fork, uint16_t offset)
+{
+    return GetU32(fork.recordBuffer->data + fork.recordOffset + offset);
+}
+
+bool OpenMacWrite(ByteStream& s)
+{
+    FileCreateRequest request{};
+    std::memcpy(request.name, s.record.name, 32);
+    std::memcpy(request.finderInfo, s.record.finderInfo, sizeof request.finderInfo);
+    request.created = s.record.created;
+    request.modified = s.record.modified;
+    CreateMacFile(&request);
+    if (StatusCode != 0) return false;
+    uint8_t name[32];
+    std::memcpy(name, s.record.name, 32);
+    if (LookupFile(name, s.record.parentId, &s.fork) != 0) return false;
+    PinRecord(s);
+    return true;
+}
+
+bool OpenMacRead(ByteStream& s, TransferRecord* record)
+{
+    uint8_t name[32];
+    std::memcpy(name, s.record.name, 32);
+    if (name[0] > 31) name[0] = 31;
+    if (LookupFile(name, s.record.parentId, &s.fork) != 0) return false;
+    PinRecord(s);
+    record->dataLength = RecordU32(s.fork, kFileRecDataLogical);
+    record->resourceLength = RecordU32(s.fork, kFileRecRsrcLogical);
+    record->created = RecordU32(s.fork, 44);
+    record->modified = RecordU32(s.fork, 48);
+    std::memcpy(record->finderInfo, s.fork.recordBuffer->data + s.fork.recordOffset + 4, 16);
+    s.forkLength = (s.flags & StreamResourceFork) ? record->resourceLength : record->dataLength;
+    return true;
+}
+
+void WriteBufferOut(ByteStream& s)
+{
+    if (s.flags & StreamPcFile) {
+        const int64_t written = FileWrite(s.file, s.buffer, s.index);
+        if (written < 0)
+            StatusCode = kStatusPcWriteError;
+        else if (written == 0 || static_cast<uint64_t>(written) < s.index)
+            StatusCode = kStatusPcDiskFull;
+        return;
+    }
+    // Whole blocks go to the fork; the tail of the last one is cleared so
+    // no stale bytes reach the medium.
+    const uint32_t padded = (s.index + kHfsBlockSize - 1u) / kHfsBlockSize * kHfsBlockSize;
+    std::memset(s.buffer + s.index, 0, padded - s.index);
+    const uint8_t fork = (s.flags & StreamResourceFork) ? kResourceFork : kDataFork;
+    WriteForkBuffer(&s.fork, fork, &s.position, s.buffer, s.index);
+}
+
+// Refills a read stream's buffer. Returns false at the end or on failure.
+int Refill(ByteStream& s)
+{
+    PumpMessages();
+    if (StatusCode != 0) return 0;
+    if (s.flags & StreamMacFork) {
+        const uint8_t fork = (s.flags & StreamResourceFork) ? kResourceFork : kDataFork;
+        const uint32_t firstBlock = (s.position + kHfsBlockSize - 1u) / kHfsBlockSize;
+        const uint16_t blocks = ReadForkBlocks(s.buffer, firstBlock, s.bufferSize / kHfsBlockSize, fork, &s.fork);
+        if (StatusCode != 0) return 0;
+        if (blocks == 0) {
+            ReportCorruption("fork shorter than its length");
+            return 0;
+        }
+        s.limit = static_cast<uint16_t>(blocks * kHfsBlockSize);
+        const uint32_t left = s.forkLength - s.position;
+        AdvanceProgress(static_cast<uint16_t>(s.limit < left ? s.limit : left));
+    } else {
+        const int64_t got = FileRead(s.file, s.buffer, s.bufferSize);
+        if (got < 0) {
+            StatusCode = kStatusPcReadError;
+            return StreamReadError;
+        }
+        s.limit = static_cast<uint16_t>(got);
+        if (got == 0) return StreamEnd;
+        AdvanceProgress(static_cast<uint16_t>(got));
+    }
+    s.index = 0;
+    PumpMessages();
+    return 1;
+}
+
+}  // namespace
+
+int OpenStream(uint8_t flags, TransferRecord* record)
+{
+    if (StatusCode != 0) return -1;
+    int slot = -1;
+    for (unsigned i = 0; i < StreamSlotCount; ++i) {
+        if (StreamTable[i].flags == 0) {
+            slot = static_cast<int>(i);
+            break;
+        }
+    }
+    if (slot < 0) {
+        StatusCode = kStatusTooManyFiles;
+        return -1;
+    }
+    ByteStream& s = StreamTable[slot];
+    s = ByteStream{};
+    s.file = kNoFile;
+    s.bufferSize = kStreamBufferSize;
+    s.buffer = new (std::nothrow) uint8_t[kStreamBufferSize];
+    if (!s.buffer) {
+        StatusCode = kStatusNoMemory;
+        return -1;
+    }
+    s.flags = flags;
+    s.record = *record;
+    bool opened = false;
+    if (flags & StreamWrite) {
+        s.limit = s.bufferSize;
+        if (flags & StreamPcFile) {
+            char native[1024];
+            s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Create) : kNoFile;
+            opened = s.file != kNoFile;
+            if (!opened) StatusCode = kStatusPcCreateError;
+        } else {
+            opened = OpenMacWrite(s);
+        }
+    } else {
+        s.limit = 0;
+        if (flags & StreamPcFile) {
+            char native[1024];
+            s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Read) : kNoFile;
+            opened = s.file != kNoFile;
+            if (!opened) StatusCode = kStatusPcOpenError;
+        } else {
+            opened = OpenMacRead(s, record);
+        }
+    }
+    if (!opened) {
+        if (StatusCode == 0) StatusCode = kStatusBadNode;
+        if (s.file != kNoFile) FileClose(s.file);
+        ReleaseSlot(s);
+        return -1;
+    }
+    return slot;
+}
+
+int ReadStreamByte(int slot)
+{
+    if (StatusCode != 0 || !ValidSlot(slot)) return 0;
+    ByteStream& s = StreamTable[slot];
+    if ((s.flags & StreamMacFork) && s.position >= s.forkLength) return StreamEnd;
+    if (s.index >= s.limit) {
+        const int refilled = Refill(s);
+        if (refilled <= 0) return StatusCode != 0 && refilled != StreamReadError ? 0 : refilled;
+    }
+    ++s.position;
+    return s.buffer[s.index++];
+}
+
+void WriteStreamByte(int slot, uint8_t byte)
+{
+    if (StatusCode != 0 || !ValidSlot(slot)) return;
+    ByteStream& s = StreamTable[slot];
+    s.buffer[s.index++] = byte;
+    if (s.index >= s.limit) {
+        WriteBufferOut(s);
+        s.index = 0;
+    }
+}
+
+void FlushStream(int slot)
+{
+    if (!ValidSlot(slot)) return;
+    ByteStream& s = StreamTable[slot];
+    if (!(s.flags & StreamWrite) || StatusCode != 0 || s.index == 0) return;
+    WriteBufferOut(s);
+    s.index = 0;
+}
+
+void SwitchStreamFork(int slot, const TransferRecord* record)
+{
+    if (!ValidSlot(slot)) return;
+    ByteStream& s = StreamTable[slot];
+    if (!(s.flags & StreamMacFork)) return;
+    if (s.flags & StreamWrite) {
+        FlushStream(slot);
+        s.limit = s.bufferSize;
+    } else {
+        s.limit = 0;
+    }
+    s.flags ^= StreamResourceFork;
+    s.forkLength = (s.flags & StreamResourceFork) ? record->resourceLength : record->dataLength;
+    s.index = 0;
+    s.position = 0;
+}
+
+void CloseStream(int slot)
+{
+    if (!ValidSlot(slot)) return;
+    FlushStream(slot);
+    ByteStream& s = StreamTable[slot];
+    if (s.flags & StreamPcFile) {
+        FileClose(s.file);
+        if ((s.flags & StreamWrite) && StatusCode != 0) {
+            char native[1024];
+            if (NativeName(s.record.name, native, sizeof native)) FileDelete(native);
+        }
+    } else if (s.fork.recordBuffer && !s.wasPinned) {
+        UnpinBlock(s.fork.recordBuffer);
+    }
+    ReleaseSlot(s);
+}

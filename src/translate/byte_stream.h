@@ -1,0 +1,63 @@
+// Byte streams: a translator reads bytes from a source and writes bytes to a
+// destination, each a PC file or one fork of a Mac file. Two slots, each
+// with a 32 KB buffer, so PC files move in 32 KB calls and Mac forks in runs
+// of up to 64 blocks.
+#pragma once
+#include <cstdint>
+
+#include "hfs/volume.h"
+#include "platform/platform.h"
+
+// One file being moved.
+struct TransferRecord {
+    char name[256];          // PC: zero-terminated Windows-1252 name; Mac: length-prefixed Mac name
+    uint8_t finderInfo[16];  // type, creator, Finder flags, icon location, folder (as in the catalog)
+    uint32_t parentId;       // Mac folder that holds, or is to hold, the file
+    uint32_t dataLength;
+    uint32_t resourceLength;
+    uint32_t created;        // MacDate; 0 on a new Mac file: now
+    uint32_t modified;
+};
+
+enum StreamFlags : uint8_t {
+    StreamPcFile = 0x01,
+    StreamMacFork = 0x02,
+    StreamWrite = 0x04,
+    StreamResourceFork = 0x08,
+};
+
+constexpr unsigned StreamSlotCount = 2;
+constexpr uint16_t kStreamBufferSize = 32768;
+constexpr int StreamEnd = -1;
+constexpr int StreamReadError = -3;
+
+struct ByteStream {
+    uint8_t flags;           // 0: the slot is free
+    FileHandle file;
+    ForkRef fork;
+    TransferRecord record;
+    uint32_t forkLength;     // Mac read streams: logical length of the fork
+    uint32_t position;       // bytes read, or written to the fork
+    uint8_t* buffer;
+    uint16_t bufferSize;
+    uint16_t limit;          // reading: valid bytes; writing: the buffer size
+    uint16_t index;          // next byte to hand out or fill
+    bool wasPinned;          // the catalog buffer was pinned before the stream pinned it
+};
+
+extern ByteStream StreamTable[StreamSlotCount];
+
+// Opens a slot; returns 0 or 1, or -1 with StatusCode set. A Mac read stream
+// fills `record` from the catalog (lengths, dates, Finder info); a Mac write
+// stream creates the file in the Mac pane's current folder.
+int OpenStream(uint8_t flags, TransferRecord* record);
+// The next byte (0..255), StreamEnd, or StreamReadError after a PC read
+// failure; 0 when StatusCode is already set.
+int ReadStreamByte(int slot);
+void WriteStreamByte(int slot, uint8_t byte);
+// Moves an open Mac stream to the other fork of its file.
+void SwitchStreamFork(int slot, const TransferRecord* record);
+void FlushStream(int slot);
+// Flushes and frees the slot (a slot below 0 is ignored). A PC write stream
+// closed with StatusCode set deletes its file: no partial PC file is left.
+void CloseStream(int slot);
