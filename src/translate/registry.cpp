@@ -22,7 +22,7 @@ const char* const kPcTypeMap = "PC Type Map";
 
 const Translator& Selected(uint16_t index)
 {
-    return TranslatorTable[index < TranslatorCount ? index : kDataTranslator];
+    return TranslatorTable[index < TranslatorCount ? index : uint16_t{kDataTranslator}];
 }
 
 }  // namespace
