@@ -1,0 +1,370 @@
+// The BinHex 4.0 translator: a whole Mac file in a PC text file. The binary
+// stream (header, data fork, resource fork, each section followed by its
+// CRC) is run-length escaped with 0x90 and written six bits per printable
+// character between two colons. The decoder checks all three CRCs: a file
+// that fails one is refused with code 16, so a damaged file is not kept.
+#include <cstdio>
+#include <cstring>
+
+#include "disk/status.h"
+#include "hfs/mac_names.h"
+#include "transfer/names.h"
+#include "translate/byte_stream.h"
+#include "translate/crc16.h"
+#include "translate/registry.h"
+#include "translate/translators.h"
+
+namespace {
+
+constexpr char kBinHexAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+constexpr char kBinHexBanner[] = "(This file must be converted with BinHex 4.0)";
+constexpr uint8_t kRunMarker = 0x90;
+constexpr uint8_t kCR = 0x0D;
+constexpr uint8_t kLF = 0x0A;
+constexpr uint8_t kColon = ':';
+constexpr unsigned kLineLength = 64;
+constexpr unsigned kFinderInfoInHeader = 10;  // type, creator, Finder flags
+
+// Six-bit value of each character; 0xFF for characters outside the alphabet.
+struct BinHexValues {
+    uint8_t value[256];
+    constexpr BinHexValues() : value()
+    {
+        for (unsigned i = 0; i < 256; ++i) value[i] = 0xFF;
+        for (unsigned i = 0; i < 64; ++i) value[static_cast<uint8_t>(kBinHexAlphabet[i])] = static_cast<uint8_t>(i);
+    }
+};
+constexpr BinHexValues kBinHexValues;
+
+// ---- encoding ----------------------------------------------------------------
+
+struct HexEncoderState {
+    int slot;
+    uint32_t group;          // up to 3 bytes, the first in the highest bits
+    unsigned count;          // bytes in the group
+    unsigned line;           // characters on the current line
+    uint16_t crc;
+};
+HexEncoderState Encoder;
+
+void PutCharacter(unsigned value) { WriteStreamByte(Encoder.slot, static_cast<uint8_t>(kBinHexAlphabet[value & 0x3F])); }
+
+void EncodeSixBits(uint8_t byte)
+{
+    Encoder.group = Encoder.group << 8 | byte;
+    if (++Encoder.count < 3) return;
+    PutCharacter(Encoder.group >> 18);
+    PutCharacter(Encoder.group >> 12);
+    PutCharacter(Encoder.group >> 6);
+    PutCharacter(Encoder.group);
+    Encoder.line += 4;
+    if (Encoder.line + 4 > kLineLength) {
+        WriteStreamByte(Encoder.slot, kCR);
+        Encoder.line = 0;
+    }
+    Encoder.group = 0;
+    Encoder.count = 0;
+}
+
+void FlushSixBits()
+{
+    if (Encoder.count == 1) {
+        PutCharacter(Encoder.group >> 2);
+        PutCharacter(Encoder.group << 4);
+    } else if (Encoder.count == 2) {
+        PutCharacter(Encoder.group >> 10);
+        PutCharacter(Encoder.group >> 4);
+        PutCharacter(Encoder.group << 2);
+    }
+    Encoder.group = 0;
+    Encoder.count = 0;
+}
+
+// One byte of a section: counted in the CRC, and escaped when it is the
+// run marker. Repeated bytes are written as they are.
+void EncodeByte(uint8_t byte)
+{
+    Encoder.crc = Crc16Update(Encoder.crc, byte);
+    EncodeSixBits(byte);
+    if (byte == kRunMarker) EncodeSixBits(0);
+}
+
+void EncodeU32(uint32_t value)
+{
+    for (int shift = 24; shift >= 0; shift -= 8) EncodeByte(static_cast<uint8_t>(value >> shift));
+}
+
+// Ends a section with its CRC, high byte first, and starts the next one.
+void EncodeSectionCrc()
+{
+    const uint16_t crc = Encoder.crc;
+    EncodeByte(static_cast<uint8_t>(crc >> 8));
+    EncodeByte(static_cast<uint8_t>(crc));
+    Encoder.crc = 0;
+}
+
+void EncodeFork(int source, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i) {
+        const int b = ReadStreamByte(source);
+        if (StatusCode != 0 || b < 0) break;
+        EncodeByte(static_cast<uint8_t>(b));
+    }
+    EncodeSectionCrc();
+}
+
+void WriteText(int slot, const char* text)
+{
+    for (const char* p = text; *p; ++p) WriteStreamByte(slot, static_cast<uint8_t>(*p));
+}
+
+// ---- decoding ----------------------------------------------------------------
+
+struct HexDecoderState {
+    int slot;
+    bool ended;              // the closing colon, the end of the file or a failure was met
+    uint8_t group[3];
+    unsigned groupCount;     // bytes the current group delivered
+    unsigned groupIndex;     // next of them to hand out
+    unsigned repeat;         // copies of repeatByte still to deliver
+    uint8_t repeatByte;
+    uint8_t last;            // the last byte delivered
+    uint16_t crc;
+};
+HexDecoderState Decoder;
+
+// The next six-bit value, or -1 at the end of the data. Characters outside
+// the alphabet (line ends, blanks) are skipped.
+int NextValue()
+{
+    while (!Decoder.ended) {
+        const int b = ReadStreamByte(Decoder.slot);
+        if (StatusCode != 0 || b < 0 || b == kColon) break;
+        const uint8_t value = kBinHexValues.value[b];
+        if (value != 0xFF) return value;
+    }
+    Decoder.ended = true;
+    return -1;
+}
+
+// The next byte of the six-bit layer, or -1.
+int NextGroupByte()
+{
+    if (Decoder.groupIndex < Decoder.groupCount) return Decoder.group[Decoder.groupIndex++];
+    Decoder.groupIndex = 0;
+    Decoder.groupCount = 0;
+    int v[4];
+    for (int& value : v) value = NextValue();
+    if (v[0] < 0 || v[1] < 0) return -1;
+    Decoder.group[0] = static_cast<uint8_t>(v[0] << 2 | v[1] >> 4);
+    Decoder.groupCount = 1;
+    if (v[2] >= 0) {
+        Decoder.group[1] = static_cast<uint8_t>(v[1] << 4 | v[2] >> 2);
+        Decoder.groupCount = 2;
+        if (v[3] >= 0) {
+            Decoder.group[2] = static_cast<uint8_t>(v[2] << 6 | v[3]);
+            Decoder.groupCount = 3;
+        }
+    }
+    return Decoder.group[Decoder.groupIndex++];
+}
+
+// The next byte of the binary stream with runs expanded, or -1. A run
+// marker followed by a count c repeats the byte before it to c copies in
+// all; a count of 0 stands for the marker itself.
+int NextRawByte()
+{
+    // Each pass either delivers a byte or consumes at least one of the file,
+    // so the loop ends with the file.
+    for (;;) {
+        if (Decoder.repeat > 0) {
+            --Decoder.repeat;
+            return Decoder.repeatByte;
+        }
+        const int b = NextGroupByte();
+        if (b < 0) return -1;
+        if (b != kRunMarker) {
+            Decoder.last = static_cast<uint8_t>(b);
+            return b;
+        }
+        const int count = NextGroupByte();
+        if (count < 0) return -1;
+        if (count == 0) {
+            Decoder.last = kRunMarker;
+            return kRunMarker;
+        }
+        // A count of 1 adds nothing: go on with the byte after it.
+        Decoder.repeatByte = Decoder.last;
+        Decoder.repeat = static_cast<unsigned>(count) - 1;
+    }
+}
+
+// A byte of a section, counted in its CRC.
+int DecodeByte()
+{
+    const int b = NextRawByte();
+    if (b >= 0) Decoder.crc = Crc16Update(Decoder.crc, static_cast<uint8_t>(b));
+    return b;
+}
+
+// Reads the CRC that ends a section and compares it with the one computed.
+// A mismatch or a missing CRC is code 16 (unless a failure is already set).
+bool CheckSectionCrc()
+{
+    const uint16_t computed = Decoder.crc;
+    Decoder.crc = 0;
+    const int high = NextRawByte();
+    const int low = NextRawByte();
+    if (StatusCode != 0) return false;
+    if (high < 0 || low < 0 || static_cast<uint16_t>(high << 8 | low) != computed) {
+        StatusCode = kStatusWrongFileType;
+        return false;
+    }
+    return true;
+}
+
+// Reads a big-endian number of the header; false when the data ends.
+bool DecodeU32(uint32_t* out)
+{
+    uint32_t value = 0;
+    for (int i = 0; i < 4; ++i) {
+        const int b = DecodeByte();
+        if (b < 0) return false;
+        value = value << 8 | static_cast<uint32_t>(b);
+    }
+    *out = value;
+    return true;
+}
+
+// Skips to the first character after the colon that opens the data: the
+// first byte of the file, or a colon at the start of a line.
+bool FindDataStart(int slot)
+{
+    int previous = kLF;
+    for (;;) {
+        const int b = ReadStreamByte(slot);
+        if (StatusCode != 0 || b < 0) break;
+        if (b == kColon && (previous == kCR || previous == kLF)) return true;
+        previous = b;
+    }
+    if (StatusCode != kStatusCancelled) StatusCode = kStatusWrongFileType;
+    return false;
+}
+
+// The header section up to and including its CRC. False with StatusCode set.
+bool DecodeHeader(TransferRecord* record, uint32_t* dataLength, uint32_t* resourceLength)
+{
+    Decoder.crc = 0;
+    const int length = DecodeByte();
+    bool whole = length >= 1 && length <= static_cast<int>(kMaxMacName);
+    uint8_t name[32] = {};
+    if (whole) name[0] = static_cast<uint8_t>(length);
+    for (int i = 0; whole && i < length; ++i) {
+        const int b = DecodeByte();
+        whole = b >= 0;
+        name[1 + i] = static_cast<uint8_t>(b);
+    }
+    whole = whole && DecodeByte() >= 0;  // version
+    for (unsigned i = 0; whole && i < kFinderInfoInHeader; ++i) {
+        const int b = DecodeByte();
+        whole = b >= 0;
+        record->finderInfo[i] = static_cast<uint8_t>(b);
+    }
+    whole = whole && DecodeU32(dataLength) && DecodeU32(resourceLength);
+    if (StatusCode != 0) return false;
+    if (!whole) {
+        StatusCode = kStatusWrongFileType;
+        return false;
+    }
+    if (!CheckSectionCrc()) return false;
+    std::memcpy(record->name, name, sizeof name);
+    return true;
+}
+
+// A fork section: up to `length` bytes to the Mac stream, then its CRC.
+bool DecodeFork(int destination, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i) {
+        const int b = DecodeByte();
+        if (StatusCode != 0) return false;
+        if (b < 0) break;  // the CRC check below refuses the short fork
+        WriteStreamByte(destination, static_cast<uint8_t>(b));
+    }
+    return StatusCode == 0 && CheckSectionCrc();
+}
+
+}  // namespace
+
+void BinHexMacToPc(const uint8_t* macName, uint32_t folderId)
+{
+    int source = -1;
+    int destination = -1;
+    TransferRecord sourceRecord{};
+    TransferRecord destinationRecord{};
+    const unsigned nameLength = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
+    sourceRecord.name[0] = static_cast<char>(nameLength);
+    std::memcpy(sourceRecord.name + 1, macName + 1, nameLength);
+    sourceRecord.parentId = folderId;
+    source = OpenStream(StreamMacFork, &sourceRecord);
+    if (source >= 0) {
+        MacNameToPc(destinationRecord.name, reinterpret_cast<const uint8_t*>(sourceRecord.name), true);
+        if (MakePcName(destinationRecord.name, TranslatorTable[kBinHexTranslator].extension) == kCollisionGoOn)
+            destination = OpenStream(StreamPcFile | StreamWrite, &destinationRecord);
+    }
+    if (destination >= 0) {
+        Encoder = HexEncoderState{destination, 0, 0, 1, 0};
+        WriteText(destination, kBinHexBanner);
+        WriteStreamByte(destination, kCR);
+        WriteStreamByte(destination, kColon);
+        EncodeByte(static_cast<uint8_t>(nameLength));
+        for (unsigned i = 0; i < nameLength; ++i) EncodeByte(static_cast<uint8_t>(sourceRecord.name[1 + i]));
+        EncodeByte(0);  // version
+        for (unsigned i = 0; i < kFinderInfoInHeader; ++i) EncodeByte(sourceRecord.finderInfo[i]);
+        EncodeU32(sourceRecord.dataLength);
+        EncodeU32(sourceRecord.resourceLength);
+        EncodeSectionCrc();
+        EncodeFork(source, sourceRecord.dataLength);
+        SwitchStreamFork(source, &sourceRecord);
+        EncodeFork(source, sourceRecord.resourceLength);
+        FlushSixBits();
+        WriteStreamByte(destination, kColon);
+        WriteStreamByte(destination, kCR);
+    }
+    CloseStream(destination);
+    CloseStream(source);
+}
+
+void BinHexPcToMac(const char* pcName, uint32_t folderId)
+{
+    int source = -1;
+    int destination = -1;
+    TransferRecord sourceRecord{};
+    TransferRecord destinationRecord{};
+    uint32_t dataLength = 0;
+    uint32_t resourceLength = 0;
+    Decoder = HexDecoderState{};
+    std::snprintf(sourceRecord.name, sizeof sourceRecord.name, "%s", pcName);
+    source = OpenStream(StreamPcFile, &sourceRecord);
+    Decoder.slot = source;
+    if (source >= 0 && FindDataStart(source) && DecodeHeader(&destinationRecord, &dataLength, &resourceLength)) {
+        destinationRecord.parentId = folderId;
+        destination = OpenStream(StreamMacFork | StreamWrite, &destinationRecord);
+        if (destination < 0 && StatusCode == kStatusNameExists) {
+            StatusCode = 0;
+            char name[256];
+            MacNameToPc(name, reinterpret_cast<const uint8_t*>(destinationRecord.name), true);
+            if (CreateMacFileForCopy(name, 0, &destinationRecord, &destination) != kCollisionGoOn) {
+                CloseStream(destination);  // a skip or cancel opens nothing; be sure of it
+                destination = -1;
+            }
+        }
+    }
+    if (destination >= 0 && StatusCode == 0 && DecodeFork(destination, dataLength)) {
+        destinationRecord.dataLength = dataLength;
+        destinationRecord.resourceLength = resourceLength;
+        SwitchStreamFork(destination, &destinationRecord);
+        DecodeFork(destination, resourceLength);
+    }
+    CloseStream(destination);
+    CloseStream(source);
+}

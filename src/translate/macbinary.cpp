@@ -1,0 +1,189 @@
+// The MacBinary translator: a whole Mac file (both forks and its Finder
+// information) in one PC file, a 128-byte header followed by each fork padded
+// to a multiple of 128 bytes. We write MacBinary II (header CRC, Finder
+// flags' low byte at 101) and read MacBinary I, II and III.
+#include <cstdio>
+#include <cstring>
+
+#include "disk/status.h"
+#include "hfs/bytes.h"
+#include "hfs/mac_names.h"
+#include "transfer/names.h"
+#include "translate/byte_stream.h"
+#include "translate/crc16.h"
+#include "translate/registry.h"
+#include "translate/translators.h"
+
+namespace {
+
+// The header, byte offsets.
+enum : unsigned {
+    kMbNameLength = 1,
+    kMbName = 2,             // 63 bytes
+    kMbFinderInfo = 65,      // 16 bytes: type, creator, flags high at 73, ...
+    kMbFlagsHigh = 73,
+    kMbFlagsLowOld = 74,     // MacBinary I keeps the low byte here; later versions keep it zero
+    kMbMustBeZero = 82,
+    kMbDataLength = 83,
+    kMbRsrcLength = 87,
+    kMbCreated = 91,
+    kMbModified = 95,
+    kMbFlagsLow = 101,
+    kMbSecondaryLength = 120,
+    kMbWriterVersion = 122,
+    kMbReaderVersion = 123,
+    kMbCrc = 124,
+    kMbHeaderSize = 128,
+};
+
+constexpr uint8_t kMacBinaryII = 129;
+constexpr unsigned kFinderFlagsLow = 9;  // in the catalog's Finder info
+constexpr unsigned kMbPad = 128;
+
+unsigned PaddingOf(uint32_t length) { return (kMbPad - length % kMbPad) % kMbPad; }
+
+void BuildHeader(const uint8_t* macName, const TransferRecord& source, uint8_t* header)
+{
+    std::memset(header, 0, kMbHeaderSize);
+    const unsigned length = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
+    header[kMbNameLength] = static_cast<uint8_t>(length);
+    std::memcpy(header + kMbName, macName + 1, length);
+    std::memcpy(header + kMbFinderInfo, source.finderInfo, 9);  // type, creator, flags high byte
+    header[kMbFlagsLow] = source.finderInfo[kFinderFlagsLow];
+    PutU32(source.dataLength, header + kMbDataLength);
+    PutU32(source.resourceLength, header + kMbRsrcLength);
+    PutU32(source.created, header + kMbCreated);
+    PutU32(source.modified, header + kMbModified);
+    header[kMbWriterVersion] = kMacBinaryII;
+    header[kMbReaderVersion] = kMacBinaryII;
+    PutU16(Crc16(header, kMbCrc), header + kMbCrc);
+}
+
+// Copies up to `length` bytes; a source that ends early or a failure stops it.
+void CopyBytes(int from, int to, uint32_t length)
+{
+    for (uint32_t i = 0; i < length; ++i) {
+        const int b = ReadStreamByte(from);
+        if (StatusCode != 0 || b < 0) return;
+        WriteStreamByte(to, static_cast<uint8_t>(b));
+    }
+}
+
+void WriteZeros(int slot, unsigned count)
+{
+    for (unsigned i = 0; i < count; ++i) WriteStreamByte(slot, 0);
+}
+
+// Reads and drops `count` bytes; stops at the end of the file.
+void SkipBytes(int slot, uint32_t count)
+{
+    for (uint32_t i = 0; i < count; ++i)
+        if (ReadStreamByte(slot) < 0 || StatusCode != 0) return;
+}
+
+// Reads the 128-byte header. False (StatusCode set) when the file is too
+// short to hold one or a read fails.
+bool ReadHeader(int slot, uint8_t* header)
+{
+    for (unsigned i = 0; i < kMbHeaderSize; ++i) {
+        const int b = ReadStreamByte(slot);
+        if (StatusCode != 0) return false;
+        if (b < 0) {
+            StatusCode = kStatusWrongFileType;
+            return false;
+        }
+        header[i] = static_cast<uint8_t>(b);
+    }
+    return true;
+}
+
+// A header with a matching CRC and a writer version of 129 or more is
+// MacBinary II or III; anything else is read as MacBinary I.
+bool IsLaterVersion(const uint8_t* header)
+{
+    return header[kMbWriterVersion] >= kMacBinaryII && Crc16(header, kMbCrc) == GetU16(header + kMbCrc);
+}
+
+}  // namespace
+
+void MacBinaryMacToPc(const uint8_t* macName, uint32_t folderId)
+{
+    int source = -1;
+    int destination = -1;
+    TransferRecord sourceRecord{};
+    TransferRecord destinationRecord{};
+    const unsigned nameLength = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
+    sourceRecord.name[0] = static_cast<char>(nameLength);
+    std::memcpy(sourceRecord.name + 1, macName + 1, nameLength);
+    sourceRecord.parentId = folderId;
+    source = OpenStream(StreamMacFork, &sourceRecord);
+    if (source >= 0) {
+        MacNameToPc(destinationRecord.name, reinterpret_cast<const uint8_t*>(sourceRecord.name), true);
+        if (MakePcName(destinationRecord.name, TranslatorTable[kMacBinaryTranslator].extension) == kCollisionGoOn)
+            destination = OpenStream(StreamPcFile | StreamWrite, &destinationRecord);
+    }
+    if (destination >= 0) {
+        uint8_t header[kMbHeaderSize];
+        BuildHeader(reinterpret_cast<const uint8_t*>(sourceRecord.name), sourceRecord, header);
+        for (unsigned i = 0; i < kMbHeaderSize; ++i) WriteStreamByte(destination, header[i]);
+        CopyBytes(source, destination, sourceRecord.dataLength);
+        WriteZeros(destination, PaddingOf(sourceRecord.dataLength));
+        SwitchStreamFork(source, &sourceRecord);
+        CopyBytes(source, destination, sourceRecord.resourceLength);
+        WriteZeros(destination, PaddingOf(sourceRecord.resourceLength));
+    }
+    CloseStream(destination);
+    CloseStream(source);
+}
+
+void MacBinaryPcToMac(const char* pcName, uint32_t folderId)
+{
+    int source = -1;
+    int destination = -1;
+    TransferRecord sourceRecord{};
+    TransferRecord destinationRecord{};
+    std::snprintf(sourceRecord.name, sizeof sourceRecord.name, "%s", pcName);
+    source = OpenStream(StreamPcFile, &sourceRecord);
+    uint8_t header[kMbHeaderSize];
+    if (source >= 0 && ReadHeader(source, header)) {
+        const uint8_t nameLength = header[kMbNameLength];
+        if (nameLength == 0 || nameLength > kMaxMacName || header[kMbMustBeZero] != 0)
+            StatusCode = kStatusWrongFileType;
+    }
+    if (source >= 0 && StatusCode == 0) {
+        const bool later = IsLaterVersion(header);
+        destinationRecord.name[0] = static_cast<char>(header[kMbNameLength]);
+        std::memcpy(destinationRecord.name + 1, header + kMbName, header[kMbNameLength]);
+        std::memcpy(destinationRecord.finderInfo, header + kMbFinderInfo, sizeof destinationRecord.finderInfo);
+        destinationRecord.finderInfo[kFinderFlagsLow] = header[later ? kMbFlagsLow : kMbFlagsLowOld];
+        destinationRecord.dataLength = GetU32(header + kMbDataLength);
+        destinationRecord.resourceLength = GetU32(header + kMbRsrcLength);
+        destinationRecord.created = GetU32(header + kMbCreated);
+        destinationRecord.modified = GetU32(header + kMbModified);
+        destinationRecord.parentId = folderId;
+        // Later versions may put a secondary header before the data fork.
+        if (later) {
+            const uint16_t secondary = GetU16(header + kMbSecondaryLength);
+            SkipBytes(source, secondary + PaddingOf(secondary));
+        }
+        if (StatusCode == 0) destination = OpenStream(StreamMacFork | StreamWrite, &destinationRecord);
+        if (destination < 0 && StatusCode == kStatusNameExists) {
+            StatusCode = 0;
+            char name[256];
+            MacNameToPc(name, reinterpret_cast<const uint8_t*>(destinationRecord.name), true);
+            if (CreateMacFileForCopy(name, 0, &destinationRecord, &destination) != kCollisionGoOn) {
+                CloseStream(destination);  // a skip or cancel opens nothing; be sure of it
+                destination = -1;
+            }
+        }
+    }
+    if (destination >= 0 && StatusCode == 0) {
+        CopyBytes(source, destination, destinationRecord.dataLength);
+        SkipBytes(source, PaddingOf(destinationRecord.dataLength));
+        SwitchStreamFork(destination, &destinationRecord);
+        CopyBytes(source, destination, destinationRecord.resourceLength);
+        SkipBytes(source, PaddingOf(destinationRecord.resourceLength));
+    }
+    CloseStream(destination);
+    CloseStream(source);
+}
