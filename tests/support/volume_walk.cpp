@@ -223,7 +223,7 @@ private:
             }
             const uint64_t bytes = std::min<uint64_t>(remaining, uint64_t{got} * kHfsBlockSize);
             Mix(summary_.digest, run.data(), static_cast<size_t>(bytes));
-            if (options_.onFork) whole.insert(whole.end(), run.begin(), run.begin() + static_cast<std::ptrdiff_t>(bytes));
+            if (options_.onFork) whole.insert(whole.end(), run.data(), run.data() + bytes);
             summary_.bytes += bytes;
             remaining -= bytes;
             block += got;
