@@ -53,3 +53,4 @@ int CommandMkdir(const CliArgs& args);
 int CommandRm(const CliArgs& args);
 int CommandRename(const CliArgs& args);
 int CommandSettype(const CliArgs& args);
+int CommandFormat(const CliArgs& args);

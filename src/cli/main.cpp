@@ -34,6 +34,7 @@ constexpr const char* kUsage =
     "  rm      IMAGE[@N] MACPATH... [-r]      delete files, and folders with -r\n"
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
     "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator\n"
+    "  format  IMAGE LABEL                    write an empty 1.44 MB volume (creates IMAGE if missing)\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
     "Exit status: 0 success, 1 usage error, 2 the operation failed.\n";
 
@@ -69,6 +70,7 @@ int main(int argc, char** argv)
         {"rm", CommandRm, {"-r"}, {}},
         {"rename", CommandRename, {}, {}},
         {"settype", CommandSettype, {}, {}},
+        {"format", CommandFormat, {}, {}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;

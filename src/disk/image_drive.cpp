@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "disk/drive_table.h"
+#include "disk/format.h"
 #include "platform/platform.h"
 
 ImageSlot ImageTable[kMaxImages];
@@ -189,6 +190,10 @@ DriveEntry* AddImageDrive(int slot)
     entry->BlocksPerSector = static_cast<uint16_t>(s.sectorSize / kBlockSize);
     entry->ReadSectors = ImageReadBlocks;
     entry->WriteSectors = s.writable ? ImageWriteBlocks : nullptr;
+    // A plain image the size of a 1.44 MB diskette can take the empty volume
+    // that formatting writes; no other image can.
+    if (!s.diskCopy && s.sectorSize == kBlockSize && s.dataLength == kDisketteBytes)
+        entry->FormatVolume = FormatDiskette;
     // Drive names are ANSI text like every other name the engine shows.
     char base[sizeof ImageTable[0].path];
     if (!NativeToAnsi(BaseName(s.path), base, sizeof base)) std::strcpy(base, "?");

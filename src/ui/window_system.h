@@ -7,13 +7,15 @@
 // Message box styles (combinable: one button set, one icon).
 enum : unsigned {
     kMbOk = 0x0,
+    kMbOkCancel = 0x1,
     kMbYesNo = 0x4,
     kMbIconNone = 0x0,
+    kMbIconStop = 0x10,
     kMbIconExclamation = 0x30,
     kMbIconQuestion = 0x20,
 };
 // Message box answers.
-enum : int { kIdOk = 1, kIdYes = 6, kIdNo = 7 };
+enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 
 using WindowHandle = void*;
 using DialogProc = intptr_t (*)(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
@@ -62,6 +64,14 @@ public:
 
     // Lets the window system process pending input during long work.
     virtual void PumpMessages() = 0;
+
+    // The progress window; its state (total, done, title) is kept by
+    // ui/progress.h. Open answers the new window, or null when this window
+    // system shows none; the window disables `owner` until it is closed.
+    virtual WindowHandle OpenProgressWindow(WindowHandle owner, const char* title, bool showBar) = 0;
+    virtual void SetProgressItem(WindowHandle progress, const char* text) = 0;  // the item's name line
+    virtual void DrawProgressBar(WindowHandle progress, unsigned percent) = 0;
+    virtual void CloseProgressWindow(WindowHandle progress) = 0;
 };
 
 // A window system with no windows: message boxes answer with a fixed reply
@@ -98,6 +108,10 @@ public:
     void SetBusyCursor(bool) override {}
     void ShowHelp(bool) override {}
     void PumpMessages() override {}
+    WindowHandle OpenProgressWindow(WindowHandle, const char*, bool) override { return nullptr; }
+    void SetProgressItem(WindowHandle, const char*) override {}
+    void DrawProgressBar(WindowHandle, unsigned) override {}
+    void CloseProgressWindow(WindowHandle) override {}
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
     int messageCount = 0;
