@@ -31,7 +31,15 @@ void FormatSize(uint32_t n, char* out)
     } else if (n > 4294967295u - 53687091u) {
         std::snprintf(out, kRoom, "4.0G");
     } else if (uint32_t m = n + 53687091u; m >= kGig) {
-        std::snprintf(out, kRoom, "%u.%uG", m / kGig, (m % kGig) / 107374182u);
+        // A tenth is 107374182 bytes rounded down, so the last few bytes below
+        // a whole gigabyte count ten tenths: carry them into the next one.
+        uint32_t whole = m / kGig;
+        uint32_t tenths = (m % kGig) / 107374182u;
+        if (tenths > 9) {
+            ++whole;
+            tenths = 0;
+        }
+        std::snprintf(out, kRoom, "%u.%uG", whole, tenths);
     } else if (n + 524288u >= 10485760u) {
         std::snprintf(out, kRoom, "%3uM", (n + 524288u) / kMeg);
     } else if (uint32_t k = n + 52489u; k >= kMeg) {

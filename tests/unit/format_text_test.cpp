@@ -33,6 +33,9 @@ TEST(FormatSizeTest, EveryThreshold)
     EXPECT_EQ(Size(1020054732), "973M");
     EXPECT_EQ(Size(1020054733), "1.0G");
     EXPECT_EQ(Size(4241280199u), "3.9G");
+    // Just below a whole gigabyte the tenths would count to ten: they carry.
+    EXPECT_EQ(Size(4241280204u), "4.0G");
+    EXPECT_EQ(Size(3167538380u), "3.0G");
     EXPECT_EQ(Size(4241280205u), "4.0G");
     EXPECT_EQ(Size(4294967294u), "4.0G");
     EXPECT_EQ(Size(4294967295u), ">4G");
