@@ -45,7 +45,9 @@ struct HeaderFields {
     uint32_t freeNodes;
 };
 
-// A node to visit, with the index record that leads to it.
+// A node to visit, with the index record that leads to it. Node 0 marks a
+// gap: nodes below an index node or record that could not be used, whose
+// neighbours' links cannot be judged.
 struct Pending {
     uint32_t node;
     uint32_t parent;         // 0 for the root
@@ -54,18 +56,21 @@ struct Pending {
 };
 
 struct LevelNode {
-    uint32_t node;
+    uint32_t node;           // 0 for a gap
     bool readable;
     uint32_t forward;
     uint32_t backward;
 };
 
+const Pending kGap{0, 0, 0, {}};
+
 uint16_t OffsetAt(const uint8_t* node, unsigned i) { return GetU16(node + 510 - 2 * i); }
 
-std::string RangeText(const char* unit, uint32_t first, uint32_t last)
+// "node 5 is" or "nodes 5-9 are".
+std::string NodeRangeText(uint32_t first, uint32_t last)
 {
-    if (first == last) return std::string(unit) + " " + std::to_string(first);
-    return std::string(unit) + "s " + std::to_string(first) + "-" + std::to_string(last);
+    if (first == last) return "node " + std::to_string(first) + " is";
+    return "nodes " + std::to_string(first) + "-" + std::to_string(last) + " are";
 }
 
 std::string KeyText(const TreeWalk& w, const uint8_t* key)
@@ -276,7 +281,7 @@ void ReportNodeRuns(TreeWalk& w, uint32_t limit, Test test, const char* what)
         }
         const uint32_t first = k;
         while (k < limit && test(k)) ++k;
-        Problem(w.ctx, "%s: %s %s", w.name, RangeText("node", first, k - 1).c_str(), what);
+        Problem(w.ctx, "%s: %s %s", w.name, NodeRangeText(first, k - 1).c_str(), what);
     }
 }
 
@@ -285,19 +290,22 @@ void CheckLinks(TreeWalk& w, const std::vector<LevelNode>& level, unsigned heigh
     for (size_t i = 0; i < level.size(); ++i) {
         const LevelNode& n = level[i];
         if (!n.readable) continue;
+        const bool gapBefore = i > 0 && level[i - 1].node == 0;
+        const bool gapAfter = i + 1 < level.size() && level[i + 1].node == 0;
         const uint32_t backward = i > 0 ? level[i - 1].node : 0;
         const uint32_t forward = i + 1 < level.size() ? level[i + 1].node : 0;
-        if (n.backward != backward)
+        if (!gapBefore && n.backward != backward)
             Problem(w.ctx, "%s: node %u (height %u) has backward link %u, expected %u", w.name, n.node, height,
                     n.backward, backward);
-        if (n.forward != forward)
+        if (!gapAfter && n.forward != forward)
             Problem(w.ctx, "%s: node %u (height %u) has forward link %u, expected %u", w.name, n.node, height,
                     n.forward, forward);
     }
 }
 
-// Checks one node of a level and queues its children. Returns the records
-// it holds as leaf records (0 for an index node or a node not usable).
+// Checks one node of a level and queues its children (or a gap where they
+// cannot be known). Returns the records it holds as leaf records (0 for an
+// index node or a node not usable).
 uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const NodeImage& image, KeyCopy* lastKey,
                        bool* haveLast, uint32_t* lastNode, std::vector<Pending>* next)
 {
@@ -308,12 +316,14 @@ uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const
         Problem(w.ctx, "%s: node %u has type %u and height %u where %s node of height %u belongs", w.name, entry.node,
                 d[kNodeType], d[kNodeHeight], leafLevel ? "a leaf" : "an index", height);
         w.complete = false;
+        if (!leafLevel) next->push_back(kGap);
         return 0;
     }
     const std::string layout = LayoutProblem(w, d, !leafLevel);
     if (!layout.empty()) {
         Problem(w.ctx, "%s: node %u: %s", w.name, entry.node, layout.c_str());
         w.complete = false;
+        if (!leafLevel) next->push_back(kGap);
         return 0;
     }
     const unsigned count = GetU16(d + kNodeRecordCount);
@@ -348,12 +358,14 @@ uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const
             Problem(w.ctx, "%s: index node %u record %u points to node %u, outside the file", w.name, entry.node, r,
                     child);
             w.complete = false;
+            next->push_back(kGap);
             continue;
         }
         if (w.used[child]) {
             Problem(w.ctx, "%s: index node %u record %u points to node %u, which is already in use", w.name,
                     entry.node, r, child);
             w.complete = false;
+            next->push_back(kGap);
             continue;
         }
         w.used[child] = true;
@@ -403,9 +415,16 @@ std::vector<LevelNode> WalkLevels(TreeWalk& w, const HeaderFields& header, uint3
         bool haveLast = false;
         uint32_t lastNode = 0;
         for (const Pending& entry : level) {
+            if (entry.node == 0) {
+                // Gaps stay gaps all the way down; two in a row are one.
+                if (nodes.empty() || nodes.back().node != 0) nodes.push_back(LevelNode{0, false, 0, 0});
+                if (height > 1 && (next.empty() || next.back().node != 0)) next.push_back(kGap);
+                continue;
+            }
             NodeImage image;
             if (!ReadNode(w, entry.node, &image)) {
                 nodes.push_back(LevelNode{entry.node, false, 0, 0});
+                if (height > 1) next.push_back(kGap);
                 w.complete = false;
                 continue;
             }

@@ -34,12 +34,11 @@ std::string ItemText(const CatalogEntry& e)
 bool SameName(const uint8_t* a, const uint8_t* b) { return a[0] == b[0] && std::memcmp(a + 1, b + 1, a[0]) == 0; }
 
 // The thread's name, its length cut to what a name can be.
-const uint8_t* ThreadName(const CatalogEntry& e, uint8_t* out)
+void ThreadName(const CatalogEntry& e, uint8_t* out)
 {
     const uint8_t* name = e.data + kThreadName;
     out[0] = name[0] > 31 ? 31 : name[0];
     std::memcpy(out + 1, name + 1, out[0]);
-    return out;
 }
 
 struct CatalogIndex {
@@ -98,6 +97,15 @@ void IndexRecords(CheckContext* ctx, CatalogIndex* index)
             else
                 Problem(ctx, "catalog: %s lies in parent 1, beside the root folder", ItemText(e).c_str());
         }
+        // Every item counts where it lies, even one whose ID is taken.
+        ++index->children[e.parentId];
+        if (IsFolder(e)) {
+            ++index->folders;
+            if (e.parentId == kRootFolderId) ++index->rootFolders;
+        } else {
+            ++index->files;
+            if (e.parentId == kRootFolderId) ++index->rootFiles;
+        }
         const auto [it, inserted] = index->items.emplace(id, i);
         if (!inserted) {
             Problem(ctx, "catalog: %s and %s share one ID", ItemText(ctx->catalog[it->second]).c_str(),
@@ -108,14 +116,6 @@ void IndexRecords(CheckContext* ctx, CatalogIndex* index)
         if (id > index->highestId) {
             index->highestId = id;
             index->highest = &e;
-        }
-        ++index->children[e.parentId];
-        if (IsFolder(e)) {
-            ++index->folders;
-            if (e.parentId == kRootFolderId) ++index->rootFolders;
-        } else {
-            ++index->files;
-            if (e.parentId == kRootFolderId) ++index->rootFiles;
         }
     }
 }
@@ -138,7 +138,8 @@ void CheckThreads(CheckContext* ctx, const CatalogIndex& index)
             continue;
         }
         const uint32_t threadParent = GetU32(t.data + kThreadParentId);
-        if (threadParent != e.parentId || !SameName(ThreadName(t, name), e.name))
+        ThreadName(t, name);
+        if (threadParent != e.parentId || !SameName(name, e.name))
             Problem(ctx, "catalog: the thread record of %s gives parent %u and name %s, its record parent %u",
                     ItemText(e).c_str(), threadParent, QuotedMacName(name).c_str(), e.parentId);
     }
@@ -160,7 +161,8 @@ void CheckParents(CheckContext* ctx, const CatalogIndex& index)
     std::unordered_map<uint32_t, uint8_t> state;
     for (size_t i : index.itemOrder) {
         const CatalogEntry& e = ctx->catalog[i];
-        if (e.parentId == kRootParentId) continue;
+        // The root's place and items beside it are reported with the records.
+        if (e.parentId == kRootParentId || (IsFolder(e) && ItemId(e) == kRootFolderId)) continue;
         const auto parent = index.items.find(e.parentId);
         if (parent == index.items.end()) {
             Problem(ctx, "catalog: %s lies in folder %u, which does not exist", ItemText(e).c_str(), e.parentId);
