@@ -1,0 +1,622 @@
+// Volumes made by hfsutils, read by our engine: the tree, the Finder
+// information and both forks of every file must be what hfsutils itself
+// reads back (hls, hcopy -m, hcopy -r), and the Mac pane's order must be the
+// catalog's order with the folders moved first.
+//
+// Two seeded volumes are built once for the suite:
+//   floppy (1.44 MB, 512-byte allocation blocks): names with Mac characters
+//     above 0x7F, names that differ only by an accent, the same name in
+//     different letter case in two folders, invisible files and an invisible
+//     folder, a folder three levels deep, and files fragmented on purpose
+//     (the volume filled with small files, every other one deleted, then
+//     large forks written into the holes) so that their extents overflow
+//     into the extents tree;
+//   disk (33 MB, 1024-byte allocation blocks): a folder of 400 files with
+//     random names, types, creators, flags and forks (many catalog leaves and
+//     index levels), a random folder tree, and forks of up to 1.5 MB.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "disk/status.h"
+#include "hfs/catalog_keys.h"
+#include "hfs/listing.h"
+#include "hfs/mac_names.h"
+#include "hfs/volume.h"
+#include "platform/cp1252.h"
+#include "support/engine_state.h"
+#include "support/engine_tree.h"
+#include "support/hfsutils_driver.h"
+#include "support/raw_hfs.h"
+#include "support/sha256.h"
+#include "ui/prefs.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSeed = 0x51A7C0DE;
+
+Bytes RandomBytes(std::mt19937& rng, size_t size)
+{
+    Bytes out(size);
+    for (uint8_t& b : out) b = static_cast<uint8_t>(rng());
+    return out;
+}
+
+// A name of 1 to 31 Mac characters: printable ASCII (without ':' and the
+// characters hfsutils expands as patterns) and everything above 0x7F.
+std::string RandomName(std::mt19937& rng)
+{
+    static const std::string kAlphabet = [] {
+        std::string a;
+        for (int c = 0x20; c <= 0xFF; ++c)
+            if (c != ':' && !HasHfsGlobCharacter(std::string(1, static_cast<char>(c)))) a += static_cast<char>(c);
+        return a;
+    }();
+    const size_t length = 1 + rng() % 31;
+    std::string name;
+    for (size_t i = 0; i < length; ++i) name += kAlphabet[rng() % kAlphabet.size()];
+    return name;
+}
+
+std::string RandomFourChars(std::mt19937& rng)
+{
+    std::string out;
+    for (int i = 0; i < 4; ++i) out += static_cast<char>(0x20 + rng() % 0xE0);
+    return out;
+}
+
+Bytes Pascal(const std::string& s)
+{
+    Bytes p{static_cast<uint8_t>(s.size())};
+    p.insert(p.end(), s.begin(), s.end());
+    return p;
+}
+
+// Names that the catalog holds as distinct in one folder.
+class NameSet {
+public:
+    bool Add(const std::string& name)
+    {
+        for (const std::string& other : names_)
+            if (CompareMacNames(Pascal(name).data(), Pascal(other).data()) == 0) return false;
+        names_.push_back(name);
+        return true;
+    }
+
+private:
+    std::vector<std::string> names_;
+};
+
+std::string Printable(const std::string& macName)
+{
+    std::string out;
+    for (unsigned char c : macName) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
+
+// The text quaylink-cli takes for a Mac name: its PC form in UTF-8.
+std::string CliName(const std::string& macPath)
+{
+    std::string pc;
+    for (unsigned char c : macPath) pc += static_cast<char>(c == ':' ? ':' : MacCharToPc(c));
+    return Cp1252ToUtf8(pc);
+}
+
+// ---------------------------------------------------------------------------
+// What hfsutils reads back from a volume: the tree from hls, and per file the
+// MacBinary of hcopy -m (and for some, the data fork of hcopy -r).
+
+struct Oracle {
+    std::string image;
+    std::string label;
+    HlsTree tree;
+    RawVolume raw;                               // the image's catalog, parsed apart from the engine
+    std::map<std::string, MacFileImage> files;  // by path
+    std::map<std::string, Bytes> rawData;        // by path, for the files named in `rawPaths`
+    size_t filesPut = 0;                         // files the builder wrote (and left)
+    std::vector<std::string> fragmentedPaths;    // files written into the holes of a full volume
+    std::string error;                           // why the volume could not be made or read
+};
+
+bool ReadOracle(Oracle* oracle, const std::set<std::string>& rawPaths, std::string* why)
+{
+    oracle->raw = ParseRawVolume(ReadWholeFile(oracle->image));
+    if (!oracle->raw.ok) {
+        *why = "raw parse of " + oracle->image + ": " + oracle->raw.error;
+        return false;
+    }
+    HfsUtils reader;
+    if (!reader.MountCopy(oracle->image) || !reader.List(&oracle->tree)) {
+        *why = reader.LastError();
+        return false;
+    }
+    for (const auto& [folder, entries] : oracle->tree) {
+        std::vector<std::string> names;
+        for (const HlsEntry& entry : entries)
+            if (!entry.folder) names.push_back(entry.name);
+        std::map<std::string, MacFileImage> files;
+        if (!reader.GetMacBinaryMany(folder, names, &files)) {
+            *why = reader.LastError();
+            return false;
+        }
+        for (auto& [name, file] : files) oracle->files[JoinMacPath(folder, name)] = std::move(file);
+    }
+    for (const std::string& path : rawPaths) {
+        if (!reader.GetRaw(path, &oracle->rawData[path])) {
+            *why = reader.LastError();
+            return false;
+        }
+    }
+    return true;
+}
+
+MacFileImage MakeFile(const std::string& name, const std::string& type, const std::string& creator, uint16_t flags,
+                      Bytes data, Bytes rsrc)
+{
+    MacFileImage f;
+    f.name = name;
+    f.type = type;
+    f.creator = creator;
+    f.finderFlags = flags;
+    f.created = 0xB0000000;
+    f.modified = 0xB1000000;
+    f.data = std::move(data);
+    f.rsrc = std::move(rsrc);
+    return f;
+}
+
+uint64_t FreeBytes(HfsUtils& hfs)
+{
+    const CommandResult r = hfs.Run("hvol", {});
+    const size_t at = r.out.find("Volume has ");
+    return at == std::string::npos ? 0 : std::strtoull(r.out.c_str() + at + 11, nullptr, 10);
+}
+
+#define BUILD_STEP(expr)                                \
+    do {                                                \
+        if (!(expr)) {                                  \
+            o.error = #expr ": " + hfs.LastError();     \
+            return false;                               \
+        }                                               \
+    } while (0)
+
+bool BuildFloppy(Oracle& o, const TempDir& dir, std::mt19937& rng)
+{
+    HfsUtils hfs;
+    o.label = "Equality Floppy";
+    o.image = dir.PathOf("floppy.img");
+    BUILD_STEP(hfs.Format(o.image, o.label, 1474560));
+
+    std::vector<MacFileImage> root = {
+        MakeFile("Read Me", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 3000), {}),
+        MakeFile("Both Forks", "APPL", "QLNK", 0x2000, RandomBytes(rng, 5000), RandomBytes(rng, 7000)),
+        MakeFile("Rsrc Only", "rsrc", "RSED", 0x0000, {}, RandomBytes(rng, 1234)),
+        MakeFile("Empty", "????", "????", 0x0000, {}, {}),
+        MakeFile("Hidden File", "INIT", "hide", 0x4000, RandomBytes(rng, 700), RandomBytes(rng, 90)),
+        MakeFile("Caf\x8e", "TEXT", "\x8e\x8e\x8e\x8e", 0x0000, RandomBytes(rng, 513), {}),
+        MakeFile("Abc", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 10), {}),
+        MakeFile("\x80" "bc", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 11), {}),
+        MakeFile("abd", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 12), {}),
+        MakeFile("a", "MPS ", "MPS ", 0x0000, RandomBytes(rng, 1), {}),
+        MakeFile("A1", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 511), RandomBytes(rng, 512)),
+        MakeFile("`grave", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 512), {}),
+        MakeFile("\xa5 bullet", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 100), {}),
+        MakeFile("\xc9", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 100), {}),
+        MakeFile("Trailing ", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 100), {}),
+        MakeFile("A/B", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 100), {}),
+        MakeFile("1234567890123456789012345678901", "TEXT", "ttxt", 0x0000, RandomBytes(rng, 100), {}),
+    };
+    BUILD_STEP(hfs.PutMacBinary(root, ":"));
+    BUILD_STEP(hfs.Mkdir(":Hidden Folder"));
+    BUILD_STEP(hfs.SetInvisible(":Hidden Folder", true));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("Inside", "TEXT", "ttxt", 0, RandomBytes(rng, 64), {})}, ":Hidden Folder"));
+    BUILD_STEP(hfs.Mkdir(":Level 1"));
+    BUILD_STEP(hfs.Mkdir(":Level 1:Level 2"));
+    BUILD_STEP(hfs.Mkdir(":Level 1:Level 2:Level 3"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("Deep File", "TEXT", "ttxt", 0, RandomBytes(rng, 2000), RandomBytes(rng, 3))},
+                                ":Level 1:Level 2:Level 3"));
+    BUILD_STEP(hfs.Mkdir(":Empty Folder"));
+    BUILD_STEP(hfs.Mkdir(":Case"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("report", "TEXT", "ttxt", 0, RandomBytes(rng, 40), {})}, ":Case"));
+    BUILD_STEP(hfs.Mkdir(":CASE2"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("REPORT", "TEXT", "ttxt", 0, RandomBytes(rng, 41), {})}, ":CASE2"));
+    BUILD_STEP(hfs.Mkdir(":\x80rger"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("\x8a" "rger", "TEXT", "ttxt", 0, RandomBytes(rng, 42), {})}, ":\x80rger"));
+    // A raw copy, so that hcopy's own type and creator appear too.
+    const std::string rawFile = dir.WriteFile("plain.txt", RandomBytes(rng, 777));
+    BUILD_STEP(hfs.PutRaw(rawFile, ":Plain Copy"));
+    BUILD_STEP(hfs.SetTypeCreator(":Plain Copy", "TEXT", "R*ch"));
+
+    // Fragmentation: small files, the rest of the volume taken by one file,
+    // then every other small file deleted and large forks written.
+    BUILD_STEP(hfs.Mkdir(":Fill"));
+    std::vector<MacFileImage> small;
+    for (int i = 0; i < 600; ++i) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d", i);
+        small.push_back(MakeFile(name, "TEXT", "ttxt", 0, RandomBytes(rng, 100 + rng() % 400), {}));
+    }
+    BUILD_STEP(hfs.PutMacBinary(small, ":Fill"));
+    const uint64_t freeBytes = FreeBytes(hfs);
+    BUILD_STEP(freeBytes > 20 * 512);
+    const std::string filler = dir.WriteFile("filler", Bytes(freeBytes - 16 * 512, 0x5A));
+    BUILD_STEP(hfs.PutRaw(filler, ":Filler"));
+    std::vector<std::string> odd;
+    for (int i = 1; i < 600; i += 2) {
+        char name[24];
+        std::snprintf(name, sizeof name, ":Fill:f%03d", i);
+        odd.push_back(name);
+    }
+    BUILD_STEP(hfs.Delete(odd));
+    BUILD_STEP(hfs.Mkdir(":Frag"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("Frag Data", "BINA", "hDmp", 0, RandomBytes(rng, 60000), {}),
+                                 MakeFile("Frag Both", "APPL", "FRAG", 0, RandomBytes(rng, 20000),
+                                          RandomBytes(rng, 30000))},
+                                ":Frag"));
+    o.fragmentedPaths = {":Frag:Frag Data", ":Frag:Frag Both"};
+    o.filesPut = root.size() + 6 + 300 + 1 + 2;
+    return true;
+}
+
+bool BuildDisk(Oracle& o, const TempDir& dir, std::mt19937& rng)
+{
+    HfsUtils hfs;
+    o.label = "Equality Disk \xa5";
+    o.image = dir.PathOf("disk.img");
+    BUILD_STEP(hfs.Format(o.image, o.label, 33 * 1024 * 1024));
+
+    BUILD_STEP(hfs.Mkdir(":Many"));
+    NameSet names;
+    std::vector<MacFileImage> many;
+    while (many.size() < 400) {
+        std::string name = RandomName(rng);
+        if (!names.Add(name)) continue;
+        const uint16_t flags = static_cast<uint16_t>((rng() % 8 == 0 ? 0x4000 : 0) | (rng() % 2 ? 0x2000 : 0) |
+                                                     (rng() % 2 ? 0x0400 : 0));
+        Bytes rsrc = rng() % 2 ? RandomBytes(rng, rng() % 2000) : Bytes{};
+        many.push_back(MakeFile(name, RandomFourChars(rng), RandomFourChars(rng), flags, RandomBytes(rng, rng() % 3000),
+                                std::move(rsrc)));
+    }
+    BUILD_STEP(hfs.PutMacBinary(many, ":Many"));
+    o.filesPut += many.size();
+
+    BUILD_STEP(hfs.Mkdir(":Big"));
+    BUILD_STEP(hfs.PutMacBinary({MakeFile("Large Data", "BINA", "????", 0, RandomBytes(rng, 1500 * 1024 + 17), {}),
+                                 MakeFile("Large Both", "APPL", "BIGF", 0x2000, RandomBytes(rng, 600 * 1024 + 1),
+                                          RandomBytes(rng, 300 * 1024 + 3))},
+                                ":Big"));
+    o.filesPut += 2;
+
+    // A random tree of folders, two levels, with a few files each.
+    NameSet top;
+    top.Add("Many");
+    top.Add("Big");
+    for (int i = 0; i < 5; ++i) {
+        std::string a = RandomName(rng);
+        if (!top.Add(a)) continue;
+        BUILD_STEP(hfs.Mkdir(":" + a));
+        NameSet inA;
+        for (int j = 0; j < 3; ++j) {
+            std::string b = RandomName(rng);
+            if (!inA.Add(b)) continue;
+            BUILD_STEP(hfs.Mkdir(":" + a + ":" + b));
+            NameSet inB;
+            std::vector<MacFileImage> files;
+            for (int k = 0; k < 5; ++k) {
+                std::string f = RandomName(rng);
+                if (!inB.Add(f)) continue;
+                files.push_back(MakeFile(f, RandomFourChars(rng), RandomFourChars(rng), 0, RandomBytes(rng, rng() % 5000),
+                                         RandomBytes(rng, rng() % 700)));
+            }
+            BUILD_STEP(hfs.PutMacBinary(files, ":" + a + ":" + b));
+            o.filesPut += files.size();
+        }
+    }
+    return true;
+}
+
+#undef BUILD_STEP
+
+size_t CountFiles(const HlsTree& tree)
+{
+    size_t n = 0;
+    for (const auto& [folder, entries] : tree)
+        for (const HlsEntry& e : entries) n += e.folder ? 0 : 1;
+    return n;
+}
+
+// Each volume is made the first time a test of this process asks for it
+// (ctest runs every test in a process of its own), with a seed of its own.
+const Oracle& Volume(bool (*build)(Oracle&, const TempDir&, std::mt19937&), uint32_t seed,
+                     const std::set<std::string>& rawPaths)
+{
+    static TempDir dir;
+    static std::map<uint32_t, Oracle> made;
+    auto found = made.find(seed);
+    if (found != made.end()) return found->second;
+    Oracle& o = made[seed];
+    std::mt19937 rng(seed);
+    if (!build(o, dir, rng)) return o;
+    std::set<std::string> raw = rawPaths;
+    raw.insert(o.fragmentedPaths.begin(), o.fragmentedPaths.end());
+    ReadOracle(&o, raw, &o.error);
+    return o;
+}
+
+const Oracle& Floppy()
+{
+    return Volume(BuildFloppy, kSeed,
+                  {":Read Me", ":Both Forks", ":Caf\x8e", ":A1", ":Plain Copy", ":Hidden File", ":Empty"});
+}
+
+const Oracle& Disk() { return Volume(BuildDisk, kSeed + 1, {":Big:Large Data", ":Big:Large Both"}); }
+
+class HfsutilsEqualityTest : public EngineStateTest {
+protected:
+    void SetUp() override
+    {
+        EngineStateTest::SetUp();
+        if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
+    }
+
+    // The volume, or a fatal failure when it could not be made.
+    static const Oracle& Ready(const Oracle& o)
+    {
+        EXPECT_EQ(o.error, "") << "seed " << kSeed;
+        return o;
+    }
+
+    // Opens the image read only and its one volume.
+    static void Open(const Oracle& o)
+    {
+        ASSERT_TRUE(OpenImageAsMacDrive(o.image.c_str(), false)) << "status " << StatusCode;
+        ASSERT_EQ(MacPaneState.count, 1u);
+        const MacItem* volume = MacPaneState.items[0];
+        EXPECT_EQ(std::string(reinterpret_cast<const char*>(volume->name + 1), volume->name[0]), o.label);
+        ASSERT_TRUE(OpenListedVolume(0)) << "status " << StatusCode;
+    }
+
+    // The whole tree through the pane, against hls; then every file's
+    // Finder information and forks, against hcopy.
+    static void ExpectSameVolume(const Oracle& o)
+    {
+        SCOPED_TRACE("image " + o.image + ", seed " + std::to_string(kSeed));
+        Prefs.HideInvisible = 0;
+        Open(o);
+        EngineTree tree;
+        ASSERT_TRUE(ListEngineTree(&tree)) << "status " << StatusCode;
+        EXPECT_EQ(CountFiles(o.tree), o.filesPut) << "hfsutils lost or merged files while building";
+
+        std::set<std::string> ours, theirs;
+        for (const auto& [path, folder] : tree) ours.insert(path);
+        for (const auto& [path, entries] : o.tree) theirs.insert(path);
+        ASSERT_EQ(ours, theirs);
+
+        // The pane lists a folder in catalog order with the folders moved
+        // first. hls cannot tell that order (its -U still sorts by
+        // strcasecmp), so the order comes from the catalog leaves, read
+        // apart from the engine; everything else comes from hls and hcopy.
+        std::map<std::string, uint32_t> folderIds{{":", kRootFolderId}};
+        for (const auto& [path, entries] : o.tree)
+            for (const HlsEntry& e : entries)
+                if (e.folder) folderIds[JoinMacPath(path, e.name)] = e.cnid;
+
+        for (const auto& [path, entries] : o.tree) {
+            SCOPED_TRACE("folder " + Printable(path));
+            const EngineFolder& folder = tree.at(path);
+            ASSERT_EQ(folder.id, folderIds.at(path));
+            const auto rawChildren = o.raw.children.find(folder.id);
+            std::vector<RawCatalogChild> order;
+            if (rawChildren != o.raw.children.end()) order = rawChildren->second;
+            std::stable_partition(order.begin(), order.end(), [](const RawCatalogChild& c) { return c.recordType == 1; });
+            std::map<std::string, const HlsEntry*> byName;
+            for (const HlsEntry& e : entries) byName[e.name] = &e;
+            ASSERT_EQ(folder.items.size(), entries.size());
+            ASSERT_EQ(order.size(), entries.size());
+            for (size_t i = 0; i < order.size(); ++i) {
+                const EngineEntry& got = folder.items[i];
+                SCOPED_TRACE("item " + std::to_string(i) + " " + Printable(order[i].name));
+                ASSERT_EQ(Printable(got.name), Printable(order[i].name));
+                ASSERT_EQ(byName.count(got.name), 1u) << "hls does not list it";
+                const HlsEntry& want = *byName.at(got.name);
+                EXPECT_EQ(got.folder, want.folder);
+                EXPECT_EQ(got.id, want.cnid);
+                EXPECT_EQ(got.id, order[i].id);
+                if (i > 0 && folder.items[i - 1].folder == got.folder) {
+                    EXPECT_LT(CompareMacNames(Pascal(folder.items[i - 1].name).data(), Pascal(got.name).data()), 0);
+                }
+                if (want.folder) {
+                    EXPECT_EQ(got.valence, want.valence);
+                    continue;
+                }
+                EXPECT_EQ(got.dataLength, want.dataLength);
+                EXPECT_EQ(got.rsrcLength, want.rsrcLength);
+                EXPECT_EQ((got.finderFlags & 0x4000) != 0, want.invisible);
+
+                const std::string filePath = JoinMacPath(path, want.name);
+                const MacFileImage& mb = o.files.at(filePath);
+                EXPECT_EQ(Printable(mb.name), Printable(got.name));
+                EXPECT_EQ(Printable(got.type), Printable(mb.type));
+                EXPECT_EQ(Printable(got.creator), Printable(mb.creator));
+                EXPECT_EQ(got.finderFlags, mb.finderFlags);
+                Bytes data, rsrc;
+                ASSERT_TRUE(ReadEngineFork(folder.id, got.name, kDataFork, &data)) << "status " << StatusCode;
+                ASSERT_TRUE(ReadEngineFork(folder.id, got.name, kResourceFork, &rsrc)) << "status " << StatusCode;
+                EXPECT_TRUE(data == mb.data) << "data fork differs (" << data.size() << " vs " << mb.data.size() << ")";
+                EXPECT_TRUE(rsrc == mb.rsrc) << "resource fork differs (" << rsrc.size() << " vs " << mb.rsrc.size()
+                                             << ")";
+                auto raw = o.rawData.find(filePath);
+                if (raw != o.rawData.end()) {
+                    EXPECT_TRUE(data == raw->second) << "data fork differs from hcopy -r";
+                }
+            }
+        }
+        EXPECT_EQ(StatusCode, 0u);
+    }
+};
+
+TEST_F(HfsutilsEqualityTest, FloppyVolumeReadsAsHfsutilsReadsIt)
+{
+    const Oracle& o = Ready(Floppy());
+    ASSERT_EQ(o.error, "");
+    ExpectSameVolume(o);
+}
+
+TEST_F(HfsutilsEqualityTest, DiskVolumeReadsAsHfsutilsReadsIt)
+{
+    const Oracle& o = Ready(Disk());
+    ASSERT_EQ(o.error, "");
+    ExpectSameVolume(o);
+}
+
+TEST_F(HfsutilsEqualityTest, DiskCatalogHasIndexLevelsAndLargeAllocationBlocks)
+{
+    const Oracle& o = Ready(Disk());
+    ASSERT_EQ(o.error, "");
+    EXPECT_EQ(o.raw.allocBlockSize, 1024u);
+    EXPECT_GE(o.raw.catalog.depth, 3u);
+    EXPECT_GT(o.raw.catalog.leafRecords, 400u);
+}
+
+TEST_F(HfsutilsEqualityTest, FloppyFragmentedForksSpillIntoTheExtentsTree)
+{
+    const Oracle& o = Ready(Floppy());
+    ASSERT_EQ(o.error, "");
+    EXPECT_EQ(o.raw.allocBlockSize, 512u);
+    unsigned fragmentedForks = 0;
+    for (const std::string& path : o.fragmentedPaths) {
+        const auto colon = path.rfind(':');
+        for (const HlsEntry& e : o.tree.at(path.substr(0, colon))) {
+            if (e.name != path.substr(colon + 1)) continue;
+            for (uint8_t fork : {uint8_t{0x00}, uint8_t{0xFF}})
+                if (o.raw.overflowRecords.count({e.cnid, fork})) ++fragmentedForks;
+        }
+    }
+    // Three forks (both forks of one file, the data fork of the other), so
+    // each has more than three extents.
+    EXPECT_EQ(fragmentedForks, 3u) << "the fragmented forks did not spill into the extents tree";
+    EXPECT_GE(o.raw.extents.depth, 2u) << "the extents tree has no index level";
+}
+
+TEST_F(HfsutilsEqualityTest, HiddenFilesAreLeftOutButHiddenFoldersAreListed)
+{
+    const Oracle& o = Ready(Floppy());
+    ASSERT_EQ(o.error, "");
+    Prefs.HideInvisible = 1;
+    Open(o);
+    MacPathTarget root;
+    ASSERT_TRUE(EngineRootTarget(&root));
+    EngineFolder folder;
+    ASSERT_TRUE(ListEngineFolder(root, &folder));
+    std::set<std::string> invisibleFiles;
+    for (const HlsEntry& e : o.tree.at(":"))
+        if (!e.folder && e.invisible) invisibleFiles.insert(e.name);
+    ASSERT_EQ(invisibleFiles, std::set<std::string>{"Hidden File"});
+    std::vector<RawCatalogChild> order = o.raw.children.at(kRootFolderId);
+    std::stable_partition(order.begin(), order.end(), [](const RawCatalogChild& c) { return c.recordType == 1; });
+    std::vector<std::string> expected;
+    for (const RawCatalogChild& c : order)
+        if (!invisibleFiles.count(c.name)) expected.push_back(Printable(c.name));
+    std::vector<std::string> got;
+    for (const EngineEntry& e : folder.items) got.push_back(Printable(e.name));
+    EXPECT_EQ(got, expected);
+    EXPECT_NE(std::find(got.begin(), got.end(), "Hidden Folder"), got.end());
+    EXPECT_EQ(std::find(got.begin(), got.end(), "Hidden File"), got.end());
+}
+
+TEST_F(HfsutilsEqualityTest, NamesDifferingByAccentOrCaseSortAndResolveAsOnTheMac)
+{
+    const Oracle& o = Ready(Floppy());
+    ASSERT_EQ(o.error, "");
+    Prefs.HideInvisible = 0;
+    Open(o);
+    MacPathTarget root;
+    ASSERT_TRUE(EngineRootTarget(&root));
+    EngineFolder folder;
+    ASSERT_TRUE(ListEngineFolder(root, &folder));
+    auto position = [&](const std::string& name) {
+        for (size_t i = 0; i < folder.items.size(); ++i)
+            if (folder.items[i].name == name) return static_cast<long>(i);
+        return -1L;
+    };
+    // Every name beginning with a plain A or a sorts before the one beginning
+    // with A-diaeresis, whatever follows; the grave accent comes after every
+    // form of A and before B.
+    ASSERT_GE(position("a"), 0);
+    EXPECT_LT(position("a"), position("A/B"));
+    EXPECT_LT(position("A/B"), position("A1"));
+    EXPECT_LT(position("A1"), position("Abc"));
+    EXPECT_EQ(position("abd"), position("Abc") + 1);
+    EXPECT_EQ(position("\x80" "bc"), position("abd") + 1);
+    EXPECT_EQ(position("`grave"), position("\x80" "bc") + 1);
+    EXPECT_EQ(position("Both Forks"), position("`grave") + 1);
+
+    // A path in other letter case still finds the file.
+    MacPathTarget target;
+    ASSERT_TRUE(ResolveMacPath(":case:REPORT", &target));
+    EXPECT_EQ(target.kind, kItemFile);
+    EXPECT_EQ(target.id, o.tree.at(":Case").at(0).cnid);
+    Bytes viaOtherCase;
+    ASSERT_TRUE(ReadEngineFork(target.parentId, "Report", kDataFork, &viaOtherCase));
+    EXPECT_TRUE(viaOtherCase == o.files.at(":Case:report").data);
+    ASSERT_TRUE(ResolveMacPath(":case2:report", &target));
+    EXPECT_EQ(target.id, o.tree.at(":CASE2").at(0).cnid);
+    ASSERT_TRUE(ReadEngineFork(target.parentId, "report", kDataFork, &viaOtherCase));
+    EXPECT_TRUE(viaOtherCase == o.files.at(":CASE2:REPORT").data);
+}
+
+// `quaylink-cli cat` of both forks against hcopy -m (and -r for the data).
+void ExpectCliCat(const Oracle& o, const std::string& path)
+{
+    SCOPED_TRACE(Printable(path));
+    const MacFileImage& mb = o.files.at(path);
+    const CommandResult data = RunCommand({QUAYLINK_CLI_PATH, "cat", o.image, CliName(path)});
+    ASSERT_EQ(data.exitCode, 0) << data.err;
+    EXPECT_EQ(data.err, "");
+    EXPECT_EQ(Sha256Hex(data.out), Sha256Hex(mb.data));
+    auto raw = o.rawData.find(path);
+    if (raw != o.rawData.end()) {
+        EXPECT_EQ(Sha256Hex(data.out), Sha256Hex(raw->second));
+    }
+    const CommandResult rsrc = RunCommand({QUAYLINK_CLI_PATH, "cat", o.image, CliName(path), "--rsrc"});
+    ASSERT_EQ(rsrc.exitCode, 0) << rsrc.err;
+    EXPECT_EQ(Sha256Hex(rsrc.out), Sha256Hex(mb.rsrc));
+}
+
+TEST_F(HfsutilsEqualityTest, CliCatOfFloppyFilesGivesTheForksHfsutilsGives)
+{
+    const Oracle& o = Ready(Floppy());
+    ASSERT_EQ(o.error, "");
+    for (const char* path : {":Both Forks", ":Caf\x8e", ":Frag:Frag Data", ":Frag:Frag Both", ":\x80rger:\x8arger",
+                             ":Level 1:Level 2:Level 3:Deep File"})
+        ExpectCliCat(o, path);
+}
+
+TEST_F(HfsutilsEqualityTest, CliCatOfDiskFilesGivesTheForksHfsutilsGives)
+{
+    const Oracle& o = Ready(Disk());
+    ASSERT_EQ(o.error, "");
+    ExpectCliCat(o, ":Big:Large Both");
+    // A few of the random names of the 400-file folder, given in UTF-8.
+    const auto& many = o.tree.at(":Many");
+    for (size_t i = 0; i < many.size(); i += 97) ExpectCliCat(o, ":Many:" + many[i].name);
+}
+
+}  // namespace
