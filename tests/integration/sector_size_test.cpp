@@ -1,0 +1,221 @@
+// Partitioned images behind drives with 512-byte and 2048-byte sectors (a
+// CD-ROM's): the volumes found, their contents and every fork must be the
+// same either way. One image is a real Apple partition map laid out in
+// 512-byte blocks; the other is built here in 2048-byte blocks around two
+// volumes made by hfsutils, so the scan must learn the map's block size from
+// where the map entries lie.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "disk/drive_table.h"
+#include "disk/status.h"
+#include "hfs/listing.h"
+#include "hfs/volume.h"
+#include "support/engine_state.h"
+#include "support/engine_tree.h"
+#include "support/hfsutils_driver.h"
+#include "support/raw_hfs.h"
+#include "support/sha256.h"
+#include "ui/main_state.h"
+#include "ui/prefs.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+void Put16(Bytes& b, size_t at, uint16_t v)
+{
+    b[at] = static_cast<uint8_t>(v >> 8);
+    b[at + 1] = static_cast<uint8_t>(v);
+}
+
+void Put32(Bytes& b, size_t at, uint32_t v)
+{
+    Put16(b, at, static_cast<uint16_t>(v >> 16));
+    Put16(b, at + 2, static_cast<uint16_t>(v));
+}
+
+void PutText(Bytes& b, size_t at, const char* text) { std::memcpy(b.data() + at, text, std::strlen(text)); }
+
+// One line per item of every volume of the image: what the pane shows and
+// the hashes of both forks. Volumes by their listed start and size.
+std::vector<std::string> Snapshot(const std::string& image, uint32_t sectorSize, uint16_t* blocksPerSector)
+{
+    std::vector<std::string> lines;
+    if (!OpenImageAsMacDrive(image.c_str(), false, sectorSize)) {
+        ADD_FAILURE() << "open with " << sectorSize << "-byte sectors: status " << StatusCode;
+        return lines;
+    }
+    *blocksPerSector = DriveTable[MacDriveIndex].BlocksPerSector;
+    const unsigned volumes = MacPaneState.count;
+    std::vector<std::pair<uint32_t, uint32_t>> extents;
+    for (unsigned v = 0; v < volumes; ++v) extents.emplace_back(MacPaneState.items[v]->size, MacPaneState.items[v]->resourceSize);
+    for (unsigned v = 0; v < volumes; ++v) {
+        // Each volume from a fresh drive, as the pane does after going up.
+        if (v > 0 && !OpenImageAsMacDrive(image.c_str(), false, sectorSize)) break;
+        const MacItem* volume = MacPaneState.items[v];
+        lines.push_back("volume " + std::to_string(extents[v].first) + " " + std::to_string(extents[v].second) + " " +
+                        std::string(reinterpret_cast<const char*>(volume->name + 1), volume->name[0]));
+        if (!OpenListedVolume(v)) {
+            ADD_FAILURE() << "volume " << v << ": status " << StatusCode;
+            break;
+        }
+        EngineTree tree;
+        if (!ListEngineTree(&tree)) {
+            ADD_FAILURE() << "listing volume " << v << ": status " << StatusCode;
+            break;
+        }
+        for (const auto& [path, folder] : tree) {
+            for (const EngineEntry& e : folder.items) {
+                std::string line = JoinMacPath(path, e.name) + " id " + std::to_string(e.id);
+                if (!e.folder) {
+                    Bytes data, rsrc;
+                    EXPECT_TRUE(ReadEngineFork(folder.id, e.name, kDataFork, &data)) << "status " << StatusCode;
+                    EXPECT_TRUE(ReadEngineFork(folder.id, e.name, kResourceFork, &rsrc)) << "status " << StatusCode;
+                    line += " " + e.type + "/" + e.creator + " " + std::to_string(e.finderFlags) + " " +
+                            std::to_string(e.dataLength) + " " + std::to_string(e.rsrcLength) + " " + Sha256Hex(data) +
+                            " " + Sha256Hex(rsrc);
+                } else {
+                    line += " items " + std::to_string(e.valence);
+                }
+                lines.push_back(line);
+            }
+        }
+    }
+    CloseMacDrive();
+    return lines;
+}
+
+class SectorSizeTest : public EngineStateTest {
+protected:
+    void SetUp() override
+    {
+        EngineStateTest::SetUp();
+        Prefs.HideInvisible = 0;
+    }
+};
+
+TEST_F(SectorSizeTest, MapInFiveHundredTwelveByteBlocksReadsTheSameBehindBothSectorSizes)
+{
+    const fs::path image = fs::path(QUAYLINK_CORPUS_DIR) / "cp2" / "apm-prodos-hfs.iso";
+    if (!fs::exists(image)) GTEST_SKIP() << "the corpus folder is absent";
+    uint16_t small = 0, large = 0;
+    const std::vector<std::string> viaSmall = Snapshot(image.string(), 512, &small);
+    const std::vector<std::string> viaLarge = Snapshot(image.string(), 2048, &large);
+    EXPECT_EQ(small, 1u);
+    EXPECT_EQ(large, 4u);
+    ASSERT_EQ(viaSmall.size(), 2u);
+    EXPECT_EQ(viaSmall[0], "volume 1604 1600 New Disk");
+    EXPECT_NE(viaSmall[1].find("468ee4800dee15ced52ed379cf8e972f165176c898b0f3a6e728c78a200fda51"), std::string::npos);
+    EXPECT_EQ(viaLarge, viaSmall);
+}
+
+// Two volumes made by hfsutils inside an Apple partition map whose blocks
+// are 2048 bytes: the driver descriptor says so, the map entries lie at
+// 2048-byte offsets and count in 2048-byte units.
+class CdromMapTest : public SectorSizeTest {
+protected:
+    void SetUp() override
+    {
+        SectorSizeTest::SetUp();
+        if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
+    }
+
+    bool MakeVolume(const std::string& path, const std::string& label, const std::vector<MacFileImage>& files)
+    {
+        HfsUtils hfs;
+        const bool ok = hfs.Format(path, label, 1474560) && hfs.Mkdir(":Folder") && hfs.PutMacBinary(files, ":") &&
+                        hfs.PutMacBinary({files.back()}, ":Folder");
+        EXPECT_TRUE(ok) << hfs.LastError();
+        return ok;
+    }
+
+    static MacFileImage File(const std::string& name, size_t dataSize, size_t rsrcSize, uint32_t seed)
+    {
+        MacFileImage f;
+        f.name = name;
+        f.type = "TEXT";
+        f.creator = "ttxt";
+        f.data = PatternBytes(dataSize, seed);
+        f.rsrc = PatternBytes(rsrcSize, seed + 1);
+        return f;
+    }
+
+    // Block 0: the driver descriptor; blocks 1-3: the map (itself, the two
+    // volumes); the volumes from block 4 on. Every block is 2048 bytes.
+    static Bytes Wrap(const Bytes& first, const Bytes& second)
+    {
+        constexpr size_t kBlock = 2048;
+        const uint32_t firstBlocks = static_cast<uint32_t>(first.size() / kBlock);
+        const uint32_t secondBlocks = static_cast<uint32_t>(second.size() / kBlock);
+        const uint32_t total = 4 + firstBlocks + secondBlocks;
+        Bytes image(size_t{total} * kBlock, 0);
+        Put16(image, 0, 0x4552);  // "ER"
+        Put16(image, 2, kBlock);
+        Put32(image, 4, total);
+        struct Entry {
+            uint32_t start, count;
+            const char* name;
+            const char* type;
+        };
+        const Entry entries[] = {{1, 3, "Apple", "Apple_partition_map"},
+                                 {4, firstBlocks, "First", "Apple_HFS"},
+                                 {4 + firstBlocks, secondBlocks, "Second", "Apple_HFS"}};
+        for (size_t k = 0; k < 3; ++k) {
+            const size_t at = (k + 1) * kBlock;
+            Put16(image, at, 0x504D);  // "PM"
+            Put32(image, at + 4, 3);   // entries in the map
+            Put32(image, at + 8, entries[k].start);
+            Put32(image, at + 12, entries[k].count);
+            PutText(image, at + 16, entries[k].name);
+            PutText(image, at + 48, entries[k].type);
+            Put32(image, at + 84, entries[k].count);  // data area: the whole partition
+            Put32(image, at + 88, 0x33);              // valid, allocated, readable, writable
+        }
+        std::copy(first.begin(), first.end(), image.begin() + 4 * kBlock);
+        std::copy(second.begin(), second.end(), image.begin() + static_cast<long>((4 + firstBlocks) * kBlock));
+        return image;
+    }
+
+    TempDir dir;
+};
+
+TEST_F(CdromMapTest, MapInTwoThousandFortyEightByteBlocksIsFoundAndReadBehindBothSectorSizes)
+{
+    const std::string first = dir.PathOf("first.img"), second = dir.PathOf("second.img");
+    ASSERT_TRUE(MakeVolume(first, "First Volume",
+                           {File("Alpha", 5000, 300, 1), File("Beta", 0, 70000, 2), File("Gamma", 123457, 0, 3)}));
+    ASSERT_TRUE(MakeVolume(second, "Second Volume", {File("Delta", 2049, 2047, 4), File("Epsilon", 40000, 1, 5)}));
+    const Bytes firstBytes = ReadWholeFile(first), secondBytes = ReadWholeFile(second);
+    const std::string wrapped = dir.WriteFile("cdrom.iso", Wrap(firstBytes, secondBytes));
+
+    // The bare volumes, read from images of their own.
+    uint16_t factor = 0;
+    std::vector<std::string> bare = Snapshot(first, 512, &factor);
+    const std::vector<std::string> bareSecond = Snapshot(second, 512, &factor);
+    ASSERT_EQ(bare.size(), 6u);
+    ASSERT_EQ(bareSecond.size(), 5u);
+    bare.insert(bare.end(), bareSecond.begin(), bareSecond.end());
+
+    // Inside the map the two volumes start at 2048-byte blocks 4 and 724,
+    // that is 512-byte blocks 16 and 2896, each 2880 blocks long. Nothing
+    // lies at 512-byte block 1: only the probe's finding "PM" at block 4
+    // leads the scan to the entries.
+    std::vector<std::string> expected = bare;
+    EXPECT_EQ(bare[0].rfind("volume 0 ", 0), 0u) << bare[0];
+    expected[0] = "volume 16 2880 First Volume";
+    expected[6] = "volume 2896 2880 Second Volume";
+
+    uint16_t small = 0, large = 0;
+    EXPECT_EQ(Snapshot(wrapped, 2048, &large), expected);
+    EXPECT_EQ(large, 4u);
+    EXPECT_EQ(Snapshot(wrapped, 512, &small), expected);
+    EXPECT_EQ(small, 1u);
+}
+
+}  // namespace
