@@ -47,6 +47,25 @@ bool FileDelete(const char* path);
 bool FileRename(const char* from, const char* to);
 // Sets the file's modification time (seconds since 1970-01-01 UTC).
 bool FileSetModifiedTime(const char* path, int64_t unixSeconds);
+// The file's modification time (seconds since 1970-01-01 UTC); false when
+// its status cannot be read.
+bool FileModifiedTime(const char* path, int64_t* unixSeconds);
+
+// Test hook, never set by the program: makes the k-th FileRead or FileWrite
+// (1-based, counted since the record was last cleared) fail with -1, or
+// with `writeNothing` makes that write report 0 bytes moved.
+struct PcFileFaultRecord {
+    uint32_t failReadAt;     // 0: never
+    uint32_t failWriteAt;    // 0: never
+    bool writeNothing;
+    uint32_t reads;          // calls so far
+    uint32_t writes;
+};
+extern PcFileFaultRecord PcFileFaults;
+// Counts the call; true (with the faulty result in *result) when it is the
+// one to fail.
+bool PcFileReadFault(int64_t* result);
+bool PcFileWriteFault(int64_t* result);
 
 // ---- directories -------------------------------------------------------------
 

@@ -63,6 +63,7 @@ void FileClose(FileHandle file)
 
 int64_t FileRead(FileHandle file, void* buffer, size_t count)
 {
+    if (int64_t faulty; PcFileReadFault(&faulty)) return faulty;
     uint8_t* p = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -79,6 +80,7 @@ int64_t FileRead(FileHandle file, void* buffer, size_t count)
 
 int64_t FileWrite(FileHandle file, const void* buffer, size_t count)
 {
+    if (int64_t faulty; PcFileWriteFault(&faulty)) return faulty;
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -179,4 +181,12 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     times[1].tv_sec = static_cast<time_t>(unixSeconds);
     times[1].tv_nsec = 0;
     return utimensat(AT_FDCWD, path, times, 0) == 0;
+}
+
+bool FileModifiedTime(const char* path, int64_t* unixSeconds)
+{
+    struct stat st;
+    if (stat(path, &st) != 0) return false;
+    *unixSeconds = static_cast<int64_t>(st.st_mtime);
+    return true;
 }

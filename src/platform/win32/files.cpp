@@ -77,6 +77,7 @@ void FileClose(FileHandle file)
 
 int64_t FileRead(FileHandle file, void* buffer, size_t count)
 {
+    if (int64_t faulty; PcFileReadFault(&faulty)) return faulty;
     uint8_t* p = static_cast<uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -90,6 +91,7 @@ int64_t FileRead(FileHandle file, void* buffer, size_t count)
 
 int64_t FileWrite(FileHandle file, const void* buffer, size_t count)
 {
+    if (int64_t faulty; PcFileWriteFault(&faulty)) return faulty;
     const uint8_t* p = static_cast<const uint8_t*>(buffer);
     size_t done = 0;
     while (done < count) {
@@ -158,4 +160,16 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     bool ok = SetFileTime(h, nullptr, nullptr, &modified) != 0;
     CloseHandle(h);
     return ok;
+}
+
+bool FileModifiedTime(const char* path, int64_t* unixSeconds)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    const int64_t units = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
+                                               data.ftLastWriteTime.dwLowDateTime);
+    // Floor division, so instants before 1970 round down like st_mtime.
+    const int64_t since = units - kUnixEpochFileTime;
+    *unixSeconds = since >= 0 ? since / 10000000LL : -((-since + 9999999LL) / 10000000LL);
+    return true;
 }
