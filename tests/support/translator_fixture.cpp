@@ -93,6 +93,7 @@ void TranslatorTest::SetUp()
     savedCount_ = TranslatorCount;
     char directory[1024];
     if (GetCurrentDir(directory, sizeof directory)) savedDirectory_ = directory;
+    PcFileFaults = PcFileFaultRecord{};
     ASSERT_TRUE(SetCurrentDir(pc.Path().c_str()));
     // The extensions a user would have set; the type maps are not used by
     // these translators.
@@ -104,6 +105,7 @@ void TranslatorTest::TearDown()
 {
     for (unsigned slot = 0; slot < StreamSlotCount; ++slot) CloseStream(static_cast<int>(slot));
     CloseVolume();
+    PcFileFaults = PcFileFaultRecord{};
     if (!savedDirectory_.empty()) SetCurrentDir(savedDirectory_.c_str());
     std::copy(std::begin(savedTable_), std::end(savedTable_), TranslatorTable);
     TranslatorCount = savedCount_;

@@ -14,6 +14,7 @@
 #include "disk/status.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/volume.h"
+#include "platform/platform.h"
 #include "support/macbinary_file.h"
 #include "support/recording_window.h"
 #include "support/translator_fixture.h"
@@ -553,6 +554,51 @@ TEST_F(BinHexTranslator, MacReadFailureOrCancelLeavesNoPcFile)
         EXPECT_EQ(Decode("in.hqx"), kStatusCancelled) << "pump " << pump;
         EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "pump " << pump;
     }
+}
+
+TEST_F(BinHexTranslator, PcWriteFailureLeavesNoPartialFile)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_TRUE(PutMacFile(Sample("Large", 60000, 9000, 11)));
+    PcFileFaults = PcFileFaultRecord{};
+    ASSERT_EQ(Encode("Large"), 0u);
+    const uint32_t writes = PcFileFaults.writes;
+    ASSERT_GE(writes, 3u);
+    std::filesystem::remove(PcPath("Large.hqx"));
+    for (uint32_t k = 1; k <= writes; ++k) {
+        for (bool nothing : {false, true}) {
+            PcFileFaults = PcFileFaultRecord{};
+            PcFileFaults.failWriteAt = k;
+            PcFileFaults.writeNothing = nothing;
+            EXPECT_EQ(Encode("Large"), nothing ? kStatusPcDiskFull : kStatusPcWriteError) << "write " << k;
+            EXPECT_TRUE(PcFiles().empty()) << "write " << k;
+        }
+    }
+}
+
+// A read failure before the opening colon is found counts as a file that
+// holds none; after it, the read error stands.
+TEST_F(BinHexTranslator, PcReadFailureCreatesNothing)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    WritePc("in.hqx", ToBytes(SixBitEncode(RawStream(Sample("Large", 70000, 9000, 12)))));
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    PcFileFaults = PcFileFaultRecord{};
+    BinHexPcToMac("in.hqx", kRootFolderId);
+    const uint32_t reads = PcFileFaults.reads;
+    EXPECT_EQ(FinishCommand(), 0u);
+    CloseVolume();
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_EQ(MacFolderNames(kRootFolderId), before);
+    ASSERT_GE(reads, 3u);
+    for (uint32_t k = 1; k <= reads; ++k) {
+        PcFileFaults = PcFileFaultRecord{};
+        PcFileFaults.failReadAt = k;
+        EXPECT_EQ(Decode("in.hqx"), k == 1 ? kStatusWrongFileType : kStatusPcReadError) << "read " << k;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "read " << k;
+    }
+    std::string why;
+    EXPECT_TRUE(VolumeClean(&why)) << why;
 }
 
 }  // namespace

@@ -12,6 +12,7 @@
 #include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/volume.h"
+#include "platform/platform.h"
 #include "support/engine_tree.h"
 #include "support/macbinary_file.h"
 #include "support/recording_window.h"
@@ -382,6 +383,53 @@ TEST_F(MacBinaryTranslator, CancelLeavesNoFileOnEitherSide)
     ws.cancelAtPump = 3;  // after the first 32 KB of the PC file
     EXPECT_EQ(Decode("big.bin"), kStatusCancelled);
     EXPECT_EQ(MacFolderNames(kRootFolderId), before);
+    std::string why;
+    EXPECT_TRUE(VolumeClean(&why)) << why;
+}
+
+// Every PC write of an encode failed in turn, or wrote nothing: code 103 or
+// 100, reported once, and no partial PC file.
+TEST_F(MacBinaryTranslator, PcWriteFailureLeavesNoPartialFile)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_TRUE(PutMacFile(SampleFile("Large", 70000, 9000, 10)));
+    PcFileFaults = PcFileFaultRecord{};
+    ASSERT_EQ(Encode("Large"), 0u);
+    const uint32_t writes = PcFileFaults.writes;
+    ASSERT_GE(writes, 3u);
+    std::filesystem::remove(PcPath("Large.bin"));
+    for (uint32_t k = 1; k <= writes; ++k) {
+        for (bool nothing : {false, true}) {
+            PcFileFaults = PcFileFaultRecord{};
+            PcFileFaults.failWriteAt = k;
+            PcFileFaults.writeNothing = nothing;
+            EXPECT_EQ(Encode("Large"), nothing ? kStatusPcDiskFull : kStatusPcWriteError) << "write " << k;
+            EXPECT_TRUE(PcFiles().empty()) << "write " << k;
+        }
+    }
+}
+
+// Every PC read of a decode failed in turn: code 102, and after the discard
+// nothing of the file on the volume.
+TEST_F(MacBinaryTranslator, PcReadFailureCreatesNothing)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    WritePc("large.bin", WriteMacBinary(SampleFile("Large", 70000, 9000, 11)));
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    PcFileFaults = PcFileFaultRecord{};
+    MacBinaryPcToMac("large.bin", kRootFolderId);
+    const uint32_t reads = PcFileFaults.reads;
+    EXPECT_EQ(FinishCommand(), 0u);
+    CloseVolume();
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_EQ(MacFolderNames(kRootFolderId), before);
+    ASSERT_GE(reads, 3u);
+    for (uint32_t k = 1; k <= reads; ++k) {
+        PcFileFaults = PcFileFaultRecord{};
+        PcFileFaults.failReadAt = k;
+        EXPECT_EQ(Decode("large.bin"), kStatusPcReadError) << "read " << k;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "read " << k;
+    }
     std::string why;
     EXPECT_TRUE(VolumeClean(&why)) << why;
 }
