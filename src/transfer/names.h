@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "translate/byte_stream.h"
+#include "ui/window_system.h"
 
 // Answers of the naming operations.
 enum CollisionResult : int {
@@ -14,6 +15,24 @@ enum CollisionResult : int {
     kCollisionCancel = 2,
     kCollisionFailed = -1,   // CreateMacFileForCopy only: StatusCode set
 };
+
+// The two collision dialogs, "PCOLLISION" and "MCOLLISION", are run through
+// Ws().RunDialog with `param` (and CollisionName) pointing at the caller's
+// 256-byte name buffer, which holds the clashing name as a zero-terminated
+// Windows-1252 string. The dialog ends with a CollisionAnswer; on OK it has
+// replaced the buffer's contents with the typed name (PCOLLISION: up to 255
+// characters, MCOLLISION: 1 to 31).
+enum CollisionAnswer : intptr_t {
+    kAnswerNewName = 0,
+    kAnswerSkip = 1,
+    kAnswerCancel = 2,
+    kAnswerOverWrite = 3,
+};
+extern char* CollisionName;
+// The dialog procedures handed to RunDialog; the desktop program sets them,
+// other window systems answer by template name and leave them null.
+extern DialogProc PCollisionProc;
+extern DialogProc MCollisionProc;
 
 extern const char PcNameCharacters[];
 extern const uint8_t OemTable[128];
@@ -33,3 +52,13 @@ bool PcFileExists(const char* name);
 // Seconds since 1970, or 0 when the file's status cannot be read.
 int64_t PcFileModifiedTime(const char* name);
 void SetPcFileDate(const char* name, int64_t unixSeconds);
+
+// For front ends that settle a Mac clash without asking: what the name (a
+// Windows-1252 string, cut to 31 characters) is in the Mac pane's current
+// folder: 0 free, kItemFile, kItemFolder, or -1 with StatusCode set.
+int MacNameKind(const char* name);
+// Replaces `name` by the first free name of the form "base N.ext" (N from 1
+// to 999, the base shortened so the whole fits 31 characters; ".ext" is a
+// last-dot part of at most 5 characters). False when there is none or a
+// lookup failed (StatusCode set).
+bool MakeFreeMacName(char* name);
