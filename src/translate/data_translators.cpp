@@ -1,0 +1,143 @@
+// The three translators that move one fork as a plain PC file: "Data File"
+// (the data fork, byte for byte, with the type maps and the modification
+// date), "Text File" (the data fork with CR and CR LF line ends converted)
+// and "Resource File" (the resource fork, byte for byte).
+#include <cstring>
+
+#include "disk/status.h"
+#include "hfs/mac_names.h"
+#include "hfs/mac_time.h"
+#include "transfer/names.h"
+#include "translate/byte_stream.h"
+#include "translate/registry.h"
+#include "translate/translators.h"
+#include "ui/prefs.h"
+
+namespace {
+
+constexpr uint8_t kCr = 0x0D;
+constexpr uint8_t kLf = 0x0A;
+constexpr uint8_t kEndOfText = 0x1A;  // the old PC end-of-file mark
+
+enum class Conversion { None, CrToCrLf, DropLfAndEof };
+
+// The settings of translator `index`; empty ones (no extension, type and
+// creator of four spaces) before the table is filled.
+const Translator& Settings(uint16_t index)
+{
+    static const Translator kEmpty{"", nullptr, nullptr, "", "    ", "    "};
+    return index < TranslatorCount ? TranslatorTable[index] : kEmpty;
+}
+
+void CopyBytes(int source, int destination, Conversion conversion)
+{
+    for (;;) {
+        const int b = ReadStreamByte(source);
+        if (StatusCode != 0 || b < 0) return;
+        const uint8_t byte = static_cast<uint8_t>(b);
+        switch (conversion) {
+        case Conversion::None:
+            WriteStreamByte(destination, byte);
+            break;
+        case Conversion::CrToCrLf:
+            WriteStreamByte(destination, byte);
+            if (byte == kCr) WriteStreamByte(destination, kLf);
+            break;
+        case Conversion::DropLfAndEof:
+            if (byte != kLf && byte != kEndOfText) WriteStreamByte(destination, byte);
+            break;
+        }
+    }
+}
+
+// A PC modification time as a MacDate; 0 (stamp the time of the copy) when
+// there is none, and the ends of the MacDate range for times beyond it.
+uint32_t MacDateOf(int64_t unixSeconds)
+{
+    if (unixSeconds == 0) return 0;
+    const int64_t mac = unixSeconds + kMacDateOffset;
+    if (mac < 1) return 1;
+    if (mac > static_cast<int64_t>(UINT32_MAX)) return UINT32_MAX;
+    return static_cast<uint32_t>(mac);
+}
+
+void MacToPc(const uint8_t* macName, uint32_t folderId, uint16_t index)
+{
+    const bool data = index == kDataTranslator;
+    const Translator& settings = Settings(index);
+    TransferRecord source{};
+    TransferRecord destination{};
+    int in = -1;
+    int out = -1;
+
+    const uint8_t length = macName[0] > kMaxMacName ? static_cast<uint8_t>(kMaxMacName) : macName[0];
+    source.name[0] = static_cast<char>(length);
+    std::memcpy(source.name + 1, macName + 1, length);
+    source.parentId = folderId;
+    in = OpenStream(index == kResourceTranslator ? StreamMacFork | StreamResourceFork : StreamMacFork, &source);
+    if (in >= 0) {
+        char name[256];
+        uint8_t pascal[32];
+        std::memcpy(pascal, source.name, length + 1u);
+        MacNameToPc(name, pascal, true);
+        char extension[12];
+        if (data && Prefs.MacUseMap)
+            LookupMacTypeMap(in, extension, settings.extension);
+        else
+            std::memcpy(extension, settings.extension, sizeof settings.extension);
+        extension[sizeof extension - 1] = 0;
+        if (MakePcName(name, extension) == kCollisionGoOn) {
+            std::memcpy(destination.name, name, sizeof destination.name);
+            out = OpenStream(StreamPcFile | StreamWrite, &destination);
+            if (out >= 0)
+                CopyBytes(in, out, index == kTextTranslator ? Conversion::CrToCrLf : Conversion::None);
+        }
+    }
+    CloseStream(out);
+    if (data && out >= 0 && StatusCode == 0 && source.modified != 0 && Prefs.KeepDate)
+        SetPcFileDate(destination.name, MacDateToUnix(source.modified));
+    CloseStream(in);
+}
+
+void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
+{
+    const bool data = index == kDataTranslator;
+    const Translator& settings = Settings(index);
+    TransferRecord source{};
+    TransferRecord destination{};
+    int in = -1;
+    int out = -1;
+
+    std::strncpy(source.name, pcName, sizeof source.name - 1);
+    in = OpenStream(StreamPcFile, &source);
+    if (in >= 0) {
+        const uint32_t date = data && Prefs.KeepDate ? MacDateOf(PcFileModifiedTime(source.name)) : 0;
+        destination.created = destination.modified = date;
+        destination.parentId = folderId;
+        // The name is kept as the file system gave it: PC names are ANSI end
+        // to end, with no OEM round trip.
+        char name[256];
+        std::memcpy(name, source.name, sizeof name);
+        if (!(data && Prefs.PCUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
+            uint8_t code[32];
+            PcNameToMac(code, settings.macType);
+            std::memcpy(destination.finderInfo, code + 1, code[0] > 4 ? 4 : code[0]);
+            PcNameToMac(code, settings.macCreator);
+            std::memcpy(destination.finderInfo + 4, code + 1, code[0] > 4 ? 4 : code[0]);
+        }
+        const uint8_t fork = index == kResourceTranslator ? StreamResourceFork : 0;
+        if (CreateMacFileForCopy(name, fork, &destination, &out) == kCollisionGoOn)
+            CopyBytes(in, out, index == kTextTranslator ? Conversion::DropLfAndEof : Conversion::None);
+    }
+    CloseStream(out);
+    CloseStream(in);
+}
+
+}  // namespace
+
+void DataMacToPc(const uint8_t* macName, uint32_t folderId) { MacToPc(macName, folderId, kDataTranslator); }
+void DataPcToMac(const char* pcName, uint32_t folderId) { PcToMac(pcName, folderId, kDataTranslator); }
+void TextMacToPc(const uint8_t* macName, uint32_t folderId) { MacToPc(macName, folderId, kTextTranslator); }
+void TextPcToMac(const char* pcName, uint32_t folderId) { PcToMac(pcName, folderId, kTextTranslator); }
+void ResourceMacToPc(const uint8_t* macName, uint32_t folderId) { MacToPc(macName, folderId, kResourceTranslator); }
+void ResourcePcToMac(const char* pcName, uint32_t folderId) { PcToMac(pcName, folderId, kResourceTranslator); }
