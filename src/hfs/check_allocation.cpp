@@ -218,7 +218,7 @@ void CheckAllocation(CheckContext* ctx)
 {
     const uint8_t* mdb = MacVolume.mdb->data;
     Allocation a{ctx, GetU16(mdb + kMdbAllocBlocks), MacVolume.allocBlockSize * kHfsBlockSize, {}, {}};
-    if (a.blockBytes == 0) return;
+    if (a.blockBytes == 0 || a.blocks == 0) return;   // reported with the MDB
     a.owner.assign(a.blocks, 0);
 
     std::map<ForkKey, std::vector<const ExtentEntry*>> overflow;

@@ -312,13 +312,16 @@ uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const
     const uint8_t* d = image.data();
     const bool leafLevel = height == 1;
     const uint8_t expectedType = leafLevel ? kLeafNode : kIndexNode;
-    if (d[kNodeType] != expectedType || d[kNodeHeight] != height) {
-        Problem(w.ctx, "%s: node %u has type %u and height %u where %s node of height %u belongs", w.name, entry.node,
-                d[kNodeType], d[kNodeHeight], leafLevel ? "a leaf" : "an index", height);
+    if (d[kNodeType] != expectedType) {
+        Problem(w.ctx, "%s: node %u has type %u where %s node of height %u belongs", w.name, entry.node, d[kNodeType],
+                leafLevel ? "a leaf" : "an index", height);
         w.complete = false;
         if (!leafLevel) next->push_back(kGap);
         return 0;
     }
+    // A wrong height alone does not hide what the node holds.
+    if (d[kNodeHeight] != height)
+        Problem(w.ctx, "%s: node %u has height %u where height %u belongs", w.name, entry.node, d[kNodeHeight], height);
     const std::string layout = LayoutProblem(w, d, !leafLevel);
     if (!layout.empty()) {
         Problem(w.ctx, "%s: node %u: %s", w.name, entry.node, layout.c_str());
@@ -375,6 +378,30 @@ uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const
     return leafLevel ? count : 0;
 }
 
+// The number of levels met going down from `root` through each node's first
+// record to a leaf; 0 when that path breaks before a leaf (the walk then
+// reports where).
+unsigned ProbeDepth(TreeWalk& w, uint32_t root)
+{
+    uint32_t node = root;
+    for (unsigned levels = 1; levels <= kMaxTreeDepth; ++levels) {
+        if (node == 0 || node >= w.capacity) return 0;
+        BlockBuffer* buffer = nullptr;
+        StatusCode = 0;
+        if (ReadForkNode(&buffer, node, kDataFork, w.file) < 1 || !buffer) {
+            StatusCode = 0;
+            return 0;
+        }
+        const uint8_t* d = buffer->data;
+        if (d[kNodeType] == kLeafNode) return levels;
+        if (d[kNodeType] != kIndexNode || !LayoutProblem(w, d, true).empty() || GetU16(d + kNodeRecordCount) == 0)
+            return 0;
+        const uint8_t* key = d + kNodeFirstRecord;
+        node = GetU32(key + ((key[0] + 2u) & ~1u));
+    }
+    return 0;
+}
+
 // Walks the tree level by level from the root. Returns the leaf level's
 // nodes in key order and counts their records.
 std::vector<LevelNode> WalkLevels(TreeWalk& w, const HeaderFields& header, uint32_t* leafRecords)
@@ -388,8 +415,9 @@ std::vector<LevelNode> WalkLevels(TreeWalk& w, const HeaderFields& header, uint3
         w.complete = false;
         return leaves;
     }
-    // The root's own height decides where the walk starts when it and the
-    // header disagree; the disagreement itself is reported.
+    // When the header's depth and the root's height disagree, the levels met
+    // along the first records decide where the walk starts; the header or
+    // the root is then reported.
     w.used[header.root] = true;
     NodeImage rootImage;
     if (!ReadNode(w, header.root, &rootImage)) {
@@ -397,16 +425,16 @@ std::vector<LevelNode> WalkLevels(TreeWalk& w, const HeaderFields& header, uint3
         return leaves;
     }
     unsigned height = header.depth;
-    const unsigned rootHeight = rootImage[kNodeHeight];
-    if (rootHeight != header.depth) {
-        Problem(w.ctx, "%s: root node %u has height %u, but the header gives depth %u", w.name, header.root,
-                rootHeight, header.depth);
-        if (rootHeight >= 1 && rootHeight <= kMaxTreeDepth) height = rootHeight;
+    if (rootImage[kNodeHeight] != header.depth) {
+        height = ProbeDepth(w, header.root);
+        if (height == 0) height = rootImage[kNodeHeight];
     }
     if (height < 1 || height > kMaxTreeDepth) {
         w.complete = false;
         return leaves;
     }
+    if (header.depth != height)
+        Problem(w.ctx, "%s: header gives depth %u, but the tree has %u levels", w.name, header.depth, height);
     std::vector<Pending> level{Pending{header.root, 0, 0, {}}};
     for (; height >= 1 && !level.empty(); --height) {
         std::vector<Pending> next;
