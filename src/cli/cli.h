@@ -54,3 +54,5 @@ int CommandRm(const CliArgs& args);
 int CommandRename(const CliArgs& args);
 int CommandSettype(const CliArgs& args);
 int CommandFormat(const CliArgs& args);
+int CommandGet(const CliArgs& args);
+int CommandPut(const CliArgs& args);

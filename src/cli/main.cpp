@@ -35,6 +35,13 @@ constexpr const char* kUsage =
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
     "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator\n"
     "  format  IMAGE LABEL                    write an empty 1.44 MB volume (creates IMAGE if missing)\n"
+    "  get     IMAGE[@N] MACPATH... [-o DIR] [--as data|text|resource|macbinary|binhex]\n"
+    "          [--rename|--skip|--overwrite]  copy files to the PC through a translator\n"
+    "  put     IMAGE[@N] FILE... [--to MACPATH] [--as ...] [--type T] [--creator C]\n"
+    "          [--rename|--skip|--overwrite]  copy files to the volume through a translator\n"
+    "A name already taken stops get and put (nothing is copied) unless --rename, --skip or\n"
+    "--overwrite says what to do; --rename numbers PC names (NAME0.EXT ... NAMEZ.EXT) and\n"
+    "Mac names (\"NAME 1.ext\" ...).\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
     "Exit status: 0 success, 1 usage error, 2 the operation failed.\n";
 
@@ -71,6 +78,8 @@ int main(int argc, char** argv)
         {"rename", CommandRename, {}, {}},
         {"settype", CommandSettype, {}, {}},
         {"format", CommandFormat, {}, {}},
+        {"get", CommandGet, {"--rename", "--skip", "--overwrite"}, {"-o", "--as"}},
+        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator"}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;
