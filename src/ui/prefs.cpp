@@ -9,6 +9,7 @@
 
 #include "disk/drive_table.h"
 #include "platform/platform.h"
+#include "translate/registry.h"
 #include "ui/main_state.h"
 
 PrefsRecord Prefs;
@@ -69,11 +70,11 @@ void PlaceBeside(const char* program, size_t dirLength, const char* name, char* 
 // choices read at start-up are written back and the entries stay as they are.
 void CurrentTranslatorChoices(int32_t& macToPc, int32_t& pcToMac)
 {
-    macToPc = Prefs.MacTrans;
-    pcToMac = Prefs.PCTrans;
+    macToPc = MacToPcIndex;
+    pcToMac = PcToMacIndex;
 }
 
-void SaveTranslatorEntries() {}
+void SaveTranslatorEntries() { SaveTranslatorSettings(); }
 
 // A fixed-size text field, bounded even if it lost its terminator.
 void WriteField(const char* key, const char* field, size_t size)

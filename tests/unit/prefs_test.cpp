@@ -10,6 +10,7 @@
 #include "platform/platform.h"
 #include "support/temp_image.h"
 #include "ui/main_state.h"
+#include "translate/registry.h"
 #include "ui/prefs.h"
 
 namespace {
@@ -286,6 +287,8 @@ TEST_F(PrefsTest, SavingWritesMainPrefsAndKeepsTheRest)
     Prefs.PCCopyFilter = 1;
     Prefs.MacTrans = 3;
     Prefs.PCTrans = 2;
+    MacToPcIndex = 3;  // the live choices are what is saved
+    PcToMacIndex = 2;
     std::strcpy(Prefs.MacFilterType, "APPL");
     std::strcpy(Prefs.MacFilterCrtr, "ttxt");
     std::strcpy(Prefs.MacFilterExt, ".hqx");
@@ -321,6 +324,7 @@ TEST_F(PrefsTest, SavingWritesMainPrefsAndKeepsTheRest)
     Prefs.MacSort = written.MacSort;
     Prefs.PCSort = written.PCSort;
     EXPECT_EQ(std::memcmp(&Prefs, &written, sizeof Prefs), 0);
+    MacToPcIndex = PcToMacIndex = 0;
 }
 
 TEST_F(PrefsTest, FilePathsBesideTheProgram)
