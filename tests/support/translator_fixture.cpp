@@ -86,6 +86,42 @@ std::vector<std::string> MacFolderNames(uint32_t folderId)
     return names;
 }
 
+std::vector<MacFileImage> TranslatorSampleFiles()
+{
+    std::vector<MacFileImage> files;
+    auto add = [&](const std::string& name, const char* type, const char* creator, uint16_t flags,
+                   std::vector<uint8_t> data, std::vector<uint8_t> rsrc) {
+        MacFileImage f;
+        f.name = name;
+        f.type = type;
+        f.creator = creator;
+        f.finderFlags = flags;
+        f.created = 0xB5A1C2D3u + static_cast<uint32_t>(files.size()) * 86400u;
+        f.modified = f.created + 3600u;
+        f.data = std::move(data);
+        f.rsrc = std::move(rsrc);
+        files.push_back(std::move(f));
+    };
+    add("Empty", "TEXT", "ttxt", 0x0000, {}, {});
+    add("Plain", "TEXT", "ttxt", 0x2000, PatternBytes(1000, 1), PatternBytes(300, 2));
+    add("Edges", "BINA", "????", 0x0400, PatternBytes(128, 3), PatternBytes(129, 4));
+    std::vector<uint8_t> runs;
+    for (unsigned i = 0; i < 40; ++i) {
+        runs.insert(runs.end(), 3 + i * 17, static_cast<uint8_t>(i * 37));
+        runs.insert(runs.end(), i % 5 + 1, 0x90);
+        runs.push_back(static_cast<uint8_t>(i));
+    }
+    runs.insert(runs.end(), 1000, 0);
+    runs.insert(runs.end(), 700, 0x90);
+    std::vector<uint8_t> rsrcRuns(5000, 0xFF);
+    rsrcRuns[2500] = 0x90;
+    add("Runs and marks", "APPL", "MPS ", 0x2100, runs, rsrcRuns);
+    add("Big file", "PICT", "8BIM", 0x0000, PatternBytes(200000, 5), PatternBytes(70000, 6));
+    add("Caf\x8E and \xA5 Mac chars", "TEXT", "R*ch", 0x0040, PatternBytes(33000, 7), {});
+    add("A name of thirty-one characters", "rsrc", "RSED", 0x1000, {}, PatternBytes(32768, 8));
+    return files;
+}
+
 void TranslatorTest::SetUp()
 {
     EngineStateTest::SetUp();

@@ -33,6 +33,13 @@ bool PutMacFile(const MacFileImage& file);
 // The names in a folder of the open volume, as the Mac pane lists it.
 std::vector<std::string> MacFolderNames(uint32_t folderId);
 
+// Files for the encoders and decoders to chew on: empty forks, sizes either
+// side of 128 and of the 32 KB stream buffer, long runs of one byte, the
+// byte 0x90 alone and in runs, a 31-character name, Mac characters above
+// 0x7F, assorted Finder flags and dates. Names hold no character the
+// hfsutils tools would expand as a pattern.
+std::vector<MacFileImage> TranslatorSampleFiles();
+
 class TranslatorTest : public EngineStateTest {
 protected:
     void SetUp() override;
