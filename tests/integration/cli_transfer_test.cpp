@@ -1,0 +1,238 @@
+// quaylink-cli get and put against hfsutils: what we put, hcopy reads back
+// byte for byte; what hcopy put, we get back byte for byte; the translators'
+// forks and line ends; the collision policies on both sides; a put that runs
+// out of room leaves the files before it and a volume that checks clean.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/hfsutils_driver.h"
+#include "support/sha256.h"
+#include "support/temp_image.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::vector<uint8_t>;
+
+Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+
+class CliTransferTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
+        image = dir.PathOf("v.img");
+        ASSERT_TRUE(hfs.Format(image, "Transfer", 1474560)) << hfs.LastError();
+        ASSERT_TRUE(fs::create_directory(pcIn.Path() + "/sub"));
+    }
+
+    static CommandResult Cli(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv{QUAYLINK_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunCommand(argv);
+    }
+    void Ok(const std::vector<std::string>& args) const
+    {
+        const CommandResult r = Cli(args);
+        EXPECT_EQ(r.exitCode, 0) << args[0] << ": " << r.err;
+    }
+    void ExpectChecked() const
+    {
+        const CommandResult r = Cli({"check", image});
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    }
+    Bytes HfsData(const std::string& hfsPath)
+    {
+        Bytes out;
+        EXPECT_TRUE(hfs.GetRaw(hfsPath, &out)) << hfs.LastError();
+        return out;
+    }
+    std::vector<std::string> RootNames()
+    {
+        HlsTree tree;
+        EXPECT_TRUE(hfs.List(&tree)) << hfs.LastError();
+        std::vector<std::string> names;
+        for (const HlsEntry& e : tree[":"]) names.push_back(e.name);
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+    std::vector<std::string> PcOutNames() const
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(pcOut.Path())) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    HfsUtils hfs;
+    TempDir dir;
+    TempDir pcIn;
+    TempDir pcOut;
+    std::string image;
+};
+
+TEST_F(CliTransferTest, WhatWePutHcopyReadsBack)
+{
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"empty", 0}, {"one", 1}, {"block", 512}, {"block+1", 513}, {"buffer.dat", 32768},
+        {"big file.bin", 300001}, {"caf\xc3\xa9.txt", 77}};
+    std::vector<std::string> args{"put", image};
+    for (const auto& [name, size] : files) args.push_back(pcIn.WriteFile(name, PatternBytes(size, size + 1)));
+    Ok(args);
+    ExpectChecked();
+    for (const auto& [name, size] : files) {
+        const std::string macName = name == "caf\xc3\xa9.txt" ? "caf\x8e.txt" : name;  // Mac Roman e-acute
+        EXPECT_EQ(HfsData(":" + macName), PatternBytes(size, size + 1)) << name;
+    }
+}
+
+TEST_F(CliTransferTest, WhatHcopyPutWeGetBack)
+{
+    const std::vector<std::pair<std::string, size_t>> files = {
+        {"zero", 0}, {"small", 100}, {"exact", 65536}, {"large", 400000}};
+    for (const auto& [name, size] : files)
+        ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile(name, PatternBytes(size, size + 7)), ":" + name)) << hfs.LastError();
+    ASSERT_TRUE(hfs.Mkdir(":Folder"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("inner", PatternBytes(5000, 3)), ":Folder:inner"));
+    const std::string before = Sha256File(image);
+    std::vector<std::string> args{"get", image, "-o", pcOut.Path()};
+    for (const auto& [name, size] : files) args.push_back(name);
+    args.push_back("Folder:inner");
+    Ok(args);
+    EXPECT_EQ(Sha256File(image), before) << "get wrote to the image";
+    for (const auto& [name, size] : files) EXPECT_EQ(ReadFileBytes(pcOut.PathOf(name)), PatternBytes(size, size + 7));
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("inner")), PatternBytes(5000, 3));
+
+    // A folder is not a file, and a relative image path works from anywhere.
+    EXPECT_EQ(Cli({"get", image, "Folder", "-o", pcOut.Path()}).exitCode, 2);
+    const CommandResult r = RunShell("cd '" + dir.Path() + "' && '" QUAYLINK_CLI_PATH "' get v.img small -o '" +
+                                     pcIn.Path() + "/sub'");
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(ReadFileBytes(pcIn.Path() + "/sub/small"), PatternBytes(100, 107));
+}
+
+TEST_F(CliTransferTest, TextAndResourceTranslations)
+{
+    Ok({"put", image, "--as", "text", pcIn.WriteFile("dos.txt", Text("one\r\ntwo\nthree\r\n\x1a"))});
+    EXPECT_EQ(HfsData(":dos.txt"), Text("one\rtwothree\r"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("mac.txt", Text("a\rb\r\nc")), ":mac.txt"));
+    Ok({"get", image, "mac.txt", "--as", "text", "-o", pcOut.Path()});
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("mac.txt")), Text("a\r\nb\r\n\nc"));
+
+    const Bytes rsrc = PatternBytes(3000, 9);
+    Ok({"put", image, "--as", "resource", "--type", "rsrc", "--creator", "RSED", pcIn.WriteFile("fork", rsrc)});
+    MacFileImage file;
+    ASSERT_TRUE(hfs.GetMacBinary(":fork", &file)) << hfs.LastError();
+    EXPECT_EQ(file.rsrc, rsrc);
+    EXPECT_TRUE(file.data.empty());
+    EXPECT_EQ(file.type + file.creator, "rsrcRSED");
+    Ok({"get", image, "fork", "--as", "resource", "-o", pcOut.Path()});
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("fork")), rsrc);
+    ExpectChecked();
+}
+
+TEST_F(CliTransferTest, MacClashesFollowThePolicy)
+{
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("old", Text("old")), ":same"));
+    ASSERT_TRUE(hfs.Mkdir(":Folder"));
+    const std::string fresh = pcIn.WriteFile("fresh", Text("fresh"));
+    const std::string same = pcIn.WriteFile("same", Text("new"));
+    const std::string folder = pcIn.WriteFile("Folder", Text("file"));
+
+    // No policy: nothing is written, not even the file without a clash.
+    std::string before = Sha256File(image);
+    CommandResult r = Cli({"put", image, fresh, same});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("same already exists"), std::string::npos) << r.err;
+    EXPECT_EQ(Sha256File(image), before);
+    r = Cli({"put", image, fresh, fresh});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(Sha256File(image), before);
+
+    Ok({"put", image, same, "--skip"});
+    EXPECT_EQ(HfsData(":same"), Text("old"));
+    Ok({"put", image, same, "--rename"});
+    Ok({"put", image, same, "--rename"});
+    EXPECT_EQ(HfsData(":same"), Text("old"));
+    EXPECT_EQ(HfsData(":same 1"), Text("new"));
+    EXPECT_EQ(HfsData(":same 2"), Text("new"));
+    Ok({"put", image, same, "--overwrite"});
+    EXPECT_EQ(HfsData(":same"), Text("new"));
+
+    // A folder is never overwritten by a file.
+    before = Sha256File(image);
+    r = Cli({"put", image, folder, "--overwrite"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("cannot overwrite the folder"), std::string::npos) << r.err;
+    EXPECT_EQ(Sha256File(image), before);
+    Ok({"put", image, folder, "--rename"});
+    EXPECT_EQ(HfsData(":Folder 1"), Text("file"));
+    EXPECT_EQ(RootNames(), (std::vector<std::string>{"Folder", "Folder 1", "same", "same 1", "same 2"}));
+    ExpectChecked();
+}
+
+TEST_F(CliTransferTest, PcClashesFollowThePolicy)
+{
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("a", Text("mac")), ":Report.txt"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("b", Text("other")), ":other"));
+    const std::string existing = pcOut.WriteFile("Report.txt", Text("pc"));
+
+    CommandResult r = Cli({"get", image, "other", "Report.txt", "-o", pcOut.Path()});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Report.txt already exists"), std::string::npos) << r.err;
+    EXPECT_EQ(PcOutNames(), std::vector<std::string>{"Report.txt"});
+
+    Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--skip"});
+    EXPECT_EQ(ReadFileBytes(existing), Text("pc"));
+    Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--rename"});
+    Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--rename"});
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("Report0.txt")), Text("mac"));
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("Report1.txt")), Text("mac"));
+    Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--overwrite"});
+    EXPECT_EQ(ReadFileBytes(existing), Text("mac"));
+    EXPECT_EQ(PcOutNames(), (std::vector<std::string>{"Report.txt", "Report0.txt", "Report1.txt"}));
+}
+
+TEST_F(CliTransferTest, PutThatRunsOutOfRoomKeepsWhatCameBefore)
+{
+    const Bytes first = PatternBytes(900000, 1);
+    const std::string a = pcIn.WriteFile("first", first);
+    const std::string b = pcIn.WriteFile("second", PatternBytes(900000, 2));
+    const CommandResult r = Cli({"put", image, a, b});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Mac disk ran out of room"), std::string::npos) << r.err;
+    ExpectChecked();
+    EXPECT_EQ(RootNames(), std::vector<std::string>{"first"});
+    EXPECT_EQ(HfsData(":first"), first);
+    // The space the failed file took is free again: it fits once the first is gone.
+    Ok({"rm", image, "first"});
+    Ok({"put", image, b});
+    EXPECT_EQ(HfsData(":second"), PatternBytes(900000, 2));
+}
+
+TEST_F(CliTransferTest, TypesAndUsage)
+{
+    Ok({"put", image, pcIn.WriteFile("pic.gif", {1, 2}), "--type", "GIFF", "--creator", "ogle"});
+    MacFileImage file;
+    ASSERT_TRUE(hfs.GetMacBinary(":pic.gif", &file)) << hfs.LastError();
+    EXPECT_EQ(file.type + file.creator, "GIFFogle");
+
+    const std::string any = pcIn.WriteFile("any", {1});
+    EXPECT_EQ(Cli({"put", image, any, "--skip", "--rename"}).exitCode, 1);
+    EXPECT_EQ(Cli({"put", image, any, "--as", "zip"}).exitCode, 1);
+    EXPECT_EQ(Cli({"put", image, any, "--as", "macbinary", "--type", "TEXT"}).exitCode, 1);
+    EXPECT_EQ(Cli({"put", image, any, "--type", "TOOLONG"}).exitCode, 1);
+    EXPECT_EQ(Cli({"put", image}).exitCode, 1);
+    EXPECT_EQ(Cli({"get", image}).exitCode, 1);
+    EXPECT_EQ(Cli({"put", image, pcIn.Path()}).exitCode, 2);
+    EXPECT_EQ(Cli({"put", image, pcIn.PathOf("missing")}).exitCode, 2);
+    EXPECT_EQ(Cli({"get", image, "missing", "-o", pcOut.Path()}).exitCode, 2);
+    EXPECT_EQ(Cli({"get", image, "pic.gif", "-o", pcIn.PathOf("nodir")}).exitCode, 2);
+}
+
+}  // namespace
