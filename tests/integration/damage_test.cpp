@@ -7,9 +7,13 @@
 // of a damaged medium (3, 6 or 7); never with a crash, a sanitizer report,
 // an endless loop or a write to the medium.
 //
-// QUAYLINK_LONG=1 runs a much longer campaign. QUAYLINK_DAMAGE_CASE=N runs
-// only case N of each test and prints its changes (to turn a failure into a
-// regression case below).
+// QUAYLINK_LONG=1 runs a much longer campaign (200,000 cases; split it over
+// processes with QUAYLINK_DAMAGE_SHARD=k/n). QUAYLINK_DAMAGE_CASE=N runs only
+// case N of each test and prints its changes (to turn a failure into a
+// regression case below). For example:
+//
+//   QUAYLINK_LONG=1 QUAYLINK_DAMAGE_SHARD=0/2 build/tests/quaylink_integration_tests --gtest_filter='Damage*'
+//   QUAYLINK_DAMAGE_CASE=1234 build/tests/quaylink_integration_tests --gtest_filter=DamageTest.DamagedFloppyVolume
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -834,6 +838,16 @@ bool LongCampaign()
     return value && *value && std::strcmp(value, "0") != 0;
 }
 
+// QUAYLINK_DAMAGE_SHARD=k/n: only the cases whose number is k modulo n, so
+// that a long campaign can run in several processes.
+bool InShard(unsigned i)
+{
+    const char* value = std::getenv("QUAYLINK_DAMAGE_SHARD");
+    unsigned k = 0, n = 1;
+    if (!value || std::sscanf(value, "%u/%u", &k, &n) != 2 || n == 0) return true;
+    return i % n == k;
+}
+
 long OnlyCase()
 {
     const char* value = std::getenv("QUAYLINK_DAMAGE_CASE");
@@ -847,6 +861,7 @@ struct BaseImage {
     Bytes pristine;
     DiskMap map;
     unsigned files = 0;
+    unsigned folders = 0;
     unsigned volumes = 0;
 };
 
@@ -862,10 +877,12 @@ protected:
             floppy_ = new BaseImage();
             floppy_->path = dir_->PathOf("floppy.img");
             floppy_->files = MakeFloppy(*dir_, home, floppy_->path);
+            floppy_->folders = 8;  // the root, A to E six deep, Empty, Many
             floppy_->volumes = 1;
             partitioned_ = new BaseImage();
             partitioned_->path = dir_->PathOf("partitioned.img");
             partitioned_->files = MakePartitioned(*dir_, home, partitioned_->path);
+            partitioned_->folders = 6;  // each volume's root, F and F:G
             partitioned_->volumes = 2;
             for (BaseImage* base : {floppy_, partitioned_}) {
                 base->pristine = ReadAll(base->path);
@@ -899,11 +916,15 @@ protected:
         for (const uint32_t sectorSize : {512u, 2048u}) {
             WalkOptions options;
             options.sectorSize = sectorSize;
+            options.climb = true;
             const WalkSummary s = WalkVolume(base.path.c_str(), options);
             EXPECT_TRUE(s.Clean()) << "status " << s.firstStatus << " " << (LastCorruption ? LastCorruption : "");
             EXPECT_EQ(s.volumes, base.volumes);
             EXPECT_EQ(s.volumesOpened, base.volumes);
+            EXPECT_EQ(s.folders, base.folders);
             EXPECT_EQ(s.files, base.files);
+            EXPECT_EQ(s.climbs, base.folders - base.volumes);  // every folder but the roots
+            EXPECT_EQ(s.climbsAstray, 0u);
             EXPECT_EQ(s.deviceWrites, 0u);
             ResetEngineState();
         }
@@ -919,7 +940,7 @@ protected:
         const auto started = std::chrono::steady_clock::now();
         unsigned ran = 0;
         for (unsigned i = 0; i < cases; ++i) {
-            if (only >= 0 && static_cast<long>(i) != only) continue;
+            if ((only >= 0 && static_cast<long>(i) != only) || (only < 0 && !InShard(i))) continue;
             const uint64_t seed = seedBase * 1000003u + i;
             Mutation mutation(base.pristine, base.map, seed);
             std::mt19937_64 choices(seed ^ 0x5EEDu);
@@ -930,6 +951,7 @@ protected:
             const WalkFailure modes[] = {WalkFailure::Stop, WalkFailure::CarryOn, WalkFailure::ClearAndGoOn};
             options.onFailure = modes[choices() % 3];
             options.showInvisible = choices() % 4 != 0;
+            options.climb = choices() % 2 == 0;
             g_currentCase = "case " + std::to_string(i) + " (seed " + std::to_string(seed) + ", " +
                             std::to_string(options.sectorSize) + "-byte sectors" +
                             (options.writable ? ", writable" : "") + ")\n" + mutation.Describe();
@@ -955,6 +977,10 @@ protected:
                             << ", writes " << s.deviceWrites << ", anomalies: "
                             << (s.anomalies.empty() ? "none" : s.anomalies[0]);
             if (!ok && only < 0) break;
+            if (ran % 20000 == 0) {
+                std::printf("  %u walked\n", ran);
+                std::fflush(stdout);
+            }
         }
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

@@ -157,6 +157,8 @@ private:
                 MixText(summary_.digest, names.back());
             }
             if (options_.onFolder) options_.onFolder(current.path, names);
+            if (options_.climb && current.depth > 0) Climb(current.folder.parentId);
+            if (stop_) return;
 
             const std::string prefix = current.path.empty() ? "" : current.path + ":";
             std::vector<PendingFolder> children;
@@ -181,6 +183,21 @@ private:
             // Reversed, so that folders are entered in list order.
             pending.insert(pending.end(), children.rbegin(), children.rend());
         }
+    }
+
+    // Up one level from the folder in the pane. A folder whose parent is the
+    // level above the root is left alone: going up from there drops the volume.
+    void Climb(uint32_t expectedFolder)
+    {
+        if (MacPaneState.parentId == kRootParentId) return;
+        GoUpMacFolders(MainWindow, 1);
+        if (Failed()) return;
+        if (!VolumeIsOpen()) {
+            Anomaly("going up one level dropped the volume");
+            return;
+        }
+        ++summary_.climbs;
+        if (MacPaneState.folderId != expectedFolder) ++summary_.climbsAstray;
     }
 
     void ReadFile(uint32_t parentId, const MacItem& item, const std::string& path)

@@ -30,6 +30,9 @@ struct WalkOptions {
     // List invisible files too (HideInvisible is 0 for the walk's length).
     bool showInvisible = true;
     unsigned maxDepth = 64;
+    // After listing a folder below the root, go up one level the way the
+    // pane's path box does (through the folder's thread record).
+    bool climb = false;
     // For WalkVolume: how the image is opened.
     uint32_t sectorSize = 512;
     bool writable = false;
@@ -49,6 +52,8 @@ struct WalkSummary {
     unsigned folders = 0;        // folders listed
     unsigned files = 0;          // files whose two forks were read in full
     unsigned foldersNotEntered = 0;  // deeper than maxDepth, or an ID already entered
+    unsigned climbs = 0;         // levels gone up (climb)
+    unsigned climbsAstray = 0;   // of which did not land in the folder the item was listed in
     uint64_t bytes = 0;          // fork bytes read
     uint32_t firstStatus = 0;    // the first StatusCode met (0: none)
     std::vector<uint32_t> statuses;  // every failure met, in order (several only with ClearAndGoOn)

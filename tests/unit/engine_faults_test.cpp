@@ -128,6 +128,7 @@ TEST_F(EngineFaults, CleanWalkReadsEveryForkAsBuilt)
     options.onFolder = [&folders](const std::string& path, const std::vector<std::string>& names) {
         folders[path] = names;
     };
+    options.climb = true;
     const WalkSummary s = WalkSelectedDrive(options);
     EXPECT_TRUE(s.Clean()) << s.firstStatus << " " << (LastCorruption ? LastCorruption : "");
     EXPECT_EQ(s.volumes, 1u);
@@ -139,6 +140,8 @@ TEST_F(EngineFaults, CleanWalkReadsEveryForkAsBuilt)
     const std::vector<std::string> root = {"Docs", "Alpha", "Beta", "Delta", "Gamma"};
     EXPECT_EQ(folders[""], root);
     EXPECT_EQ(folders["Docs"], std::vector<std::string>{"Note"});
+    EXPECT_EQ(s.climbs, 1u);  // from Docs back to the root
+    EXPECT_EQ(s.climbsAstray, 0u);
     EXPECT_TRUE(ws.messages.empty());
 }
 
@@ -151,20 +154,21 @@ TEST_F(EngineFaults, FailingEachDeviceReadStopsTheWalkWithOneReport)
 {
     for (const uint32_t sectorSize : {512u, 2048u}) {
         SCOPED_TRACE("sector size " + std::to_string(sectorSize));
+        WalkOptions options;
+        options.climb = true;
         WalkSummary clean;
         {
             auto image = Drive(mini.bytes, false, sectorSize);
-            clean = WalkSelectedDrive();
+            clean = WalkSelectedDrive(options);
             ASSERT_TRUE(clean.Clean());
         }
         ASSERT_GT(clean.deviceReads, 10u);
+        options.onFailure = WalkFailure::CarryOn;
         for (uint32_t k = 1; k <= clean.deviceReads; ++k) {
             SCOPED_TRACE("failing read " + std::to_string(k));
             auto image = Drive(mini.bytes, false, sectorSize);
             image->Slot().faults.failReadAt = k;
-            WalkOptions carryOn;
-            carryOn.onFailure = WalkFailure::CarryOn;
-            const WalkSummary s = WalkSelectedDrive(carryOn);
+            const WalkSummary s = WalkSelectedDrive(options);
             EXPECT_TRUE(s.anomalies.empty());
             EXPECT_EQ(s.deviceWrites, 0u);
             if (k <= 2) {
