@@ -44,7 +44,7 @@ int RegisterTranslator(const char* name, MacToPcOperation macToPc, PcToMacOperat
     t = Translator{name, macToPc, pcToMac, {}, {}, {}};
     std::memcpy(t.macType, settings, 4);
     std::memcpy(t.macCreator, settings + 4, 4);
-    std::snprintf(t.extension, sizeof t.extension, "%s", settings + 8);
+    std::snprintf(t.extension, sizeof t.extension, "%.3s", settings + 8);
     ++TranslatorCount;
     return 0;
 }
