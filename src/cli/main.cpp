@@ -65,6 +65,7 @@ int main(int argc, char** argv)
     Prefs = PrefsRecord{};
     Prefs.HideInvisible = 1;
     Prefs.KeepDate = 1;
+    Prefs.MaxIOBufSzK = 64;  // the preference's default: 32 KB transfers
     SetTransferLimit();
 
     const Command commands[] = {
