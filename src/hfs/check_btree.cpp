@@ -158,6 +158,15 @@ std::string LayoutProblem(const TreeWalk& w, const uint8_t* node, bool index)
     return "";
 }
 
+// The catalog's nodes past its first three extents are mapped through the
+// extents tree, which needs that tree's header.
+bool Locatable(const TreeWalk& w, uint32_t n)
+{
+    if (MacVolume.extentsHeader || w.file->fileId == kExtentsFileId) return true;
+    const uint8_t* first = w.file->recordBuffer->data + w.file->recordOffset + kFileRecDataExtents;
+    return n / MacVolume.allocBlockSize < ExtentRecordBlocks(first);
+}
+
 // Reads node `n` of the tree's file through the cache. False (reported)
 // when it lies outside the file or cannot be read.
 bool ReadNode(TreeWalk& w, uint32_t n, NodeImage* out)
@@ -166,14 +175,9 @@ bool ReadNode(TreeWalk& w, uint32_t n, NodeImage* out)
         Problem(w.ctx, "%s: node %u lies beyond the end of the file (%u nodes)", w.name, n, w.capacity);
         return false;
     }
-    // The catalog's nodes past its first three extents are mapped through
-    // the extents tree, which needs that tree's header.
-    if (!MacVolume.extentsHeader && w.file->fileId != kExtentsFileId) {
-        const uint8_t* first = w.file->recordBuffer->data + w.file->recordOffset + kFileRecDataExtents;
-        if (n / MacVolume.allocBlockSize >= ExtentRecordBlocks(first)) {
-            Problem(w.ctx, "%s: node %u cannot be located without the extents tree", w.name, n);
-            return false;
-        }
+    if (!Locatable(w, n)) {
+        Problem(w.ctx, "%s: node %u cannot be located without the extents tree", w.name, n);
+        return false;
     }
     StatusCode = 0;
     LastCorruption = nullptr;
@@ -385,7 +389,7 @@ unsigned ProbeDepth(TreeWalk& w, uint32_t root)
 {
     uint32_t node = root;
     for (unsigned levels = 1; levels <= kMaxTreeDepth; ++levels) {
-        if (node == 0 || node >= w.capacity) return 0;
+        if (node == 0 || node >= w.capacity || !Locatable(w, node)) return 0;
         BlockBuffer* buffer = nullptr;
         StatusCode = 0;
         if (ReadForkNode(&buffer, node, kDataFork, w.file) < 1 || !buffer) {
@@ -451,7 +455,8 @@ std::vector<LevelNode> WalkLevels(TreeWalk& w, const HeaderFields& header, uint3
             }
             NodeImage image;
             if (!ReadNode(w, entry.node, &image)) {
-                nodes.push_back(LevelNode{entry.node, false, 0, 0});
+                // Whether its neighbours should name it cannot be told.
+                if (nodes.empty() || nodes.back().node != 0) nodes.push_back(LevelNode{0, false, 0, 0});
                 if (height > 1) next.push_back(kGap);
                 w.complete = false;
                 continue;

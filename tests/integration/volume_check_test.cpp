@@ -687,6 +687,20 @@ TEST_F(VolumeCheckTest, HeaderNodeThatIsNoHeader)
     image.Header(false)[kNodeType] = kLeafNode;
     EXPECT_TRUE(Reports(CheckBytes(image.bytes), {"extents B-tree: node 0 is not a header node (type 255)",
                                                   "cannot be located without the extents tree"}));
+    // ... nor followed to find the tree's depth when the header's is wrong
+    // (the root's first child made a free node past those extents).
+    uint8_t* header = image.Header(true);
+    const uint8_t* map = header + GetU16(header + 510 - 4);
+    uint32_t far = GetU32(header + kHeaderTotalNodes) - 1;
+    while (far > 0 && (map[far / 8] & (0x80u >> (far % 8)))) --far;
+    ASSERT_GE(far * 512, GetU32(image.Mdb() + kMdbCatalogSize) / 2);  // past the first extents
+    Put16(header + kHeaderDepth, 2);
+    Put32(Image::DataOf(Image::RecordAt(image.Node(true, GetU32(header + kHeaderRoot)), 0)), far);
+    EXPECT_TRUE(Reports(CheckBytes(image.bytes), {"extents B-tree: node 0 is not a header node (type 255)",
+                                                  "cannot be located without the extents tree",
+                                                  "catalog B-tree: header gives depth 2, but the tree has 3 levels",
+                                                  "catalog B-tree: node " + std::to_string(far) +
+                                                      " is in use but free in the node map"}));
 }
 
 TEST_F(VolumeCheckTest, HeaderNodeDescriptorAndRecords)
