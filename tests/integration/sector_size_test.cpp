@@ -147,16 +147,17 @@ protected:
     }
 
     // Block 0: the driver descriptor; blocks 1-3: the map (itself, the two
-    // volumes); the volumes from block 4 on. Every block is 2048 bytes.
-    static Bytes Wrap(const Bytes& first, const Bytes& second)
+    // volumes); the first volume from block `firstStart` on, the second right
+    // after it. Blocks are `blockSize` bytes; the image is padded to whole
+    // 2048-byte sectors.
+    static Bytes Wrap(size_t blockSize, uint32_t firstStart, const Bytes& first, const Bytes& second)
     {
-        constexpr size_t kBlock = 2048;
-        const uint32_t firstBlocks = static_cast<uint32_t>(first.size() / kBlock);
-        const uint32_t secondBlocks = static_cast<uint32_t>(second.size() / kBlock);
-        const uint32_t total = 4 + firstBlocks + secondBlocks;
-        Bytes image(size_t{total} * kBlock, 0);
+        const uint32_t firstBlocks = static_cast<uint32_t>(first.size() / blockSize);
+        const uint32_t secondBlocks = static_cast<uint32_t>(second.size() / blockSize);
+        const uint32_t total = firstStart + firstBlocks + secondBlocks;
+        Bytes image((size_t{total} * blockSize + 2047) / 2048 * 2048, 0);
         Put16(image, 0, 0x4552);  // "ER"
-        Put16(image, 2, kBlock);
+        Put16(image, 2, static_cast<uint16_t>(blockSize));
         Put32(image, 4, total);
         struct Entry {
             uint32_t start, count;
@@ -164,10 +165,10 @@ protected:
             const char* type;
         };
         const Entry entries[] = {{1, 3, "Apple", "Apple_partition_map"},
-                                 {4, firstBlocks, "First", "Apple_HFS"},
-                                 {4 + firstBlocks, secondBlocks, "Second", "Apple_HFS"}};
+                                 {firstStart, firstBlocks, "First", "Apple_HFS"},
+                                 {firstStart + firstBlocks, secondBlocks, "Second", "Apple_HFS"}};
         for (size_t k = 0; k < 3; ++k) {
-            const size_t at = (k + 1) * kBlock;
+            const size_t at = (k + 1) * blockSize;
             Put16(image, at, 0x504D);  // "PM"
             Put32(image, at + 4, 3);   // entries in the map
             Put32(image, at + 8, entries[k].start);
@@ -177,45 +178,70 @@ protected:
             Put32(image, at + 84, entries[k].count);  // data area: the whole partition
             Put32(image, at + 88, 0x33);              // valid, allocated, readable, writable
         }
-        std::copy(first.begin(), first.end(), image.begin() + 4 * kBlock);
-        std::copy(second.begin(), second.end(), image.begin() + static_cast<long>((4 + firstBlocks) * kBlock));
+        std::copy(first.begin(), first.end(), image.begin() + static_cast<long>(firstStart * blockSize));
+        std::copy(second.begin(), second.end(),
+                  image.begin() + static_cast<long>((firstStart + firstBlocks) * blockSize));
         return image;
     }
 
+    // Both volumes, each read from an image of its own.
+    void MakeVolumes()
+    {
+        first = dir.PathOf("first.img");
+        second = dir.PathOf("second.img");
+        ASSERT_TRUE(MakeVolume(first, "First Volume",
+                               {File("Alpha", 5000, 300, 1), File("Beta", 0, 70000, 2), File("Gamma", 123457, 0, 3)}));
+        ASSERT_TRUE(MakeVolume(second, "Second Volume", {File("Delta", 2049, 2047, 4), File("Epsilon", 40000, 1, 5)}));
+        uint16_t factor = 0;
+        bare = Snapshot(first, 512, &factor);
+        const std::vector<std::string> bareSecond = Snapshot(second, 512, &factor);
+        ASSERT_EQ(bare.size(), 6u);
+        ASSERT_EQ(bareSecond.size(), 5u);
+        EXPECT_EQ(bare[0].rfind("volume 0 ", 0), 0u) << bare[0];
+        bare.insert(bare.end(), bareSecond.begin(), bareSecond.end());
+    }
+
+    // The bare volumes' lines with the volume lines of a map.
+    std::vector<std::string> InMap(uint32_t firstStart, uint32_t secondStart) const
+    {
+        std::vector<std::string> expected = bare;
+        expected[0] = "volume " + std::to_string(firstStart) + " 2880 First Volume";
+        expected[6] = "volume " + std::to_string(secondStart) + " 2880 Second Volume";
+        return expected;
+    }
+
+    std::string first, second;
+    std::vector<std::string> bare;
     TempDir dir;
 };
 
 TEST_F(CdromMapTest, MapInTwoThousandFortyEightByteBlocksIsFoundAndReadBehindBothSectorSizes)
 {
-    const std::string first = dir.PathOf("first.img"), second = dir.PathOf("second.img");
-    ASSERT_TRUE(MakeVolume(first, "First Volume",
-                           {File("Alpha", 5000, 300, 1), File("Beta", 0, 70000, 2), File("Gamma", 123457, 0, 3)}));
-    ASSERT_TRUE(MakeVolume(second, "Second Volume", {File("Delta", 2049, 2047, 4), File("Epsilon", 40000, 1, 5)}));
-    const Bytes firstBytes = ReadWholeFile(first), secondBytes = ReadWholeFile(second);
-    const std::string wrapped = dir.WriteFile("cdrom.iso", Wrap(firstBytes, secondBytes));
-
-    // The bare volumes, read from images of their own.
-    uint16_t factor = 0;
-    std::vector<std::string> bare = Snapshot(first, 512, &factor);
-    const std::vector<std::string> bareSecond = Snapshot(second, 512, &factor);
-    ASSERT_EQ(bare.size(), 6u);
-    ASSERT_EQ(bareSecond.size(), 5u);
-    bare.insert(bare.end(), bareSecond.begin(), bareSecond.end());
-
-    // Inside the map the two volumes start at 2048-byte blocks 4 and 724,
-    // that is 512-byte blocks 16 and 2896, each 2880 blocks long. Nothing
-    // lies at 512-byte block 1: only the probe's finding "PM" at block 4
-    // leads the scan to the entries.
-    std::vector<std::string> expected = bare;
-    EXPECT_EQ(bare[0].rfind("volume 0 ", 0), 0u) << bare[0];
-    expected[0] = "volume 16 2880 First Volume";
-    expected[6] = "volume 2896 2880 Second Volume";
-
+    ASSERT_NO_FATAL_FAILURE(MakeVolumes());
+    const std::string wrapped = dir.WriteFile("cdrom.iso", Wrap(2048, 4, ReadWholeFile(first), ReadWholeFile(second)));
+    // The volumes start at 2048-byte blocks 4 and 724, that is 512-byte
+    // blocks 16 and 2896, each 2880 blocks long. Nothing lies at 512-byte
+    // block 1: only the probe's finding "PM" at block 4 leads the scan to
+    // the entries.
     uint16_t small = 0, large = 0;
-    EXPECT_EQ(Snapshot(wrapped, 2048, &large), expected);
+    EXPECT_EQ(Snapshot(wrapped, 2048, &large), InMap(16, 2896));
     EXPECT_EQ(large, 4u);
-    EXPECT_EQ(Snapshot(wrapped, 512, &small), expected);
+    EXPECT_EQ(Snapshot(wrapped, 512, &small), InMap(16, 2896));
     EXPECT_EQ(small, 1u);
+}
+
+TEST_F(CdromMapTest, VolumesThatDoNotStartOnASectorReadTheSameBehindBothSectorSizes)
+{
+    ASSERT_NO_FATAL_FAILURE(MakeVolumes());
+    // A map in 512-byte blocks with the volumes at odd blocks: behind
+    // 2048-byte sectors every volume block is part of a device sector.
+    const std::string wrapped = dir.WriteFile("odd.img", Wrap(512, 67, ReadWholeFile(first), ReadWholeFile(second)));
+    uint16_t factor = 0;
+    EXPECT_EQ(Snapshot(wrapped, 2048, &factor), InMap(67, 2947));
+    EXPECT_EQ(Snapshot(wrapped, 512, &factor), InMap(67, 2947));
+    // And a bare volume behind 2048-byte sectors.
+    std::vector<std::string> bareFirst(bare.begin(), bare.begin() + 6);
+    EXPECT_EQ(Snapshot(first, 2048, &factor), bareFirst);
 }
 
 }  // namespace
