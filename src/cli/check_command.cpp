@@ -10,13 +10,13 @@
 namespace {
 
 // IMAGE[@N] with the volume number always shown.
-std::string VolumeSpecText(const std::string& spec)
+std::string VolumeSpecText(const std::string& imageArg)
 {
-    const size_t at = spec.rfind('@');
-    if (at != std::string::npos && at + 1 < spec.size() &&
-        spec.find_first_not_of("0123456789", at + 1) == std::string::npos)
-        return spec;
-    return spec + "@1";
+    const size_t at = imageArg.rfind('@');
+    if (at != std::string::npos && at + 1 < imageArg.size() &&
+        imageArg.find_first_not_of("0123456789", at + 1) == std::string::npos)
+        return imageArg;
+    return imageArg + "@1";
 }
 
 }  // namespace
@@ -24,20 +24,20 @@ std::string VolumeSpecText(const std::string& spec)
 int CommandCheck(const CliArgs& args)
 {
     if (args.positional.size() != 1) return UsageError("check takes IMAGE[@N]");
-    const std::string& spec = args.positional[0];
+    const std::string& imageArg = args.positional[0];
     // A catalog too damaged to list the root still gets checked: the open
     // has printed why the listing failed, and the check says what is wrong.
-    if (!OpenImageVolume(spec, false) && !VolumeIsOpen()) return kExitFailed;
+    if (!OpenImageVolume(imageArg, false) && !VolumeIsOpen()) return kExitFailed;
 
     std::vector<std::string> problems;
     const int count = CheckVolume(&problems);
     for (const std::string& problem : problems) PrintAnsi(problem + "\n");
     if (count > 0) {
-        std::fprintf(stderr, "quaylink-cli: %s: %d problem%s found\n", spec.c_str(), count, count == 1 ? "" : "s");
+        std::fprintf(stderr, "quaylink-cli: %s: %d problem%s found\n", imageArg.c_str(), count, count == 1 ? "" : "s");
         return kExitFailed;
     }
     const uint8_t* mdb = MacVolume.mdb->data;
-    const std::string line = VolumeSpecText(spec) + ": volume " +
+    const std::string line = VolumeSpecText(imageArg) + ": volume " +
                        MacNameUtf8(mdb + kMdbVolumeName) + " is consistent: " +
                        std::to_string(GetU32(mdb + kMdbFileCount)) + " files, " +
                        std::to_string(GetU32(mdb + kMdbFolderCount)) + " folders, " +
