@@ -222,8 +222,8 @@ TEST_F(MacBinaryTranslator, KeepsIconPositionAndFolderFromTheHeader)
     const uint8_t placement[6] = {0x01, 0xDC, 0x02, 0xE0, 0x00, 0x07};
     std::memcpy(bin.data() + 75, placement, 6);
     PutCrc(&bin);
-    WritePc("placed.bin", bin);
-    ASSERT_EQ(Decode("placed.bin"), 0u);
+    WritePc("header.bin", bin);
+    ASSERT_EQ(Decode("header.bin"), 0u);
     MacFileImage got;
     uint8_t finderInfo[16];
     ASSERT_TRUE(ReadMacFile(kRootFolderId, "Placed", &got, finderInfo));
