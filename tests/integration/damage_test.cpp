@@ -1,8 +1,9 @@
-// Damaged media: valid volumes made by hfsutils are changed thousands of
-// times, a few bytes at a time and seeded, in the places where a reader
-// trusts the disk (master block fields, node descriptors, record offsets,
-// key lengths, leaf links, index children, extents, valences, header nodes,
-// partition map entries), and each changed image is walked in full. Every
+// Damaged media: valid volumes made by hfsutils (and real ones from the
+// shared corpus, when it is there) are changed thousands of times, a few
+// bytes at a time and seeded, in the places where a reader trusts the disk
+// (master block fields, node descriptors, record offsets, key lengths, leaf
+// links, index children, extents, valences, header nodes, partition map
+// entries), and each changed image is walked in full. Every
 // walk must end, either with everything listed and read or with the status
 // of a damaged medium (3, 6 or 7); never with a crash, a sanitizer report,
 // an endless loop or a write to the medium.
@@ -71,6 +72,11 @@ void Hfs(const std::string& home, const std::string& command)
 }
 
 std::string Quoted(const std::string& path) { return "'" + path + "'"; }
+
+void Shell(const std::string& command)
+{
+    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
+}
 
 void WriteBytes(const std::string& path, const Bytes& bytes)
 {
@@ -857,6 +863,7 @@ long OnlyCase()
 // ---------------------------------------------------------------------------
 
 struct BaseImage {
+    std::string name;
     std::string path;      // the image the walks read (changed and restored in place)
     Bytes pristine;
     DiskMap map;
@@ -888,12 +895,55 @@ protected:
                 base->pristine = ReadAll(base->path);
                 base->map = MapDisk(base->pristine);
             }
+            floppy_->name = "floppy";
+            partitioned_->name = "partitioned";
+            AddCorpusImages();
         } catch (const std::exception& e) {
             setupError_ = e.what();
         }
     }
+
+    // Real volumes from the shared corpus, copied (the corpus is read only;
+    // a gzip one is unpacked): bare floppies of several system versions, one
+    // with extents overflow records, a partition map, and a volume of many
+    // small extents. The counts come from a walk of the untouched copy.
+    static void AddCorpusImages()
+    {
+        static const char* const kCorpusImages[] = {
+            "imac/Speed Disk 3.1.3.dsk",
+            "imac/System 7.5 Disk Tools FD.dsk",
+            "opf/JW_disk9_hfstest_9.img",
+            "cp2/apm-prodos-hfs.iso",
+            "behier/manyExtents.img.gz",
+        };
+        for (const char* relative : kCorpusImages) {
+            const std::filesystem::path source = std::filesystem::path(QUAYLINK_CORPUS_DIR) / relative;
+            if (!std::filesystem::exists(source)) continue;
+            auto base = std::make_unique<BaseImage>();
+            base->name = relative;
+            base->path = dir_->PathOf("corpus" + std::to_string(corpus_.size()) + ".img");
+            if (source.extension() == ".gz") {
+                Shell("gzip -dc " + Quoted(source.string()) + " > " + Quoted(base->path));
+            } else {
+                std::filesystem::copy_file(source, base->path);
+                std::filesystem::permissions(base->path, std::filesystem::perms::owner_write,
+                                             std::filesystem::perm_options::add);
+            }
+            base->pristine = ReadAll(base->path);
+            base->map = MapDisk(base->pristine);
+            const WalkSummary s = WalkVolume(base->path.c_str());
+            ResetEngineState();
+            if (!s.Clean()) throw std::runtime_error(std::string("corpus image does not walk cleanly: ") + relative);
+            base->files = s.files;
+            base->folders = s.folders;
+            base->volumes = s.volumes;
+            corpus_.push_back(base.release());
+        }
+    }
     static void TearDownTestSuite()
     {
+        for (BaseImage* base : corpus_) delete base;
+        corpus_.clear();
         delete floppy_;
         delete partitioned_;
         delete dir_;
@@ -930,9 +980,9 @@ protected:
         }
     }
 
-    // Walks `cases` changed copies of the image; each case applies one to
-    // three changes chosen by its seed.
-    static void Campaign(BaseImage& base, uint64_t seedBase, unsigned cases)
+    // Walks `cases` changed copies of the images, taking them in turn; each
+    // case applies one to three changes chosen by its seed.
+    static void Campaign(const std::vector<BaseImage*>& bases, uint64_t seedBase, unsigned cases)
     {
         Watchdog watchdog;
         const long only = OnlyCase();
@@ -942,6 +992,7 @@ protected:
         for (unsigned i = 0; i < cases; ++i) {
             if ((only >= 0 && static_cast<long>(i) != only) || (only < 0 && !InShard(i))) continue;
             const uint64_t seed = seedBase * 1000003u + i;
+            BaseImage& base = *bases[i % bases.size()];
             Mutation mutation(base.pristine, base.map, seed);
             std::mt19937_64 choices(seed ^ 0x5EEDu);
             mutation.Apply(1 + static_cast<unsigned>(choices() % 3));
@@ -952,7 +1003,7 @@ protected:
             options.onFailure = modes[choices() % 3];
             options.showInvisible = choices() % 4 != 0;
             options.climb = choices() % 2 == 0;
-            g_currentCase = "case " + std::to_string(i) + " (seed " + std::to_string(seed) + ", " +
+            g_currentCase = "case " + std::to_string(i) + " of " + base.name + " (seed " + std::to_string(seed) + ", " +
                             std::to_string(options.sectorSize) + "-byte sectors" +
                             (options.writable ? ", writable" : "") + ")\n" + mutation.Describe();
             if (only >= 0) std::printf("%s", g_currentCase.c_str());
@@ -994,12 +1045,14 @@ protected:
     static TempDir* dir_;
     static BaseImage* floppy_;
     static BaseImage* partitioned_;
+    static std::vector<BaseImage*> corpus_;
     static std::string setupError_;
 };
 
 TempDir* DamageTest::dir_ = nullptr;
 BaseImage* DamageTest::floppy_ = nullptr;
 BaseImage* DamageTest::partitioned_ = nullptr;
+std::vector<BaseImage*> DamageTest::corpus_;
 std::string DamageTest::setupError_;
 
 TEST_F(DamageTest, BaseImagesWalkCleanly)
@@ -1018,12 +1071,18 @@ TEST_F(DamageTest, BaseImagesWalkCleanly)
 
 TEST_F(DamageTest, DamagedFloppyVolume)
 {
-    Campaign(*floppy_, 1, Cases(8000, 140000));
+    Campaign({floppy_}, 1, Cases(10000, 100000));
 }
 
 TEST_F(DamageTest, DamagedPartitionedDisk)
 {
-    Campaign(*partitioned_, 2, Cases(6000, 60000));
+    Campaign({partitioned_}, 2, Cases(8000, 50000));
+}
+
+TEST_F(DamageTest, DamagedCorpusImages)
+{
+    if (corpus_.empty()) GTEST_SKIP() << "corpus not present";
+    Campaign(corpus_, 3, Cases(8000, 50000));
 }
 
 // Cases the campaigns found, cut down to the damage that matters, on the
