@@ -80,7 +80,9 @@ public:
 class HeadlessWindowSystem : public WindowSystem {
 public:
     int ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style) override;
-    intptr_t RunDialog(WindowHandle, const char*, DialogProc, intptr_t) override { return 0; }
+    // With no one to answer, every dialog is cancelled (end value 2), which
+    // no dialog takes as a change or a name to retry with.
+    intptr_t RunDialog(WindowHandle, const char*, DialogProc, intptr_t) override { return dialogAnswer; }
     int ListCount(int) override { return 0; }
     int ListSelectedCount(int) override { return 0; }
     int ListCaretIndex(int) override { return -1; }
@@ -114,6 +116,7 @@ public:
     void CloseProgressWindow(WindowHandle) override {}
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
+    intptr_t dialogAnswer = 2;    // end value of every dialog
     int messageCount = 0;
     char lastText[512] = {};
     char lastCaption[128] = {};

@@ -211,6 +211,13 @@ TEST_F(PcNameFiles, DialogSkipOverWriteAndCancel)
     EXPECT_EQ(CollisionName, nullptr);
 }
 
+TEST_F(PcNameFiles, WithoutAWindowAClashIsCancelledNotAskedForever)
+{
+    Touch("report.txt");
+    EXPECT_EQ(Make("report.txt", "", kCollisionCancel), "report.txt");
+    EXPECT_EQ(StatusCode, 0u);  // no progress window: only this file is given up
+}
+
 TEST_F(PcNameFiles, ModificationTimeBothWays)
 {
     Touch("dated");
