@@ -187,7 +187,12 @@ int CommandInfo(const CliArgs& args)
         std::printf("Files: %u\n", GetU32(mdb + kMdbFileCount));
         std::printf("Folders: %u\n", GetU32(mdb + kMdbFolderCount));
         std::printf("Next ID: %u\n", GetU32(mdb + kMdbNextCatalogId));
-        std::printf("Read only: %s\n", (DriveTable[MacDriveIndex].Flags & kDriveReadOnly) ? "yes" : "no");
+        // Without its backup copy a volume can only be opened read only.
+        const bool backup = MacVolume.volumeSize >= 2 &&
+                            ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - 2) == 1 &&
+                            GetU16(ScratchBuffer) == kHfsSignature;
+        StatusCode = 0;
+        std::printf("Backup MDB: %s\n", backup ? "present" : "missing");
         return kExitOk;
     }
     MacPathTarget target;
