@@ -1,6 +1,8 @@
 #include "hfs/volume.h"
 
+#include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "disk/drive_table.h"
 #include "disk/status.h"
@@ -104,16 +106,39 @@ void UpdateAlternateMdb()
 
 namespace {
 
+// The most blocks one write-back transfer carries.
+constexpr size_t kMaxRunBlocks = 64;
+
 // Copies a grown or re-mapped B-tree file's size and first extents into the
-// MDB and refreshes the alternate copy.
+// MDB and refreshes the alternate copy. The record stays marked until the
+// write-back has reached the medium, so a failed flush still rebuilds it.
 void SaveBTreeFileRecord(BTreeFileRecord& record, uint16_t sizeOffset, uint16_t extentsOffset)
 {
     if (!(record.flags & kBlockDirty)) return;
     BlockMove(MacVolume.mdb, sizeOffset, record.data + kFileRecDataPhysical, 4);
     BlockMove(MacVolume.mdb, extentsOffset, record.data + kFileRecDataExtents, 12);
-    record.flags &= static_cast<uint8_t>(~kBlockDirty);
     UpdateAlternateMdb();
 }
+
+// Moves `count` blocks at absolute `block`, however the drive splits the run.
+bool TransferRun(uint8_t* data, uint32_t block, size_t count, bool write)
+{
+    while (count > 0) {
+        const uint16_t wanted = static_cast<uint16_t>(count);
+        const uint16_t moved = write ? WriteDeviceBlocks(data, wanted, block) : ReadDeviceBlocks(data, wanted, block);
+        if (moved == 0) return false;
+        data += size_t{moved} * kHfsBlockSize;
+        block += moved;
+        count -= moved;
+    }
+    return true;
+}
+
+// Dirty blocks that follow each other on the medium, written in one transfer.
+struct DirtyRun {
+    size_t first;  // index into the sorted dirty list
+    size_t count;
+};
 
 }  // namespace
 
@@ -123,12 +148,44 @@ int FlushVolume()
     BlockPutU32(MacNow(), MacVolume.mdb, kMdbModified);
     SaveBTreeFileRecord(ExtentsFileRecord, kMdbExtentsSize, kMdbExtentsExtents);
     SaveBTreeFileRecord(CatalogFileRecord, kMdbCatalogSize, kMdbCatalogExtents);
-    for (BlockBuffer* b = CacheHead(); b; b = b->next) {
-        if (!(b->flags & kBlockDirty)) continue;
-        WriteDeviceBlocks(b->data, 1, b->block);
-        if (StatusCode != 0) return 1;
-        b->flags &= static_cast<uint8_t>(~kBlockDirty);
+
+    std::vector<BlockBuffer*> dirty;
+    for (BlockBuffer* b = CacheHead(); b; b = b->next)
+        if (b->flags & kBlockDirty) dirty.push_back(b);
+    std::sort(dirty.begin(), dirty.end(), [](const BlockBuffer* a, const BlockBuffer* b) { return a->block < b->block; });
+    const size_t most = std::clamp<size_t>(MaxTransferBytes / kHfsBlockSize, 1, kMaxRunBlocks);
+    std::vector<DirtyRun> runs;
+    for (size_t i = 0; i < dirty.size();) {
+        size_t count = 1;
+        while (i + count < dirty.size() && count < most && dirty[i + count]->block == dirty[i]->block + count) ++count;
+        runs.push_back(DirtyRun{i, count});
+        i += count;
     }
+
+    // What the medium holds now, put back if a write fails part-way: a flush
+    // reaches the medium whole or not at all, as far as the drive allows.
+    std::vector<uint8_t> before(dirty.size() * kHfsBlockSize);
+    for (const DirtyRun& run : runs)
+        if (!TransferRun(before.data() + run.first * kHfsBlockSize, dirty[run.first]->block, run.count, false))
+            return 1;
+    std::vector<uint8_t> after(most * kHfsBlockSize);
+    for (size_t r = 0; r < runs.size(); ++r) {
+        const DirtyRun& run = runs[r];
+        for (size_t k = 0; k < run.count; ++k)
+            std::memcpy(after.data() + k * kHfsBlockSize, dirty[run.first + k]->data, kHfsBlockSize);
+        if (TransferRun(after.data(), dirty[run.first]->block, run.count, true)) continue;
+        const uint32_t failure = StatusCode;
+        for (size_t u = 0; u <= r; ++u) {
+            StatusCode = 0;
+            TransferRun(before.data() + runs[u].first * kHfsBlockSize, dirty[runs[u].first]->block, runs[u].count,
+                        true);
+        }
+        StatusCode = failure;
+        return 1;
+    }
+    for (BlockBuffer* b : dirty) b->flags &= static_cast<uint8_t>(~kBlockDirty);
+    ExtentsFileRecord.flags &= static_cast<uint8_t>(~kBlockDirty);
+    CatalogFileRecord.flags &= static_cast<uint8_t>(~kBlockDirty);
     return 1;
 }
 
