@@ -34,9 +34,7 @@
 #include "ui/mac_session.h"
 #include "ui/prefs.h"
 
-// The whole-volume walk of the tests; the bench target links only the
-// engine, and the walk needs nothing else.
-#include "../tests/support/volume_walk.cpp"
+#include "support/volume_walk.h"
 
 namespace {
 
