@@ -75,16 +75,13 @@ bool DiskCopyChecksum(FileHandle file, const ImageSlot& slot, uint32_t* checksum
 
 void UpdateDiskCopyChecksum(const ImageSlot& slot)
 {
-    FileHandle file = FileOpen(slot.path, FileMode::ReadWrite);
-    if (file == kNoFile) return;
     uint32_t sum = 0;
-    if (DiskCopyChecksum(file, slot, &sum)) {
+    if (DiskCopyChecksum(slot.file, slot, &sum)) {
         const uint8_t bytes[4] = {static_cast<uint8_t>(sum >> 24), static_cast<uint8_t>(sum >> 16),
                                   static_cast<uint8_t>(sum >> 8), static_cast<uint8_t>(sum)};
-        FileWriteAt(file, bytes, sizeof bytes, kDc42DataChecksum);
-        FileFlush(file);
+        FileWriteAt(slot.file, bytes, sizeof bytes, kDc42DataChecksum);
+        FileFlush(slot.file);
     }
-    FileClose(file);
 }
 
 // Whole sectors of the image's data that `first` and up to `count` sectors
@@ -151,10 +148,12 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
     }
     uint64_t dataLength = 0;
     const bool diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength);
-    FileClose(file);
 
+    // The file stays open while the slot is used: one system call per
+    // transfer instead of an open and a close around each.
     ImageSlot& s = ImageTable[slot];
     s = ImageSlot{};
+    s.file = file;
     s.used = true;
     s.writable = writable;
     s.sectorSize = sectorSize;
@@ -171,7 +170,9 @@ void CloseImage(int slot)
     ImageSlot& s = ImageTable[slot];
     if (!s.used) return;
     if (s.diskCopy && s.written) UpdateDiskCopyChecksum(s);
+    FileClose(s.file);
     s = ImageSlot{};
+    s.file = kNoFile;
 }
 
 void CloseAllImages()
@@ -223,12 +224,9 @@ int32_t ImageReadSectors(uint8_t* buffer, uint32_t count, uint32_t first, const 
 
     const uint32_t n = SectorsAvailable(*slot, count, first);
     if (n == 0) return 0;
-    FileHandle file = FileOpen(slot->path, FileMode::Read);
-    if (file == kNoFile) return -1;
     const uint64_t bytes = uint64_t{n} * slot->sectorSize;
-    const int64_t got = FileReadAt(file, buffer, static_cast<size_t>(bytes),
+    const int64_t got = FileReadAt(slot->file, buffer, static_cast<size_t>(bytes),
                                    slot->dataOffset + uint64_t{first} * slot->sectorSize);
-    FileClose(file);
     if (got < 0) return -2;
     // The file may have shrunk since it was opened: count only whole sectors read.
     return static_cast<int32_t>(static_cast<uint64_t>(got) / slot->sectorSize);
@@ -243,12 +241,9 @@ int32_t ImageWriteSectors(uint8_t* buffer, uint32_t count, uint32_t first, const
 
     const uint32_t n = SectorsAvailable(*slot, count, first);
     if (n == 0) return 0;
-    FileHandle file = FileOpen(slot->path, FileMode::ReadWrite);
-    if (file == kNoFile) return -1;
     const uint64_t bytes = uint64_t{n} * slot->sectorSize;
-    const int64_t put = FileWriteAt(file, buffer, static_cast<size_t>(bytes),
+    const int64_t put = FileWriteAt(slot->file, buffer, static_cast<size_t>(bytes),
                                     slot->dataOffset + uint64_t{first} * slot->sectorSize);
-    FileClose(file);
     if (put > 0) slot->written = true;
     if (put < 0) return -2;
     return static_cast<int32_t>(static_cast<uint64_t>(put) / slot->sectorSize);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "disk/drive_table.h"
+#include "platform/platform.h"
 
 constexpr unsigned kMaxImages = 20;
 
@@ -26,6 +27,7 @@ struct ImageSlot {
     bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
     bool written;               // a sector was written since the image was opened
     char path[1024];
+    FileHandle file;            // open from OpenImage to CloseImage (for writing when writable)
     ImageFaults faults;
 };
 
