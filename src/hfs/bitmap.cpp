@@ -1,5 +1,7 @@
 #include "hfs/bitmap.h"
 
+#include <cstdint>
+
 #include "disk/status.h"
 #include "hfs/cache.h"
 #include "hfs/volume.h"
@@ -72,6 +74,18 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
         return 1;
     }
 
+    // The scan touches nothing else in the cache, so the bitmap block in hand
+    // stays valid until the scan moves past it.
+    const BlockBuffer* held = nullptr;
+    uint32_t heldIndex = UINT32_MAX;
+    auto byteOf = [&](uint32_t b) -> int {
+        if (b / kBitsPerBitmapBlock != heldIndex) {
+            held = BitmapBlockFor(b);
+            if (!held) return -1;
+            heldIndex = b / kBitsPerBitmapBlock;
+        }
+        return held->data[(b / 8) % kHfsBlockSize];
+    };
     int64_t runStart = -1;
     uint32_t bestStart = 0;
     uint32_t bestLength = 0;
@@ -88,12 +102,18 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
         return false;
     };
     while (block < total) {
-        const int byte = BitmapByte(block);
+        const int byte = byteOf(block);
         if (byte < 0) return -1;
         if (block % 8 == 0 && block + 8 < total) {
-            // Whole bytes that cannot change the answer are skipped.
-            if ((byte == 0xFF && runStart < 0) || (byte == 0x00 && runStart >= 0)) {
-                block += 8;
+            // Whole bytes that cannot change the answer are skipped, a run of
+            // them at a time within the block in hand.
+            const uint8_t same = runStart < 0 ? 0xFF : 0x00;
+            if (byte == same) {
+                unsigned offset = (block / 8) % kHfsBlockSize;
+                do {
+                    block += 8;
+                    ++offset;
+                } while (offset < kHfsBlockSize && block + 8 < total && held->data[offset] == same);
                 continue;
             }
         }
