@@ -200,6 +200,42 @@ void WriteStreamByte(int slot, uint8_t byte)
     }
 }
 
+int ReadStreamSpan(int slot, const uint8_t** bytes)
+{
+    if (StatusCode != 0 || !ValidSlot(slot)) return 0;
+    ByteStream& s = StreamTable[slot];
+    if ((s.flags & StreamMacFork) && s.position >= s.forkLength) return StreamEnd;
+    if (s.index >= s.limit) {
+        const int refilled = Refill(s);
+        if (refilled <= 0) return StatusCode != 0 && refilled != StreamReadError ? 0 : refilled;
+    }
+    uint32_t count = s.limit - s.index;
+    // A Mac fork ends at its logical length, inside its last block.
+    if ((s.flags & StreamMacFork) && count > s.forkLength - s.position) count = s.forkLength - s.position;
+    *bytes = s.buffer + s.index;
+    s.index = static_cast<uint16_t>(s.index + count);
+    s.position += count;
+    return static_cast<int>(count);
+}
+
+void WriteStreamSpan(int slot, const uint8_t* bytes, size_t count)
+{
+    if (!ValidSlot(slot)) return;
+    ByteStream& s = StreamTable[slot];
+    while (count > 0 && StatusCode == 0) {
+        size_t room = static_cast<size_t>(s.limit - s.index);
+        if (room > count) room = count;
+        std::memcpy(s.buffer + s.index, bytes, room);
+        s.index = static_cast<uint16_t>(s.index + room);
+        bytes += room;
+        count -= room;
+        if (s.index >= s.limit) {
+            WriteBufferOut(s);
+            s.index = 0;
+        }
+    }
+}
+
 void FlushStream(int slot)
 {
     if (!ValidSlot(slot)) return;

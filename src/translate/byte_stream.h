@@ -3,6 +3,7 @@
 // with a 32 KB buffer, so PC files move in 32 KB calls and Mac forks in runs
 // of up to 64 blocks.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "hfs/volume.h"
@@ -55,6 +56,13 @@ int OpenStream(uint8_t flags, TransferRecord* record);
 // failure; 0 when StatusCode is already set.
 int ReadStreamByte(int slot);
 void WriteStreamByte(int slot, uint8_t byte);
+// The same reading and writing a run at a time, for copies that move many
+// bytes: ReadStreamSpan hands out every byte the buffer holds now (refilling
+// it first when empty) and answers their count, or what ReadStreamByte would
+// answer at the end or on failure; WriteStreamSpan stores `count` bytes as
+// that many WriteStreamByte calls would.
+int ReadStreamSpan(int slot, const uint8_t** bytes);
+void WriteStreamSpan(int slot, const uint8_t* bytes, size_t count);
 // Moves an open Mac stream to the other fork of its file.
 void SwitchStreamFork(int slot, const TransferRecord* record);
 void FlushStream(int slot);
