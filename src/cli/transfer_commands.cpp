@@ -5,8 +5,10 @@
 // names are checked before anything is written and a clash stops the command
 // with nothing changed. Each file put is flushed; a failure drops the
 // unflushed changes and prints the status message.
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -207,13 +209,12 @@ bool CheckPutSource(const std::string& argument, PutSource* out)
     out->argument = argument;
     std::string base;
     SplitPcPath(argument, &out->directory, &base);
-    if (base.empty() || IsDirectory(argument.c_str())) {
-        Fail("not a file: " + argument + " (folders are not copied by put)");
-        return false;
-    }
-    const FileHandle file = FileOpen(argument.c_str(), FileMode::Read);
+    const FileHandle file = base.empty() ? kNoFile : FileOpen(argument.c_str(), FileMode::Read);
     if (file == kNoFile) {
-        Fail("cannot open " + argument);
+        if (IsDirectory(argument.c_str()))
+            Fail("not a file: " + argument + " (folders are not copied by put)");
+        else
+            Fail("cannot open " + argument);
         return false;
     }
     FileClose(file);
@@ -355,17 +356,18 @@ int CommandPut(const CliArgs& args)
     // are found as each file is put.
     if (policy == ClashPolicy::Stop && index <= kResourceTranslator) {
         bool clash = false;
-        std::vector<std::vector<uint8_t>> planned;
+        auto before = [](const std::array<uint8_t, 32>& a, const std::array<uint8_t, 32>& b) {
+            return CompareMacNames(a.data(), b.data()) < 0;
+        };
+        std::set<std::array<uint8_t, 32>, decltype(before)> planned(before);
         for (const PutSource& source : sources) {
-            uint8_t macName[32];
-            PcNameToMac(macName, source.ansiName.c_str());
-            bool twice = false;
-            for (const auto& earlier : planned) twice = twice || CompareMacNames(earlier.data(), macName) == 0;
-            planned.emplace_back(macName, macName + 32);
+            std::array<uint8_t, 32> macName{};
+            PcNameToMac(macName.data(), source.ansiName.c_str());
+            const bool twice = !planned.insert(macName).second;
             const int kind = MacNameKind(source.ansiName.c_str());
             if (kind < 0) return FailWithStatus();
             if (kind == 0 && !twice) continue;
-            Fail(MacNameUtf8(macName) + (twice ? " is named twice" : " already exists on the volume") +
+            Fail(MacNameUtf8(macName.data()) + (twice ? " is named twice" : " already exists on the volume") +
                  " (use --rename, --skip or --overwrite)");
             clash = true;
         }
@@ -377,9 +379,13 @@ int CommandPut(const CliArgs& args)
     TransferWindowSystem ws(policy);
     ScopedWindowSystem installed(&ws);
     PcToMacIndex = index;
+    const std::string* entered = nullptr;  // the directory of the file before
     for (const PutSource& source : sources) {
-        if (!cwd.Restore() || (!source.directory.empty() && !SetCurrentDir(source.directory.c_str())))
-            return Fail("cannot enter the directory of " + source.argument);
+        if (!entered || *entered != source.directory) {
+            if (!cwd.Restore() || (!source.directory.empty() && !SetCurrentDir(source.directory.c_str())))
+                return Fail("cannot enter the directory of " + source.argument);
+            entered = &source.directory;
+        }
         ws.NextFile();
         RunPcToMacTranslator(source.ansiName.c_str(), folder.id);
         if (StatusCode != 0) return FailPut();

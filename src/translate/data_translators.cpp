@@ -29,22 +29,35 @@ const Translator& Settings(uint16_t index)
     return index < TranslatorCount ? TranslatorTable[index] : kEmpty;
 }
 
+// Copies the source to its end, a buffer at a time. The conversions work on
+// runs between the bytes they touch, with the effect of a byte-by-byte copy.
 void CopyBytes(int source, int destination, Conversion conversion)
 {
     for (;;) {
-        const int b = ReadStreamByte(source);
-        if (StatusCode != 0 || b < 0) return;
-        const uint8_t byte = static_cast<uint8_t>(b);
+        const uint8_t* bytes = nullptr;
+        const int count = ReadStreamSpan(source, &bytes);
+        if (StatusCode != 0 || count <= 0) return;
+        const uint8_t* const end = bytes + count;
         switch (conversion) {
         case Conversion::None:
-            WriteStreamByte(destination, byte);
+            WriteStreamSpan(destination, bytes, static_cast<size_t>(count));
             break;
         case Conversion::CrToCrLf:
-            WriteStreamByte(destination, byte);
-            if (byte == kCr) WriteStreamByte(destination, kLf);
+            while (bytes < end) {
+                const void* cr = std::memchr(bytes, kCr, static_cast<size_t>(end - bytes));
+                const uint8_t* runEnd = cr ? static_cast<const uint8_t*>(cr) + 1 : end;
+                WriteStreamSpan(destination, bytes, static_cast<size_t>(runEnd - bytes));
+                if (cr) WriteStreamByte(destination, kLf);
+                bytes = runEnd;
+            }
             break;
         case Conversion::DropLfAndEof:
-            if (byte != kLf && byte != kEndOfText) WriteStreamByte(destination, byte);
+            while (bytes < end) {
+                const uint8_t* run = bytes;
+                while (run < end && *run != kLf && *run != kEndOfText) ++run;
+                WriteStreamSpan(destination, bytes, static_cast<size_t>(run - bytes));
+                bytes = run < end ? run + 1 : end;
+            }
             break;
         }
     }

@@ -167,6 +167,60 @@ protected:
     char savedFtm_[256];
 };
 
+// Spans hand out what byte reads would, ending where they end: a Mac fork at
+// its logical length inside its last block, a PC file at a read of nothing.
+TEST_F(DataTranslators, StreamSpansEndWhereByteReadsEnd)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_TRUE(PutMac("span", PatternBytes(32768 + 513, 11), {}));
+    WritePc("span.pc", PatternBytes(32768, 12));
+    auto spans = [](int slot, Bytes* all) {
+        std::vector<int> counts;
+        for (int guard = 0; guard < 10; ++guard) {
+            const uint8_t* bytes = nullptr;
+            const int n = ReadStreamSpan(slot, &bytes);
+            counts.push_back(n);
+            if (n <= 0) break;
+            all->insert(all->end(), bytes, bytes + n);
+        }
+        return counts;
+    };
+    TransferRecord mac{};
+    const Bytes name = MacName("span");
+    std::memcpy(mac.name, name.data(), name.size());
+    mac.parentId = kRootFolderId;
+    int slot = OpenStream(StreamMacFork, &mac);
+    ASSERT_GE(slot, 0);
+    Bytes all;
+    EXPECT_EQ(spans(slot, &all), (std::vector<int>{32768, 513, StreamEnd}));
+    EXPECT_EQ(all, PatternBytes(32768 + 513, 11));
+    CloseStream(slot);
+
+    TransferRecord in{};
+    std::snprintf(in.name, sizeof in.name, "span.pc");
+    slot = OpenStream(StreamPcFile, &in);
+    ASSERT_GE(slot, 0);
+    all.clear();
+    EXPECT_EQ(spans(slot, &all), (std::vector<int>{32768, StreamEnd}));
+    EXPECT_EQ(all, PatternBytes(32768, 12));
+    CloseStream(slot);
+
+    // Writing in spans stops at the first failure, as byte writes do.
+    TransferRecord out{};
+    std::snprintf(out.name, sizeof out.name, "out.pc");
+    slot = OpenStream(StreamPcFile | StreamWrite, &out);
+    ASSERT_GE(slot, 0);
+    PcFileFaults = PcFileFaultRecord{};
+    PcFileFaults.failWriteAt = 1;
+    const Bytes big = PatternBytes(70000, 13);
+    WriteStreamSpan(slot, big.data(), big.size());
+    EXPECT_EQ(StatusCode, kStatusPcWriteError);
+    EXPECT_EQ(PcFileFaults.writes, 1u);
+    CloseStream(slot);
+    EXPECT_FALSE(PcFileExists("out.pc"));
+    StatusCode = 0;
+}
+
 TEST_F(DataTranslators, DataAndResourceRoundTripsAreExact)
 {
     ASSERT_TRUE(OpenMiniVolume());
