@@ -1,0 +1,590 @@
+#include "support/shadow_volume.h"
+
+#include <algorithm>
+#include <cstring>
+#include <random>
+#include <set>
+
+#include "disk/status.h"
+#include "hfs/btree_node.h"
+#include "hfs/btree_search.h"
+#include "hfs/catalog_keys.h"
+#include "hfs/catalog_ops.h"
+#include "hfs/fork_io.h"
+#include "hfs/listing.h"
+#include "hfs/volume.h"
+#include "hfs/volume_check.h"
+#include "support/engine_tree.h"
+#include "support/hfsutils_driver.h"
+#include "ui/mac_session.h"
+#include "ui/main_state.h"
+
+namespace {
+
+uint64_t Mix(uint64_t x)
+{
+    x += 0x9E3779B97F4A7C15ull;
+    x = (x ^ (x >> 30)) * 0xBF58476D1CE4E5B9ull;
+    x = (x ^ (x >> 27)) * 0x94D049BB133111EBull;
+    return x ^ (x >> 31);
+}
+
+// A length-prefixed Mac name; names longer than 31 are cut (the caller
+// means them to be refused, which the length alone decides).
+struct MacName {
+    uint8_t bytes[256] = {};
+    explicit MacName(const std::string& s)
+    {
+        const size_t n = std::min<size_t>(s.size(), 255);
+        bytes[0] = static_cast<uint8_t>(n);
+        std::memcpy(bytes + 1, s.data(), n);
+    }
+};
+
+bool ValidName(const std::string& name)
+{
+    return !name.empty() && name.size() <= 31 && name.find(':') == std::string::npos;
+}
+
+std::string Show(const std::string& macName) { return "\"" + macName + "\""; }
+
+void Note(std::string* why, const std::string& text, unsigned* notes)
+{
+    if (++*notes <= 12) *why += text + "\n";
+}
+
+// The folder ID of the folder record (parentId, name), or 0.
+uint32_t CatalogFolderId(uint32_t parentId, const std::string& name)
+{
+    const MacName mac(name);
+    BlockBuffer* leaf = nullptr;
+    uint16_t offset = 0;
+    if (SearchCatalog(CatalogRoot(), parentId, mac.bytes, nullptr, &offset, &leaf) != 0) return 0;
+    const uint16_t data = RecordDataOffset(leaf, offset);
+    if (leaf->data[data] != kFolderRecord) return 0;
+    return GetU32(leaf->data + data + kFolderId);
+}
+
+bool WriteForks(ForkRef* ref, const ShadowFile& file, uint32_t chunkSeed, uint32_t chunkBytes)
+{
+    std::mt19937 rng(chunkSeed);
+    int turn = 0;
+    const ShadowFork* forks[2] = {&file.data, &file.rsrc};
+    uint32_t position[2] = {0, 0};
+    std::vector<uint8_t> buffer;
+    for (;;) {
+        const bool left[2] = {position[0] < forks[0]->size, position[1] < forks[1]->size};
+        if (!left[0] && !left[1]) return true;
+        // Buffers of both forks interleaved, as a translator that writes two
+        // streams does; mostly whole stream buffers, sometimes odd sizes.
+        int k = left[0] && left[1] ? static_cast<int>(rng() % 2) : (left[0] ? 0 : 1);
+        uint32_t size = (rng() % 2 ? 64 : 1 + rng() % 128) * 512;
+        if (chunkBytes != 0) {
+            turn ^= 1;
+            k = left[0] && left[1] ? turn : (left[0] ? 0 : 1);
+            size = chunkBytes;
+        }
+        const uint32_t n = std::min(forks[k]->size - position[k], size);
+        buffer.assign((n + 511) / 512 * 512, 0);
+        if (forks[k]->literal)
+            std::memcpy(buffer.data(), forks[k]->literal->data() + position[k], n);
+        else
+            FillForkBytes(forks[k]->seed, position[k], buffer.data(), n);
+        if (!WriteForkBuffer(ref, k ? kResourceFork : kDataFork, &position[k], buffer.data(), n)) return false;
+    }
+}
+
+}  // namespace
+
+void FillForkBytes(uint32_t seed, uint64_t offset, uint8_t* out, size_t size)
+{
+    const uint64_t base = uint64_t{seed} << 32;
+    size_t i = 0;
+    while (i < size) {
+        const uint64_t at = offset + i;
+        const uint64_t word = Mix(base ^ (at / 8));
+        for (unsigned b = static_cast<unsigned>(at % 8); b < 8 && i < size; ++b, ++i)
+            out[i] = static_cast<uint8_t>(word >> (8 * b));
+    }
+}
+
+std::vector<uint8_t> ShadowFork::Bytes() const
+{
+    if (literal) return *literal;
+    std::vector<uint8_t> out(size);
+    FillForkBytes(seed, 0, out.data(), size);
+    return out;
+}
+
+bool MacNameLess::operator()(const std::string& a, const std::string& b) const
+{
+    const MacName x(a);
+    const MacName y(b);
+    return CompareMacNames(x.bytes, y.bytes) < 0;
+}
+
+std::string ShadowNode::Path() const
+{
+    if (!parent) return ":";
+    return JoinMacPath(parent->Path(), name);
+}
+
+unsigned ShadowNode::Depth() const
+{
+    unsigned d = 0;
+    for (const ShadowNode* n = parent; n; n = n->parent) ++d;
+    return d;
+}
+
+ShadowVolume::ShadowVolume() : root_(std::make_unique<ShadowNode>())
+{
+    root_->folder = true;
+    root_->id = kRootFolderId;
+}
+
+namespace {
+
+std::unique_ptr<ShadowNode> CopyNode(const ShadowNode& from, ShadowNode* parent)
+{
+    auto node = std::make_unique<ShadowNode>();
+    node->folder = from.folder;
+    node->id = from.id;
+    node->name = from.name;
+    node->parent = parent;
+    node->file = from.file;
+    for (const auto& [name, child] : from.children) node->children[name] = CopyNode(*child, node.get());
+    return node;
+}
+
+}  // namespace
+
+ShadowVolume ShadowVolume::Clone() const
+{
+    ShadowVolume copy;
+    copy.root_ = CopyNode(*root_, nullptr);
+    copy.folders_ = folders_;
+    copy.files_ = files_;
+    copy.forkBytes_ = forkBytes_;
+    return copy;
+}
+
+bool ShadowVolume::LoadFromEngine(std::string* why)
+{
+    EngineTree tree;
+    if (!ListEngineTree(&tree)) {
+        if (why) *why = "listing failed with status " + std::to_string(StatusCode);
+        return false;
+    }
+    MacPathTarget rootTarget;
+    if (!EngineRootTarget(&rootTarget)) return false;
+    root_ = std::make_unique<ShadowNode>();
+    root_->folder = true;
+    root_->id = kRootFolderId;
+    root_->name.assign(reinterpret_cast<const char*>(rootTarget.name + 1), rootTarget.name[0]);
+    folders_ = 1;
+    files_ = 0;
+    forkBytes_ = 0;
+    // Parents come before children in path order.
+    for (const auto& [path, folder] : tree) {
+        ShadowNode* node = Find(path);
+        if (!node) {
+            if (why) *why = "folder listed before its parent: " + path;
+            return false;
+        }
+        node->id = folder.id;
+        for (const EngineEntry& entry : folder.items) {
+            auto child = std::make_unique<ShadowNode>();
+            child->folder = entry.folder;
+            child->name = entry.name;
+            child->parent = node;
+            child->id = entry.folder ? entry.id : 0;
+            if (!entry.folder) {
+                child->file.type = entry.type;
+                child->file.creator = entry.creator;
+                for (int k = 0; k < 2; ++k) {
+                    auto bytes = std::make_shared<std::vector<uint8_t>>();
+                    if (!ReadEngineFork(folder.id, entry.name, k ? kResourceFork : kDataFork, bytes.get())) {
+                        if (why) *why = "cannot read " + JoinMacPath(path, entry.name);
+                        return false;
+                    }
+                    ShadowFork& fork = k ? child->file.rsrc : child->file.data;
+                    fork.size = static_cast<uint32_t>(bytes->size());
+                    fork.literal = bytes;
+                }
+            }
+            Count(child.get(), +1);
+            node->children[entry.name] = std::move(child);
+        }
+    }
+    return true;
+}
+
+ShadowNode* ShadowVolume::Find(const std::string& path)
+{
+    ShadowNode* node = root_.get();
+    for (const std::string& part : SplitMacPath(path.c_str())) {
+        auto it = node->children.find(part);
+        if (it == node->children.end()) return nullptr;
+        node = it->second.get();
+    }
+    return node;
+}
+
+uint32_t ShadowVolume::Expect(const WriteOp& op) const
+{
+    const auto& children = op.folder->children;
+    switch (op.kind) {
+    case WriteOp::CreateFolder:
+    case WriteOp::CreateFile:
+        if (!ValidName(op.name)) return kStatusCannotCreate;
+        return children.count(op.name) ? uint32_t{kStatusNameExists} : 0u;
+    case WriteOp::Rename: {
+        if (!ValidName(op.newName)) return kStatusCannotCreate;
+        auto it = children.find(op.newName);
+        // The item's own name in other letters is no clash.
+        return it != children.end() && CompareMacNames(MacName(it->first).bytes, MacName(op.name).bytes) != 0
+                   ? uint32_t{kStatusNameExists}
+                   : 0u;
+    }
+    default:
+        return 0;
+    }
+}
+
+void ShadowVolume::Count(const ShadowNode* node, int delta)
+{
+    if (node->folder) {
+        folders_ += static_cast<size_t>(delta);
+        for (const auto& [name, child] : node->children) Count(child.get(), delta);
+    } else {
+        files_ += static_cast<size_t>(delta);
+        const uint64_t bytes = uint64_t{node->file.data.size} + node->file.rsrc.size;
+        forkBytes_ = delta > 0 ? forkBytes_ + bytes : forkBytes_ - bytes;
+    }
+}
+
+void ShadowVolume::Apply(const WriteOp& op, uint32_t newFolderId)
+{
+    auto& children = op.folder->children;
+    switch (op.kind) {
+    case WriteOp::CreateFolder:
+    case WriteOp::CreateFile: {
+        auto node = std::make_unique<ShadowNode>();
+        node->folder = op.kind == WriteOp::CreateFolder;
+        node->id = node->folder ? newFolderId : 0;
+        node->name = op.name;
+        node->parent = op.folder;
+        if (!node->folder) node->file = op.file;
+        Count(node.get(), +1);
+        children[op.name] = std::move(node);
+        break;
+    }
+    case WriteOp::Rename: {
+        auto it = children.find(op.name);
+        if (it == children.end()) return;
+        std::unique_ptr<ShadowNode> node = std::move(it->second);
+        children.erase(it);
+        node->name = op.newName;
+        children[op.newName] = std::move(node);
+        break;
+    }
+    case WriteOp::SetType: {
+        auto it = children.find(op.name);
+        if (it == children.end()) return;
+        it->second->file.type = op.file.type;
+        it->second->file.creator = op.file.creator;
+        break;
+    }
+    case WriteOp::DeleteFile:
+    case WriteOp::DeleteFolder: {
+        auto it = children.find(op.name);
+        if (it == children.end() || (it->second->folder && !it->second->children.empty())) return;
+        Count(it->second.get(), -1);
+        children.erase(it);
+        break;
+    }
+    }
+}
+
+std::vector<ShadowNode*> ShadowVolume::Folders()
+{
+    std::vector<ShadowNode*> out;
+    std::vector<ShadowNode*> pending{root_.get()};
+    while (!pending.empty()) {
+        ShadowNode* node = pending.back();
+        pending.pop_back();
+        out.push_back(node);
+        for (auto& [name, child] : node->children)
+            if (child->folder) pending.push_back(child.get());
+    }
+    return out;
+}
+
+std::vector<ShadowNode*> ShadowVolume::Files()
+{
+    std::vector<ShadowNode*> out;
+    for (ShadowNode* folder : Folders())
+        for (auto& [name, child] : folder->children)
+            if (!child->folder) out.push_back(child.get());
+    return out;
+}
+
+bool MakeCurrentFolder(const ShadowNode* folder)
+{
+    if (!folder || !folder->folder || folder->id == 0) return false;
+    FreeMacItemList();
+    MacPaneState.parentId = folder->parent ? folder->parent->id : kRootParentId;
+    MacPaneState.folderId = folder->id;
+    const MacName name(folder->name);
+    std::memcpy(MacPaneState.name, name.bytes, sizeof MacPaneState.name);
+    return true;
+}
+
+bool ResolveFolderIds(ShadowVolume* model, std::string* why)
+{
+    for (ShadowNode* folder : model->Folders()) {
+        if (folder->id != 0 || !folder->parent) continue;
+        // Folders() lists parents first, so the parent's ID is known.
+        folder->id = CatalogFolderId(folder->parent->id, folder->name);
+        if (folder->id == 0) {
+            if (why) *why = "no folder record for " + folder->Path();
+            StatusCode = 0;
+            return false;
+        }
+    }
+    return true;
+}
+
+uint32_t RunEngineOp(ShadowVolume* model, const WriteOp& op, uint32_t* newFolderId)
+{
+    (void)model;
+    if (newFolderId) *newFolderId = 0;
+    if (!MakeCurrentFolder(op.folder)) {
+        if (StatusCode == 0) StatusCode = kStatusBadNode;
+        return StatusCode;
+    }
+    const MacName name(op.name);
+    switch (op.kind) {
+    case WriteOp::CreateFolder: {
+        const uint32_t id = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
+        CreateMacFolder(name.bytes);
+        if (StatusCode == 0 && newFolderId) *newFolderId = id;
+        break;
+    }
+    case WriteOp::CreateFile: {
+        FileCreateRequest request{};
+        std::memcpy(request.name, name.bytes, sizeof request.name);
+        std::memcpy(request.finderInfo, op.file.type.data(), 4);
+        std::memcpy(request.finderInfo + 4, op.file.creator.data(), 4);
+        request.created = request.modified = op.created;
+        CreateMacFile(&request);
+        if (StatusCode != 0) break;
+        ForkRef ref;
+        if (LookupFile(name.bytes, op.folder->id, &ref) != 0) break;
+        // The stream keeps the file record's node in the cache while it writes.
+        PinBlock(ref.recordBuffer);
+        WriteForks(&ref, op.file, op.chunkSeed, op.chunkBytes);
+        UnpinBlock(ref.recordBuffer);
+        break;
+    }
+    case WriteOp::Rename: {
+        MacItem entry{};
+        std::memcpy(entry.name, name.bytes, sizeof entry.name);
+        const MacName newName(op.newName);
+        RenameMacItem(newName.bytes, &entry);
+        break;
+    }
+    case WriteOp::SetType:
+        SetTypeCreator(reinterpret_cast<const uint8_t*>(op.file.type.data()),
+                       reinterpret_cast<const uint8_t*>(op.file.creator.data()), name.bytes);
+        break;
+    case WriteOp::DeleteFile:
+        DeleteMacFile(name.bytes, op.folder->id);
+        break;
+    case WriteOp::DeleteFolder: {
+        // As the pane does it: list the folder, open the entry, delete it.
+        MacPathTarget target{op.folder->parent ? op.folder->parent->id : kRootParentId, {}, kItemFolder,
+                             op.folder->id};
+        const MacName folderName(op.folder->name);
+        std::memcpy(target.name, folderName.bytes, sizeof target.name);
+        if (!ShowMacFolder(target)) break;
+        bool found = false;
+        for (uint16_t i = 0; i < MacPaneState.count; ++i) {
+            if (CompareMacNames(MacPaneState.items[i]->name, name.bytes) == 0) {
+                MacPaneState.openedIndex = i;
+                found = true;
+                break;
+            }
+        }
+        if (!found) {
+            StatusCode = kStatusBadNode;
+            break;
+        }
+        DeleteMacItem();
+        break;
+    }
+    }
+    return StatusCode;
+}
+
+uint32_t EndCommand(uint32_t status)
+{
+    if (status == 0 && StatusCode == 0) FlushVolume();
+    const uint32_t result = status != 0 ? status : StatusCode;
+    if (StatusCode == 0 && status != 0) StatusCode = status;
+    if (StatusCode != 0) ReportStatus(MainWindow);
+    return result;
+}
+
+bool EngineMatches(const ShadowVolume& model, bool bytes, std::string* why)
+{
+    why->clear();
+    unsigned notes = 0;
+    EngineTree tree;
+    if (!ListEngineTree(&tree)) {
+        *why = "listing failed with status " + std::to_string(StatusCode);
+        StatusCode = 0;
+        return false;
+    }
+    std::vector<const ShadowNode*> pending{model.Root()};
+    size_t folders = 0;
+    while (!pending.empty()) {
+        const ShadowNode* node = pending.back();
+        pending.pop_back();
+        ++folders;
+        const std::string path = node->Path();
+        auto found = tree.find(path);
+        if (found == tree.end()) {
+            Note(why, "folder missing: " + path, &notes);
+            continue;
+        }
+        std::map<std::string, const EngineEntry*> listed;
+        for (const EngineEntry& e : found->second.items) listed[e.name] = &e;
+        if (listed.size() != node->children.size())
+            Note(why, path + ": " + std::to_string(listed.size()) + " entries, expected " +
+                          std::to_string(node->children.size()), &notes);
+        for (const auto& [name, child] : node->children) {
+            auto it = listed.find(name);
+            if (it == listed.end()) {
+                Note(why, path + ": missing " + Show(name), &notes);
+                continue;
+            }
+            const EngineEntry& e = *it->second;
+            const std::string where = JoinMacPath(path, name);
+            if (e.folder != child->folder) {
+                Note(why, where + ": wrong kind", &notes);
+                continue;
+            }
+            if (child->folder) {
+                if (e.valence != child->children.size())
+                    Note(why, where + ": valence " + std::to_string(e.valence), &notes);
+                pending.push_back(child.get());
+                continue;
+            }
+            const ShadowFile& f = child->file;
+            if (e.type != f.type || e.creator != f.creator) Note(why, where + ": type/creator " + e.type + "/" + e.creator, &notes);
+            if (e.dataLength != f.data.size || e.rsrcLength != f.rsrc.size)
+                Note(why, where + ": lengths " + std::to_string(e.dataLength) + "/" + std::to_string(e.rsrcLength) +
+                              ", expected " + std::to_string(f.data.size) + "/" + std::to_string(f.rsrc.size), &notes);
+            if (!bytes) continue;
+            for (int k = 0; k < 2; ++k) {
+                std::vector<uint8_t> read;
+                if (!ReadEngineFork(found->second.id, name, k ? kResourceFork : kDataFork, &read)) {
+                    Note(why, where + ": fork read failed, status " + std::to_string(StatusCode), &notes);
+                    StatusCode = 0;
+                } else if (read != (k ? f.rsrc : f.data).Bytes()) {
+                    Note(why, where + (k ? ": resource fork differs" : ": data fork differs"), &notes);
+                }
+            }
+        }
+    }
+    if (tree.size() != folders)
+        Note(why, std::to_string(tree.size()) + " folders listed, expected " + std::to_string(folders), &notes);
+    return notes == 0;
+}
+
+bool HfsUtilsMatches(HfsUtils& hfs, const ShadowVolume& model, bool bytes, unsigned rawEvery, std::string* why)
+{
+    why->clear();
+    unsigned notes = 0;
+    HlsTree tree;
+    if (!hfs.List(&tree)) {
+        *why = hfs.LastError();
+        return false;
+    }
+    std::vector<const ShadowNode*> pending{model.Root()};
+    size_t folders = 0;
+    unsigned fileCount = 0;
+    while (!pending.empty()) {
+        const ShadowNode* node = pending.back();
+        pending.pop_back();
+        ++folders;
+        const std::string path = node->Path();
+        auto found = tree.find(path);
+        if (found == tree.end()) {
+            if (!node->children.empty()) Note(why, "hls: folder missing: " + path, &notes);
+            continue;
+        }
+        std::map<std::string, const HlsEntry*> listed;
+        for (const HlsEntry& e : found->second) listed[e.name] = &e;
+        if (listed.size() != node->children.size())
+            Note(why, "hls " + path + ": " + std::to_string(listed.size()) + " entries, expected " +
+                          std::to_string(node->children.size()), &notes);
+        std::vector<std::string> fileNames;
+        for (const auto& [name, child] : node->children) {
+            auto it = listed.find(name);
+            const std::string where = JoinMacPath(path, name);
+            if (it == listed.end()) {
+                Note(why, "hls: missing " + where, &notes);
+                continue;
+            }
+            const HlsEntry& e = *it->second;
+            if (e.folder != child->folder) {
+                Note(why, "hls: wrong kind " + where, &notes);
+                continue;
+            }
+            if (child->folder) {
+                if (e.valence != child->children.size()) Note(why, "hls: valence of " + where, &notes);
+                pending.push_back(child.get());
+                continue;
+            }
+            if (e.dataLength != child->file.data.size || e.rsrcLength != child->file.rsrc.size)
+                Note(why, "hls: lengths of " + where + ": " + std::to_string(e.dataLength) + "/" +
+                              std::to_string(e.rsrcLength), &notes);
+            fileNames.push_back(name);
+        }
+        if (!bytes || fileNames.empty()) continue;
+        std::map<std::string, MacFileImage> copied;
+        if (!hfs.GetMacBinaryMany(path, fileNames, &copied)) {
+            Note(why, "hcopy -m in " + path + ": " + hfs.LastError(), &notes);
+            continue;
+        }
+        for (const std::string& name : fileNames) {
+            const ShadowFile& f = node->children.at(name)->file;
+            const std::string where = JoinMacPath(path, name);
+            const MacFileImage& image = copied[name];
+            if (image.type != f.type || image.creator != f.creator)
+                Note(why, "hcopy -m: type/creator of " + where + ": " + image.type + "/" + image.creator, &notes);
+            if (image.data != f.data.Bytes()) Note(why, "hcopy -m: data fork of " + where, &notes);
+            if (image.rsrc != f.rsrc.Bytes()) Note(why, "hcopy -m: resource fork of " + where, &notes);
+            if (rawEvery != 0 && fileCount++ % rawEvery == 0) {
+                std::vector<uint8_t> raw;
+                if (!hfs.GetRaw(where, &raw))
+                    Note(why, "hcopy -r " + where + ": " + hfs.LastError(), &notes);
+                else if (raw != f.data.Bytes())
+                    Note(why, "hcopy -r: data fork of " + where, &notes);
+            }
+        }
+    }
+    if (tree.size() > folders) Note(why, "hls lists " + std::to_string(tree.size()) + " folders", &notes);
+    return notes == 0;
+}
+
+bool VolumeIsClean(std::string* why)
+{
+    std::vector<std::string> problems;
+    CheckVolume(&problems);
+    why->clear();
+    for (size_t i = 0; i < problems.size() && i < 12; ++i) *why += problems[i] + "\n";
+    return problems.empty();
+}

@@ -1,0 +1,931 @@
+// The write side's building blocks on volumes made without peer tools (the
+// formatter's empty diskette and the hand-built mini volume): B-tree
+// insertion into an empty tree, in place, by shifting into the left
+// neighbour and by splitting; deletion down to an empty tree and the
+// collapse of a level; node allocation with a map node; the bitmap's runs;
+// fork growth in place, into new extents and into overflow records; and the
+// catalog operations' edge cases.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "disk/format.h"
+#include "disk/status.h"
+#include "hfs/bitmap.h"
+#include "hfs/btree_node.h"
+#include "hfs/btree_search.h"
+#include "hfs/btree_update.h"
+#include "hfs/cache.h"
+#include "hfs/catalog_keys.h"
+#include "hfs/catalog_ops.h"
+#include "hfs/extents.h"
+#include "hfs/fork_io.h"
+#include "hfs/listing.h"
+#include "hfs/mac_time.h"
+#include "hfs/volume.h"
+#include "hfs/volume_check.h"
+#include "support/engine_state.h"
+#include "support/mini_volume.h"
+#include "support/raw_hfs.h"
+#include "ui/mac_session.h"
+#include "ui/main_state.h"
+#include "ui/prefs.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr uint32_t kSynthFileId = 100;     // file ID of the extents-tree records the B-tree tests insert
+constexpr unsigned kBigRecordData = 80;    // 88-byte records: five fill a leaf, six do not
+
+// The formatter's empty 1.44 MB volume, made once.
+const Bytes& EmptyVolume()
+{
+    static const Bytes bytes = [] {
+        ResetEngineState();
+        TempImage image(Bytes(kDisketteBytes, 0));
+        SetVolumeLabel("Unit");
+        WriteEmptyVolume(image.drive);
+        Bytes out = image.Bytes();
+        ResetEngineState();
+        return out;
+    }();
+    return bytes;
+}
+
+Bytes Pascal(const std::string& s)
+{
+    Bytes p(32, 0);
+    p[0] = static_cast<uint8_t>(s.size());
+    std::memcpy(p.data() + 1, s.data(), s.size());
+    return p;
+}
+
+class BTreeUpdate : public EngineStateTest {
+protected:
+    void Mount(const Bytes& bytes)
+    {
+        path = dir.WriteFile("volume.img", bytes);
+        ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), true)) << StatusCode;
+        ASSERT_TRUE(OpenListedVolume(0)) << StatusCode;
+        Prefs.HideInvisible = 0;
+    }
+    void MountEmpty()
+    {
+        ASSERT_EQ(EmptyVolume().size(), kDisketteBytes);
+        Mount(EmptyVolume());
+    }
+
+    // ---- the trees -----------------------------------------------------------
+
+    static ForkRef* Extents() { return &MacVolume.extentsFile; }
+    static ForkRef* Catalog() { return &MacVolume.catalogFile; }
+    static uint32_t HeaderU32(ForkRef* tree, uint16_t offset) { return GetU32(TreeHeader(tree)->data + offset); }
+    static uint16_t Depth(ForkRef* tree) { return GetU16(TreeHeader(tree)->data + kHeaderDepth); }
+    static uint32_t Root(ForkRef* tree) { return HeaderU32(tree, kHeaderRoot); }
+    static uint32_t FreeNodes(ForkRef* tree) { return HeaderU32(tree, kHeaderFreeNodes); }
+    static bool NodeInUse(ForkRef* tree, uint32_t n)
+    {
+        const BlockBuffer* h = TreeHeader(tree);
+        return n < 2048 && (h->data[kHeaderMapRecord + n / 8] & (0x80 >> (n % 8))) != 0;
+    }
+    static BlockBuffer* Node(ForkRef* tree, uint32_t n)
+    {
+        BlockBuffer* b = ReadBTreeNode(tree, n);
+        EXPECT_NE(b, nullptr) << "node " << n << " status " << StatusCode;
+        return b;
+    }
+
+    // An extents-tree record keyed by `start` (88 bytes unless told); its
+    // data is a pattern.
+    static Bytes BigRecord(uint16_t start, unsigned dataSize = kBigRecordData)
+    {
+        Bytes r(1 + 8 + dataSize, 0);
+        r[0] = static_cast<uint8_t>(8 + dataSize);
+        r[1] = 7;
+        r[2] = kDataFork;
+        PutU32(kSynthFileId, &r[3]);
+        PutU16(start, &r[7]);
+        for (unsigned i = 0; i < dataSize; ++i) r[9 + i] = static_cast<uint8_t>(start + i);
+        r.resize(kMaxRecordBuffer, 0);
+        return r;
+    }
+    static void Insert(uint16_t start, unsigned dataSize = kBigRecordData)
+    {
+        Bytes r = BigRecord(start, dataSize);
+        BTreeInsertRecord(Extents(), r.data());
+        EXPECT_EQ(StatusCode, 0u) << "inserting " << start;
+    }
+    static void Delete(uint16_t start)
+    {
+        uint8_t key[8] = {7, kDataFork};
+        PutU32(kSynthFileId, key + 2);
+        PutU16(start, key + 6);
+        BTreeDeleteRecord(Extents(), key);
+        EXPECT_EQ(StatusCode, 0u) << "deleting " << start;
+    }
+    // The start blocks (keys) of a node's records, in order.
+    static std::vector<uint16_t> Keys(const BlockData* node)
+    {
+        std::vector<uint16_t> keys;
+        for (unsigned i = 0; i < NodeRecordCount(node); ++i)
+            keys.push_back(GetU16(node->data + NodeRecordOffset(node, i) + kExtKeyStartBlock));
+        return keys;
+    }
+    static uint16_t IndexKey(const BlockData* node, unsigned i)
+    {
+        return GetU16(node->data + NodeRecordOffset(node, i) + kExtKeyStartBlock);
+    }
+
+    void ExpectClean()
+    {
+        std::vector<std::string> problems;
+        CheckVolume(&problems);
+        std::string all;
+        for (const std::string& p : problems) all += p + "\n";
+        EXPECT_TRUE(problems.empty()) << all;
+    }
+
+    // ---- files -----------------------------------------------------------------
+
+    bool MakeRootCurrent()
+    {
+        MacPathTarget root;
+        return ResolveMacPath(":", &root) && ShowMacFolder(root);
+    }
+    // Creates an empty file in the current folder and returns its ForkRef
+    // (the leaf that holds the record pinned).
+    ForkRef NewFile(const std::string& name, uint32_t created = 0)
+    {
+        FileCreateRequest request{};
+        const Bytes n = Pascal(name);
+        std::memcpy(request.name, n.data(), 32);
+        std::memcpy(request.finderInfo, "TESTtest", 8);
+        request.created = request.modified = created;
+        CreateMacFile(&request);
+        EXPECT_EQ(StatusCode, 0u);
+        ForkRef ref{};
+        EXPECT_EQ(LookupFile(n.data(), MacPaneState.folderId, &ref), 0);
+        if (ref.recordBuffer) PinBlock(ref.recordBuffer);
+        return ref;
+    }
+    static uint16_t Extent(const ForkRef& ref, unsigned i, bool count)
+    {
+        return GetU16(ref.recordBuffer->data + ref.recordOffset + kFileRecDataExtents + 4 * i + (count ? 2 : 0));
+    }
+    static uint32_t Physical(const ForkRef& ref) { return GetU32(ref.recordBuffer->data + ref.recordOffset + kFileRecDataPhysical); }
+    static uint16_t FreeBlocks() { return GetU16(MacVolume.mdb->data + kMdbFreeBlocks); }
+    static uint8_t BitmapByte(unsigned k)
+    {
+        BlockBuffer* b = nullptr;
+        GetVolumeBlock(&b, GetU16(MacVolume.mdb->data + kMdbBitmapStart) + k / 512, 1);
+        return b ? b->data[k % 512] : 0;
+    }
+    static bool AnyDirty()
+    {
+        for (BlockBuffer* b = CacheHead(); b; b = b->next)
+            if (b->flags & kBlockDirty) return true;
+        return (ExtentsFileRecord.flags & kBlockDirty) || (CatalogFileRecord.flags & kBlockDirty);
+    }
+
+    TempDir dir;
+    std::string path;
+};
+
+// ---- insertion ------------------------------------------------------------------
+
+TEST_F(BTreeUpdate, InsertingIntoAnEmptyTreeMakesARootLeaf)
+{
+    MountEmpty();
+    ASSERT_EQ(Depth(Extents()), 0u);
+    ASSERT_EQ(Root(Extents()), 0u);
+    const uint32_t freeNodes = FreeNodes(Extents());
+    Insert(40);
+    const uint32_t root = Root(Extents());
+    ASSERT_NE(root, 0u);
+    EXPECT_EQ(Depth(Extents()), 1u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderFirstLeaf), root);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), root);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
+    EXPECT_EQ(FreeNodes(Extents()), freeNodes - 1);
+    EXPECT_TRUE(NodeInUse(Extents(), root));
+    const BlockBuffer* leaf = Node(Extents(), root);
+    ASSERT_NE(leaf, nullptr);
+    EXPECT_EQ(NodeType(leaf), kLeafNode);
+    EXPECT_EQ(NodeHeight(leaf), 1u);
+    EXPECT_EQ(NodeForwardLink(leaf), 0u);
+    EXPECT_EQ(NodeBackwardLink(leaf), 0u);
+    EXPECT_EQ(Keys(leaf), std::vector<uint16_t>{40});
+}
+
+TEST_F(BTreeUpdate, DuplicateKeyIsRefusedWithCode8AndChangesNothing)
+{
+    MountEmpty();
+    Insert(40);
+    const uint32_t records = HeaderU32(Extents(), kHeaderLeafRecords);
+    Bytes r = BigRecord(40);
+    BTreeInsertRecord(Extents(), r.data());
+    EXPECT_EQ(StatusCode, kStatusNameExists);
+    StatusCode = 0;
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), records);
+    EXPECT_EQ(Keys(Node(Extents(), Root(Extents()))), std::vector<uint16_t>{40});
+}
+
+// A full root leaf of five records without a left neighbour: the new left
+// node takes the first three entries in key order (the new record counted
+// where it belongs), the old node keeps three, and a new root of depth 2
+// holds an index record for each.
+TEST_F(BTreeUpdate, FullRootLeafSplitsThreeThreeUnderANewRoot)
+{
+    struct Case {
+        uint16_t added;
+        std::vector<uint16_t> left, right;
+    };
+    const Case cases[] = {
+        {5, {5, 10, 20}, {30, 40, 50}},
+        {35, {10, 20, 30}, {35, 40, 50}},
+        {25, {10, 20, 25}, {30, 40, 50}},
+        {60, {10, 20, 30}, {40, 50, 60}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("adding " + std::to_string(c.added));
+        ResetEngineState();
+        MountEmpty();
+        for (uint16_t k : {10, 20, 30, 40, 50}) Insert(k);
+        const uint32_t leaf = Root(Extents());
+        ASSERT_EQ(Keys(Node(Extents(), leaf)).size(), 5u);
+        ASSERT_LT(NodeFreeSpace(Node(Extents(), leaf)), 90u) << "the leaf should be full";
+        const uint32_t freeNodes = FreeNodes(Extents());
+        Insert(c.added);
+        ASSERT_EQ(StatusCode, 0u);
+
+        EXPECT_EQ(Depth(Extents()), 2u);
+        EXPECT_EQ(FreeNodes(Extents()), freeNodes - 2);
+        const uint32_t root = Root(Extents());
+        const BlockBuffer* top = Node(Extents(), root);
+        ASSERT_NE(top, nullptr);
+        EXPECT_EQ(NodeType(top), kIndexNode);
+        EXPECT_EQ(NodeHeight(top), 2u);
+        ASSERT_EQ(NodeRecordCount(top), 2u);
+        const uint32_t left = IndexRecordChild(top, 0);
+        EXPECT_EQ(IndexRecordChild(top, 1), leaf);
+        EXPECT_EQ(IndexKey(top, 0), c.left.front());
+        EXPECT_EQ(IndexKey(top, 1), c.right.front());
+        const BlockBuffer* l = Node(Extents(), left);
+        const BlockBuffer* r = Node(Extents(), leaf);
+        ASSERT_TRUE(l && r);
+        EXPECT_EQ(Keys(l), c.left);
+        EXPECT_EQ(Keys(r), c.right);
+        EXPECT_EQ(NodeForwardLink(l), leaf);
+        EXPECT_EQ(NodeBackwardLink(l), 0u);
+        EXPECT_EQ(NodeBackwardLink(r), left);
+        EXPECT_EQ(NodeForwardLink(r), 0u);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderFirstLeaf), left);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), leaf);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 6u);
+    }
+}
+
+TEST_F(BTreeUpdate, SmallerFirstKeyIsCopiedIntoTheParentsIndexRecord)
+{
+    MountEmpty();
+    for (uint16_t k : {10, 20, 30, 40, 50, 35}) Insert(k);
+    const uint32_t root = Root(Extents());
+    ASSERT_EQ(Depth(Extents()), 2u);
+    const uint32_t left = IndexRecordChild(Node(Extents(), root), 0);
+    Insert(3);
+    EXPECT_EQ(Keys(Node(Extents(), left)), (std::vector<uint16_t>{3, 10, 20, 30}));
+    EXPECT_EQ(IndexKey(Node(Extents(), root), 0), 3u);
+    EXPECT_EQ(Root(Extents()), root);
+    // Deleting the right leaf's first record moves its index key the other way.
+    Delete(35);
+    EXPECT_EQ(IndexKey(Node(Extents(), root), 1), 40u);
+}
+
+// A full leaf whose left neighbour has room gives its first record to the
+// neighbour instead of splitting; no node is taken from the map.
+TEST_F(BTreeUpdate, FullLeafShiftsIntoItsLeftNeighbour)
+{
+    MountEmpty();
+    for (uint16_t k : {10, 20, 30, 40, 50, 35, 45, 55}) Insert(k);
+    const uint32_t root = Root(Extents());
+    const uint32_t left = IndexRecordChild(Node(Extents(), root), 0);
+    const uint32_t right = IndexRecordChild(Node(Extents(), root), 1);
+    ASSERT_EQ(Keys(Node(Extents(), left)), (std::vector<uint16_t>{10, 20, 30}));
+    ASSERT_EQ(Keys(Node(Extents(), right)), (std::vector<uint16_t>{35, 40, 45, 50, 55}));
+    const uint32_t freeNodes = FreeNodes(Extents());
+    Insert(52);
+    EXPECT_EQ(FreeNodes(Extents()), freeNodes);
+    EXPECT_EQ(Depth(Extents()), 2u);
+    EXPECT_EQ(Keys(Node(Extents(), left)), (std::vector<uint16_t>{10, 20, 30, 35}));
+    EXPECT_EQ(Keys(Node(Extents(), right)), (std::vector<uint16_t>{40, 45, 50, 52, 55}));
+    const BlockBuffer* top = Node(Extents(), root);
+    ASSERT_EQ(NodeRecordCount(top), 2u);
+    EXPECT_EQ(IndexKey(top, 0), 10u);
+    EXPECT_EQ(IndexKey(top, 1), 40u);
+
+    // The new record itself goes to the neighbour when moving the records
+    // before its place does not make room: here the leaf's first record is
+    // small, so the neighbour takes it and then the new record.
+    ResetEngineState();
+    MountEmpty();
+    for (uint16_t k : {10, 20, 30, 50, 60}) Insert(k);
+    Insert(40, 12);
+    for (uint16_t k : {70, 80, 90}) Insert(k);
+    const uint32_t root2 = Root(Extents());
+    const uint32_t left2 = IndexRecordChild(Node(Extents(), root2), 0);
+    const uint32_t right2 = IndexRecordChild(Node(Extents(), root2), 1);
+    ASSERT_EQ(Keys(Node(Extents(), left2)), (std::vector<uint16_t>{10, 20, 30}));
+    ASSERT_EQ(Keys(Node(Extents(), right2)), (std::vector<uint16_t>{40, 50, 60, 70, 80, 90}));
+    ASSERT_LT(NodeFreeSpace(Node(Extents(), right2)), 90u);
+    const uint32_t freeNodes2 = FreeNodes(Extents());
+    Insert(45);
+    EXPECT_EQ(FreeNodes(Extents()), freeNodes2);
+    EXPECT_EQ(Keys(Node(Extents(), left2)), (std::vector<uint16_t>{10, 20, 30, 40, 45}));
+    EXPECT_EQ(Keys(Node(Extents(), right2)), (std::vector<uint16_t>{50, 60, 70, 80, 90}));
+    EXPECT_EQ(IndexKey(Node(Extents(), root2), 1), 50u);
+    // Its bytes arrived whole.
+    const BlockBuffer* l2 = Node(Extents(), left2);
+    EXPECT_EQ(NodeRecordSize(l2, 4), 8u + kBigRecordData);
+    EXPECT_EQ(l2->data[NodeRecordOffset(l2, 4) + 8 + 5], static_cast<uint8_t>(45 + 5));
+    EXPECT_EQ(NodeRecordSize(l2, 3), 8u + 12u);
+}
+
+// Many records in random order: every level splits, the tree stays in
+// order, and the checker finds it sound after a flush.
+TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
+{
+    MountEmpty();
+    std::vector<uint16_t> keys;
+    for (uint16_t k = 1; k <= 160; ++k) keys.push_back(static_cast<uint16_t>(k * 7 % 997));
+    uint32_t seed = 5;
+    for (size_t i = keys.size(); i > 1; --i) {
+        seed = seed * 1103515245u + 12345u;
+        std::swap(keys[i - 1], keys[(seed >> 8) % i]);
+    }
+    for (uint16_t k : keys) Insert(k);
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_GE(Depth(Extents()), 3u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), keys.size());
+    // Walk the leaves: every key once, in order.
+    std::vector<uint16_t> walked;
+    for (uint32_t n = HeaderU32(Extents(), kHeaderFirstLeaf); n != 0 && walked.size() <= keys.size();) {
+        const BlockBuffer* leaf = Node(Extents(), n);
+        ASSERT_NE(leaf, nullptr);
+        for (uint16_t k : Keys(leaf)) walked.push_back(k);
+        n = NodeForwardLink(leaf);
+    }
+    std::vector<uint16_t> sorted = keys;
+    std::sort(sorted.begin(), sorted.end());
+    EXPECT_EQ(walked, sorted);
+    for (size_t i = 0; i < keys.size(); i += 2) Delete(keys[i]);
+    for (size_t i = 1; i < keys.size(); i += 2) Delete(keys[i]);
+    EXPECT_EQ(Depth(Extents()), 0u);
+    EXPECT_EQ(Root(Extents()), 0u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 0u);
+    EXPECT_EQ(FreeNodes(Extents()), HeaderU32(Extents(), kHeaderTotalNodes) - 1);
+}
+
+// ---- deletion -------------------------------------------------------------------
+
+TEST_F(BTreeUpdate, DeletingTheOnlyRecordEmptiesTheTree)
+{
+    MountEmpty();
+    const uint32_t freeNodes = FreeNodes(Extents());
+    Insert(40);
+    const uint32_t leaf = Root(Extents());
+    Delete(40);
+    EXPECT_EQ(Depth(Extents()), 0u);
+    EXPECT_EQ(Root(Extents()), 0u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderFirstLeaf), 0u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), 0u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 0u);
+    EXPECT_EQ(FreeNodes(Extents()), freeNodes);
+    EXPECT_FALSE(NodeInUse(Extents(), leaf));
+    // A missing key is code 6, on an empty tree too.
+    uint8_t key[8] = {7, kDataFork};
+    PutU32(kSynthFileId, key + 2);
+    BTreeDeleteRecord(Extents(), key);
+    EXPECT_EQ(StatusCode, kStatusBadNode);
+}
+
+// Emptying one of two leaves: the other becomes the root of a depth-1 tree,
+// and the index node above is freed with the emptied leaf.
+TEST_F(BTreeUpdate, EmptyingOneOfTwoLeavesCollapsesTheRoot)
+{
+    for (const bool emptyLeft : {false, true}) {
+        SCOPED_TRACE(emptyLeft ? "left leaf emptied" : "right leaf emptied");
+        ResetEngineState();
+        MountEmpty();
+        const uint32_t freeNodes = FreeNodes(Extents());
+        for (uint16_t k : {10, 20, 30, 40, 50, 35}) Insert(k);
+        const uint32_t index = Root(Extents());
+        const uint32_t left = IndexRecordChild(Node(Extents(), index), 0);
+        const uint32_t right = IndexRecordChild(Node(Extents(), index), 1);
+        const std::vector<uint16_t> gone = emptyLeft ? std::vector<uint16_t>{10, 20, 30} : std::vector<uint16_t>{35, 40, 50};
+        for (uint16_t k : gone) Delete(k);
+        const uint32_t survivor = emptyLeft ? right : left;
+        EXPECT_EQ(Depth(Extents()), 1u);
+        EXPECT_EQ(Root(Extents()), survivor);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderFirstLeaf), survivor);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), survivor);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 3u);
+        EXPECT_FALSE(NodeInUse(Extents(), index));
+        EXPECT_FALSE(NodeInUse(Extents(), emptyLeft ? left : right));
+        EXPECT_TRUE(NodeInUse(Extents(), survivor));
+        EXPECT_EQ(FreeNodes(Extents()), freeNodes - 1);
+        const BlockBuffer* s = Node(Extents(), survivor);
+        ASSERT_NE(s, nullptr);
+        EXPECT_EQ(NodeForwardLink(s), 0u);
+        EXPECT_EQ(NodeBackwardLink(s), 0u);
+        EXPECT_EQ(Keys(s), emptyLeft ? (std::vector<uint16_t>{35, 40, 50}) : (std::vector<uint16_t>{10, 20, 30}));
+    }
+}
+
+// ---- node allocation ---------------------------------------------------------------
+
+// The header's map covers 2048 nodes; growing the catalog past that adds a
+// map node at node 2048, chained from the header, which marks itself used.
+TEST_F(BTreeUpdate, GrowingPastTheHeaderMapAddsAMapNode)
+{
+    MountEmpty();
+    const uint32_t used = HeaderU32(Catalog(), kHeaderTotalNodes) - FreeNodes(Catalog());
+    unsigned grows = 0;
+    while (HeaderU32(Catalog(), kHeaderTotalNodes) <= 2048 && grows++ < 200) {
+        GrowBTreeFile(Catalog());
+        ASSERT_EQ(StatusCode, 0u) << "after " << grows << " growths";
+    }
+    const uint32_t total = HeaderU32(Catalog(), kHeaderTotalNodes);
+    ASSERT_GT(total, 2048u);
+    EXPECT_EQ(TreeNodeCapacity(Catalog()), total);
+    EXPECT_EQ(NodeForwardLink(TreeHeader(Catalog())), 2048u);
+    EXPECT_EQ(FreeNodes(Catalog()), total - used - 1);
+    BlockBuffer* map = nullptr;
+    ASSERT_EQ(ReadForkNode(&map, 2048, kDataFork, Catalog()), 1);
+    EXPECT_EQ(NodeType(map), kMapNode);
+    EXPECT_EQ(NodeHeight(map), 0u);
+    EXPECT_EQ(NodeRecordCount(map), 1u);
+    EXPECT_EQ(NodeRecordOffset(map, 0), 14u);
+    EXPECT_EQ(NodeRecordOffset(map, 1), 506u);
+    EXPECT_EQ(NodeForwardLink(map), 0u);
+    EXPECT_EQ(map->data[14], 0x80);
+
+    // With every node of the header's map taken, the next node comes from
+    // the map node.
+    BlockBuffer* header = TreeHeader(Catalog());
+    unsigned taken = 0;
+    for (unsigned n = 0; n < 2048; ++n) {
+        if (NodeInUse(Catalog(), n)) continue;
+        BlockPutU8(static_cast<uint8_t>(header->data[kHeaderMapRecord + n / 8] | (0x80 >> (n % 8))), header,
+                   kHeaderMapRecord + n / 8);
+        ++taken;
+    }
+    BlockPutU32(FreeNodes(Catalog()) - taken, header, kHeaderFreeNodes);
+    uint32_t node = 0;
+    ASSERT_EQ(AllocateNode(&node, Catalog()), 0);
+    EXPECT_EQ(node, 2049u);
+    EXPECT_EQ(map->data[14], 0xC0);
+    ASSERT_EQ(AllocateNode(&node, Catalog()), 0);  // and back
+    EXPECT_EQ(map->data[14], 0x80);
+    StatusCode = 0;
+    DiscardVolumeChanges();
+
+    // Written back, the grown file and its map node hold together.
+    ResetEngineState();
+    MountEmpty();
+    grows = 0;
+    while (HeaderU32(Catalog(), kHeaderTotalNodes) <= 2048 && grows++ < 200) GrowBTreeFile(Catalog());
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    const uint32_t sizeInMdb = GetU32(MacVolume.mdb->data + kMdbCatalogSize);
+    CloseMacDrive();
+    ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), true));
+    ASSERT_TRUE(OpenListedVolume(0));
+    EXPECT_EQ(sizeInMdb, HeaderU32(Catalog(), kHeaderTotalNodes) * 512);
+    ExpectClean();
+    // The alternate MDB was rewritten with the grown catalog.
+    const Bytes image = ReadWholeFile(path);
+    EXPECT_EQ(GetU32(image.data() + (2880 - 2) * 512 + kMdbCatalogSize), sizeInMdb);
+}
+
+// ---- the bitmap ------------------------------------------------------------------
+
+TEST_F(BTreeUpdate, MarkingRunsChangesExactlyTheirBits)
+{
+    MountEmpty();
+    MarkFree(0, 24);  // blocks 0..23 free, so that single bits show
+    ASSERT_EQ(BitmapByte(0), 0x00);
+    ASSERT_EQ(BitmapByte(1), 0x00);
+    ASSERT_EQ(BitmapByte(2), 0x00);
+    const uint16_t freeBlocks = FreeBlocks();
+    MarkAllocated(7, 1);
+    EXPECT_EQ(BitmapByte(0), 0x01);
+    EXPECT_EQ(BitmapByte(1), 0x00);
+    EXPECT_EQ(FreeBlocks(), freeBlocks - 1);
+    MarkFree(7, 1);
+    MarkAllocated(6, 10);
+    EXPECT_EQ(BitmapByte(0), 0x03);
+    EXPECT_EQ(BitmapByte(1), 0xFF);
+    EXPECT_EQ(BitmapByte(2), 0x00);
+    EXPECT_EQ(FreeBlocks(), freeBlocks - 10);
+    MarkAllocated(19, 2);  // inside one byte
+    EXPECT_EQ(BitmapByte(2), 0x18);
+    MarkFree(6, 10);
+    MarkFree(19, 2);
+    EXPECT_EQ(BitmapByte(0), 0x00);
+    EXPECT_EQ(BitmapByte(1), 0x00);
+    EXPECT_EQ(BitmapByte(2), 0x00);
+    EXPECT_EQ(FreeBlocks(), freeBlocks);
+    // A count of 0 frees nothing and leaves the count alone.
+    MarkFree(30, 0);
+    EXPECT_EQ(FreeBlocks(), freeBlocks);
+    EXPECT_EQ(StatusCode, 0u);
+}
+
+TEST_F(BTreeUpdate, FindFreeRunTakesTheFirstFitOrTheLongestRun)
+{
+    MountEmpty();
+    const uint16_t total = VolumeAllocBlockCount();
+    ASSERT_EQ(total, 2874u);
+    // Everything used but runs of 3, 4, 4 and 2 blocks.
+    MarkAllocated(45, static_cast<uint16_t>(total - 45));
+    MarkFree(100, 3);
+    MarkFree(200, 4);
+    MarkFree(300, 4);
+    MarkFree(400, 2);
+    uint16_t start = 0;
+    uint16_t count = 3;
+    EXPECT_EQ(FindFreeRun(&start, &count), 0);
+    EXPECT_EQ(start, 100u);
+    start = 0;
+    count = 10;
+    EXPECT_EQ(FindFreeRun(&start, &count), 1);
+    EXPECT_EQ(start, 200u);  // the earlier of two equal runs
+    EXPECT_EQ(count, 4u);
+    // Fixed mode: the run must start where asked.
+    start = 201;
+    count = 10;
+    EXPECT_EQ(FindFreeRun(&start, &count), 1);
+    EXPECT_EQ(start, 201u);
+    EXPECT_EQ(count, 3u);
+    start = 199;
+    count = 1;
+    EXPECT_EQ(FindFreeRun(&start, &count), -1);
+    start = 300;
+    count = 4;
+    EXPECT_EQ(FindFreeRun(&start, &count), 0);
+
+    // A run that reaches the bitmap's last, partly used byte.
+    MarkAllocated(100, 3);
+    MarkAllocated(200, 4);
+    MarkAllocated(300, 4);
+    MarkAllocated(400, 2);
+    MarkFree(static_cast<uint16_t>(total - 3), 3);
+    start = 0;
+    count = 3;
+    EXPECT_EQ(FindFreeRun(&start, &count), 0);
+    EXPECT_EQ(start, total - 3);
+    start = 0;
+    count = 5;
+    EXPECT_EQ(FindFreeRun(&start, &count), 1);
+    EXPECT_EQ(start, total - 3);
+    EXPECT_EQ(count, 3u);
+    MarkAllocated(static_cast<uint16_t>(total - 3), 3);
+    start = 0;
+    count = 1;
+    EXPECT_EQ(FindFreeRun(&start, &count), -1);
+    EXPECT_EQ(FreeBlocks(), 0u);
+}
+
+// ---- forks -----------------------------------------------------------------------
+
+TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    const uint16_t freeAtStart = FreeBlocks();
+    ForkRef ref = NewFile("Grower");
+    ASSERT_NE(ref.recordBuffer, nullptr);
+
+    // Asking 10 when the longest free run is 4 grants 4; the next call gets
+    // the next run as the second extent.
+    MarkAllocated(45, static_cast<uint16_t>(VolumeAllocBlockCount() - 45));
+    MarkFree(60, 2);
+    MarkFree(70, 4);
+    MarkFree(80, 4);
+    uint16_t count = 10;
+    ExtendFork(&ref, kDataFork, &count);
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(Extent(ref, 0, false), 70u);
+    EXPECT_EQ(Extent(ref, 0, true), 4u);
+    count = 6;
+    ExtendFork(&ref, kDataFork, &count);
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(Extent(ref, 1, false), 80u);
+    EXPECT_EQ(Extent(ref, 1, true), 4u);
+    EXPECT_EQ(Physical(ref), 8u * 512);
+    StatusCode = 0;
+    DiscardVolumeChanges();
+    ResetEngineState();
+
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    ref = NewFile("Grower");
+    count = 4;
+    ExtendFork(&ref, kDataFork, &count);  // the first free run: right after the Desktop file
+    EXPECT_EQ(count, 4u);
+    EXPECT_EQ(Extent(ref, 0, false), 45u);
+    count = 2;
+    ExtendFork(&ref, kDataFork, &count);  // the next blocks are free: in place
+    EXPECT_EQ(Extent(ref, 0, false), 45u);
+    EXPECT_EQ(Extent(ref, 0, true), 6u);
+    EXPECT_EQ(Extent(ref, 1, true), 0u);
+    MarkAllocated(51, 1);
+    count = 2;
+    ExtendFork(&ref, kDataFork, &count);  // blocked: a second extent
+    EXPECT_EQ(Extent(ref, 1, false), 52u);
+    EXPECT_EQ(Extent(ref, 1, true), 2u);
+    MarkAllocated(54, 1);
+    count = 2;
+    ExtendFork(&ref, kDataFork, &count);
+    EXPECT_EQ(Extent(ref, 2, false), 55u);
+    EXPECT_EQ(Extent(ref, 2, true), 2u);
+    MarkAllocated(57, 1);
+    ASSERT_EQ(Depth(Extents()), 0u);
+    count = 3;
+    ExtendFork(&ref, kDataFork, &count);  // three extents in use: an overflow record at fork block 10
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(Physical(ref), 13u * 512);
+    ASSERT_EQ(Depth(Extents()), 1u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
+    const BlockBuffer* leaf = Node(Extents(), Root(Extents()));
+    ASSERT_NE(leaf, nullptr);
+    const uint8_t* rec = leaf->data + NodeRecordOffset(leaf, 0);
+    EXPECT_EQ(rec[0], 7u);
+    EXPECT_EQ(rec[1], kDataFork);
+    EXPECT_EQ(GetU32(rec + 2), ref.fileId);
+    EXPECT_EQ(GetU16(rec + 6), 10u);
+    EXPECT_EQ(GetU16(rec + 8), 58u);
+    EXPECT_EQ(GetU16(rec + 10), 3u);
+    EXPECT_EQ(GetU16(rec + 14), 0u);
+    count = 2;
+    ExtendFork(&ref, kDataFork, &count);  // in place again, inside the overflow record
+    leaf = Node(Extents(), Root(Extents()));
+    rec = leaf->data + NodeRecordOffset(leaf, 0);
+    EXPECT_EQ(GetU16(rec + 10), 5u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
+
+    // Every fork block maps where the extents say.
+    const uint16_t expected[15] = {45, 46, 47, 48, 49, 50, 52, 53, 55, 56, 58, 59, 60, 61, 62};
+    for (uint32_t b = 0; b < 15; ++b) {
+        uint32_t volumeBlock = 0;
+        uint32_t available = 0;
+        ASSERT_TRUE(MapForkBlock(b, kDataFork, &ref, false, &volumeBlock, &available)) << b;
+        EXPECT_EQ(volumeBlock, MacVolume.firstAllocBlock + expected[b]) << b;
+    }
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    MarkFree(51, 1);  // the blockers were never part of a fork
+    MarkFree(54, 1);
+    MarkFree(57, 1);
+    // The lengths must cover the extents for the checker; say the file is full.
+    BlockPutU32(Physical(ref), ref.recordBuffer, ref.recordOffset + kFileRecDataLogical);
+    FlushVolume();
+    ExpectClean();
+
+    // FreeFork gives every block back and removes the overflow record.
+    FreeFork(&ref, kDataFork);
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(Depth(Extents()), 0u);
+    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 0u);
+    for (uint16_t b : expected) EXPECT_FALSE(AllocationBlockUsed(b)) << b;
+    UnpinBlock(ref.recordBuffer);
+    EXPECT_EQ(FreeBlocks(), freeAtStart - 0u);
+}
+
+TEST_F(BTreeUpdate, WriteForkBufferWritesWholeBlocksAndCountsTheBytes)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    ForkRef ref = NewFile("Written");
+    std::vector<uint8_t> data(3 * 512);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 13 + 1);
+    uint32_t position = 0;
+    ASSERT_EQ(WriteForkBuffer(&ref, kResourceFork, &position, data.data(), 1024), 1);
+    ASSERT_EQ(WriteForkBuffer(&ref, kResourceFork, &position, data.data() + 1024, 300), 1);
+    EXPECT_EQ(position, 1324u);
+    EXPECT_EQ(GetU32(ref.recordBuffer->data + ref.recordOffset + kFileRecRsrcLogical), 1324u);
+    EXPECT_EQ(GetU32(ref.recordBuffer->data + ref.recordOffset + kFileRecRsrcPhysical), 3u * 512);
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    ExpectClean();
+    std::vector<uint8_t> back(3 * 512);
+    ASSERT_EQ(ReadForkBlocks(back.data(), 0, 3, kResourceFork, &ref), 3);
+    EXPECT_EQ(back, data);  // the last block went out whole
+    UnpinBlock(ref.recordBuffer);
+}
+
+// ---- catalog operations ---------------------------------------------------------------
+
+TEST_F(BTreeUpdate, CreatingAFolderInTheRootMovesTheFourCounters)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    const uint8_t* mdb = MacVolume.mdb->data;
+    const uint32_t folders = GetU32(mdb + kMdbFolderCount);
+    const uint16_t rootFolders = GetU16(mdb + kMdbRootFolders);
+    const uint32_t nextId = GetU32(mdb + kMdbNextCatalogId);
+    BlockBuffer* leaf = nullptr;
+    uint16_t offset = 0;
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootParentId, MacPaneState.name, nullptr, &offset, &leaf), 0);
+    const uint16_t valence = GetU16(leaf->data + RecordDataOffset(leaf, offset) + kFolderValence);
+
+    const Bytes name = Pascal("New Folder");
+    CreateMacFolder(name.data());
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(GetU32(mdb + kMdbFolderCount), folders + 1);
+    EXPECT_EQ(GetU16(mdb + kMdbRootFolders), rootFolders + 1);
+    EXPECT_EQ(GetU32(mdb + kMdbNextCatalogId), nextId + 1);
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootParentId, MacPaneState.name, nullptr, &offset, &leaf), 0);
+    EXPECT_EQ(GetU16(leaf->data + RecordDataOffset(leaf, offset) + kFolderValence), valence + 1);
+    // The folder record and its thread.
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootFolderId, name.data(), nullptr, &offset, &leaf), 0);
+    const uint8_t* folder = leaf->data + RecordDataOffset(leaf, offset);
+    EXPECT_EQ(folder[0], kFolderRecord);
+    EXPECT_EQ(GetU32(folder + kFolderId), nextId);
+    EXPECT_EQ(RecordEndAt(leaf, offset) - RecordDataOffset(leaf, offset), 70);
+    const uint8_t empty[1] = {0};
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), nextId, empty, nullptr, &offset, &leaf), 0);
+    const uint8_t* thread = leaf->data + RecordDataOffset(leaf, offset);
+    EXPECT_EQ(thread[0], kFolderThreadRecord);
+    EXPECT_EQ(GetU32(thread + kThreadParentId), kRootFolderId);
+    EXPECT_EQ(Bytes(thread + kThreadName, thread + kThreadName + 11), Bytes(name.begin(), name.begin() + 11));
+    FlushVolume();
+    ExpectClean();
+}
+
+TEST_F(BTreeUpdate, FileWithCreationDateZeroGetsNowForBothDates)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    FileCreateRequest request{};
+    const Bytes name = Pascal("Dated");
+    std::memcpy(request.name, name.data(), 32);
+    request.modified = 12345;
+    const uint32_t before = MacNow();
+    CreateMacFile(&request);
+    const uint32_t after = MacNow();
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_GE(request.created, before);
+    EXPECT_LE(request.created, after);
+    EXPECT_EQ(request.modified, request.created);
+    ForkRef ref{};
+    ASSERT_EQ(LookupFile(name.data(), kRootFolderId, &ref), 0);
+    const uint8_t* rec = ref.recordBuffer->data + ref.recordOffset;
+    EXPECT_EQ(GetU32(rec + kFileCreated), request.created);
+    EXPECT_EQ(GetU32(rec + kFileModified), request.created);
+
+    // A given date is kept as it is.
+    FileCreateRequest dated{};
+    const Bytes other = Pascal("Old");
+    std::memcpy(dated.name, other.data(), 32);
+    dated.created = 0xA0000000u;
+    dated.modified = 0xA0001000u;
+    CreateMacFile(&dated);
+    ASSERT_EQ(LookupFile(other.data(), kRootFolderId, &ref), 0);
+    rec = ref.recordBuffer->data + ref.recordOffset;
+    EXPECT_EQ(GetU32(rec + kFileCreated), 0xA0000000u);
+    EXPECT_EQ(GetU32(rec + kFileModified), 0xA0001000u);
+}
+
+TEST_F(BTreeUpdate, DeletingAFolderThatHoldsAnItemChangesNothing)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    CreateMacFolder(Pascal("Full").data());
+    FlushVolume();
+    MacPathTarget full;
+    ASSERT_TRUE(ResolveMacPath(":Full", &full));
+    ASSERT_TRUE(ShowMacFolder(full));
+    CreateMacFolder(Pascal("Inner").data());
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    const Bytes image = ReadWholeFile(path);
+    ASSERT_TRUE(MakeRootCurrent());
+    MacPaneState.openedIndex = 0xFFFF;
+    for (uint16_t i = 0; i < MacPaneState.count; ++i)
+        if (CompareMacNames(MacPaneState.items[i]->name, Pascal("Full").data()) == 0) MacPaneState.openedIndex = i;
+    ASSERT_NE(MacPaneState.openedIndex, 0xFFFF);
+    EXPECT_EQ(DeleteEmptyFolder(), 0);
+    EXPECT_EQ(StatusCode, 0u);
+    EXPECT_FALSE(AnyDirty());
+    FlushVolume();
+    Bytes after = ReadWholeFile(path);
+    // Only the MDB's modification date moved.
+    std::memcpy(after.data() + 1024 + kMdbModified, image.data() + 1024 + kMdbModified, 4);
+    EXPECT_TRUE(after == image);
+}
+
+TEST_F(BTreeUpdate, RenamingAFolderKeepsItsRecordAndRenamesItsThread)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    CreateMacFolder(Pascal("Before").data());
+    ASSERT_EQ(StatusCode, 0u);
+    BlockBuffer* leaf = nullptr;
+    uint16_t offset = 0;
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootFolderId, Pascal("Before").data(), nullptr, &offset, &leaf), 0);
+    const Bytes data(leaf->data + RecordDataOffset(leaf, offset), leaf->data + RecordDataOffset(leaf, offset) + 70);
+    const uint32_t id = GetU32(data.data() + kFolderId);
+    MacItem entry{};
+    std::memcpy(entry.name, Pascal("Before").data(), 32);
+    const Bytes newName = Pascal("A much longer name, after");
+    RenameMacItem(newName.data(), &entry);
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_NE(SearchCatalog(CatalogRoot(), kRootFolderId, Pascal("Before").data(), nullptr, &offset, &leaf), 0);
+    StatusCode = 0;
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootFolderId, newName.data(), nullptr, &offset, &leaf), 0);
+    EXPECT_EQ(Bytes(leaf->data + RecordDataOffset(leaf, offset), leaf->data + RecordDataOffset(leaf, offset) + 70), data);
+    const uint8_t empty[1] = {0};
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), id, empty, nullptr, &offset, &leaf), 0);
+    const uint8_t* thread = leaf->data + RecordDataOffset(leaf, offset);
+    EXPECT_EQ(Bytes(thread + kThreadName, thread + kThreadName + 32), newName);
+    FlushVolume();
+    ExpectClean();
+}
+
+TEST_F(BTreeUpdate, RenamingOntoAnotherNameInOtherCaseFailsAndTheDiscardRestoresBoth)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    NewFile("alpha");
+    NewFile("Beta");
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    const Bytes image = ReadWholeFile(path);
+    MacItem entry{};
+    std::memcpy(entry.name, Pascal("alpha").data(), 32);
+    RenameMacItem(Pascal("BETA").data(), &entry);
+    EXPECT_EQ(StatusCode, kStatusNameExists);
+    ReportStatus(MainWindow);
+    EXPECT_EQ(StatusCode, 0u);
+    EXPECT_FALSE(AnyDirty());
+    EXPECT_TRUE(ReadWholeFile(path) == image);
+    ForkRef ref{};
+    EXPECT_EQ(LookupFile(Pascal("alpha").data(), kRootFolderId, &ref), 0);
+    EXPECT_EQ(LookupFile(Pascal("Beta").data(), kRootFolderId, &ref), 0);
+    ExpectClean();
+    // The same name in other letters is no clash.
+    RenameMacItem(Pascal("ALPHA").data(), &entry);
+    EXPECT_EQ(StatusCode, 0u);
+    EXPECT_EQ(LookupFile(Pascal("ALPHA").data(), kRootFolderId, &ref), 0);
+    ForkRef dummy{};
+    (void)dummy;
+}
+
+TEST_F(BTreeUpdate, EmptyNamesAndColonsAreRefused)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    for (const char* bad : {"", "a:b"}) {
+        CreateMacFolder(Pascal(bad).data());
+        EXPECT_EQ(StatusCode, kStatusCannotCreate) << bad;
+        StatusCode = 0;
+    }
+    EXPECT_FALSE(AnyDirty());
+}
+
+// The mini volume's Delta has a fourth data extent in the overflow tree.
+TEST_F(BTreeUpdate, DeletingAFileWithAnOverflowExtentFreesEverything)
+{
+    Mount(MakeMiniVolume().bytes);
+    ASSERT_TRUE(MakeRootCurrent());
+    ASSERT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
+    const uint16_t freeBlocks = FreeBlocks();
+    const uint32_t files = GetU32(MacVolume.mdb->data + kMdbFileCount);
+    const uint16_t rootFiles = GetU16(MacVolume.mdb->data + kMdbRootFiles);
+    const uint32_t extentsLeaf = Root(Extents());
+    EXPECT_EQ(DeleteMacFile(Pascal("Delta").data(), kRootFolderId), 1);
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(FreeBlocks(), freeBlocks + 10);  // 9 data blocks in four extents, 1 resource block
+    for (uint16_t b : {50, 51, 60, 61, 70, 71, 80, 81, 82, 90}) EXPECT_FALSE(AllocationBlockUsed(b)) << b;
+    EXPECT_TRUE(AllocationBlockUsed(12));  // Alpha stays
+    EXPECT_TRUE(AllocationBlockUsed(20));
+    EXPECT_EQ(Depth(Extents()), 0u);
+    EXPECT_EQ(Root(Extents()), 0u);
+    EXPECT_FALSE(NodeInUse(Extents(), extentsLeaf));
+    EXPECT_EQ(GetU32(MacVolume.mdb->data + kMdbFileCount), files - 1);
+    EXPECT_EQ(GetU16(MacVolume.mdb->data + kMdbRootFiles), rootFiles - 1);
+    ForkRef ref{};
+    EXPECT_NE(LookupFile(Pascal("Delta").data(), kRootFolderId, &ref), 0);
+    StatusCode = 0;
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    ExpectClean();
+}
+
+}  // namespace
