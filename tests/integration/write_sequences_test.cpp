@@ -28,6 +28,7 @@
 #include "disk/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
+#include "hfs/btree_update.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/fork_io.h"
 #include "hfs/volume.h"
@@ -834,6 +835,45 @@ TEST_F(WriteSequences, HundredMegabytesCrowdedAndFull)
         CloseMacDrive();
         if (HasFailure()) return;
     }
+}
+
+// On a 1 GB volume hformat's clump is 16,352 nodes, far more than one map
+// node covers (3,936): one growth of a B-tree file needs several new map
+// nodes, and every node it adds must be in the map.
+TEST_F(WriteSequences, GrowingALargeBTreeFileMapsEveryNewNode)
+{
+    path_ = dir_.PathOf("large.img");
+    ASSERT_TRUE(hfs_.Format(path_, "Large", 1024ull * 1024 * 1024)) << hfs_.LastError();
+    ASSERT_TRUE(Open());
+    Check("as hformat made it");
+    for (ForkRef* tree : {&MacVolume.catalogFile, &MacVolume.extentsFile}) {
+        SCOPED_TRACE(tree->fileId == kCatalogFileId ? "catalog" : "extents");
+        BlockBuffer* header = tree->fileId == kCatalogFileId ? MacVolume.catalogHeader : MacVolume.extentsHeader;
+        const uint32_t before = GetU32(header->data + kHeaderTotalNodes);
+        GrowBTreeFile(tree);
+        ASSERT_EQ(StatusCode, 0u);
+        const uint32_t total = GetU32(header->data + kHeaderTotalNodes);
+        ASSERT_GT(total, before + 3936);
+        // The map: the header's 2,048 nodes and 3,936 per map node.
+        uint32_t mapped = 2048;
+        uint32_t last = 0;
+        for (uint32_t next = NodeForwardLink(header); next != 0 && mapped < 10 * total;) {
+            BlockBuffer* map = nullptr;
+            ASSERT_EQ(ReadForkNode(&map, next, kDataFork, tree), 1);
+            EXPECT_EQ(NodeType(map), kMapNode) << "node " << next;
+            EXPECT_EQ(next, mapped) << "a map node is the first node the map before it does not cover";
+            mapped += 3936;
+            last = next;
+            next = NodeForwardLink(map);
+        }
+        EXPECT_GE(mapped, total) << "nodes " << mapped << " to " << total - 1 << " are in no map; last map node "
+                                 << last;
+    }
+    EndCommand(0);
+    Check("after the growth");
+    CloseMacDrive();
+    ASSERT_TRUE(Open());
+    Check("after a fresh open");
 }
 
 }  // namespace
