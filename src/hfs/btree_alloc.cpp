@@ -174,17 +174,25 @@ void GrowBTreeFile(ForkRef* tree)
             return true;
         }))
         return;
-    if (total <= mapped) return;
-    // One more map node: the first node the map does not cover, which marks
-    // itself as used.
-    const uint32_t mapNode = mapped;
-    BlockBuffer* buffer = nullptr;
-    if (ReadForkNode(&buffer, mapNode, kDataFork, tree) < 1 || !buffer) return;
-    InitNode(buffer, 0, 0, kMapNode, 0);
-    BlockPutU16(1, buffer, kNodeRecordCount);
-    BlockPutU16(kMapNodeRecordEnd, buffer, 508);
-    BlockPutU8(0x80, buffer, kNodeFirstRecord);
-    buffer->nodeCheck = NodeCheck::Unchecked;
-    BlockPutU32(mapNode, last.buffer, kNodeForward);
-    AdjustFreeNodes(header, -1);
+    // More map nodes while the map does not cover every node (a clump can
+    // add more nodes than one map node covers): each is the first node the
+    // map before it does not cover, and marks itself as used.
+    while (total > mapped) {
+        const uint32_t mapNode = mapped;
+        const bool lastWasPinned = last.buffer->flags & kBlockPinned;
+        PinBlock(last.buffer);
+        BlockBuffer* buffer = nullptr;
+        const uint16_t read = ReadForkNode(&buffer, mapNode, kDataFork, tree);
+        if (!lastWasPinned) UnpinBlock(last.buffer);
+        if (read < 1 || !buffer) return;
+        InitNode(buffer, 0, 0, kMapNode, 0);
+        BlockPutU16(1, buffer, kNodeRecordCount);
+        BlockPutU16(kMapNodeRecordEnd, buffer, 508);
+        BlockPutU8(0x80, buffer, kNodeFirstRecord);
+        buffer->nodeCheck = NodeCheck::Unchecked;
+        BlockPutU32(mapNode, last.buffer, kNodeForward);
+        AdjustFreeNodes(header, -1);
+        last = MapRecord{buffer, kNodeFirstRecord, kMapNodeRecordEnd - kNodeFirstRecord, mapNode, mapNode};
+        mapped = mapNode + last.bytes * 8u;
+    }
 }
