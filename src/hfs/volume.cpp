@@ -163,11 +163,15 @@ int FlushVolume()
     }
 
     // What the medium holds now, put back if a write fails part-way: a flush
-    // reaches the medium whole or not at all, as far as the drive allows.
-    std::vector<uint8_t> before(dirty.size() * kHfsBlockSize);
-    for (const DirtyRun& run : runs)
-        if (!TransferRun(before.data() + run.first * kHfsBlockSize, dirty[run.first]->block, run.count, false))
-            return 1;
+    // reaches the medium whole or not at all, as far as the drive allows. A
+    // single block (a command that changed nothing but the MDB's date) is
+    // written whole or not at all by the drive itself.
+    const bool guarded = dirty.size() > 1;
+    std::vector<uint8_t> before(guarded ? dirty.size() * kHfsBlockSize : 0);
+    if (guarded)
+        for (const DirtyRun& run : runs)
+            if (!TransferRun(before.data() + run.first * kHfsBlockSize, dirty[run.first]->block, run.count, false))
+                return 1;
     std::vector<uint8_t> after(most * kHfsBlockSize);
     for (size_t r = 0; r < runs.size(); ++r) {
         const DirtyRun& run = runs[r];
@@ -175,7 +179,7 @@ int FlushVolume()
             std::memcpy(after.data() + k * kHfsBlockSize, dirty[run.first + k]->data, kHfsBlockSize);
         if (TransferRun(after.data(), dirty[run.first]->block, run.count, true)) continue;
         const uint32_t failure = StatusCode;
-        for (size_t u = 0; u <= r; ++u) {
+        for (size_t u = 0; guarded && u <= r; ++u) {
             StatusCode = 0;
             TransferRun(before.data() + runs[u].first * kHfsBlockSize, dirty[runs[u].first]->block, runs[u].count,
                         true);
