@@ -84,6 +84,7 @@ struct Profile {
     bool snapshotAlways;         // keep the image of every flush and compare it after failures
     unsigned drainPercent;       // share of the crowded folder deleted again, in random order
     unsigned fragmentFiles;      // one-block files made, then every other deleted, to fragment the disk
+    double freeAfterFill = 0.3;  // share of the volume made free after the fill phase
 };
 
 struct Stats {
@@ -749,7 +750,7 @@ protected:
         if (HasFailure()) return;
         phase("fill", [&] {
             Fill();
-            if (!HasFailure()) MakeRoom(0.3);
+            if (!HasFailure()) MakeRoom(profile_.freeAfterFill);
         });
         if (HasFailure()) return;
         phase("mixed", [&] { Mixed(); });
@@ -832,6 +833,23 @@ TEST_F(WriteSequences, HundredMegabytesCrowdedAndFull)
         RunProfile(profile, seed);
         EXPECT_GE(stats_.catalogMapNodes, 1u) << "the crowded folder did not grow the node map";
         EXPECT_GE(stats_.catalogDepth, 3u);
+        CloseMacDrive();
+        if (HasFailure()) return;
+    }
+}
+
+// 1 GB: allocation blocks of 16 KB (32 blocks each), 65,535 of them, a
+// bitmap of 16 blocks, files of up to 200 MB, filled to the last block.
+TEST_F(WriteSequences, OneGigabyteLargeAllocationBlocks)
+{
+    const bool longRun = LongRun();
+    for (uint32_t seed : Seeds({31}, {32})) {
+        stats_ = Stats{};
+        model_ = ShadowVolume{};
+        Profile profile{"1 GB", 1024ull * 1024 * 1024, longRun ? 3000u : 300u, longRun ? 2000u : 200u, 10, 1,
+                        8 * 1024 * 1024, 200 * 1024 * 1024, longRun ? 50u : 200u, 0, false, 50, 0};
+        profile.freeAfterFill = longRun ? 0.5 : 0.95;
+        RunProfile(profile, seed);
         CloseMacDrive();
         if (HasFailure()) return;
     }
