@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -35,6 +36,7 @@
 #include "support/engine_state.h"
 #include "support/hfsutils_driver.h"
 #include "support/raw_hfs.h"
+#include "support/run_command.h"
 #include "support/shadow_volume.h"
 #include "ui/mac_session.h"
 #include "ui/main_state.h"
@@ -703,14 +705,28 @@ protected:
 
     // ---- the whole run ----------------------------------------------------
 
-    void RunProfile(const Profile& profile, uint32_t seed, bool formatOurselves = false)
+    // A volume to start from instead of an empty one.
+    struct Source {
+        std::string path;
+        bool gzipped = false;
+        int partition = 0;          // for hfsutils: the partition of a partitioned image
+        bool hfsutils = true;       // false: hfsutils cannot read the image (DiskCopy 4.2)
+    };
+
+    void RunProfile(const Profile& profile, uint32_t seed, bool formatOurselves = false, const Source* source = nullptr)
     {
         profile_ = profile;
         rng_.seed(seed);
         SCOPED_TRACE(std::string(profile.label) + ", seed " + std::to_string(seed));
         const auto start = Clock::now();
         path_ = dir_.PathOf("volume.img");
-        if (formatOurselves) {
+        if (source && source->gzipped) {
+            CommandOptions options;
+            options.outFile = path_;
+            ASSERT_EQ(RunCommand({"gunzip", "-c", source->path}, options).exitCode, 0);
+        } else if (source) {
+            dir_.WriteFile("volume.img", ReadWholeFile(source->path));
+        } else if (formatOurselves) {
             // Our own empty diskette, with its Desktop file.
             std::remove(path_.c_str());
             ASSERT_TRUE(CreateDisketteImage(path_.c_str()));
@@ -761,8 +777,8 @@ protected:
             Reopen(true);
             CloseMacDrive();
         });
-        phase("hfsutils", [&] {
-            ASSERT_TRUE(hfs_.MountCopy(path_)) << hfs_.LastError();
+        if (!source || source->hfsutils) phase("hfsutils", [&] {
+            ASSERT_TRUE(hfs_.MountCopy(path_, source ? source->partition : 0)) << hfs_.LastError();
             EXPECT_TRUE(HfsUtilsMatches(hfs_, model_, true, LongRun() ? 1 : 25, &why)) << why;
         });
 
@@ -850,6 +866,42 @@ TEST_F(WriteSequences, OneGigabyteLargeAllocationBlocks)
                         8 * 1024 * 1024, 200 * 1024 * 1024, longRun ? 50u : 200u, 0, false, 50, 0};
         profile.freeAfterFill = longRun ? 0.5 : 0.95;
         RunProfile(profile, seed);
+        CloseMacDrive();
+        if (HasFailure()) return;
+    }
+}
+
+// Volumes written by Mac OS, GS/OS, Linux and others (the shared corpus):
+// their own B-tree shapes, overflow records, partition maps and DiskCopy
+// headers take our changes, their files deleted and renamed among them.
+TEST_F(WriteSequences, CorpusVolumesTakeChanges)
+{
+    const std::string corpus = QUAYLINK_CORPUS_DIR;
+    if (!std::filesystem::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+    const bool longRun = LongRun();
+    const Source sources[] = {
+        {corpus + "/imac/Speed Disk 3.1.3.dsk"},
+        {corpus + "/imac/System 6.0.8 - System Startup.img"},
+        {corpus + "/opf/JW_disk9_hfstest_9.img"},
+        {corpus + "/cp2/simple-gsos.po"},
+        {corpus + "/cp2/simple-linux.po"},
+        {corpus + "/cp2/apm-prodos-hfs.iso", false, 1},
+        {corpus + "/imac/Mac OS 8.1 Disk Tools 68K FD.dsk", false, 0, false},
+        {corpus + "/behier/manyExtents.img.gz", true},
+        {corpus + "/behier/complex.img.gz", true},
+    };
+    uint32_t seed = 41;
+    for (const Source& source : sources) {
+        if (!std::filesystem::exists(source.path)) continue;
+        stats_ = Stats{};
+        model_ = ShadowVolume{};
+        sinceCheck_ = 0;
+        const std::string label = std::filesystem::path(source.path).filename().string();
+        const bool big = label.rfind("complex", 0) == 0;
+        Profile profile{label.c_str(), 0, longRun ? 400u : 60u, longRun ? 1500u : 150u, 12, longRun ? 4u : 2u,
+                        200 * 1024, big ? 60u * 1024 * 1024 : 400 * 1024, big ? 50u : 1u, longRun ? 300u : 0u,
+                        false, 50, 0};
+        RunProfile(profile, seed++, false, &source);
         CloseMacDrive();
         if (HasFailure()) return;
     }

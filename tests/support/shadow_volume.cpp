@@ -551,7 +551,9 @@ bool HfsUtilsMatches(HfsUtils& hfs, const ShadowVolume& model, bool bytes, unsig
             if (e.dataLength != child->file.data.size || e.rsrcLength != child->file.rsrc.size)
                 Note(why, "hls: lengths of " + where + ": " + std::to_string(e.dataLength) + "/" +
                               std::to_string(e.rsrcLength), &notes);
-            fileNames.push_back(name);
+            // The tools would expand a pattern in the path; such files are
+            // compared by listing only.
+            if (!HasHfsGlobCharacter(where)) fileNames.push_back(name);
         }
         if (!bytes || fileNames.empty()) continue;
         std::map<std::string, MacFileImage> copied;

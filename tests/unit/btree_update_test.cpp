@@ -887,6 +887,57 @@ TEST_F(BTreeUpdate, RenamingOntoAnotherNameInOtherCaseFailsAndTheDiscardRestores
     (void)dummy;
 }
 
+// Mac OS gives some files a thread record too (key: the file's number and
+// an empty name; the record's flags say so). Renaming the file renames its
+// thread; deleting the file deletes it.
+TEST_F(BTreeUpdate, AFilesThreadRecordFollowsItsRenameAndDelete)
+{
+    MountEmpty();
+    ASSERT_TRUE(MakeRootCurrent());
+    ForkRef ref = NewFile("Threaded");
+    ASSERT_NE(ref.recordBuffer, nullptr);
+    const uint32_t fileId = ref.fileId;
+    BlockPutU8(static_cast<uint8_t>(ref.recordBuffer->data[ref.recordOffset + kFileFlags] | 0x02), ref.recordBuffer,
+               ref.recordOffset + kFileFlags);
+    UnpinBlock(ref.recordBuffer);
+    uint8_t thread[kMaxRecordBuffer] = {};
+    const uint8_t empty[1] = {0};
+    const unsigned keySize = BuildCatalogKey(fileId, empty, thread + 1);
+    thread[0] = static_cast<uint8_t>(keySize + kThreadRecordSize);
+    uint8_t* data = thread + 1 + keySize;
+    data[0] = kFileThreadRecord;
+    PutU32(kRootFolderId, data + kThreadParentId);
+    const Bytes name = Pascal("Threaded");
+    std::memcpy(data + kThreadName, name.data(), 1u + name[0]);
+    BTreeInsertRecord(Catalog(), thread);
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    ExpectClean();
+
+    MacItem entry{};
+    std::memcpy(entry.name, name.data(), 32);
+    const Bytes renamed = Pascal("Threaded, renamed");
+    RenameMacItem(renamed.data(), &entry);
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    BlockBuffer* leaf = nullptr;
+    uint16_t offset = 0;
+    ASSERT_EQ(SearchCatalog(CatalogRoot(), fileId, empty, nullptr, &offset, &leaf), 0);
+    const uint8_t* found = leaf->data + RecordDataOffset(leaf, offset);
+    EXPECT_EQ(found[0], kFileThreadRecord);
+    EXPECT_EQ(Bytes(found + kThreadName, found + kThreadName + 32), renamed);
+    ExpectClean();
+
+    const uint32_t leafRecords = HeaderU32(Catalog(), kHeaderLeafRecords);
+    EXPECT_EQ(DeleteMacFile(renamed.data(), kRootFolderId), 1);
+    FlushVolume();
+    ASSERT_EQ(StatusCode, 0u);
+    EXPECT_EQ(HeaderU32(Catalog(), kHeaderLeafRecords), leafRecords - 2);
+    EXPECT_NE(SearchCatalog(CatalogRoot(), fileId, empty, nullptr, &offset, &leaf), 0);
+    StatusCode = 0;
+    ExpectClean();
+}
+
 TEST_F(BTreeUpdate, EmptyNamesAndColonsAreRefused)
 {
     MountEmpty();
