@@ -15,6 +15,10 @@ namespace {
 
 // Catalog IDs below this are the system's own.
 constexpr uint32_t kFirstUserCatalogId = 16;
+// A file record's flags: the file has a thread record (Mac OS gives one to
+// files it hands out IDs for); the thread must follow the file.
+constexpr uint8_t kFileThreadExists = 0x02;
+const uint8_t kEmptyName[1] = {0};
 
 // A catalog record found by key: its leaf, the offset of its key and of its
 // data, and the data's size.
@@ -107,6 +111,26 @@ void DeleteRecordByKey(const FoundRecord& record)
     if (!wasPinned) UnpinBlock(record.leaf);
 }
 
+// The thread record of item `id` (a folder's, or a file's that has one),
+// checked to be of `type`.
+bool FindThread(uint32_t id, uint8_t type, FoundRecord* out)
+{
+    if (!FindRecord(id, kEmptyName, out)) return false;
+    if (out->Data()[0] != type) {
+        ReportCorruption(type == kFolderThreadRecord ? "folder without its thread record"
+                                                     : "file without its thread record");
+        return false;
+    }
+    return true;
+}
+
+// Writes `name` into a thread record's name field.
+void RenameThread(const FoundRecord& thread, const uint8_t* name)
+{
+    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, 32);
+    BlockMove(thread.leaf, thread.dataOffset + kThreadName, name, 1u + name[0]);
+}
+
 }  // namespace
 
 bool IsValidMacName(const uint8_t* name)
@@ -151,7 +175,6 @@ int CreateMacFolder(const uint8_t* name)
     if (StatusCode != 0) return 0;
     TouchParentFolder();
 
-    static const uint8_t kEmptyName[1] = {0};
     data = record + StartRecord(record, folderId, kEmptyName, kThreadRecordSize);
     data[0] = kFolderThreadRecord;
     PutU32(MacPaneState.folderId, data + kThreadParentId);
@@ -211,7 +234,12 @@ void DeleteFileRecord(const uint8_t* name)
     if (StatusCode != 0) return;
     FoundRecord record;
     if (!FindRecord(MacPaneState.folderId, name, &record)) return;
+    const bool threaded = record.Data()[0] == kFileRecord && (record.Data()[kFileFlags] & kFileThreadExists);
+    const uint32_t fileId = GetU32(record.Data() + kFileRecFileId);
     DeleteRecordByKey(record);
+    if (StatusCode != 0) return;
+    FoundRecord thread;
+    if (threaded && FindThread(fileId, kFileThreadRecord, &thread)) DeleteRecordByKey(thread);
     if (StatusCode != 0) return;
     AdjustCurrentFolder(-1);
     if (StatusCode != 0) return;
@@ -256,19 +284,15 @@ void RenameMacItem(const uint8_t* newName, const MacItem* entry)
     uint8_t record[kMaxRecordBuffer];
     uint8_t* data = record + StartRecord(record, MacPaneState.folderId, newName, dataSize);
     std::memcpy(data, old.Data(), dataSize);
-    const uint32_t folderId = type == kFolderRecord ? GetU32(data + kFolderId) : 0;
+    const uint16_t idOffset = type == kFolderRecord ? uint16_t{kFolderId} : uint16_t{kFileRecFileId};
+    const uint32_t id = GetU32(data + idOffset);
+    const bool threaded = type == kFolderRecord || (data[kFileFlags] & kFileThreadExists);
     DeleteRecordByKey(old);
     BTreeInsertRecord(&MacVolume.catalogFile, record);
-    if (StatusCode != 0 || type != kFolderRecord) return;
-    static const uint8_t kEmptyName[1] = {0};
+    if (StatusCode != 0 || !threaded) return;
     FoundRecord thread;
-    if (!FindRecord(folderId, kEmptyName, &thread)) return;
-    if (thread.Data()[0] != kFolderThreadRecord) {
-        ReportCorruption("folder without its thread record");
-        return;
-    }
-    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, 32);
-    BlockMove(thread.leaf, thread.dataOffset + kThreadName, newName, 1u + newName[0]);
+    if (FindThread(id, type == kFolderRecord ? kFolderThreadRecord : kFileThreadRecord, &thread))
+        RenameThread(thread, newName);
 }
 
 void SetTypeCreator(const uint8_t* type, const uint8_t* creator, const uint8_t* name)
