@@ -43,6 +43,7 @@
 #include "ui/mac_session.h"
 #include "ui/main_state.h"
 #include "ui/prefs.h"
+#include "ui/window_system.h"
 
 namespace {
 
@@ -121,6 +122,7 @@ protected:
         EngineStateTest::SetUp();
         if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
         Prefs.HideInvisible = 0;
+        SetWindowSystem(&ws_);
     }
 
     // ---- the image -------------------------------------------------------
@@ -287,12 +289,14 @@ protected:
         const uint32_t freeBefore = FreeBlocks();
         const bool wasNonEmptyFolder = op.kind == WriteOp::DeleteFolder && op.folder->children.count(op.name) &&
                                        !op.folder->children.at(op.name)->children.empty();
+        const int messagesBefore = ws_.messageCount;
         uint32_t newId = 0;
         uint32_t status = RunEngineOp(&model_, op, &newId);
         const bool dataWritten = DeviceWrites() != writesBefore;
         status = EndCommand(status);
         EXPECT_EQ(StatusCode, 0u);
         if (status == 0) {
+            EXPECT_EQ(ws_.messageCount, messagesBefore) << "a command that succeeded showed a message";
             EXPECT_EQ(expected, 0u) << "op " << stats_.ops << " on " << op.folder->Path() << " \"" << op.name
                                     << "\" should have failed";
             ++stats_.flushes;
@@ -307,6 +311,11 @@ protected:
             return 0;
         }
         ++stats_.statuses[status];
+        // The report showed the failure's message once.
+        char message[96];
+        StatusMessage(status, message, sizeof message);
+        EXPECT_STREQ(ws_.lastText, message);
+        EXPECT_EQ(ws_.messageCount, messagesBefore + 1);
         if (status == kStatusDiskFull) {
             ++stats_.fullEvents;
             if (dataWritten) ++stats_.fullWithData;
@@ -828,6 +837,7 @@ protected:
     Bytes snapshot_;
     uint32_t freeAtFlush_ = 0;
     std::set<std::string> knownProblems_;  // problems a corpus volume came with
+    HeadlessWindowSystem ws_;
     unsigned sinceCheck_ = 0;
 };
 
