@@ -388,7 +388,11 @@ class MixedWithHfsUtils : public WriteFaults {
 protected:
     std::string RandomName()
     {
-        static const std::string kAlphabet = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .-_#%&()+=";
+        // Mac letters above 0x7F too (accented, upper and lower case), so
+        // that each side must find names in the other's key order.
+        static const std::string kAlphabet =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789 .-_#%&()+="
+            "\x80\x81\x83\x85\x87\x88\x8A\x8E\x96\x9A\xA7\xAE\xBF\xCB\xD8";
         const unsigned length = 1 + rng() % 31;
         std::string name;
         for (unsigned i = 0; i < length; ++i) name += kAlphabet[rng() % kAlphabet.size()];
