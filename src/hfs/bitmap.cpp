@@ -49,6 +49,7 @@ void Mark(uint16_t start, uint16_t count, bool used)
         BlockPutU8(static_cast<uint8_t>(used ? (old | mask) : (old & ~mask)), buffer, offset);
         block = byteEnd + 1;
     }
+    if (!used && start < MacVolume.freeSearchStart) MacVolume.freeSearchStart = start;
     const uint16_t freeBlocks = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);
     BlockPutU16(static_cast<uint16_t>(used ? freeBlocks - count : freeBlocks + count), MacVolume.mdb, kMdbFreeBlocks);
 }
@@ -89,7 +90,11 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
     int64_t runStart = -1;
     uint32_t bestStart = 0;
     uint32_t bestLength = 0;
-    uint32_t block = 0;
+    // Every block below the search start is in use, so the scan can begin
+    // there (at a byte boundary) and find the same runs as from block 0. It
+    // moves up to the first free block the scan meets.
+    uint32_t block = MacVolume.freeSearchStart & ~7u;
+    bool seenFree = false;
     // Closes the open run at `end`; true when it is long enough.
     auto runEnds = [&](uint32_t end) {
         const uint32_t length = end - static_cast<uint32_t>(runStart);
@@ -101,7 +106,13 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
         runStart = -1;
         return false;
     };
+    // The open run is long enough once it reaches `*count` free blocks.
+    auto longEnough = [&] { return runStart >= 0 && block - static_cast<uint32_t>(runStart) >= *count; };
     while (block < total) {
+        if (longEnough()) {
+            *start = static_cast<uint16_t>(runStart);
+            return 0;
+        }
         const int byte = byteOf(block);
         if (byte < 0) return -1;
         if (block % 8 == 0 && block + 8 < total) {
@@ -113,11 +124,15 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
                 do {
                     block += 8;
                     ++offset;
-                } while (offset < kHfsBlockSize && block + 8 < total && held->data[offset] == same);
+                } while (offset < kHfsBlockSize && block + 8 < total && held->data[offset] == same && !longEnough());
                 continue;
             }
         }
         const bool used = (byte & (0x80 >> (block % 8))) != 0;
+        if (!used && !seenFree) {
+            MacVolume.freeSearchStart = block;
+            seenFree = true;
+        }
         if (!used && runStart < 0) runStart = block;
         if (used && runStart >= 0 && runEnds(block)) {
             *start = static_cast<uint16_t>(runStart);
@@ -129,6 +144,7 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
         *start = static_cast<uint16_t>(runStart);
         return 0;
     }
+    if (!seenFree) MacVolume.freeSearchStart = total;
     if (bestLength == 0) return -1;
     *start = static_cast<uint16_t>(bestStart);
     *count = static_cast<uint16_t>(bestLength);

@@ -29,10 +29,13 @@ enum : uint8_t {
 };
 
 // The shape shared by a cached block and the in-memory record of a B-tree
-// file: 512 bytes of data and a flag byte (dirty, pinned).
+// file: 512 bytes of data and a flag byte (dirty, pinned). The cache sets
+// `beforeFirstChange` on its buffers: it runs once as a clean block turns
+// dirty, before any byte changes, so the cache can keep what the medium holds.
 struct BlockData {
     uint8_t data[kHfsBlockSize];
     uint8_t flags;
+    void (*beforeFirstChange)(BlockData*) = nullptr;
 };
 
 // Writes into a block; each marks it dirty. Offsets past the block are a

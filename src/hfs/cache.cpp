@@ -16,6 +16,7 @@ namespace {
 BlockBuffer* g_head = nullptr;
 BlockBuffer* g_tail = nullptr;
 unsigned g_count = 0;
+std::vector<BlockBuffer*> g_dirty;
 // Lookup by block number; the list keeps the use order for reuse.
 std::unordered_map<uint32_t, BlockBuffer*>& Index()
 {
@@ -38,11 +39,30 @@ void PushFront(BlockBuffer* b)
     g_head = b;
 }
 
+// Runs as a cached block turns dirty: lists it, and keeps a copy of what the
+// medium holds so a write-back can undo itself without reading it back.
+void BeforeFirstChange(BlockData* block)
+{
+    BlockBuffer* b = static_cast<BlockBuffer*>(block);
+    if (!b->listedDirty) {
+        g_dirty.push_back(b);
+        b->listedDirty = true;
+    }
+    b->hasMediumCopy = false;
+    if (!b->matchesMedium) return;
+    if (!b->mediumCopy) b->mediumCopy.reset(new (std::nothrow) uint8_t[kHfsBlockSize]);
+    if (!b->mediumCopy) return;
+    std::memcpy(b->mediumCopy.get(), b->data, kHfsBlockSize);
+    b->hasMediumCopy = true;
+}
+
 BlockBuffer* AllocateBuffer()
 {
     if (CacheAllocationLimit != 0 && g_count >= CacheAllocationLimit) return nullptr;
     BlockBuffer* b = new (std::nothrow) BlockBuffer();
-    if (b) ++g_count;
+    if (!b) return nullptr;
+    b->beforeFirstChange = BeforeFirstChange;
+    ++g_count;
     return b;
 }
 
@@ -70,6 +90,7 @@ bool LoadBuffer(BlockBuffer* b)
 {
     if (ReadDeviceBlocks(b->data, 1, b->block) < 1) return false;
     b->loaded = true;
+    b->matchesMedium = true;
     b->nodeCheck = NodeCheck::Unchecked;
     return true;
 }
@@ -140,6 +161,7 @@ int FindCachedBlock(BlockBuffer** out, uint32_t block)
     b->block = block;
     b->flags = 0;
     b->loaded = false;
+    b->matchesMedium = false;
     b->nodeCheck = NodeCheck::Unchecked;
     PushFront(b);
     index[block] = b;
@@ -161,6 +183,7 @@ uint16_t GetBlock(BlockBuffer** buffer, uint32_t block, uint16_t count)
         // The caller overwrites the whole block; nothing to read.
         std::memset(b->data, 0, sizeof b->data);
         b->loaded = true;
+        b->matchesMedium = false;
         b->nodeCheck = NodeCheck::Unchecked;
         *buffer = b;
         return 0;
@@ -205,11 +228,39 @@ void FreeBlockCache()
     }
     g_head = g_tail = nullptr;
     g_count = 0;
+    g_dirty.clear();
     Index().clear();
     // The volume's pinned buffers went with the cache.
     MacVolume.mdb = MacVolume.extentsHeader = MacVolume.catalogHeader = nullptr;
 }
 
 BlockBuffer* CacheHead() { return g_head; }
+
+const std::vector<BlockBuffer*>& DirtyBuffers()
+{
+    // Buffers made clean since they were listed (a discard) leave the list.
+    std::erase_if(g_dirty, [](BlockBuffer* b) {
+        if (b->flags & kBlockDirty) return false;
+        b->listedDirty = false;
+        return true;
+    });
+    return g_dirty;
+}
+
+const uint8_t* MediumCopy(const BlockBuffer* buffer)
+{
+    return buffer->hasMediumCopy ? buffer->mediumCopy.get() : nullptr;
+}
+
+void MarkDirtyBuffersClean()
+{
+    for (BlockBuffer* b : g_dirty) {
+        b->flags &= static_cast<uint8_t>(~kBlockDirty);
+        b->matchesMedium = true;
+        b->listedDirty = false;
+        b->hasMediumCopy = false;
+    }
+    g_dirty.clear();
+}
 
 unsigned CacheBufferCount() { return g_count; }

@@ -4,6 +4,8 @@
 // cache.
 #pragma once
 #include <cstdint>
+#include <memory>
+#include <vector>
 
 #include "hfs/bytes.h"
 
@@ -15,6 +17,10 @@ struct BlockBuffer : BlockData {
     BlockBuffer* prev;
     bool loaded;             // false: set up but never filled; must be read before use
     NodeCheck nodeCheck;     // B-tree node validation, done once per load
+    bool matchesMedium;      // data is what the medium holds (read, or written back)
+    bool listedDirty;        // on the dirty list
+    bool hasMediumCopy;      // mediumCopy holds the block as it was when it turned dirty
+    std::unique_ptr<uint8_t[]> mediumCopy;
 };
 
 // Drive transfers of the drive in use (DriveTable[MacDriveIndex]); counts are
@@ -43,9 +49,19 @@ uint16_t GetVolumeBlockDirect(uint8_t* data, uint32_t block, uint16_t count);
 // Frees every buffer without writing anything.
 void FreeBlockCache();
 
-// The head of the use-ordered list (for write-back and discard).
+// The head of the use-ordered list.
 BlockBuffer* CacheHead();
 unsigned CacheBufferCount();
+
+// The dirty buffers, in the order they turned dirty: write-back and discard
+// touch these and nothing else.
+const std::vector<BlockBuffer*>& DirtyBuffers();
+// What the medium held when `buffer` turned dirty, or nullptr when the cache
+// does not know (a buffer set up without reading, or no memory for the copy).
+const uint8_t* MediumCopy(const BlockBuffer* buffer);
+// After a write-back has landed: every dirty buffer is clean and holds what
+// the medium holds.
+void MarkDirtyBuffersClean();
 
 // Tests: make buffer allocation fail once this many buffers exist (0: never).
 extern unsigned CacheAllocationLimit;

@@ -59,7 +59,7 @@ void InitBTreeFileRecord(uint32_t fileId)
     BTreeFileRecord& record = extents ? ExtentsFileRecord : CatalogFileRecord;
     ForkRef& ref = extents ? MacVolume.extentsFile : MacVolume.catalogFile;
     const uint8_t* mdb = MacVolume.mdb->data;
-    std::memset(&record, 0, sizeof record);
+    record = BTreeFileRecord{};
     ref = ForkRef{fileId, &record, 0};
     PutU32(fileId, record.data + kFileRecFileId);
     const uint8_t* size = mdb + (extents ? kMdbExtentsSize : kMdbCatalogSize);
@@ -80,6 +80,7 @@ void OpenVolume()
         return;
     }
     MacVolume.mdb = mdb;
+    MacVolume.freeSearchStart = 0;
     MacVolume.allocBlockSize = static_cast<uint16_t>(GetU32(mdb->data + kMdbAllocBlockSize) / kHfsBlockSize);
     MacVolume.firstAllocBlock = GetU16(mdb->data + kMdbFirstAllocBlock);
 
@@ -149,30 +150,39 @@ int FlushVolume()
     SaveBTreeFileRecord(ExtentsFileRecord, kMdbExtentsSize, kMdbExtentsExtents);
     SaveBTreeFileRecord(CatalogFileRecord, kMdbCatalogSize, kMdbCatalogExtents);
 
-    std::vector<BlockBuffer*> dirty;
-    for (BlockBuffer* b = CacheHead(); b; b = b->next)
-        if (b->flags & kBlockDirty) dirty.push_back(b);
+    std::vector<BlockBuffer*> dirty = DirtyBuffers();
     std::sort(dirty.begin(), dirty.end(), [](const BlockBuffer* a, const BlockBuffer* b) { return a->block < b->block; });
     const size_t most = std::clamp<size_t>(MaxTransferBytes / kHfsBlockSize, 1, kMaxRunBlocks);
     std::vector<DirtyRun> runs;
+    size_t longest = 0;
     for (size_t i = 0; i < dirty.size();) {
         size_t count = 1;
         while (i + count < dirty.size() && count < most && dirty[i + count]->block == dirty[i]->block + count) ++count;
         runs.push_back(DirtyRun{i, count});
+        longest = std::max(longest, count);
         i += count;
     }
 
     // What the medium holds now, put back if a write fails part-way: a flush
-    // reaches the medium whole or not at all, as far as the drive allows. A
-    // single block (a command that changed nothing but the MDB's date) is
-    // written whole or not at all by the drive itself.
+    // reaches the medium whole or not at all, as far as the drive allows. The
+    // cache kept a copy of most blocks as they turned dirty; the others (new
+    // B-tree nodes, the alternate MDB) are read. A single block (a command
+    // that changed nothing but the MDB's date) is written whole or not at all
+    // by the drive itself.
     const bool guarded = dirty.size() > 1;
     std::vector<uint8_t> before(guarded ? dirty.size() * kHfsBlockSize : 0);
-    if (guarded)
-        for (const DirtyRun& run : runs)
-            if (!TransferRun(before.data() + run.first * kHfsBlockSize, dirty[run.first]->block, run.count, false))
-                return 1;
-    std::vector<uint8_t> after(most * kHfsBlockSize);
+    for (size_t r = 0; guarded && r < runs.size(); ++r) {
+        const DirtyRun& run = runs[r];
+        uint8_t* const into = before.data() + run.first * kHfsBlockSize;
+        bool known = true;
+        for (size_t k = 0; k < run.count && known; ++k) {
+            const uint8_t* copy = MediumCopy(dirty[run.first + k]);
+            if (copy) std::memcpy(into + k * kHfsBlockSize, copy, kHfsBlockSize);
+            known = copy != nullptr;
+        }
+        if (!known && !TransferRun(into, dirty[run.first]->block, run.count, false)) return 1;
+    }
+    std::vector<uint8_t> after(longest * kHfsBlockSize);
     for (size_t r = 0; r < runs.size(); ++r) {
         const DirtyRun& run = runs[r];
         for (size_t k = 0; k < run.count; ++k)
@@ -187,7 +197,7 @@ int FlushVolume()
         StatusCode = failure;
         return 1;
     }
-    for (BlockBuffer* b : dirty) b->flags &= static_cast<uint8_t>(~kBlockDirty);
+    MarkDirtyBuffersClean();
     ExtentsFileRecord.flags &= static_cast<uint8_t>(~kBlockDirty);
     CatalogFileRecord.flags &= static_cast<uint8_t>(~kBlockDirty);
     return 1;
@@ -195,19 +205,21 @@ int FlushVolume()
 
 int DiscardVolumeChanges()
 {
-    for (BlockBuffer* b = CacheHead(); b; b = b->next) {
-        if (!(b->flags & kBlockDirty)) continue;
+    const std::vector<BlockBuffer*> dirty = DirtyBuffers();
+    for (BlockBuffer* b : dirty) {
         if (ReadDeviceBlocks(b->data, 1, b->block) < 1) {
             StatusCode = kStatusReadError;
             return -1;
         }
         b->loaded = true;
+        b->matchesMedium = true;
         b->nodeCheck = NodeCheck::Unchecked;
         const bool pinnedByVolume =
             b == MacVolume.mdb || b == MacVolume.extentsHeader || b == MacVolume.catalogHeader;
         b->flags = pinnedByVolume ? kBlockPinned : 0;
     }
     if (!VolumeIsOpen()) return 0;
+    MacVolume.freeSearchStart = 0;
     if (ExtentsFileRecord.flags & kBlockDirty) {
         InitBTreeFileRecord(kExtentsFileId);
         ExtentsFileRecord.flags = kBlockPinned;

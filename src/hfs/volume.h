@@ -83,6 +83,7 @@ struct MacVolumeState {
     ForkRef extentsFile;
     ForkRef catalogFile;
     uint32_t partitionStart;     // absolute block of the volume's block 0
+    uint32_t freeSearchStart;    // every allocation block below this one is in use
 };
 
 extern MacVolumeState MacVolume;

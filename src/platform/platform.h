@@ -30,7 +30,13 @@ enum class FileMode {
     Create,      // new or truncated file, writing
 };
 
-FileHandle FileOpen(const char* path, FileMode mode);
+// What opening a file learned of it, for callers that ask.
+struct FileStatus {
+    int64_t size;        // bytes of a regular file; -1 for anything else (a device, a pipe)
+    int64_t modified;    // seconds since 1970-01-01 UTC; 0 when unknown
+};
+
+FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status = nullptr);
 void FileClose(FileHandle file);
 // Read/write at the current position; return bytes moved or -1.
 int64_t FileRead(FileHandle file, void* buffer, size_t count);

@@ -104,11 +104,17 @@ int Refill(ByteStream& s)
         const uint32_t left = s.forkLength - s.position;
         AdvanceProgress(static_cast<uint16_t>(s.limit < left ? s.limit : left));
     } else {
-        const int64_t got = FileRead(s.file, s.buffer, s.bufferSize);
+        // A regular file is read for the length it had when opened. FileRead
+        // fills what it is asked for unless the file ends first, so a short
+        // read needs no second one to find the end.
+        const int64_t want = s.pcLeft >= 0 && s.pcLeft < s.bufferSize ? s.pcLeft : s.bufferSize;
+        const int64_t got = s.pcAtEnd || want == 0 ? 0 : FileRead(s.file, s.buffer, static_cast<size_t>(want));
         if (got < 0) {
             StatusCode = kStatusPcReadError;
             return StreamReadError;
         }
+        if (s.pcLeft >= 0) s.pcLeft -= got;
+        s.pcAtEnd = got < want || s.pcLeft == 0;
         s.limit = static_cast<uint16_t>(got);
         if (got == 0) return StreamEnd;
         AdvanceProgress(static_cast<uint16_t>(got));
@@ -160,9 +166,13 @@ int OpenStream(uint8_t flags, TransferRecord* record)
         s.limit = 0;
         if (flags & StreamPcFile) {
             char native[1024];
-            s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Read) : kNoFile;
+            FileStatus status{};
+            s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Read, &status)
+                                                                     : kNoFile;
             opened = s.file != kNoFile;
             if (!opened) StatusCode = kStatusPcOpenError;
+            s.pcLeft = status.size;
+            s.pcModified = status.modified;
         } else {
             opened = OpenMacRead(s, record);
         }
@@ -243,6 +253,11 @@ void FlushStream(int slot)
     if (!(s.flags & StreamWrite) || StatusCode != 0 || s.index == 0) return;
     WriteBufferOut(s);
     s.index = 0;
+}
+
+int64_t PcStreamModifiedTime(int slot)
+{
+    return ValidSlot(slot) && (StreamTable[slot].flags & StreamPcFile) ? StreamTable[slot].pcModified : 0;
 }
 
 void SwitchStreamFork(int slot, const TransferRecord* record)

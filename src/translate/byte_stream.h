@@ -44,6 +44,9 @@ struct ByteStream {
     uint16_t limit;          // reading: valid bytes; writing: the buffer size
     uint16_t index;          // next byte to hand out or fill
     bool wasPinned;          // the catalog buffer was pinned before the stream pinned it
+    bool pcAtEnd;            // PC read streams: the last read stopped at the end of the file
+    int64_t pcLeft;          // PC read streams: bytes of a regular file still to read; -1: read to the end
+    int64_t pcModified;      // PC read streams: the file's modification time (seconds since 1970), or 0
 };
 
 extern ByteStream StreamTable[StreamSlotCount];
@@ -63,6 +66,9 @@ void WriteStreamByte(int slot, uint8_t byte);
 // that many WriteStreamByte calls would.
 int ReadStreamSpan(int slot, const uint8_t** bytes);
 void WriteStreamSpan(int slot, const uint8_t* bytes, size_t count);
+// The modification time of the PC file open for reading in `slot` (seconds
+// since 1970), or 0 when it is not known.
+int64_t PcStreamModifiedTime(int slot);
 // Moves an open Mac stream to the other fork of its file.
 void SwitchStreamFork(int slot, const TransferRecord* record);
 void FlushStream(int slot);

@@ -124,7 +124,7 @@ void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
     std::strncpy(source.name, pcName, sizeof source.name - 1);
     in = OpenStream(StreamPcFile, &source);
     if (in >= 0) {
-        const uint32_t date = data && Prefs.KeepDate ? MacDateOf(PcFileModifiedTime(source.name)) : 0;
+        const uint32_t date = data && Prefs.KeepDate ? MacDateOf(PcStreamModifiedTime(in)) : 0;
         destination.created = destination.modified = date;
         destination.parentId = folderId;
         // The name is kept as the file system gave it: PC names are ANSI end

@@ -34,7 +34,9 @@
 #include <thread>
 #include <vector>
 
-#if defined(__has_include)
+// The death callback lives in the sanitizer runtime, which only a sanitized
+// build links.
+#if defined(__SANITIZE_ADDRESS__) && defined(__has_include)
 #if __has_include(<sanitizer/common_interface_defs.h>)
 #include <sanitizer/common_interface_defs.h>
 #define QUAYLINK_HAVE_SANITIZER_CALLBACK 1

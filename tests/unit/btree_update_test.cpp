@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -598,6 +599,74 @@ TEST_F(BTreeUpdate, FindFreeRunTakesTheFirstFitOrTheLongestRun)
     count = 1;
     EXPECT_EQ(FindFreeRun(&start, &count), -1);
     EXPECT_EQ(FreeBlocks(), 0u);
+}
+
+// The search remembers where the used blocks at the start of the bitmap end;
+// whatever is marked, written back or discarded, it must answer as a scan
+// of the whole bitmap from block 0 does.
+TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
+{
+    MountEmpty();
+    const uint16_t total = VolumeAllocBlockCount();
+    std::vector<bool> used(total);
+    for (uint16_t b = 0; b < total; ++b) used[b] = AllocationBlockUsed(b);
+    std::vector<bool> flushed = used;
+
+    struct Answer {
+        int result;
+        uint16_t start;
+        uint16_t count;
+        bool operator==(const Answer&) const = default;
+    };
+    auto expected = [&](uint16_t count) {
+        Answer best{-1, 0, 0};
+        for (uint32_t b = 0; b < total;) {
+            if (used[b]) {
+                ++b;
+                continue;
+            }
+            uint32_t end = b;
+            while (end < total && !used[end]) ++end;
+            const uint32_t length = end - b;
+            if (length >= count) return Answer{0, static_cast<uint16_t>(b), count};
+            if (length > best.count) best = Answer{1, static_cast<uint16_t>(b), static_cast<uint16_t>(length)};
+            b = end;
+        }
+        return best;
+    };
+
+    std::mt19937 random(1234);
+    for (int step = 0; step < 3000; ++step) {
+        SCOPED_TRACE("step " + std::to_string(step));
+        const unsigned what = random() % 20;
+        if (what < 9) {  // allocate the first fit
+            const uint16_t want = static_cast<uint16_t>(1 + random() % 60);
+            Answer got{0, 0, want};
+            got.result = FindFreeRun(&got.start, &got.count);
+            const Answer should = expected(want);
+            ASSERT_EQ(got.result, should.result);
+            if (got.result < 0) continue;
+            ASSERT_EQ(got.start, should.start);
+            ASSERT_EQ(got.count, should.count);
+            MarkAllocated(got.start, got.count);
+            for (uint16_t k = 0; k < got.count; ++k) used[got.start + k] = true;
+        } else if (what < 17) {  // free part of a used run
+            uint16_t start = static_cast<uint16_t>(random() % total);
+            uint16_t length = 0;
+            const unsigned most = 1 + random() % 40;
+            while (start + length < total && length < most && used[start + length]) ++length;
+            MarkFree(start, length);
+            for (uint16_t k = 0; k < length; ++k) used[start + k] = false;
+        } else if (what < 19) {
+            FlushVolume();
+            flushed = used;
+        } else {
+            DiscardVolumeChanges();
+            used = flushed;
+        }
+        ASSERT_EQ(StatusCode, 0u);
+    }
+    EXPECT_EQ(FreeBlocks(), std::count(used.begin(), used.end(), false));
 }
 
 // ---- forks -----------------------------------------------------------------------

@@ -230,7 +230,7 @@ TEST_F(EngineFaults, WithAllocationFailingTheLeastRecentlyUsedCleanBufferIsReuse
     BlockBuffer* expected = clean[clean.size() - 2];
     const uint32_t dirtiedBlock = dirtied->block;
     const uint32_t replacedBlock = expected->block;
-    dirtied->flags |= kBlockDirty;
+    BlockPutU8(dirtied->data[0], dirtied, 0);
 
     const uint32_t bitmapBlock = 3;  // never cached by a walk
     ASSERT_EQ(Cached(bitmapBlock), nullptr);
@@ -254,7 +254,7 @@ TEST_F(EngineFaults, WithAllocationFailingTheLeastRecentlyUsedCleanBufferIsReuse
     EXPECT_EQ(none, nullptr);
     EXPECT_EQ(CacheBufferCount(), buffers);
     EXPECT_EQ(Cached(replacedBlock), nullptr);
-    for (BlockBuffer* b = CacheHead(); b; b = b->next) b->flags &= static_cast<uint8_t>(~kBlockDirty);
+    DiscardVolumeChanges();
 }
 
 TEST_F(EngineFaults, WalkWithFewCacheBuffersReadsTheSameOrRunsOutOfMemory)

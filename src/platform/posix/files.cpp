@@ -34,7 +34,7 @@ bool OffsetFits(uint64_t offset, size_t count)
 
 }  // namespace
 
-FileHandle FileOpen(const char* path, FileMode mode)
+FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
 {
     int flags = O_CLOEXEC;
     switch (mode) {
@@ -52,6 +52,10 @@ FileHandle FileOpen(const char* path, FileMode mode)
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         close(fd);
         return kNoFile;
+    }
+    if (status) {
+        status->size = S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1;
+        status->modified = static_cast<int64_t>(st.st_mtime);
     }
     return fd;
 }
@@ -190,3 +194,4 @@ bool FileModifiedTime(const char* path, int64_t* unixSeconds)
     *unixSeconds = static_cast<int64_t>(st.st_mtime);
     return true;
 }
+

@@ -6,7 +6,11 @@
 // including its line-end convention.
 #include "platform/platform.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -124,6 +128,54 @@ bool Load(const char* file, Profile& p)
     return ok;
 }
 
+// The last profile read, kept while its file's status stays the same: the
+// type maps are looked up once for every file copied. A file changed in the
+// last two seconds is read afresh each time, as a second change within the
+// same timestamp tick would not show in its status.
+struct CachedProfile {
+    std::string path;
+    struct stat status;
+    Profile profile;
+};
+
+bool SameStatus(const struct stat& a, const struct stat& b)
+{
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino && a.st_size == b.st_size &&
+           a.st_mtim.tv_sec == b.st_mtim.tv_sec && a.st_mtim.tv_nsec == b.st_mtim.tv_nsec;
+}
+
+CachedProfile& Cache()
+{
+    static CachedProfile cache;
+    return cache;
+}
+
+void ForgetCachedProfile() { Cache().path.clear(); }
+
+const Profile& LoadForReading(const char* file)
+{
+    static const Profile kEmpty;
+    CachedProfile& cache = Cache();
+    struct stat status;
+    if (stat(file, &status) != 0) {
+        if (errno == ENOENT) return kEmpty;  // a missing file is an empty profile
+        ForgetCachedProfile();
+        Load(file, cache.profile);
+        return cache.profile;
+    }
+    if (cache.path == file && SameStatus(cache.status, status)) return cache.profile;
+    // The text is parsed in place: the lines point into it.
+    Load(file, cache.profile);
+    const bool settled = status.st_mtim.tv_sec + 2 < std::time(nullptr);
+    if (settled) {
+        cache.path = file;
+        cache.status = status;
+    } else {
+        ForgetCachedProfile();
+    }
+    return cache.profile;
+}
+
 // Lines [first, end) of the first section named `section`; keys before any
 // header form the section with the empty name. False when there is none.
 bool FindSection(const Profile& p, std::string_view section, size_t& first, size_t& end)
@@ -204,6 +256,7 @@ std::string_view TrimmedName(const char* name) { return Trim(std::string_view(na
 
 bool SaveText(const char* file, const std::string& text)
 {
+    ForgetCachedProfile();
     FileHandle f = FileOpen(file, FileMode::Create);
     if (f == kNoFile) return false;
     bool ok = FileWrite(f, text.data(), text.size()) == static_cast<int64_t>(text.size());
@@ -217,8 +270,7 @@ unsigned ReadProfileString(const char* section, const char* key, const char* def
                            unsigned outSize, const char* file)
 {
     if (outSize == 0 || out == nullptr) return 0;
-    Profile p;
-    Load(file, p);
+    const Profile& p = LoadForReading(file);
 
     if (section == nullptr) {  // the names of all sections
         std::vector<std::string> names;
@@ -253,8 +305,7 @@ unsigned ReadProfileString(const char* section, const char* key, const char* def
 unsigned ReadProfileSection(const char* section, char* out, unsigned outSize, const char* file)
 {
     if (out == nullptr || section == nullptr) return 0;
-    Profile p;
-    Load(file, p);
+    const Profile& p = LoadForReading(file);
     std::vector<std::string> items;
     size_t first = 0, end = 0;
     if (FindSection(p, TrimmedName(section), first, end)) {

@@ -53,9 +53,19 @@ int64_t TransferAt(FileHandle file, uint8_t* p, size_t count, uint64_t offset)
     return failed ? -1 : static_cast<int64_t>(done);
 }
 
+// A FILETIME as seconds since 1970, rounded down like st_mtime (also for
+// instants before 1970).
+int64_t UnixSecondsOf(const FILETIME& time)
+{
+    const int64_t units =
+        static_cast<int64_t>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime);
+    const int64_t since = units - kUnixEpochFileTime;
+    return since >= 0 ? since / 10000000LL : -((-since + 9999999LL) / 10000000LL);
+}
+
 }  // namespace
 
-FileHandle FileOpen(const char* path, FileMode mode)
+FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
 {
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
@@ -67,6 +77,16 @@ FileHandle FileOpen(const char* path, FileMode mode)
     HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kNoFile;
+    if (status) {
+        // Disks and volumes answer no file information: no size, no time.
+        BY_HANDLE_FILE_INFORMATION info;
+        const bool known = GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+                           !(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
+        status->size = known ? static_cast<int64_t>((static_cast<uint64_t>(info.nFileSizeHigh) << 32) |
+                                                    info.nFileSizeLow)
+                             : -1;
+        status->modified = known ? UnixSecondsOf(info.ftLastWriteTime) : 0;
+    }
     return reinterpret_cast<FileHandle>(h);
 }
 
@@ -162,14 +182,11 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     return ok;
 }
 
+
 bool FileModifiedTime(const char* path, int64_t* unixSeconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
-    const int64_t units = static_cast<int64_t>((static_cast<uint64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) |
-                                               data.ftLastWriteTime.dwLowDateTime);
-    // Floor division, so instants before 1970 round down like st_mtime.
-    const int64_t since = units - kUnixEpochFileTime;
-    *unixSeconds = since >= 0 ? since / 10000000LL : -((-since + 9999999LL) / 10000000LL);
+    *unixSeconds = UnixSecondsOf(data.ftLastWriteTime);
     return true;
 }
