@@ -13,6 +13,7 @@
 #include "translate/crc16.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
+#include "translate/whole_file_copy.h"
 
 namespace {
 
@@ -297,74 +298,50 @@ bool DecodeFork(int destination, uint32_t length)
 
 void BinHexMacToPc(const uint8_t* macName, uint32_t folderId)
 {
-    int source = -1;
-    int destination = -1;
-    TransferRecord sourceRecord{};
-    TransferRecord destinationRecord{};
-    const unsigned nameLength = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    sourceRecord.name[0] = static_cast<char>(nameLength);
-    std::memcpy(sourceRecord.name + 1, macName + 1, nameLength);
-    sourceRecord.parentId = folderId;
-    source = OpenStream(StreamMacFork, &sourceRecord);
-    if (source >= 0) {
-        MacNameToPc(destinationRecord.name, reinterpret_cast<const uint8_t*>(sourceRecord.name), true);
-        if (MakePcName(destinationRecord.name, TranslatorTable[kBinHexTranslator].extension) == kCollisionGoOn)
-            destination = OpenStream(StreamPcFile | StreamWrite, &destinationRecord);
-    }
-    if (destination >= 0) {
-        Encoder = HexEncoderState{destination, 0, 0, 1, 0};
-        WriteText(destination, kBinHexBanner);
-        WriteStreamByte(destination, kCR);
-        WriteStreamByte(destination, kColon);
-        EncodeByte(static_cast<uint8_t>(nameLength));
-        for (unsigned i = 0; i < nameLength; ++i) EncodeByte(static_cast<uint8_t>(sourceRecord.name[1 + i]));
+    WholeFileCopy copy;
+    OpenMacToPcCopy(macName, folderId, kBinHexTranslator, &copy);
+    if (copy.destination >= 0) {
+        const TransferRecord& source = copy.sourceRecord;
+        const uint8_t nameLength = static_cast<uint8_t>(source.name[0]);
+        Encoder = HexEncoderState{copy.destination, 0, 0, 1, 0};
+        WriteText(copy.destination, kBinHexBanner);
+        WriteStreamByte(copy.destination, kCR);
+        WriteStreamByte(copy.destination, kColon);
+        EncodeByte(nameLength);
+        for (unsigned i = 0; i < nameLength; ++i) EncodeByte(static_cast<uint8_t>(source.name[1 + i]));
         EncodeByte(0);  // version
-        for (unsigned i = 0; i < kFinderInfoInHeader; ++i) EncodeByte(sourceRecord.finderInfo[i]);
-        EncodeU32(sourceRecord.dataLength);
-        EncodeU32(sourceRecord.resourceLength);
+        for (unsigned i = 0; i < kFinderInfoInHeader; ++i) EncodeByte(source.finderInfo[i]);
+        EncodeU32(source.dataLength);
+        EncodeU32(source.resourceLength);
         EncodeSectionCrc();
-        EncodeFork(source, sourceRecord.dataLength);
-        SwitchStreamFork(source, &sourceRecord);
-        EncodeFork(source, sourceRecord.resourceLength);
+        EncodeFork(copy.source, source.dataLength);
+        SwitchStreamFork(copy.source, &source);
+        EncodeFork(copy.source, source.resourceLength);
         FlushSixBits();
-        WriteStreamByte(destination, kColon);
-        WriteStreamByte(destination, kCR);
+        WriteStreamByte(copy.destination, kColon);
+        WriteStreamByte(copy.destination, kCR);
     }
-    CloseStream(destination);
-    CloseStream(source);
+    CloseCopy(&copy);
 }
 
 void BinHexPcToMac(const char* pcName, uint32_t folderId)
 {
-    int source = -1;
-    int destination = -1;
-    TransferRecord sourceRecord{};
-    TransferRecord destinationRecord{};
+    WholeFileCopy copy;
+    TransferRecord& destination = copy.destinationRecord;
     uint32_t dataLength = 0;
     uint32_t resourceLength = 0;
     Decoder = HexDecoderState{};
-    std::snprintf(sourceRecord.name, sizeof sourceRecord.name, "%s", pcName);
-    source = OpenStream(StreamPcFile, &sourceRecord);
-    Decoder.slot = source;
-    if (source >= 0 && FindDataStart(source) && DecodeHeader(&destinationRecord, &dataLength, &resourceLength)) {
-        destinationRecord.parentId = folderId;
-        destination = OpenStream(StreamMacFork | StreamWrite, &destinationRecord);
-        if (destination < 0 && StatusCode == kStatusNameExists) {
-            StatusCode = 0;
-            char name[256];
-            MacNameToPc(name, reinterpret_cast<const uint8_t*>(destinationRecord.name), true);
-            if (CreateMacFileForCopy(name, 0, &destinationRecord, &destination) != kCollisionGoOn) {
-                CloseStream(destination);  // a skip or cancel opens nothing; be sure of it
-                destination = -1;
-            }
-        }
+    OpenPcSource(pcName, &copy);
+    Decoder.slot = copy.source;
+    if (copy.source >= 0 && FindDataStart(copy.source) && DecodeHeader(&destination, &dataLength, &resourceLength)) {
+        destination.parentId = folderId;
+        CreateMacDestination(&copy);
     }
-    if (destination >= 0 && StatusCode == 0 && DecodeFork(destination, dataLength)) {
-        destinationRecord.dataLength = dataLength;
-        destinationRecord.resourceLength = resourceLength;
-        SwitchStreamFork(destination, &destinationRecord);
-        DecodeFork(destination, resourceLength);
+    if (copy.destination >= 0 && StatusCode == 0 && DecodeFork(copy.destination, dataLength)) {
+        destination.dataLength = dataLength;
+        destination.resourceLength = resourceLength;
+        SwitchStreamFork(copy.destination, &destination);
+        DecodeFork(copy.destination, resourceLength);
     }
-    CloseStream(destination);
-    CloseStream(source);
+    CloseCopy(&copy);
 }

@@ -13,6 +13,7 @@
 #include "translate/crc16.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
+#include "translate/whole_file_copy.h"
 
 namespace {
 
@@ -97,6 +98,22 @@ bool ReadHeader(int slot, uint8_t* header)
     return true;
 }
 
+// The forks of `record` from the source to the destination, data fork
+// first, each padded to a multiple of 128 bytes in the PC file: zeros
+// written when encoding (`toPc`), bytes skipped when decoding.
+void CopyForks(const WholeFileCopy& copy, const TransferRecord& record, bool toPc)
+{
+    const uint32_t lengths[2] = {record.dataLength, record.resourceLength};
+    for (unsigned fork = 0; fork < 2; ++fork) {
+        if (fork == 1) SwitchStreamFork(toPc ? copy.source : copy.destination, &record);
+        CopyBytes(copy.source, copy.destination, lengths[fork]);
+        if (toPc)
+            WriteZeros(copy.destination, PaddingOf(lengths[fork]));
+        else
+            SkipBytes(copy.source, PaddingOf(lengths[fork]));
+    }
+}
+
 // A header with a matching CRC and a writer version of 129 or more is
 // MacBinary II or III; anything else is read as MacBinary I.
 bool IsLaterVersion(const uint8_t* header)
@@ -108,82 +125,47 @@ bool IsLaterVersion(const uint8_t* header)
 
 void MacBinaryMacToPc(const uint8_t* macName, uint32_t folderId)
 {
-    int source = -1;
-    int destination = -1;
-    TransferRecord sourceRecord{};
-    TransferRecord destinationRecord{};
-    const unsigned nameLength = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    sourceRecord.name[0] = static_cast<char>(nameLength);
-    std::memcpy(sourceRecord.name + 1, macName + 1, nameLength);
-    sourceRecord.parentId = folderId;
-    source = OpenStream(StreamMacFork, &sourceRecord);
-    if (source >= 0) {
-        MacNameToPc(destinationRecord.name, reinterpret_cast<const uint8_t*>(sourceRecord.name), true);
-        if (MakePcName(destinationRecord.name, TranslatorTable[kMacBinaryTranslator].extension) == kCollisionGoOn)
-            destination = OpenStream(StreamPcFile | StreamWrite, &destinationRecord);
-    }
-    if (destination >= 0) {
+    WholeFileCopy copy;
+    OpenMacToPcCopy(macName, folderId, kMacBinaryTranslator, &copy);
+    if (copy.destination >= 0) {
+        const TransferRecord& source = copy.sourceRecord;
         uint8_t header[kMbHeaderSize];
-        BuildHeader(reinterpret_cast<const uint8_t*>(sourceRecord.name), sourceRecord, header);
-        for (unsigned i = 0; i < kMbHeaderSize; ++i) WriteStreamByte(destination, header[i]);
-        CopyBytes(source, destination, sourceRecord.dataLength);
-        WriteZeros(destination, PaddingOf(sourceRecord.dataLength));
-        SwitchStreamFork(source, &sourceRecord);
-        CopyBytes(source, destination, sourceRecord.resourceLength);
-        WriteZeros(destination, PaddingOf(sourceRecord.resourceLength));
+        BuildHeader(reinterpret_cast<const uint8_t*>(source.name), source, header);
+        for (unsigned i = 0; i < kMbHeaderSize; ++i) WriteStreamByte(copy.destination, header[i]);
+        CopyForks(copy, source, true);
     }
-    CloseStream(destination);
-    CloseStream(source);
+    CloseCopy(&copy);
 }
 
 void MacBinaryPcToMac(const char* pcName, uint32_t folderId)
 {
-    int source = -1;
-    int destination = -1;
-    TransferRecord sourceRecord{};
-    TransferRecord destinationRecord{};
-    std::snprintf(sourceRecord.name, sizeof sourceRecord.name, "%s", pcName);
-    source = OpenStream(StreamPcFile, &sourceRecord);
+    WholeFileCopy copy;
+    TransferRecord& destination = copy.destinationRecord;
+    OpenPcSource(pcName, &copy);
     uint8_t header[kMbHeaderSize];
-    if (source >= 0 && ReadHeader(source, header)) {
+    if (copy.source >= 0 && ReadHeader(copy.source, header)) {
         const uint8_t nameLength = header[kMbNameLength];
         if (nameLength == 0 || nameLength > kMaxMacName || header[kMbMustBeZero] != 0)
             StatusCode = kStatusWrongFileType;
     }
-    if (source >= 0 && StatusCode == 0) {
+    if (copy.source >= 0 && StatusCode == 0) {
         const bool later = IsLaterVersion(header);
-        destinationRecord.name[0] = static_cast<char>(header[kMbNameLength]);
-        std::memcpy(destinationRecord.name + 1, header + kMbName, header[kMbNameLength]);
-        std::memcpy(destinationRecord.finderInfo, header + kMbFinderInfo, sizeof destinationRecord.finderInfo);
-        destinationRecord.finderInfo[kFinderFlagsLow] = header[later ? kMbFlagsLow : kMbFlagsLowOld];
-        destinationRecord.dataLength = GetU32(header + kMbDataLength);
-        destinationRecord.resourceLength = GetU32(header + kMbRsrcLength);
-        destinationRecord.created = GetU32(header + kMbCreated);
-        destinationRecord.modified = GetU32(header + kMbModified);
-        destinationRecord.parentId = folderId;
+        destination.name[0] = static_cast<char>(header[kMbNameLength]);
+        std::memcpy(destination.name + 1, header + kMbName, header[kMbNameLength]);
+        std::memcpy(destination.finderInfo, header + kMbFinderInfo, sizeof destination.finderInfo);
+        destination.finderInfo[kFinderFlagsLow] = header[later ? kMbFlagsLow : kMbFlagsLowOld];
+        destination.dataLength = GetU32(header + kMbDataLength);
+        destination.resourceLength = GetU32(header + kMbRsrcLength);
+        destination.created = GetU32(header + kMbCreated);
+        destination.modified = GetU32(header + kMbModified);
+        destination.parentId = folderId;
         // Later versions may put a secondary header before the data fork.
         if (later) {
             const uint16_t secondary = GetU16(header + kMbSecondaryLength);
-            SkipBytes(source, secondary + PaddingOf(secondary));
+            SkipBytes(copy.source, secondary + PaddingOf(secondary));
         }
-        if (StatusCode == 0) destination = OpenStream(StreamMacFork | StreamWrite, &destinationRecord);
-        if (destination < 0 && StatusCode == kStatusNameExists) {
-            StatusCode = 0;
-            char name[256];
-            MacNameToPc(name, reinterpret_cast<const uint8_t*>(destinationRecord.name), true);
-            if (CreateMacFileForCopy(name, 0, &destinationRecord, &destination) != kCollisionGoOn) {
-                CloseStream(destination);  // a skip or cancel opens nothing; be sure of it
-                destination = -1;
-            }
-        }
+        if (StatusCode == 0) CreateMacDestination(&copy);
     }
-    if (destination >= 0 && StatusCode == 0) {
-        CopyBytes(source, destination, destinationRecord.dataLength);
-        SkipBytes(source, PaddingOf(destinationRecord.dataLength));
-        SwitchStreamFork(destination, &destinationRecord);
-        CopyBytes(source, destination, destinationRecord.resourceLength);
-        SkipBytes(source, PaddingOf(destinationRecord.resourceLength));
-    }
-    CloseStream(destination);
-    CloseStream(source);
+    if (copy.destination >= 0 && StatusCode == 0) CopyForks(copy, destination, false);
+    CloseCopy(&copy);
 }
