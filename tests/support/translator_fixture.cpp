@@ -4,6 +4,7 @@
 #include <cstring>
 #include <filesystem>
 
+#include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/listing.h"
@@ -13,6 +14,7 @@
 #include "support/engine_tree.h"
 #include "support/mini_volume.h"
 #include "translate/byte_stream.h"
+#include "translate/translators.h"
 #include "ui/mac_session.h"
 #include "ui/main_state.h"
 
@@ -122,6 +124,37 @@ std::vector<MacFileImage> TranslatorSampleFiles()
     return files;
 }
 
+MacFileImage SampleMacFile(const std::string& name, size_t dataSize, size_t rsrcSize, uint32_t seed)
+{
+    MacFileImage file;
+    file.name = name;
+    file.type = "TEXT";
+    file.creator = "ttxt";
+    file.finderFlags = 0x2104;
+    file.created = 0xB5A1C2D3 + seed;
+    file.modified = 0xB5A1C2D3 + 2 * seed + 7;
+    file.data = PatternBytes(dataSize, seed);
+    file.rsrc = PatternBytes(rsrcSize, seed + 1000);
+    return file;
+}
+
+void ExpectSameMacFile(const MacFileImage& got, const MacFileImage& want, const std::string& what,
+                       MacFileCompare compare)
+{
+    EXPECT_EQ(got.name, want.name) << what;
+    EXPECT_EQ(got.type, want.type) << what;
+    EXPECT_EQ(got.creator, want.creator) << what;
+    EXPECT_EQ(got.finderFlags, want.finderFlags & compare.flagMask) << what;
+    if (compare.dates) {
+        EXPECT_EQ(got.created, want.created) << what;
+        EXPECT_EQ(got.modified, want.modified) << what;
+    }
+    EXPECT_TRUE(got.data == want.data) << what << ": data fork differs (" << got.data.size() << " bytes, want "
+                                        << want.data.size() << ")";
+    EXPECT_TRUE(got.rsrc == want.rsrc) << what << ": resource fork differs (" << got.rsrc.size() << " bytes, want "
+                                        << want.rsrc.size() << ")";
+}
+
 void TranslatorTest::SetUp()
 {
     EngineStateTest::SetUp();
@@ -192,4 +225,235 @@ std::vector<std::string> TranslatorTest::PcFiles() const
     for (const auto& entry : fs::directory_iterator(pc.Path(), error)) names.push_back(entry.path().filename().string());
     std::sort(names.begin(), names.end());
     return names;
+}
+
+const WholeFileFormat kMacBinaryFormat{MacBinaryMacToPc, MacBinaryPcToMac, "bin", true};
+const WholeFileFormat kBinHexFormat{BinHexMacToPc, BinHexPcToMac, "hqx", false};
+
+uint32_t WholeFileTranslatorTest::Encode(const std::string& macName, uint32_t folderId)
+{
+    format_.encode(MacName(macName).data(), folderId);
+    return FinishCommand();
+}
+
+uint32_t WholeFileTranslatorTest::Decode(const std::string& pcName)
+{
+    format_.decode(pcName.c_str(), kRootFolderId);
+    return FinishCommand();
+}
+
+std::string WholeFileTranslatorTest::EncodedName(const std::string& macName) const
+{
+    return macName + "." + format_.extension;
+}
+
+void WholeFileTranslatorTest::ExpectDecodesTo(const std::string& pcName, const MacFileImage& want,
+                                              const std::string& what, uint16_t flagMask)
+{
+    ASSERT_EQ(Decode(pcName), 0u) << what;
+    MacFileImage got;
+    ASSERT_TRUE(ReadMacFile(kRootFolderId, want.name, &got)) << what;
+    ExpectSameMacFile(got, want, what, {flagMask, format_.keepsDates});
+}
+
+void WholeFileTranslatorTest::ExpectVolumeClean(const std::string& what)
+{
+    std::string why;
+    EXPECT_TRUE(VolumeClean(&why)) << what << ": " << why;
+}
+
+void WholeFileTranslatorTest::ExpectRefused(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& inputs)
+{
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    const std::string pcName = EncodedName("refused");
+    for (const auto& [what, bytes] : inputs) {
+        WritePc(pcName, bytes);
+        EXPECT_EQ(Decode(pcName), kStatusWrongFileType) << what;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << what;
+    }
+    ExpectVolumeClean();
+}
+
+void WholeFileTranslatorTest::ExpectTakenNameGoesToTheClashDialog(const MacFileImage& replacement,
+                                                                  const std::vector<uint8_t>& encoded)
+{
+    ClashWindowSystem ws;
+    ASSERT_TRUE(OpenMiniVolume());
+    MacFileImage old;
+    ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &old));
+    const std::string pcName = EncodedName("taken");
+    WritePc(pcName, encoded);
+    ws.answer = kAnswerSkip;  // nothing changes, and no failure
+    EXPECT_EQ(Decode(pcName), 0u);
+    ASSERT_EQ(ws.dialogs, std::vector<std::string>{"MCOLLISION"});
+    MacFileImage got;
+    ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &got));
+    ExpectSameMacFile(got, old, "skipped");
+    ws.answer = kAnswerOverWrite;
+    ExpectDecodesTo(pcName, replacement, "overwritten");
+    ExpectVolumeClean();
+}
+
+void WholeFileTranslatorTest::ExpectMacWriteFailuresLeaveNothing(const MacFileImage& file,
+                                                                 const std::vector<uint8_t>& encoded)
+{
+    const std::string pcName = EncodedName("in");
+    WritePc(pcName, encoded);
+    ASSERT_TRUE(OpenMiniVolume());
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    ImageTable[0].faults = ImageFaults{};
+    format_.decode(pcName.c_str(), kRootFolderId);
+    const uint32_t writes = ImageTable[0].faults.writes;
+    ASSERT_EQ(FinishCommand(), 0u);
+    MacFileImage got;
+    ASSERT_TRUE(ReadMacFile(kRootFolderId, file.name, &got));
+    ExpectSameMacFile(got, file, "without faults", {0xFFFF, format_.keepsDates});
+    CloseVolume();
+    ASSERT_GE(writes, 2u);
+    for (uint32_t k = 1; k <= writes; ++k) {
+        ASSERT_TRUE(OpenMiniVolume());
+        ImageTable[0].faults = ImageFaults{};
+        ImageTable[0].faults.failWriteAt = k;
+        EXPECT_EQ(Decode(pcName), kStatusWriteError) << "write " << k;
+        ImageTable[0].faults.failWriteAt = 0;
+        // The discard may unmount a volume whose blocks it cannot re-read;
+        // what matters is the medium, so look at it afresh.
+        CloseVolume();
+        ASSERT_TRUE(OpenVolumeFile(imagePath)) << "write " << k;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "write " << k;
+        ExpectVolumeClean("write " + std::to_string(k));
+        CloseVolume();
+    }
+}
+
+void WholeFileTranslatorTest::ExpectMacReadFailuresLeaveNoPcFile()
+{
+    bool succeeded = false;
+    for (uint32_t k = 1; k < 100 && !succeeded; ++k) {
+        ASSERT_TRUE(OpenMiniVolume());
+        ImageTable[0].faults = ImageFaults{};
+        ImageTable[0].faults.failReadAt = k;
+        const uint32_t status = Encode("Delta");
+        ImageTable[0].faults.failReadAt = 0;
+        if (status == 0) {
+            succeeded = true;
+            EXPECT_EQ(PcFiles(), std::vector<std::string>{EncodedName("Delta")});
+        } else {
+            EXPECT_EQ(status, kStatusReadError) << "read " << k;
+            EXPECT_TRUE(PcFiles().empty()) << "read " << k;
+        }
+        CloseVolume();
+    }
+    EXPECT_TRUE(succeeded);
+}
+
+void WholeFileTranslatorTest::ExpectCancelLeavesNoFile(const std::vector<uint8_t>& encoded)
+{
+    RecordingWindowSystem ws;
+    ASSERT_TRUE(OpenMiniVolume());
+    ws.cancelAtPump = 1;
+    EXPECT_EQ(Encode("Gamma"), kStatusCancelled);
+    EXPECT_TRUE(PcFiles().empty());
+
+    const std::string pcName = EncodedName("big");
+    WritePc(pcName, encoded);
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    for (unsigned pump : {1u, 3u}) {  // the third: after the first 32 KB of the PC file
+        ws.pumps = 0;
+        ws.cancelAtPump = pump;
+        EXPECT_EQ(Decode(pcName), kStatusCancelled) << "pump " << pump;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "pump " << pump;
+    }
+    ExpectVolumeClean();
+}
+
+void WholeFileTranslatorTest::ExpectPcWriteFailuresLeaveNoPartialFile(const MacFileImage& file)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_TRUE(PutMacFile(file));
+    PcFileFaults = PcFileFaultRecord{};
+    ASSERT_EQ(Encode(file.name), 0u);
+    const uint32_t writes = PcFileFaults.writes;
+    ASSERT_GE(writes, 3u);
+    fs::remove(PcPath(EncodedName(file.name)));
+    for (uint32_t k = 1; k <= writes; ++k) {
+        for (bool nothing : {false, true}) {
+            PcFileFaults = PcFileFaultRecord{};
+            PcFileFaults.failWriteAt = k;
+            PcFileFaults.writeNothing = nothing;
+            EXPECT_EQ(Encode(file.name), nothing ? kStatusPcDiskFull : kStatusPcWriteError) << "write " << k;
+            EXPECT_TRUE(PcFiles().empty()) << "write " << k;
+        }
+    }
+}
+
+void WholeFileTranslatorTest::ExpectPcReadFailuresCreateNothing(const std::vector<uint8_t>& encoded,
+                                                                uint32_t firstReadFailure)
+{
+    ASSERT_TRUE(OpenMiniVolume());
+    const std::string pcName = EncodedName("in");
+    WritePc(pcName, encoded);
+    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    PcFileFaults = PcFileFaultRecord{};
+    format_.decode(pcName.c_str(), kRootFolderId);
+    const uint32_t reads = PcFileFaults.reads;
+    EXPECT_EQ(FinishCommand(), 0u);
+    CloseVolume();
+    ASSERT_TRUE(OpenMiniVolume());
+    ASSERT_EQ(MacFolderNames(kRootFolderId), before);
+    ASSERT_GE(reads, 3u);
+    for (uint32_t k = 1; k <= reads; ++k) {
+        PcFileFaults = PcFileFaultRecord{};
+        PcFileFaults.failReadAt = k;
+        EXPECT_EQ(Decode(pcName), k == 1 ? firstReadFailure : kStatusPcReadError) << "read " << k;
+        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "read " << k;
+    }
+    ExpectVolumeClean();
+}
+
+std::string WholeFileTranslatorTest::HfsutilsSourceImage(HfsUtils& hfs, const std::vector<MacFileImage>& files)
+{
+    const std::string path = images.PathOf("source.img");
+    EXPECT_TRUE(hfs.Format(path, "Source", kOracleImageBytes)) << hfs.LastError();
+    EXPECT_TRUE(hfs.PutMacBinary(files, ":")) << hfs.LastError();
+    return path;
+}
+
+void WholeFileTranslatorTest::EncodeEachApart(const std::string& path, const std::vector<MacFileImage>& files,
+                                              std::vector<MacFileImage>* onSource, std::vector<std::string>* written)
+{
+    ASSERT_TRUE(OpenVolumeFile(path));
+    for (const MacFileImage& file : files) {
+        MacFileImage want;
+        ASSERT_TRUE(ReadMacFile(kRootFolderId, file.name, &want)) << file.name;
+        onSource->push_back(want);
+        ASSERT_EQ(Encode(file.name), 0u) << file.name;
+        const std::vector<std::string> pcFiles = PcFiles();
+        ASSERT_EQ(pcFiles.size(), 1u) << file.name;
+        // Moved out of the PC directory, so the next file's name is free.
+        const std::string kept = images.PathOf("ours" + std::to_string(written->size()) + "." + format_.extension);
+        fs::rename(PcPath(pcFiles[0]), kept);
+        written->push_back(kept);
+    }
+    CloseVolume();
+}
+
+void WholeFileTranslatorTest::DecodeOntoNewVolume(const std::vector<std::string>& pcNames,
+                                                  const std::vector<MacFileImage>& want, const std::string& what,
+                                                  uint16_t flagMask)
+{
+    HfsUtils target;
+    const std::string path = images.PathOf("target-" + std::to_string(newVolumes_++) + ".img");
+    ASSERT_TRUE(target.Format(path, "Target", kOracleImageBytes)) << target.LastError();
+    ASSERT_TRUE(OpenVolumeFile(path));
+    for (size_t i = 0; i < pcNames.size(); ++i)
+        ExpectDecodesTo(pcNames[i], want[i], what + " " + want[i].name, flagMask);
+    ExpectVolumeClean(what);
+    CloseVolume();
+    ASSERT_TRUE(target.Mount(path)) << target.LastError();
+    for (const MacFileImage& file : want) {
+        MacFileImage got;
+        ASSERT_TRUE(target.GetMacBinary(":" + file.name, &got)) << target.LastError();
+        ExpectSameMacFile(got, file, what + " through hfsutils: " + file.name, {flagMask, format_.keepsDates});
+    }
 }
