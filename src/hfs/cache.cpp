@@ -242,6 +242,7 @@ const std::vector<BlockBuffer*>& DirtyBuffers()
     std::erase_if(g_dirty, [](BlockBuffer* b) {
         if (b->flags & kBlockDirty) return false;
         b->listedDirty = false;
+        b->hasMediumCopy = false;
         return true;
     });
     return g_dirty;
