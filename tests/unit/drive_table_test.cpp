@@ -136,57 +136,52 @@ TEST_F(DriveTableTest, SectorSizeOfADriveThatCannotTellIs512)
 
 // ---- reading ---------------------------------------------------------------
 
-TEST_F(MappedIoTest, ReadStartingInsideASectorStopsAtTheRequestAndTheNextCallCompletesIt)
+// Each read moves the device sectors that hold the blocks asked for, in one
+// call, and delivers only the blocks it could: the caller asks again for
+// the rest.
+TEST_F(MappedIoTest, ReadsDeliverTheWholeBlocksOfOneDeviceCall)
 {
-    std::vector<uint8_t> out(64 * 512);
-    EXPECT_EQ(Read(out, 64, 10), 62);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'r', 16, 2}}));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 62 * 512), DeviceBlocks(10, 62));
-
-    std::vector<uint8_t> rest(2 * 512);
-    EXPECT_EQ(Read(rest, 2, 72), 2);
-    EXPECT_EQ(Dev.calls.back(), (DeviceCall{'r', 1, 18}));
-    EXPECT_EQ(rest, DeviceBlocks(72, 2));
-    EXPECT_EQ(StatusCode, 0u);
+    struct Case {
+        const char* what;
+        uint32_t sectors;     // on the medium
+        uint32_t maxSectors;  // per device call; 0 no limit
+        uint16_t count;
+        uint32_t first;
+        int32_t moved;
+        DeviceCall call;
+    };
+    const Case cases[] = {
+        {"starting inside a sector: up to the request", 64, 0, 64, 10, 62, {'r', 16, 2}},
+        {"the rest of that request", 64, 0, 2, 72, 2, {'r', 1, 18}},
+        {"fewer blocks than a sector", 64, 0, 2, 9, 2, {'r', 1, 2}},
+        {"a partial trailing sector is left for the next call", 64, 0, 6, 0, 4, {'r', 1, 0}},
+        {"the medium ends after sector 2", 3, 0, 16, 1, 11, {'r', 4, 0}},
+        {"an adapter that refuses large transfers", 64, 2, 16, 8, 8, {'r', 4, 2}},
+    };
+    for (const Case& c : cases) {
+        Dev.calls.clear();
+        Dev.bytes = PatternBytes(size_t{c.sectors} * 2048);
+        Dev.maxSectors = c.maxSectors;
+        std::vector<uint8_t> out(size_t{c.count} * 512 + 1024, 0xEE);
+        const size_t moved = size_t{static_cast<uint32_t>(c.moved)} * 512;
+        EXPECT_EQ(Read(out, c.count, c.first), c.moved) << c.what;
+        EXPECT_EQ(Dev.calls, std::vector<DeviceCall>{c.call}) << c.what;
+        EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + moved), DeviceBlocks(c.first, c.moved)) << c.what;
+        EXPECT_EQ(std::vector<uint8_t>(out.begin() + moved, out.end()), std::vector<uint8_t>(out.size() - moved, 0xEE))
+            << c.what;
+        EXPECT_EQ(StatusCode, 0u) << c.what;
+    }
 }
 
-TEST_F(MappedIoTest, ReadOfFewerBlocksThanASectorDeliversOnlyThoseBlocks)
-{
-    std::vector<uint8_t> out(4 * 512, 0xEE);
-    EXPECT_EQ(Read(out, 2, 9), 2);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'r', 1, 2}}));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 1024), DeviceBlocks(9, 2));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin() + 1024, out.end()), std::vector<uint8_t>(2 * 512, 0xEE));
-}
-
-TEST_F(MappedIoTest, ReadLeavesAPartialTrailingSectorForTheNextCall)
-{
-    std::vector<uint8_t> out(6 * 512);
-    EXPECT_EQ(Read(out, 6, 0), 4);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'r', 1, 0}}));
-}
-
-TEST_F(MappedIoTest, ShortDeviceReadDeliversOnlyTheSectorsRead)
-{
-    Dev.bytes.resize(3 * 2048);  // the medium ends after sector 2
-    std::vector<uint8_t> out(16 * 512);
-    EXPECT_EQ(Read(out, 16, 1), 11);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'r', 4, 0}}));
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 11 * 512), DeviceBlocks(1, 11));
-
-    Dev.bytes = PatternBytes(64 * 2048);
-    Dev.maxSectors = 2;  // an adapter that refuses large transfers
-    EXPECT_EQ(Read(out, 16, 8), 8);
-    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.begin() + 8 * 512), DeviceBlocks(8, 8));
-}
-
+// Later failures overwrite a stored code: only the SCSI path keeps an
+// earlier one.
 TEST_F(MappedIoTest, FailedReadSetsStatus3AndLeavesTheCallersBufferAlone)
 {
     for (int32_t failValue : {0, -1, -3}) {
         Dev.reads = 0;
         Dev.failReadAt = 1;
         Dev.failValue = failValue;
-        StatusCode = 0;
+        StatusCode = failValue == -3 ? uint32_t{kStatusBadNode} : 0u;
         std::vector<uint8_t> out(8 * 512, 0xEE);
         EXPECT_EQ(Read(out, 8, 3), 0) << failValue;
         EXPECT_EQ(StatusCode, kStatusReadError);
@@ -196,16 +191,6 @@ TEST_F(MappedIoTest, FailedReadSetsStatus3AndLeavesTheCallersBufferAlone)
     StatusCode = 0;
     std::vector<uint8_t> out(4 * 512);
     EXPECT_EQ(Read(out, 4, 64 * 4), 0);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-}
-
-TEST_F(MappedIoTest, ReadFailsEvenWhenAFailureIsAlreadyStored)
-{
-    // Later failures overwrite: only the SCSI path keeps an earlier code.
-    StatusCode = kStatusBadNode;
-    Dev.failReadAt = 1;
-    std::vector<uint8_t> out(512);
-    EXPECT_EQ(Read(out, 1, 0), 0);
     EXPECT_EQ(StatusCode, kStatusReadError);
 }
 
@@ -238,53 +223,42 @@ TEST_F(MappedIoTest, TransfersStayInsideTheSectorBuffer)
 
 // ---- writing ---------------------------------------------------------------
 
-TEST_F(MappedIoTest, WriteInsideASectorReadsPatchesAndWritesItBack)
+// A write reads and patches the sectors the blocks only partly cover, and
+// moves at most what one device call takes.
+TEST_F(MappedIoTest, WritesPatchPartlyCoveredSectorsAndReportWhatOneCallWrote)
 {
-    const std::vector<uint8_t> before = Dev.bytes;
-    EXPECT_EQ(Write(Blocks(0x11, 3), 3, 5), 3);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'r', 1, 1}, {'w', 1, 1}}));
-
-    std::vector<uint8_t> expected = before;
-    std::memset(expected.data() + 5 * 512, 0x11, 3 * 512);
-    EXPECT_EQ(Dev.bytes, expected);
-    EXPECT_EQ(StatusCode, 0u);
-}
-
-TEST_F(MappedIoTest, WriteOfWholeSectorsPlusATailTakesTwoCalls)
-{
-    const std::vector<uint8_t> before = Dev.bytes;
-    std::vector<uint8_t> data = Blocks(0x22, 6);
-    std::memset(data.data() + 4 * 512, 0x33, 2 * 512);
-
-    EXPECT_EQ(Write(data, 6, 4), 4);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'w', 1, 1}}));
-    std::vector<uint8_t> tail(data.begin() + 4 * 512, data.end());
-    EXPECT_EQ(Write(tail, 2, 8), 2);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'w', 1, 1}, {'r', 1, 2}, {'w', 1, 2}}));
-
-    std::vector<uint8_t> expected = before;
-    std::memcpy(expected.data() + 4 * 512, data.data(), data.size());
-    EXPECT_EQ(Dev.bytes, expected);  // blocks 10 and 11 kept their old bytes
-}
-
-TEST_F(MappedIoTest, WriteOfWholeSectorsNeedsNoRead)
-{
-    EXPECT_EQ(Write(Blocks(0x44, 8), 8, 16), 8);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'w', 2, 4}}));
-
-    // A block factor of 1: every block is a sector.
-    entry.BlocksPerSector = 1;
-    Dev.sectorSize = 512;
-    Dev.calls.clear();
-    EXPECT_EQ(Write(Blocks(0x45, 3), 3, 7), 3);
-    EXPECT_EQ(Dev.calls, (std::vector<DeviceCall>{{'w', 3, 7}}));
-}
-
-TEST_F(MappedIoTest, ShortDeviceWriteReportsOnlyTheSectorsWritten)
-{
-    Dev.maxSectors = 1;
-    EXPECT_EQ(Write(Blocks(0x55, 12), 12, 0), 4);
-    EXPECT_EQ(StatusCode, 0u);
+    struct Case {
+        const char* what;
+        uint16_t blocksPerSector;
+        uint32_t maxSectors;
+        uint16_t count;
+        uint32_t first;
+        int32_t moved;
+        std::vector<DeviceCall> calls;
+    };
+    const Case cases[] = {
+        {"inside a sector: read, patch, write back", 4, 0, 3, 5, 3, {{'r', 1, 1}, {'w', 1, 1}}},
+        {"whole sectors and a tail: the sectors first", 4, 0, 6, 4, 4, {{'w', 1, 1}}},
+        {"the tail", 4, 0, 2, 8, 2, {{'r', 1, 2}, {'w', 1, 2}}},
+        {"whole sectors need no read", 4, 0, 8, 16, 8, {{'w', 2, 4}}},
+        {"a block factor of 1: every block is a sector", 1, 0, 3, 7, 3, {{'w', 3, 7}}},
+        {"a short device write", 4, 1, 12, 0, 4, {{'w', 3, 0}}},
+    };
+    uint32_t seed = 0;
+    for (const Case& c : cases) {
+        Dev = FakeDevice{};
+        Dev.sectorSize = 512u * c.blocksPerSector;
+        Dev.bytes = PatternBytes(64 * 2048);
+        Dev.maxSectors = c.maxSectors;
+        entry.BlocksPerSector = c.blocksPerSector;
+        const std::vector<uint8_t> data = PatternBytes(size_t{c.count} * 512, ++seed);
+        std::vector<uint8_t> expected = Dev.bytes;
+        std::copy(data.begin(), data.begin() + c.moved * 512, expected.begin() + c.first * 512);
+        EXPECT_EQ(Write(data, c.count, c.first), c.moved) << c.what;
+        EXPECT_EQ(Dev.calls, c.calls) << c.what;
+        EXPECT_EQ(Dev.bytes, expected) << c.what;
+        EXPECT_EQ(StatusCode, 0u) << c.what;
+    }
 }
 
 TEST_F(MappedIoTest, FailedWriteOrPreliminaryReadSetsStatus4)

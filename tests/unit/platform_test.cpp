@@ -61,64 +61,56 @@ protected:
     std::string ini = dir.PathOf("PIER.INI");
 };
 
-TEST_F(ProfileTest, MissingFileGivesDefaultsAndEmptySection)
+// Each file is read for some keys; a missing file gives the defaults.
+TEST_F(ProfileTest, ReadingFindsTheKeyOrGivesTheDefault)
 {
-    EXPECT_EQ(Read("Main Prefs", "SavePrefs", "NO"), "NO");
-    EXPECT_EQ(Read("Main Prefs", "SavePrefs", ""), "");
-    char out[8];
-    std::memset(out, 'X', sizeof out);
-    EXPECT_EQ(ReadProfileSection("Main Prefs", out, sizeof out, ini.c_str()), 0u);
-    EXPECT_EQ(out[0], 0);
-    EXPECT_FALSE(FileExists(ini.c_str())) << "reading must not create the file";
-}
-
-TEST_F(ProfileTest, NamesIgnoreCaseAndValuesAreTrimmed)
-{
-    Write("[Main Prefs]\n  SavePrefs   =   yes please  \r\nEmpty=\n\t Tabbed\t=\tx y\t\n[disk prefs]\nAddASPI=win\n");
-    EXPECT_EQ(Read("main prefs", "SAVEPREFS"), "yes please");
-    EXPECT_EQ(Read("MAIN PREFS", "savePrefs"), "yes please");
-    EXPECT_EQ(Read("Main Prefs", "Tabbed"), "x y");
-    EXPECT_EQ(Read("Main Prefs", "Empty"), "");
-    EXPECT_EQ(Read("Disk Prefs", "addaspi"), "win");
-    EXPECT_EQ(Read("Disk Prefs", "SavePrefs"), "dflt") << "keys belong to their own section";
-    EXPECT_EQ(Read("Misc Prefs", "SavePrefs"), "dflt");
-}
-
-TEST_F(ProfileTest, OnePairOfMatchingQuotesIsRemoved)
-{
-    Write("[Q]\n"
-          "double=\"quoted value\"\n"
-          "single='it is'\n"
-          "padded=\"  inner blanks  \"\n"
-          "twice=\"\"both\"\"\n"
-          "mixed=\"not closed'\n"
-          "lone=\"\n"
-          "inside=a \"b\" c\n");
-    EXPECT_EQ(Read("Q", "double"), "quoted value");
-    EXPECT_EQ(Read("Q", "single"), "it is");
-    EXPECT_EQ(Read("Q", "padded"), "  inner blanks  ");
-    EXPECT_EQ(Read("Q", "twice"), "\"both\"");
-    EXPECT_EQ(Read("Q", "mixed"), "\"not closed'");
-    EXPECT_EQ(Read("Q", "lone"), "\"");
-    EXPECT_EQ(Read("Q", "inside"), "a \"b\" c");
-}
-
-TEST_F(ProfileTest, FirstSectionAndFirstKeyOfANameWin)
-{
-    Write("[A]\nk=first\nk=second\n[a]\nk=third\nonly=later\n");
-    EXPECT_EQ(Read("A", "k"), "first");
-    EXPECT_EQ(Read("A", "only"), "dflt") << "only the first section of a name is searched";
-}
-
-TEST_F(ProfileTest, LinesWithoutAnEqualsSignGiveTheDefault)
-{
-    Write("; comment=1\n[S]\nbare\n=nameless\nk=v\n[Broken\nafter=1\n");
-    EXPECT_EQ(Read("S", "bare"), "dflt");
-    EXPECT_EQ(Read("S", ""), "nameless");
-    EXPECT_EQ(Read("S", "k"), "v");
-    // "[Broken" is no header, so its lines stay in S.
-    EXPECT_EQ(Read("S", "after"), "1");
-    EXPECT_EQ(Read("Broken", "after"), "dflt");
+    char empty[8];
+    std::memset(empty, 'X', sizeof empty);
+    EXPECT_EQ(ReadProfileSection("Main Prefs", empty, sizeof empty, ini.c_str()), 0u);
+    EXPECT_EQ(empty[0], 0);
+    struct Key {
+        const char* section;
+        const char* key;
+        const char* want;
+        const char* def = "dflt";
+        unsigned size = 256;
+    };
+    struct Case {
+        const char* file;  // null: no file
+        std::vector<Key> keys;
+    };
+    const Case cases[] = {
+        {nullptr,  // the default loses trailing blanks
+         {{"Main Prefs", "SavePrefs", "NO", "NO"}, {"Main Prefs", "SavePrefs", "", ""},
+          {"S", "k", "value", "value  "}, {"S", "k", "  lead", "  lead"}}},
+        // Names ignore case, values are trimmed, keys belong to their own section.
+        {"[Main Prefs]\n  SavePrefs   =   yes please  \r\nEmpty=\n\t Tabbed\t=\tx y\t\n[disk prefs]\nAddASPI=win\n",
+         {{"main prefs", "SAVEPREFS", "yes please"}, {"MAIN PREFS", "savePrefs", "yes please"},
+          {"Main Prefs", "Tabbed", "x y"}, {"Main Prefs", "Empty", ""}, {"Disk Prefs", "addaspi", "win"},
+          {"Disk Prefs", "SavePrefs", "dflt"}, {"Misc Prefs", "SavePrefs", "dflt"}}},
+        // One pair of matching quotes is removed.
+        {"[Q]\ndouble=\"quoted value\"\nsingle='it is'\npadded=\"  inner blanks  \"\ntwice=\"\"both\"\"\n"
+         "mixed=\"not closed'\nlone=\"\ninside=a \"b\" c\n",
+         {{"Q", "double", "quoted value"}, {"Q", "single", "it is"}, {"Q", "padded", "  inner blanks  "},
+          {"Q", "twice", "\"both\""}, {"Q", "mixed", "\"not closed'"}, {"Q", "lone", "\""},
+          {"Q", "inside", "a \"b\" c"}}},
+        // The first section and the first key of a name win.
+        {"[A]\nk=first\nk=second\n[a]\nk=third\nonly=later\n", {{"A", "k", "first"}, {"A", "only", "dflt"}}},
+        // A line without '=' gives the default; "[Broken" is no header, so its lines stay in S.
+        {"; comment=1\n[S]\nbare\n=nameless\nk=v\n[Broken\nafter=1\n",
+         {{"S", "bare", "dflt"}, {"S", "", "nameless"}, {"S", "k", "v"}, {"S", "after", "1"},
+          {"Broken", "after", "dflt"}}},
+        // Long values are cut to the buffer.
+        {"[S]\nk=abcdefgh\n",
+         {{"S", "k", "abc", "", 4}, {"S", "k", "", "", 1}, {"S", "missing", "defa", "defaultvalue", 5}}},
+    };
+    for (const Case& c : cases) {
+        if (c.file) Write(c.file);
+        for (const Key& k : c.keys)
+            EXPECT_EQ(Read(k.section, k.key, k.def, k.size), k.want) << (c.file ? c.file : "(no file)") << "\n["
+                                                                     << k.section << "] " << k.key;
+        EXPECT_TRUE(c.file || !FileExists(ini.c_str())) << "reading must not create the file";
+    }
 }
 
 // Type maps are read for every file copied, so a reader may keep what it
@@ -140,27 +132,6 @@ TEST_F(ProfileTest, AFileChangedByAnotherProgramIsReadAfresh)
     EXPECT_EQ(Read("M", "TEXT"), "dflt");
 }
 
-TEST_F(ProfileTest, DefaultLosesTrailingBlanks)
-{
-    EXPECT_EQ(Read("S", "k", "value  "), "value");
-    EXPECT_EQ(Read("S", "k", "  lead"), "  lead");
-}
-
-TEST_F(ProfileTest, LongValuesAreCutToTheBuffer)
-{
-    Write("[S]\nk=abcdefgh\n");
-    EXPECT_EQ(Read("S", "k", "", 4), "abc");
-    EXPECT_EQ(Read("S", "k", "", 1), "");
-    EXPECT_EQ(Read("S", "missing", "defaultvalue", 5), "defa");
-}
-
-TEST_F(ProfileTest, SectionListsItsKeyLinesWithoutComments)
-{
-    Write("[Other]\nx=1\n[Mac Type Map]\r\n; a comment\r\n\r\nTEXT = .txt\r\nbare\r\nAPPL=.exe\r\n[Next]\r\ny=2\r\n");
-    EXPECT_EQ(Section("mac type map"), (std::vector<std::string>{"TEXT=.txt", "bare", "APPL=.exe"}));
-    EXPECT_TRUE(Section("Missing").empty());
-}
-
 TEST_F(ProfileTest, SectionCutShortEndsInTwoZeros)
 {
     Write("[S]\na=1\nbb=22\nccc=333\n");
@@ -180,8 +151,12 @@ TEST_F(ProfileTest, SectionCutShortEndsInTwoZeros)
     EXPECT_EQ(std::string(out, 6), std::string("a=1\0\0X", 6));
 }
 
-TEST_F(ProfileTest, NullKeyListsTheKeysAndNullSectionTheSections)
+TEST_F(ProfileTest, ListsOfKeyLinesKeysAndSections)
 {
+    Write("[Other]\nx=1\n[Mac Type Map]\r\n; a comment\r\n\r\nTEXT = .txt\r\nbare\r\nAPPL=.exe\r\n[Next]\r\ny=2\r\n");
+    EXPECT_EQ(Section("mac type map"), (std::vector<std::string>{"TEXT=.txt", "bare", "APPL=.exe"}));
+    EXPECT_TRUE(Section("Missing").empty());
+    // A null key lists the keys, a null section the sections.
     Write("[One]\na=1\nb=2\n[Two]\nc=3\n");
     char out[64];
     unsigned n = ReadProfileString("One", nullptr, "", out, sizeof out, ini.c_str());
@@ -190,15 +165,22 @@ TEST_F(ProfileTest, NullKeyListsTheKeysAndNullSectionTheSections)
     EXPECT_EQ(SplitList(out, n), (std::vector<std::string>{"One", "Two"}));
 }
 
-TEST_F(ProfileTest, WritingCreatesTheFileAndTheSection)
+TEST_F(ProfileTest, WritingCreatesTheFileAndTheSectionAndNullDeletes)
 {
     ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", "YES", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("Main Prefs", "CopyPrefs", "NO", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("Disk Prefs", "AddBIOS", "on", ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("Misc Prefs", "KeepDate", "no", ini.c_str()));
     EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "YES");
-    EXPECT_EQ(Read("Main Prefs", "CopyPrefs"), "NO");
     EXPECT_EQ(Read("Disk Prefs", "AddBIOS"), "on");
     EXPECT_EQ(Section("Main Prefs"), (std::vector<std::string>{"SavePrefs=YES", "CopyPrefs=NO"}));
+    // A null value deletes the key, a null key the section.
+    ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", nullptr, ini.c_str()));
+    ASSERT_TRUE(WriteProfileString("disk prefs", nullptr, nullptr, ini.c_str()));
+    EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "dflt");
+    EXPECT_EQ(Read("Main Prefs", "CopyPrefs"), "NO");
+    EXPECT_EQ(Read("Disk Prefs", "AddBIOS"), "dflt");
+    EXPECT_EQ(Read("Misc Prefs", "KeepDate"), "no");
 }
 
 TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
@@ -250,17 +232,6 @@ TEST_F(ProfileTest, WritingFollowsTheFilesLineEnds)
     ASSERT_TRUE(WriteProfileString("S", "b", "2", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("T", "c", "3", ini.c_str()));
     EXPECT_EQ(FileText(ini), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
-}
-
-TEST_F(ProfileTest, NullValueDeletesTheKeyAndNullKeyTheSection)
-{
-    Write("[A]\nx=1\ny=2\n[B]\nz=3\n[C]\nw=4\n");
-    ASSERT_TRUE(WriteProfileString("A", "x", nullptr, ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("b", nullptr, nullptr, ini.c_str()));
-    EXPECT_EQ(Read("A", "x"), "dflt");
-    EXPECT_EQ(Read("A", "y"), "2");
-    EXPECT_EQ(Read("B", "z"), "dflt");
-    EXPECT_EQ(Read("C", "w"), "4");
 }
 
 TEST_F(ProfileTest, WritingIntoAMissingDirectoryFails)
@@ -609,22 +580,21 @@ TEST(NameConversion, AgreesWithTheCLibrarysWindows1252)
 
 TEST(NameConversion, WhatWindows1252CannotHoldBecomesAQuestionMark)
 {
-    char out[32];
-    ASSERT_TRUE(NativeToAnsi("\xCE\xA9mega \xE2\x82\xAC \xF0\x9F\x98\x80!", out, sizeof out));  // Omega, euro, emoji
-    EXPECT_STREQ(out, "?mega \x80 ?!");
-    // Bytes that are no UTF-8 (a Latin-1 name, an overlong slash, a cut
-    // sequence, a surrogate) turn into one '?' each.
-    ASSERT_TRUE(NativeToAnsi("caf\xE9", out, sizeof out));
-    EXPECT_STREQ(out, "caf?");
-    ASSERT_TRUE(NativeToAnsi("\xC0\xAF", out, sizeof out));
-    EXPECT_STREQ(out, "??");
-    ASSERT_TRUE(NativeToAnsi("a\xE2\x82", out, sizeof out));
-    EXPECT_STREQ(out, "a??");
-    ASSERT_TRUE(NativeToAnsi("\xED\xA0\x80", out, sizeof out));
-    EXPECT_STREQ(out, "???");
-    // C1 controls other than the five have no Windows-1252 byte.
-    ASSERT_TRUE(NativeToAnsi("\xC2\x80\xC2\x81", out, sizeof out));
-    EXPECT_STREQ(out, "?\x81");
+    const std::pair<const char*, const char*> cases[] = {
+        {"\xCE\xA9mega \xE2\x82\xAC \xF0\x9F\x98\x80!", "?mega \x80 ?!"},  // Omega, euro, emoji
+        // Bytes that are no UTF-8 (a Latin-1 name, an overlong slash, a cut
+        // sequence, a surrogate) turn into one '?' each.
+        {"caf\xE9", "caf?"},
+        {"\xC0\xAF", "??"},
+        {"a\xE2\x82", "a??"},
+        {"\xED\xA0\x80", "???"},
+        {"\xC2\x80\xC2\x81", "?\x81"},  // C1 controls other than the five have no Windows-1252 byte
+    };
+    for (const auto& [native, ansi] : cases) {
+        char out[32];
+        ASSERT_TRUE(NativeToAnsi(native, out, sizeof out)) << native;
+        EXPECT_STREQ(out, ansi);
+    }
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,26 @@
 namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
+
+// Every preference as "Name=value", in the record's order, to compare them
+// all at once.
+std::string Describe(const PrefsRecord& p)
+{
+    auto text = [](const char* s, size_t size) { return std::string(s, strnlen(s, size)); };
+    std::ostringstream out;
+    out << "HideInvisible=" << +p.HideInvisible << " KeepDate=" << +p.KeepDate << " MacUseMap=" << +p.MacUseMap
+        << " PCUseMap=" << +p.PCUseMap << " MacCopyDir=" << +p.MacCopyDir << " PCCopyDir=" << +p.PCCopyDir
+        << " MacCopyFilter=" << +p.MacCopyFilter << " PCCopyFilter=" << +p.PCCopyFilter
+        << " AutoRename=" << +p.AutoRename << " AllowUpper=" << +p.AllowUpper << " MacTrans=" << p.MacTrans
+        << " PCTrans=" << p.PCTrans << " MacSort=" << p.MacSort << " PCSort=" << p.PCSort
+        << " MacFilterType=" << text(p.MacFilterType, sizeof p.MacFilterType)
+        << " MacFilterCrtr=" << text(p.MacFilterCrtr, sizeof p.MacFilterCrtr)
+        << " MacFilterExt=" << text(p.MacFilterExt, sizeof p.MacFilterExt)
+        << " PCFilterExt=" << text(p.PCFilterExt, sizeof p.PCFilterExt) << " CopyPrefs=" << +p.CopyPrefs
+        << " SavePrefs=" << +p.SavePrefs << " AddFloppy=" << +p.AddFloppy << " AddCDROM=" << +p.AddCDROM
+        << " AddBIOS=" << +p.AddBIOS << " AddASPI=" << +p.AddASPI << " MaxIOBufSzK=" << +p.MaxIOBufSzK;
+    return out.str();
+}
 
 class PrefsTest : public ::testing::Test {
 protected:
@@ -89,31 +110,11 @@ TEST_F(PrefsTest, MissingFileGivesEveryDefault)
 {
     std::memset(&Prefs, 0xAB, sizeof Prefs);
     ReadPreferences();
-    EXPECT_EQ(Prefs.AddFloppy, 1);
-    EXPECT_EQ(Prefs.AddCDROM, 1);
-    EXPECT_EQ(Prefs.AddBIOS, 1);
-    EXPECT_EQ(Prefs.AddASPI, 1);
-    EXPECT_EQ(Prefs.HideInvisible, 1);
-    EXPECT_EQ(Prefs.KeepDate, 1);
-    EXPECT_EQ(Prefs.MaxIOBufSzK, 64);
-    EXPECT_EQ(Prefs.SavePrefs, 0);
-    EXPECT_EQ(Prefs.CopyPrefs, 1);
-    EXPECT_EQ(Prefs.AutoRename, 0);
-    EXPECT_EQ(Prefs.AllowUpper, 0);
-    EXPECT_EQ(Prefs.MacUseMap, 1);
-    EXPECT_EQ(Prefs.PCUseMap, 1);
-    EXPECT_EQ(Prefs.MacCopyDir, 0);
-    EXPECT_EQ(Prefs.PCCopyDir, 0);
-    EXPECT_EQ(Prefs.MacCopyFilter, 0);
-    EXPECT_EQ(Prefs.PCCopyFilter, 0);
-    EXPECT_EQ(Prefs.MacTrans, 0);
-    EXPECT_EQ(Prefs.PCTrans, 0);
-    EXPECT_EQ(Prefs.MacSort, 0);
-    EXPECT_EQ(Prefs.PCSort, 0);
-    EXPECT_STREQ(Prefs.MacFilterType, "");
-    EXPECT_STREQ(Prefs.MacFilterCrtr, "");
-    EXPECT_STREQ(Prefs.MacFilterExt, "");
-    EXPECT_STREQ(Prefs.PCFilterExt, "");
+    EXPECT_EQ(Describe(Prefs),
+              "HideInvisible=1 KeepDate=1 MacUseMap=1 PCUseMap=1 MacCopyDir=0 PCCopyDir=0 MacCopyFilter=0 "
+              "PCCopyFilter=0 AutoRename=0 AllowUpper=0 MacTrans=0 PCTrans=0 MacSort=0 PCSort=0 MacFilterType= "
+              "MacFilterCrtr= MacFilterExt= PCFilterExt= CopyPrefs=1 SavePrefs=0 AddFloppy=1 AddCDROM=1 AddBIOS=1 "
+              "AddASPI=1 MaxIOBufSzK=64");
     EXPECT_TRUE(CurrentDirIs(savedDir));
     EXPECT_FALSE(FileExists(ini.c_str()));
     SetTransferLimit();
@@ -168,44 +169,22 @@ TEST_F(PrefsTest, SwitchWords)
     EXPECT_EQ(ReadSwitch("Some Prefs", "Missing", 5), 5);
 }
 
-TEST_F(PrefsTest, SwitchesReachThePrefs)
+TEST_F(PrefsTest, EveryKeyReachesThePrefs)
 {
     WriteIni("[Main Prefs]\nSavePrefs=On\nCopyPrefs=no\nAutoRename=yes\nAllowUpper=Y\nMacUseMap=off\n"
              "PCUseMap=n\nMacCopyDir=auto\nPCCopyDir=1\nMacCopyFilter=ON\nPCCopyFilter=nonsense\n"
+             "MacTrans=3\nPCTrans=-2\nMacSort=251\nPCSort=1234567\n"
+             "MacFilterType=TEXTX\nMacFilterCrtr=ttxt\nMacFilterExt=.html5\nPCFilterExt=DOCX\n"
              "[Disk Prefs]\nAddFloppy=bios\nAddCDROM=no\nAddBIOS=off\nAddASPI=win\n"
              "[Misc Prefs]\nHideInvisible=NO\nKeepDate=n\n");
     ReadPreferences();
-    EXPECT_EQ(Prefs.SavePrefs, 1);
-    EXPECT_EQ(Prefs.CopyPrefs, 0);
-    EXPECT_EQ(Prefs.AutoRename, 1);
-    EXPECT_EQ(Prefs.AllowUpper, 1);
-    EXPECT_EQ(Prefs.MacUseMap, 0);
-    EXPECT_EQ(Prefs.PCUseMap, 1) << "n is no word: the default";
-    EXPECT_EQ(Prefs.MacCopyDir, 1);
-    EXPECT_EQ(Prefs.PCCopyDir, 0) << "1 is no word: the default";
-    EXPECT_EQ(Prefs.MacCopyFilter, 1);
-    EXPECT_EQ(Prefs.PCCopyFilter, 0);
-    EXPECT_EQ(Prefs.AddFloppy, 1);
-    EXPECT_EQ(Prefs.AddCDROM, 0);
-    EXPECT_EQ(Prefs.AddBIOS, 0);
-    EXPECT_EQ(Prefs.AddASPI, 1);
-    EXPECT_EQ(Prefs.HideInvisible, 0);
-    EXPECT_EQ(Prefs.KeepDate, 1) << "n is no word: the default";
-}
-
-TEST_F(PrefsTest, NumbersAndTexts)
-{
-    WriteIni("[Main Prefs]\nMacTrans=3\nPCTrans=-2\nMacSort=251\nPCSort=1234567\n"
-             "MacFilterType=TEXTX\nMacFilterCrtr=ttxt\nMacFilterExt=.html5\nPCFilterExt=DOCX\n");
-    ReadPreferences();
-    EXPECT_EQ(Prefs.MacTrans, 3);
-    EXPECT_EQ(Prefs.PCTrans, -2);
-    EXPECT_EQ(Prefs.MacSort, 251);
-    EXPECT_EQ(Prefs.PCSort, 12345) << "read as five characters";
-    EXPECT_STREQ(Prefs.MacFilterType, "TEXT");
-    EXPECT_STREQ(Prefs.MacFilterCrtr, "ttxt");
-    EXPECT_STREQ(Prefs.MacFilterExt, ".html");
-    EXPECT_STREQ(Prefs.PCFilterExt, "DOC");
+    // "n", "1" and "nonsense" are no words: the defaults. PCSort is read as
+    // five characters, the texts are cut to their fields.
+    EXPECT_EQ(Describe(Prefs),
+              "HideInvisible=0 KeepDate=1 MacUseMap=0 PCUseMap=1 MacCopyDir=1 PCCopyDir=0 MacCopyFilter=1 "
+              "PCCopyFilter=0 AutoRename=1 AllowUpper=1 MacTrans=3 PCTrans=-2 MacSort=251 PCSort=12345 "
+              "MacFilterType=TEXT MacFilterCrtr=ttxt MacFilterExt=.html PCFilterExt=DOC CopyPrefs=0 SavePrefs=1 "
+              "AddFloppy=1 AddCDROM=0 AddBIOS=0 AddASPI=1 MaxIOBufSzK=64");
 
     WriteIni("[Main Prefs]\nMacTrans=two\nPCTrans=7x\nMacSort=\n");
     EXPECT_EQ(ReadNumber("Main Prefs", "MacTrans"), 0);
