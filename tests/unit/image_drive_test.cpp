@@ -6,7 +6,6 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -30,30 +29,25 @@ Bytes Slice(const Bytes& bytes, size_t offset, size_t size)
 
 // Reads or writes a run the way the block layer does: call again for the rest
 // until the run is done or a call fails. Returns the blocks moved.
-uint32_t ReadRun(DriveEntry* drive, Bytes& out, uint32_t count, uint32_t first)
+uint32_t Run(DriveTransferOp op, DriveEntry* drive, uint8_t* data, uint32_t count, uint32_t first)
 {
-    out.assign(size_t{count} * 512, 0);
     uint32_t done = 0;
     for (int guard = 0; done < count && guard < 1000; ++guard) {
         const uint16_t ask = static_cast<uint16_t>(std::min<uint32_t>(count - done, MaxTransferBytes / 512));
-        const int32_t got = drive->ReadSectors(out.data() + size_t{done} * 512, ask, first + done, drive);
-        if (got <= 0) break;
-        done += static_cast<uint32_t>(got);
+        const int32_t moved = op(data + size_t{done} * 512, ask, first + done, drive);
+        if (moved <= 0) break;
+        done += static_cast<uint32_t>(moved);
     }
     return done;
 }
-
+uint32_t ReadRun(DriveEntry* drive, Bytes& out, uint32_t count, uint32_t first)
+{
+    out.assign(size_t{count} * 512, 0);
+    return Run(drive->ReadSectors, drive, out.data(), count, first);
+}
 uint32_t WriteRun(DriveEntry* drive, Bytes data, uint32_t first)
 {
-    const uint32_t count = static_cast<uint32_t>(data.size() / 512);
-    uint32_t done = 0;
-    for (int guard = 0; done < count && guard < 1000; ++guard) {
-        const uint16_t ask = static_cast<uint16_t>(std::min<uint32_t>(count - done, MaxTransferBytes / 512));
-        const int32_t put = drive->WriteSectors(data.data() + size_t{done} * 512, ask, first + done, drive);
-        if (put <= 0) break;
-        done += static_cast<uint32_t>(put);
-    }
-    return done;
+    return Run(drive->WriteSectors, drive, data.data(), static_cast<uint32_t>(data.size() / 512), first);
 }
 
 // A DiskCopy image's data checksum, written here from the format's
@@ -103,9 +97,9 @@ TEST_F(ImageDriveTest, DriveEntryDescribesTheImage)
 {
     TempImage a(PatternBytes(16 * 512), 512, true, "plain.img");
     TempImage b(PatternBytes(16 * 512), 2048, false, "cd.iso");
-    ASSERT_NE(a.drive, nullptr);
-    ASSERT_NE(b.drive, nullptr);
-    EXPECT_EQ(DriveCount, 2u);
+    TempImage c(PatternBytes(512), 512, true, "a-rather-long-image-file-name-for-a-drive.img");
+    ASSERT_TRUE(a.drive && b.drive && c.drive);
+    EXPECT_EQ(DriveCount, 3u);
 
     EXPECT_STREQ(a.drive->Name, "[IMAGE plain.img]");
     EXPECT_EQ(a.drive->BlocksPerSector, 1);
@@ -119,24 +113,14 @@ TEST_F(ImageDriveTest, DriveEntryDescribesTheImage)
     EXPECT_EQ(b.drive->WriteSectors, nullptr);
     EXPECT_EQ(DriveSectorSize(b.drive), 2048u);
     EXPECT_FALSE(IsDisketteDrive(b.drive));
-}
 
-TEST_F(ImageDriveTest, LongNamesAreCutTo31Characters)
-{
-    TempImage image(PatternBytes(512), 512, true, "a-rather-long-image-file-name-for-a-drive.img");
-    ASSERT_NE(image.drive, nullptr);
-    EXPECT_STREQ(image.drive->Name, "[IMAGE a-rather-long-image-file");
-    EXPECT_EQ(std::strlen(image.drive->Name), 31u);
-}
-
+    EXPECT_STREQ(c.drive->Name, "[IMAGE a-rather-long-image-file");  // cut to 31 characters
 #ifndef _WIN32
-TEST_F(ImageDriveTest, NameIsWindows1252Text)
-{
-    TempImage image(PatternBytes(512), 512, true, "caf\xC3\xA9.img");
-    ASSERT_NE(image.drive, nullptr);
-    EXPECT_STREQ(image.drive->Name, "[IMAGE caf\xE9.img]");
-}
+    TempImage d(PatternBytes(512), 512, true, "caf\xC3\xA9.img");
+    ASSERT_NE(d.drive, nullptr);
+    EXPECT_STREQ(d.drive->Name, "[IMAGE caf\xE9.img]");  // Windows-1252 text
 #endif
+}
 
 TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
 {
@@ -169,36 +153,25 @@ TEST_F(ImageDriveTest, FullDriveTableTakesNoImage)
 
 // ---- mapping over a real file --------------------------------------------------
 
-TEST_F(ImageDriveTest, BothSectorSizesReadTheSameBytes)
+TEST_F(ImageDriveTest, BothSectorSizesReadAndWriteTheSameBytes)
 {
     const Bytes file = PatternBytes(256 * 512, 1);
     TempImage small(file, 512);
     TempImage large(file, 2048);
-    ASSERT_NE(small.drive, nullptr);
-    ASSERT_NE(large.drive, nullptr);
-
-    const std::pair<uint32_t, uint32_t> runs[] = {{0, 1},   {0, 256}, {1, 3},    {3, 2},  {5, 64},
-                                                  {10, 64}, {63, 65}, {127, 129}, {255, 1}, {250, 6}};
-    for (const auto& [first, count] : runs) {
+    ASSERT_TRUE(small.drive && large.drive);
+    const std::pair<uint32_t, uint32_t> reads[] = {{0, 1},   {0, 256}, {1, 3},     {3, 2},   {5, 64},
+                                                   {10, 64}, {63, 65}, {127, 129}, {255, 1}, {250, 6}};
+    for (const auto& [first, count] : reads) {
         Bytes a, b;
         EXPECT_EQ(ReadRun(small.drive, a, count, first), count) << first << "+" << count;
         EXPECT_EQ(ReadRun(large.drive, b, count, first), count) << first << "+" << count;
         EXPECT_EQ(a, Slice(file, first * 512, count * 512)) << first << "+" << count;
         EXPECT_EQ(b, a) << first << "+" << count;
     }
-    EXPECT_EQ(StatusCode, 0u);
-}
-
-TEST_F(ImageDriveTest, BothSectorSizesWriteTheSameBytes)
-{
-    const Bytes file = PatternBytes(256 * 512, 2);
-    TempImage small(file, 512);
-    TempImage large(file, 2048);
     Bytes expected = file;
-
-    const std::pair<uint32_t, uint32_t> runs[] = {{5, 3}, {4, 6}, {0, 1}, {7, 1}, {9, 70}, {128, 128}, {255, 1}};
+    const std::pair<uint32_t, uint32_t> writes[] = {{5, 3}, {4, 6}, {0, 1}, {7, 1}, {9, 70}, {128, 128}, {255, 1}};
     uint32_t seed = 10;
-    for (const auto& [first, count] : runs) {
+    for (const auto& [first, count] : writes) {
         const Bytes data = PatternBytes(count * 512, seed++);
         EXPECT_EQ(WriteRun(small.drive, data, first), count) << first << "+" << count;
         EXPECT_EQ(WriteRun(large.drive, data, first), count) << first << "+" << count;
@@ -235,97 +208,79 @@ TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
 
 // ---- the end of the data ---------------------------------------------------------
 
-TEST_F(ImageDriveTest, PartialLastSectorIsAbsent)
+// A partial last sector is absent, and so is what a file lost after it was
+// opened: reads deliver the whole sectors before it, then fail with code 3.
+// Writes to the partial sector fail with code 4: the image never grows.
+TEST_F(ImageDriveTest, TheDataEndsAtTheLastWholeSector)
 {
-    const Bytes file = PatternBytes(10 * 512 + 100, 4);  // 2 whole 2048-byte sectors and a piece
-    TempImage large(file, 2048);
-    TempImage small(file, 512);
-
-    Bytes out;
-    EXPECT_EQ(ReadRun(large.drive, out, 16, 0), 8u);
-    EXPECT_EQ(Slice(out, 0, 8 * 512), Slice(file, 0, 8 * 512));
-    EXPECT_EQ(StatusCode, kStatusReadError);
-
-    StatusCode = 0;
-    EXPECT_EQ(ReadRun(small.drive, out, 16, 0), 10u);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-
-    StatusCode = 0;
-    EXPECT_EQ(WriteRun(large.drive, PatternBytes(4 * 512, 5), 8), 0u);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    StatusCode = 0;
-    EXPECT_EQ(WriteRun(small.drive, PatternBytes(512, 5), 10), 0u);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    EXPECT_EQ(small.Bytes(), file);  // the image never grows
-}
-
-TEST_F(ImageDriveTest, FileThatShrankAfterOpeningDeliversWhatIsLeft)
-{
-    TempImage image(PatternBytes(32 * 512, 6), 2048);
-    std::filesystem::resize_file(image.path, 5 * 2048 + 7);
-    Bytes out;
-    EXPECT_EQ(ReadRun(image.drive, out, 32, 0), 20u);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-}
-
-TEST_F(ImageDriveTest, EmptyFileHasNothingToRead)
-{
-    TempImage image(Bytes{});
-    ASSERT_NE(image.drive, nullptr);
-    uint8_t block[512];
-    EXPECT_EQ(image.drive->ReadSectors(block, 1, 0, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusReadError);
+    struct Case {
+        size_t size;
+        uint32_t sectorSize;
+        size_t shrunkTo;  // after opening; 0 never
+        uint32_t readable;
+    };
+    const Case cases[] = {
+        {10 * 512 + 100, 2048, 0, 8},  // 2 whole 2048-byte sectors and a piece
+        {10 * 512 + 100, 512, 0, 10},
+        {32 * 512, 2048, 5 * 2048 + 7, 20},
+        {0, 512, 0, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.size) + " bytes in sectors of " + std::to_string(c.sectorSize));
+        ResetDiskState();
+        const Bytes file = PatternBytes(c.size, 4);
+        TempImage image(file, c.sectorSize);
+        ASSERT_NE(image.drive, nullptr);
+        if (c.shrunkTo) std::filesystem::resize_file(image.path, c.shrunkTo);
+        Bytes out;
+        EXPECT_EQ(ReadRun(image.drive, out, 64, 0), c.readable);
+        EXPECT_EQ(Slice(out, 0, c.readable * 512), Slice(file, 0, c.readable * 512));
+        EXPECT_EQ(StatusCode, kStatusReadError);
+        StatusCode = 0;
+        if (c.shrunkTo) continue;
+        EXPECT_EQ(WriteRun(image.drive, PatternBytes(c.sectorSize, 5), c.readable), 0u);  // the absent sector
+        EXPECT_EQ(StatusCode, kStatusWriteError);
+        StatusCode = 0;
+        EXPECT_EQ(image.Bytes(), file);
+    }
 }
 
 // ---- DiskCopy 4.2 images -----------------------------------------------------------
 
-TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsData)
+// Only the data area is the disk: the tags after it are neither read nor
+// written. Once written, the image gets its data checksum at the close, and
+// nothing else changes.
+TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
 {
-    const Bytes data = PatternBytes(64 * 512, 7);
-    const Bytes tags(64 * 12, 0x7E);
-    const Bytes file = MakeDiskCopy(data, tags);
+    const Bytes tags(64 * 12, 0x5C);
     for (uint32_t sectorSize : {512u, 2048u}) {
         ResetDiskState();
+        Bytes data = PatternBytes(64 * 512, 7 + sectorSize);
+        const Bytes file = MakeDiskCopy(data, tags);
         TempImage image(file, sectorSize);
         ASSERT_NE(image.drive, nullptr);
         EXPECT_TRUE(image.Slot().diskCopy);
         EXPECT_EQ(image.Slot().dataOffset, 84u);
         EXPECT_EQ(image.Slot().dataLength, data.size());
-
         Bytes out;
         EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
         EXPECT_EQ(out, data);
-        // The tag bytes after the data are not part of the disk.
         EXPECT_EQ(ReadRun(image.drive, out, 4, 64), 0u);
         EXPECT_EQ(StatusCode, kStatusReadError);
         StatusCode = 0;
         EXPECT_EQ(WriteRun(image.drive, Bytes(4 * 512, 1), 64), 0u);
         EXPECT_EQ(image.Bytes(), file);
-    }
-}
-
-TEST_F(ImageDriveTest, WrittenDiskCopyImageGetsItsChecksumAtClose)
-{
-    Bytes data = PatternBytes(64 * 512, 8);
-    const Bytes tags(64 * 12, 0x5C);
-    for (uint32_t sectorSize : {512u, 2048u}) {
-        ResetDiskState();
-        const Bytes file = MakeDiskCopy(data, tags);
-        TempImage image(file, sectorSize);
-        ASSERT_NE(image.drive, nullptr);
+        StatusCode = 0;
 
         const Bytes patch = PatternBytes(3 * 512, 9 + sectorSize);
         EXPECT_EQ(WriteRun(image.drive, patch, 61), 3u);
         std::copy(patch.begin(), patch.end(), data.begin() + 61 * 512);
         EXPECT_EQ(Slice(image.Bytes(), 0, 84), Slice(file, 0, 84));  // the header waits for the close
-
         CloseImage(image.slot);
         const Bytes after = image.Bytes();
-        ASSERT_EQ(after.size(), file.size());
         EXPECT_EQ(GetBig32(after, 72), ReferenceDataChecksum(data));
         EXPECT_NE(GetBig32(after, 72), GetBig32(file, 72));
-        Bytes expected = MakeDiskCopy(data, tags);
-        EXPECT_EQ(after, expected);  // only the data and its checksum changed
+        EXPECT_EQ(after, MakeDiskCopy(data, tags));  // only the data and its checksum changed
     }
 }
 
@@ -343,29 +298,22 @@ TEST_F(ImageDriveTest, UnwrittenDiskCopyImageIsLeftAsItWas)
 TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
 {
     const Bytes good = MakeDiskCopy(PatternBytes(8 * 512, 11), Bytes(8 * 12, 0));
-    std::vector<std::pair<const char*, Bytes>> cases;
-    Bytes b = good;
-    b[0] = 64;
-    cases.emplace_back("name too long", b);
-    b = good;
-    b[83] = 0x01;
-    cases.emplace_back("private word", b);
-    b = good;
-    b.push_back(0);
-    cases.emplace_back("file longer than header says", b);
-    b = good;
-    b.pop_back();
-    cases.emplace_back("truncated file", b);
-    b = good;
-    PutBig32(b, 64, 8 * 512 - 2);
-    PutBig32(b, 68, 8 * 12 + 2);
-    cases.emplace_back("data not whole blocks", b);
-    b = good;
-    PutBig32(b, 64, 0xFFFFFE00);
-    PutBig32(b, 68, 8 * 512 + 8 * 12 + 512);  // the sum wraps to the true size in 32 bits
-    cases.emplace_back("sizes that overflow 32 bits", b);
-    cases.emplace_back("shorter than a header", Slice(good, 0, 80));
-
+    auto with = [&good](auto change) {
+        Bytes b = good;
+        change(b);
+        return b;
+    };
+    const std::pair<const char*, Bytes> cases[] = {
+        {"name too long", with([](Bytes& b) { b[0] = 64; })},
+        {"private word", with([](Bytes& b) { b[83] = 0x01; })},
+        {"file longer than header says", with([](Bytes& b) { b.push_back(0); })},
+        {"truncated file", with([](Bytes& b) { b.pop_back(); })},
+        {"data not whole blocks", with([](Bytes& b) { PutBig32(b, 64, 8 * 512 - 2), PutBig32(b, 68, 8 * 12 + 2); })},
+        {"sizes that overflow 32 bits", with([](Bytes& b) {  // the sum wraps to the true size in 32 bits
+             PutBig32(b, 64, 0xFFFFFE00), PutBig32(b, 68, 8 * 512 + 8 * 12 + 512);
+         })},
+        {"shorter than a header", Slice(good, 0, 80)},
+    };
     for (const auto& [what, bytes] : cases) {
         ResetDiskState();
         TempImage image(bytes);
@@ -411,10 +359,14 @@ TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
 
 // ---- injected faults -----------------------------------------------------------------
 
-TEST_F(ImageDriveTest, InjectedReadFaultFailsThatReadOnly)
+// An injected read fault fails that read only; a failed read of a partly
+// covered sector or a failed write changes nothing on the image.
+TEST_F(ImageDriveTest, InjectedFaultsFailThatCallOnly)
 {
-    TempImage image(PatternBytes(32 * 512, 15), 2048);
-    image.Slot().faults.failReadAt = 2;
+    const Bytes file = PatternBytes(32 * 512, 15);
+    TempImage image(file, 2048);
+    ImageFaults& faults = image.Slot().faults;
+    faults.failReadAt = 2;
     Bytes out(4 * 512, 0xEE);
     EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 0, image.drive), 4);
     out.assign(4 * 512, 0xEE);
@@ -423,24 +375,15 @@ TEST_F(ImageDriveTest, InjectedReadFaultFailsThatReadOnly)
     EXPECT_EQ(out, Bytes(4 * 512, 0xEE));
     StatusCode = 0;
     EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 4);
-    EXPECT_EQ(image.Slot().faults.reads, 3u);
-    EXPECT_EQ(image.Slot().faults.writes, 0u);
-}
+    EXPECT_EQ(faults.reads, 3u);
+    EXPECT_EQ(faults.writes, 0u);
 
-TEST_F(ImageDriveTest, InjectedWriteFaultsChangeNothing)
-{
-    const Bytes file = PatternBytes(32 * 512, 16);
-    TempImage image(file, 2048);
-    ImageFaults& faults = image.Slot().faults;
-
-    // The read of a partly covered sector fails: a write error, no write.
+    faults = ImageFaults{};
     faults.failReadAt = 1;
     EXPECT_EQ(image.drive->WriteSectors(PatternBytes(512, 17).data(), 1, 5, image.drive), 0);
     EXPECT_EQ(StatusCode, kStatusWriteError);
     EXPECT_EQ(faults.reads, 1u);
     EXPECT_EQ(faults.writes, 0u);
-
-    // The write itself fails.
     StatusCode = 0;
     faults.failWriteAt = 1;
     EXPECT_EQ(image.drive->WriteSectors(PatternBytes(4 * 512, 18).data(), 4, 8, image.drive), 0);
