@@ -284,22 +284,6 @@ TEST_F(FormatTest, WarningThenProgressWindowThroughTwentyFourSteps)
     EXPECT_TRUE(WaitCursorEnabled);
 }
 
-TEST_F(FormatTest, CancelAtTheWarningWritesNothing)
-{
-    const Bytes before = Diskette();
-    TempImage image(before);
-    ASSERT_TRUE(SetVolumeLabel("Untitled"));
-    RecordingWindowSystem ws;
-    ws.okCancelAnswer = kIdCancel;
-    EXPECT_EQ(FormatDiskette(image.drive), 2);
-    EXPECT_EQ(StatusCode, 0u);
-    EXPECT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.progressOpened, 0u);
-    EXPECT_EQ(ws.pumps, 0u);
-    EXPECT_EQ(image.Slot().faults.writes, 0u);
-    EXPECT_EQ(ReadWholeFile(image.path), before);
-}
-
 TEST_F(FormatTest, WithoutAProgressWindowTheVolumeIsStillWritten)
 {
     const Bytes before = Diskette();
@@ -314,83 +298,75 @@ TEST_F(FormatTest, WithoutAProgressWindowTheVolumeIsStillWritten)
     EXPECT_EQ(ChangedBlocks(before, ReadWholeFile(image.path)), FirstWritten(kFormatWrites));
 }
 
-// ---- failures and Cancel at every block ----------------------------------------
+// ---- failures and Cancel ---------------------------------------------------------
 
-// Failing the k-th write for every k: one "Can not format disk!", no code
-// left behind, the window closed, and only the blocks before the failing one
-// written.
-TEST_F(FormatTest, AFailedWriteAtAnyBlockStopsThereAndIsReportedOnce)
+// Failing the k-th write, or Cancel pressed during the pump before the k-th
+// block, for every k: the window closes, no code is left behind, and only
+// the blocks before the failing one, or up to the cancelled one, are
+// written. A failure is reported once; a Cancel shows nothing.
+TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
 {
     const Bytes before = Diskette();
-    for (unsigned k = 1; k <= kFormatWrites; ++k) {
-        SCOPED_TRACE("failing write " + std::to_string(k));
-        ResetEngineState();  // each image takes a drive table entry
-        TempImage image(before);
-        ASSERT_TRUE(SetVolumeLabel("Untitled"));
-        image.Slot().faults.failWriteAt = k;
-        RecordingWindowSystem ws;
+    for (const bool cancel : {false, true}) {
+        for (unsigned k = 1; k <= kFormatWrites; ++k) {
+            SCOPED_TRACE((cancel ? "cancel at pump " : "failing write ") + std::to_string(k));
+            ResetEngineState();  // each image takes a drive table entry
+            TempImage image(before);
+            ASSERT_TRUE(SetVolumeLabel("Untitled"));
+            RecordingWindowSystem ws;
+            if (cancel) {
+                ws.cancelAtPump = k;
+            } else {
+                image.Slot().faults.failWriteAt = k;
+            }
+            EXPECT_EQ(image.drive->FormatVolume(image.drive), 1);
+            EXPECT_EQ(StatusCode, 0u);
+            ASSERT_EQ(ws.messages.size(), cancel ? 1u : 2u);
+            EXPECT_EQ(ws.messages.back().text,
+                      cancel ? "Formatting will erase all data on diskette!" : "Can not format disk!");
+            EXPECT_EQ(ws.messages.back().caption, cancel ? "WARNING!" : "Formatting Error");
+            EXPECT_EQ(ws.messages.back().style, cancel ? kMbOkCancel | kMbIconExclamation : kMbOk | kMbIconStop);
+            EXPECT_EQ(ws.pumps, k);
+            EXPECT_EQ(ws.progressClosed, 1u);
+            EXPECT_EQ(ProgressWindow, nullptr);
+            EXPECT_TRUE(WaitCursorEnabled);
+            EXPECT_EQ(image.Slot().faults.writes, k);
+            EXPECT_EQ(ChangedBlocks(before, ReadWholeFile(image.path)), FirstWritten(cancel ? k : k - 1));
+        }
+    }
+}
 
-        EXPECT_EQ(image.drive->FormatVolume(image.drive), 1);
+// Cancel at the warning, a drive that cannot be written (the format error)
+// and a failure already pending (no format at all) leave the image alone.
+TEST_F(FormatTest, NothingIsWrittenAfterCancelAtTheWarningToAReadOnlyDriveOrWithAFailurePending)
+{
+    const Bytes before = Diskette();
+    ASSERT_TRUE(SetVolumeLabel("Untitled"));
+    {
+        TempImage image(before);
+        RecordingWindowSystem ws;
+        ws.okCancelAnswer = kIdCancel;
+        EXPECT_EQ(FormatDiskette(image.drive), 2);
+        EXPECT_EQ(StatusCode, 0u);
+        EXPECT_EQ(ws.messages.size(), 1u);
+        EXPECT_EQ(ws.progressOpened, 0u);
+        EXPECT_EQ(ws.pumps, 0u);
+        EXPECT_EQ(ReadWholeFile(image.path), before);
+    }
+    {
+        TempImage image(before, 512, false);
+        ASSERT_EQ(image.drive->WriteSectors, nullptr);
+        RecordingWindowSystem ws;
+        EXPECT_EQ(FormatDiskette(image.drive), 1);
         EXPECT_EQ(StatusCode, 0u);
         ASSERT_EQ(ws.messages.size(), 2u);
         EXPECT_EQ(ws.messages[1].text, "Can not format disk!");
-        EXPECT_EQ(ws.messages[1].caption, "Formatting Error");
-        EXPECT_EQ(ws.messages[1].style, kMbOk | kMbIconStop);
-        EXPECT_EQ(ws.progressClosed, 1u);
-        EXPECT_EQ(ProgressWindow, nullptr);
-        EXPECT_TRUE(WaitCursorEnabled);
-        EXPECT_EQ(image.Slot().faults.writes, k);
-        EXPECT_EQ(ChangedBlocks(before, ReadWholeFile(image.path)), FirstWritten(k - 1));
+        EXPECT_EQ(ReadWholeFile(image.path), before);
     }
-}
-
-// Cancel pressed during the pump before the n-th block: that block is
-// written, nothing after it, and nothing is shown.
-TEST_F(FormatTest, CancelInTheProgressWindowStopsAfterTheCurrentBlock)
-{
-    const Bytes before = Diskette();
-    for (unsigned n = 1; n <= kFormatWrites; ++n) {
-        SCOPED_TRACE("cancel at pump " + std::to_string(n));
-        ResetEngineState();
-        TempImage image(before);
-        ASSERT_TRUE(SetVolumeLabel("Untitled"));
-        RecordingWindowSystem ws;
-        ws.cancelAtPump = n;
-
-        EXPECT_EQ(FormatDiskette(image.drive), 1);
-        EXPECT_EQ(StatusCode, 0u);
-        EXPECT_EQ(ws.messages.size(), 1u);
-        EXPECT_EQ(ws.pumps, n);
-        EXPECT_EQ(ws.progressClosed, 1u);
-        EXPECT_EQ(image.Slot().faults.writes, n);
-        EXPECT_EQ(ChangedBlocks(before, ReadWholeFile(image.path)), FirstWritten(n));
-    }
-}
-
-TEST_F(FormatTest, ADriveThatCannotBeWrittenGetsTheFormatErrorAndStaysUnchanged)
-{
-    const Bytes before = Diskette();
-    TempImage image(before, 512, false);
-    ASSERT_NE(image.drive, nullptr);
-    ASSERT_EQ(image.drive->WriteSectors, nullptr);
-    ASSERT_TRUE(SetVolumeLabel("Untitled"));
-    RecordingWindowSystem ws;
-    EXPECT_EQ(FormatDiskette(image.drive), 1);
-    EXPECT_EQ(StatusCode, 0u);
-    ASSERT_EQ(ws.messages.size(), 2u);
-    EXPECT_EQ(ws.messages[1].text, "Can not format disk!");
-    EXPECT_EQ(ReadWholeFile(image.path), before);
-}
-
-TEST_F(FormatTest, WriteEmptyVolumeDoesNothingWhileAFailureIsPending)
-{
-    const Bytes before = Diskette();
     TempImage image(before);
-    ASSERT_TRUE(SetVolumeLabel("Untitled"));
     StatusCode = kStatusReadError;
     WriteEmptyVolume(image.drive);
     EXPECT_EQ(StatusCode, kStatusReadError);
-    EXPECT_EQ(image.Slot().faults.writes, 0u);
     EXPECT_EQ(ReadWholeFile(image.path), before);
 }
 
