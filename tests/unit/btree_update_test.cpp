@@ -30,6 +30,7 @@
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
+#include "support/shadow_volume.h"
 #include "ui/mac_session.h"
 #include "ui/main_state.h"
 #include "ui/prefs.h"
@@ -40,6 +41,7 @@ using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kSynthFileId = 100;     // file ID of the extents-tree records the B-tree tests insert
 constexpr unsigned kBigRecordData = 80;    // 88-byte records: five fill a leaf, six do not
+constexpr unsigned kSmallRecordData = 12;
 
 // The formatter's empty 1.44 MB volume, made once.
 const Bytes& EmptyVolume()
@@ -138,9 +140,10 @@ protected:
     // Walks the extents tree from its root, level by level, and checks what
     // the header and the nodes must agree on: node types and heights, each
     // index record keyed by its child's first key, each level linked both
-    // ways, the leaves' keys in order, the first and last leaf, the record
-    // count, and the node map marking exactly the nodes reached.
-    static void ExpectSoundTree()
+    // ways, the leaves' keys in order and their records whole, the first and
+    // last leaf, the record count, and the node map marking exactly the nodes
+    // reached. `leaves` gets each leaf's keys, from the first leaf on.
+    static void ExpectSoundTree(std::vector<std::vector<uint16_t>>* leaves = nullptr)
     {
         ForkRef* tree = Extents();
         const uint16_t depth = Depth(tree);
@@ -163,7 +166,16 @@ protected:
                     const std::vector<uint16_t> childKeys = Keys(Node(tree, below.back()));
                     EXPECT_TRUE(!childKeys.empty() && IndexKey(node, r) == childKeys.front()) << "node " << level[i];
                 }
-                if (height == 1) for (uint16_t k : Keys(node)) keys.push_back(k);
+                for (unsigned r = 0; height == 1 && r < NodeRecordCount(node); ++r) {
+                    const uint8_t* record = node->data + NodeRecordOffset(node, r);
+                    const uint16_t key = GetU16(record + kExtKeyStartBlock);
+                    const unsigned size = NodeRecordSize(node, r);
+                    bool whole = size == 8 + kBigRecordData || size == 8 + kSmallRecordData;
+                    for (unsigned b = 8; b < size; ++b) whole = whole && record[b] == static_cast<uint8_t>(key + b - 8);
+                    EXPECT_TRUE(whole) << "record " << key << " of node " << level[i];
+                    keys.push_back(key);
+                }
+                if (height == 1 && leaves) leaves->push_back(Keys(node));
             }
             if (height == 1) {
                 EXPECT_EQ(HeaderU32(tree, kHeaderFirstLeaf), level.front());
@@ -183,11 +195,8 @@ protected:
 
     void ExpectClean()
     {
-        std::vector<std::string> problems;
-        CheckVolume(&problems);
-        std::string all;
-        for (const std::string& p : problems) all += p + "\n";
-        EXPECT_TRUE(problems.empty()) << all;
+        std::string why;
+        EXPECT_TRUE(VolumeIsClean(&why)) << why;
     }
 
     // ---- files -----------------------------------------------------------------
@@ -261,107 +270,51 @@ TEST_F(BTreeUpdate, OneRecordMakesARootLeafAndItsDeletionEmptiesTheTree)
     EXPECT_EQ(StatusCode, kStatusBadNode);
 }
 
-// A full root leaf of five records without a left neighbour: the new left
-// node takes the first three entries in key order (the new record counted
-// where it belongs), the old node keeps three, and a new root of depth 2
-// holds an index record for each.
-TEST_F(BTreeUpdate, FullRootLeafSplitsThreeThreeUnderANewRoot)
+// Inserting into a full leaf: a root leaf splits three and three under a new
+// root, the new record counted where it belongs, and the old leaf keeps the
+// upper half. A full leaf whose left neighbour has room gives it its first
+// records instead, and no node is taken from the map.
+TEST_F(BTreeUpdate, AFullLeafSplitsOrShiftsIntoItsLeftNeighbour)
 {
     struct Case {
+        std::vector<uint16_t> before;  // keys inserted
+        uint16_t small;                // the one of them with a small record; 0 none
         uint16_t added;
-        std::vector<uint16_t> left, right;
+        uint32_t nodesTaken;
+        std::vector<std::vector<uint16_t>> leaves;
     };
     const Case cases[] = {
-        {5, {5, 10, 20}, {30, 40, 50}},
-        {35, {10, 20, 30}, {35, 40, 50}},
-        {25, {10, 20, 25}, {30, 40, 50}},
-        {60, {10, 20, 30}, {40, 50, 60}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("adding " + std::to_string(c.added));
-        ResetEngineState();
-        MountEmpty();
-        for (uint16_t k : {10, 20, 30, 40, 50}) Insert(k);
-        const uint32_t leaf = Root(Extents());
-        ASSERT_LT(NodeFreeSpace(Node(Extents(), leaf)), 90u) << "the leaf should be full";
-        const uint32_t freeNodes = FreeNodes(Extents());
-        Insert(c.added);
-        ExpectSoundTree();
-        EXPECT_EQ(Depth(Extents()), 2u);
-        EXPECT_EQ(FreeNodes(Extents()), freeNodes - 2);
-        const BlockBuffer* top = Node(Extents(), Root(Extents()));
-        ASSERT_EQ(NodeRecordCount(top), 2u);
-        EXPECT_EQ(IndexRecordChild(top, 1), leaf);
-        EXPECT_EQ(Keys(Node(Extents(), IndexRecordChild(top, 0))), c.left);
-        EXPECT_EQ(Keys(Node(Extents(), leaf)), c.right);
-    }
-}
-
-TEST_F(BTreeUpdate, SmallerFirstKeyIsCopiedIntoTheParentsIndexRecord)
-{
-    MountEmpty();
-    for (uint16_t k : {10, 20, 30, 40, 50, 35}) Insert(k);
-    const uint32_t root = Root(Extents());
-    ASSERT_EQ(Depth(Extents()), 2u);
-    Insert(3);
-    EXPECT_EQ(Root(Extents()), root);
-    EXPECT_EQ(Keys(Node(Extents(), IndexRecordChild(Node(Extents(), root), 0))), (std::vector<uint16_t>{3, 10, 20, 30}));
-    ExpectSoundTree();
-    // Deleting the right leaf's first record moves its index key the other way.
-    Delete(35);
-    ExpectSoundTree();
-}
-
-// A full leaf whose left neighbour has room gives its first record to the
-// neighbour instead of splitting; no node is taken from the map.
-TEST_F(BTreeUpdate, FullLeafShiftsIntoItsLeftNeighbour)
-{
-    struct Case {
-        std::vector<uint16_t> before;      // keys inserted
-        uint16_t small;                    // the one of them with a 20-byte record; 0 none
-        std::vector<uint16_t> leftBefore;  // the two leaves then
-        std::vector<uint16_t> rightBefore;
-        uint16_t added;
-        std::vector<uint16_t> left, right;
-    };
-    const Case cases[] = {
-        {{10, 20, 30, 40, 50, 35, 45, 55}, 0, {10, 20, 30}, {35, 40, 45, 50, 55}, 52, {10, 20, 30, 35},
-         {40, 45, 50, 52, 55}},
+        {{10, 20, 30, 40, 50}, 0, 5, 2, {{5, 10, 20}, {30, 40, 50}}},
+        {{10, 20, 30, 40, 50}, 0, 35, 2, {{10, 20, 30}, {35, 40, 50}}},
+        {{10, 20, 30, 40, 50}, 0, 25, 2, {{10, 20, 25}, {30, 40, 50}}},
+        {{10, 20, 30, 40, 50}, 0, 60, 2, {{10, 20, 30}, {40, 50, 60}}},
+        {{10, 20, 30, 40, 50, 35, 45, 55}, 0, 52, 0, {{10, 20, 30, 35}, {40, 45, 50, 52, 55}}},
         // The new record itself goes to the neighbour when moving the records
         // before its place does not make room: here the leaf's first record
         // is small, so the neighbour takes it and then the new record.
-        {{10, 20, 30, 50, 60, 40, 70, 80, 90}, 40, {10, 20, 30}, {40, 50, 60, 70, 80, 90}, 45, {10, 20, 30, 40, 45},
-         {50, 60, 70, 80, 90}},
+        {{10, 20, 30, 50, 60, 40, 70, 80, 90}, 40, 45, 0, {{10, 20, 30, 40, 45}, {50, 60, 70, 80, 90}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE("adding " + std::to_string(c.added));
         ResetEngineState();
         MountEmpty();
-        for (uint16_t k : c.before) Insert(k, k == c.small ? 12 : kBigRecordData);
-        const BlockBuffer* top = Node(Extents(), Root(Extents()));
-        const uint32_t left = IndexRecordChild(top, 0);
-        const uint32_t right = IndexRecordChild(top, 1);
-        ASSERT_EQ(Keys(Node(Extents(), left)), c.leftBefore);
-        ASSERT_EQ(Keys(Node(Extents(), right)), c.rightBefore);
-        ASSERT_LT(NodeFreeSpace(Node(Extents(), right)), 90u);
+        for (uint16_t k : c.before) Insert(k, k == c.small ? kSmallRecordData : kBigRecordData);
+        const uint32_t full = HeaderU32(Extents(), kHeaderLastLeaf);
+        ASSERT_LT(NodeFreeSpace(Node(Extents(), full)), 90u) << "the leaf should be full";
         const uint32_t freeNodes = FreeNodes(Extents());
         Insert(c.added);
-        ExpectSoundTree();
+        std::vector<std::vector<uint16_t>> leaves;
+        ExpectSoundTree(&leaves);
+        EXPECT_EQ(leaves, c.leaves);
         EXPECT_EQ(Depth(Extents()), 2u);
-        EXPECT_EQ(FreeNodes(Extents()), freeNodes);
-        EXPECT_EQ(Keys(Node(Extents(), left)), c.left);
-        EXPECT_EQ(Keys(Node(Extents(), right)), c.right);
-        // The moved records arrived whole.
-        const BlockBuffer* l = Node(Extents(), left);
-        const unsigned last = NodeRecordCount(l) - 1;
-        EXPECT_EQ(NodeRecordSize(l, last), 8u + kBigRecordData);
-        EXPECT_EQ(l->data[NodeRecordOffset(l, last) + 8 + 5], static_cast<uint8_t>(c.left.back() + 5));
+        EXPECT_EQ(FreeNodes(Extents()), freeNodes - c.nodesTaken);
+        EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), full);
     }
-    EXPECT_EQ(NodeRecordSize(Node(Extents(), HeaderU32(Extents(), kHeaderFirstLeaf)), 3), 8u + 12u);
 }
 
-// Many records in random order: every level splits and collapses again, and
-// the tree stays sound throughout.
+// Many records in random order: every level splits and empties again, and
+// the tree stays sound throughout (a smaller first key reaches the index
+// records above it, and a deleted first key leaves them).
 TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
 {
     MountEmpty();

@@ -7,6 +7,7 @@
 #include <cctype>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "disk/image_drive.h"
@@ -105,23 +106,12 @@ protected:
         std::snprintf(TranslatorTable[index].extension, 4, "%s", extension);
     }
 
-    // A Mac file in the pane's current folder, written and flushed.
-    bool PutMac(const std::string& name, const Bytes& data, const Bytes& rsrc, const char* typeCreator = "TEXTttxt",
-                uint32_t modified = 0)
+    // A Mac file with a data fork in the pane's current folder, flushed.
+    static bool PutMac(const std::string& name, const Bytes& data, const char* typeCreator = "TEXTttxt",
+                       uint32_t modified = 0)
     {
-        TransferRecord record{};
-        const Bytes macName = MacName(name);
-        std::memcpy(record.name, macName.data(), macName.size());
-        std::memcpy(record.finderInfo, typeCreator, 8);
-        record.parentId = MacPaneState.folderId;
-        record.created = record.modified = modified;
-        const int slot = OpenStream(StreamMacFork | StreamWrite, &record);
-        if (slot < 0) return false;
-        for (uint8_t b : data) WriteStreamByte(slot, b);
-        SwitchStreamFork(slot, &record);
-        for (uint8_t b : rsrc) WriteStreamByte(slot, b);
-        CloseStream(slot);
-        return FinishCommand() == 0;
+        return PutMacFile(
+            MacFileImage{name, std::string(typeCreator, 4), std::string(typeCreator + 4, 4), 0, modified, modified, data, {}});
     }
     MacFileImage GetMac(const std::string& name, uint32_t folder = kRootFolderId)
     {
@@ -168,60 +158,6 @@ protected:
     char savedFtm_[256];
 };
 
-// Spans hand out what byte reads would, ending where they end: a Mac fork at
-// its logical length inside its last block, a PC file at a read of nothing.
-TEST_F(DataTranslators, StreamSpansEndWhereByteReadsEnd)
-{
-    ASSERT_TRUE(OpenMiniVolume());
-    ASSERT_TRUE(PutMac("span", PatternBytes(32768 + 513, 11), {}));
-    WritePc("span.pc", PatternBytes(32768, 12));
-    auto spans = [](int slot, Bytes* all) {
-        std::vector<int> counts;
-        for (int guard = 0; guard < 10; ++guard) {
-            const uint8_t* bytes = nullptr;
-            const int n = ReadStreamSpan(slot, &bytes);
-            counts.push_back(n);
-            if (n <= 0) break;
-            all->insert(all->end(), bytes, bytes + n);
-        }
-        return counts;
-    };
-    TransferRecord mac{};
-    const Bytes name = MacName("span");
-    std::memcpy(mac.name, name.data(), name.size());
-    mac.parentId = kRootFolderId;
-    int slot = OpenStream(StreamMacFork, &mac);
-    ASSERT_GE(slot, 0);
-    Bytes all;
-    EXPECT_EQ(spans(slot, &all), (std::vector<int>{32768, 513, StreamEnd}));
-    EXPECT_EQ(all, PatternBytes(32768 + 513, 11));
-    CloseStream(slot);
-
-    TransferRecord in{};
-    std::snprintf(in.name, sizeof in.name, "span.pc");
-    slot = OpenStream(StreamPcFile, &in);
-    ASSERT_GE(slot, 0);
-    all.clear();
-    EXPECT_EQ(spans(slot, &all), (std::vector<int>{32768, StreamEnd}));
-    EXPECT_EQ(all, PatternBytes(32768, 12));
-    CloseStream(slot);
-
-    // Writing in spans stops at the first failure, as byte writes do.
-    TransferRecord out{};
-    std::snprintf(out.name, sizeof out.name, "out.pc");
-    slot = OpenStream(StreamPcFile | StreamWrite, &out);
-    ASSERT_GE(slot, 0);
-    PcFileFaults = PcFileFaultRecord{};
-    PcFileFaults.failWriteAt = 1;
-    const Bytes big = PatternBytes(70000, 13);
-    WriteStreamSpan(slot, big.data(), big.size());
-    EXPECT_EQ(StatusCode, kStatusPcWriteError);
-    EXPECT_EQ(PcFileFaults.writes, 1u);
-    CloseStream(slot);
-    EXPECT_FALSE(PcFileExists("out.pc"));
-    StatusCode = 0;
-}
-
 TEST_F(DataTranslators, TextLineEndsAtBufferBoundaries)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -233,7 +169,7 @@ TEST_F(DataTranslators, TextLineEndsAtBufferBoundaries)
     Bytes mac = PlainBytes(100000, 3);
     for (size_t at : {size_t{0}, size_t{32766}, size_t{32767}, size_t{65535}, size_t{65536}, mac.size() - 1})
         mac[at] = kCr;
-    ASSERT_TRUE(PutMac("lines", mac, {}));
+    ASSERT_TRUE(PutMac("lines", mac));
     ASSERT_EQ(ToPc(TextMacToPc, "lines"), 0u);
     const Bytes pcText = ReadPc("lines");
     EXPECT_EQ(pcText, ToPcText(mac));
@@ -288,7 +224,7 @@ TEST_F(DataTranslators, EachForkGoesOutOnItsOwnAndEmptyForksGiveEmptyFiles)
 TEST_F(DataTranslators, KeepDateCarriesTheModificationDate)
 {
     ASSERT_TRUE(OpenMiniVolume());
-    ASSERT_TRUE(PutMac("dated", {1, 2, 3}, {}, "TEXTttxt", UnixToMacDate(1100000000)));
+    ASSERT_TRUE(PutMac("dated", {1, 2, 3}, "TEXTttxt", UnixToMacDate(1100000000)));
     struct ToPcCase {
         void (*op)(const uint8_t*, uint32_t);
         uint8_t keepDate;
@@ -330,9 +266,9 @@ TEST_F(DataTranslators, MacTypeMapGivesTheExtension)
     ASSERT_TRUE(OpenMiniVolume());
     SetTranslator(kDataTranslator, "BINA", "????", "dat");
     SetTranslator(kTextTranslator, "TEXT", "ttxt", "txt");
-    ASSERT_TRUE(PutMac("both", {1}, {}, "TEXTttxt"));
-    ASSERT_TRUE(PutMac("typeonly", {1}, {}, "TEXTxxxx"));
-    ASSERT_TRUE(PutMac("neither", {1}, {}, "GIFFogle"));
+    ASSERT_TRUE(PutMac("both", {1}, "TEXTttxt"));
+    ASSERT_TRUE(PutMac("typeonly", {1}, "TEXTxxxx"));
+    ASSERT_TRUE(PutMac("neither", {1}, "GIFFogle"));
     WriteTypeMaps("[Mac Type Map]\nTEXTttxt=doc\nTEXT=asc\n");
     for (const char* name : {"both", "typeonly", "neither"}) ASSERT_EQ(ToPc(DataMacToPc, name), 0u);
     EXPECT_TRUE(PcFileExists("both.doc"));
@@ -358,26 +294,24 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
     SetTranslator(kTextTranslator, "TEXT", "ttxt", "");
     SetTranslator(kResourceTranslator, "rsrc", "RSED", "");
     WriteTypeMaps("[PC Type Map]\ngif=GIFFogle\nfour=ABCD\nhigh=\xE9\x02xyMOSS\n");
-    for (const char* name : {"a.gif", "b.four", "noext", "c.unknown", "d.high"}) {
-        WritePc(name, {1});
-        ASSERT_EQ(ToMac(DataPcToMac, name), 0u) << name;
-    }
     auto typeOf = [this](const char* name) {
         const MacFileImage file = GetMac(name);
         return file.type + file.creator;
     };
-    EXPECT_EQ(typeOf("a.gif"), "GIFFogle");
-    EXPECT_EQ(typeOf("b.four"), std::string("ABCD\0\0\0\0", 8));  // the creator keeps its zeros
-    EXPECT_EQ(typeOf("noext"), "BINAdflt");
-    EXPECT_EQ(typeOf("c.unknown"), "BINAdflt");
-    EXPECT_EQ(typeOf("d.high"), std::string("\x8E\0xyMOSS", 8));  // ANSI to Mac, 0x02 to NUL
-
-    WritePc("e.gif", {1});
-    ASSERT_EQ(ToMac(TextPcToMac, "e.gif"), 0u);
-    EXPECT_EQ(typeOf("e.gif"), "TEXTttxt");
-    WritePc("f.gif", {1});
-    ASSERT_EQ(ToMac(ResourcePcToMac, "f.gif"), 0u);
-    EXPECT_EQ(typeOf("f.gif"), "rsrcRSED");
+    const std::tuple<const char*, void (*)(const char*, uint32_t), std::string> cases[] = {
+        {"a.gif", DataPcToMac, "GIFFogle"},
+        {"b.four", DataPcToMac, std::string("ABCD\0\0\0\0", 8)},  // the creator keeps its zeros
+        {"noext", DataPcToMac, "BINAdflt"},
+        {"c.unknown", DataPcToMac, "BINAdflt"},
+        {"d.high", DataPcToMac, std::string("\x8E\0xyMOSS", 8)},  // ANSI to Mac, 0x02 to NUL
+        {"e.gif", TextPcToMac, "TEXTttxt"},                        // Text and Resource ignore the map
+        {"f.gif", ResourcePcToMac, "rsrcRSED"},
+    };
+    for (const auto& [name, op, typeCreator] : cases) {
+        WritePc(name, {1});
+        ASSERT_EQ(ToMac(op, name), 0u) << name;
+        EXPECT_EQ(typeOf(name), typeCreator) << name;
+    }
     Prefs.PCUseMap = 0;
     WritePc("g.gif", {1});
     ASSERT_EQ(ToMac(DataPcToMac, "g.gif"), 0u);
@@ -413,7 +347,7 @@ TEST_F(DataTranslators, MacNameBytesSurviveTheRoundTrip)
             std::string name;
             for (unsigned c = start; c < start + 31 && c < 256; ++c)
                 if (c != ':') name += static_cast<char>(c);
-            ASSERT_TRUE(PutMac(name, {static_cast<uint8_t>(start)}, {})) << start;
+            ASSERT_TRUE(PutMac(name, {static_cast<uint8_t>(start)})) << start;
             originals.push_back(name);
         }
         ASSERT_TRUE(ShowMacFolder(docs));
@@ -450,7 +384,7 @@ TEST_F(DataTranslators, MacNameBytesSurviveTheRoundTrip)
 TEST_F(DataTranslators, FailedPcWriteLeavesNoFileAndReportsOnce)
 {
     ASSERT_TRUE(OpenMiniVolume());
-    ASSERT_TRUE(PutMac("big", PatternBytes(100000, 5), {}));
+    ASSERT_TRUE(PutMac("big", PatternBytes(100000, 5)));
     for (bool writeNothing : {false, true}) {
         for (auto op : {DataMacToPc, TextMacToPc}) {
             ScriptedDialogs dialogs;
@@ -458,6 +392,7 @@ TEST_F(DataTranslators, FailedPcWriteLeavesNoFileAndReportsOnce)
             PcFileFaults.failWriteAt = 2;
             PcFileFaults.writeNothing = writeNothing;
             EXPECT_EQ(ToPc(op, "big"), writeNothing ? kStatusPcDiskFull : kStatusPcWriteError);
+            EXPECT_EQ(PcFileFaults.writes, 2u);  // none after the failing one
             EXPECT_EQ(dialogs.messages.size(), 1u);
             EXPECT_FALSE(PcFileExists("big"));
             EXPECT_TRUE(PcFiles().empty());
@@ -468,7 +403,7 @@ TEST_F(DataTranslators, FailedPcWriteLeavesNoFileAndReportsOnce)
 TEST_F(DataTranslators, CancelDuringACopyToThePcLeavesNoFile)
 {
     ASSERT_TRUE(OpenMiniVolume());
-    ASSERT_TRUE(PutMac("big", PatternBytes(100000, 6), {}));
+    ASSERT_TRUE(PutMac("big", PatternBytes(100000, 6)));
     ScriptedDialogs dialogs;
     dialogs.showsProgress = true;
     ProgressTotal = 100000;

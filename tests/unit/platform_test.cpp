@@ -598,7 +598,7 @@ TEST(NameConversion, WhatWindows1252CannotHoldBecomesAQuestionMark)
 }
 #endif
 
-// ---- time and the program ------------------------------------------------------------------
+// ---- time ------------------------------------------------------------------
 
 TEST(LocalTime, DosDateAndTimeInUtc)
 {
@@ -622,16 +622,5 @@ TEST(LocalTime, FollowsTheZonesDaylightSaving)
     EXPECT_EQ(LocalDosDateTime(315532800), 0u) << "1979-12-31 19:00 local";
 }
 #endif
-
-TEST(ModulePathTest, NamesTheRunningProgram)
-{
-    char path[1024];
-    ASSERT_TRUE(GetModulePath(path, sizeof path));
-    EXPECT_NE(std::strstr(path, "quaylink_unit_tests"), nullptr) << path;
-    EXPECT_NE(std::strrchr(path, PathSeparator()), nullptr);
-    EXPECT_TRUE(FileExists(path));
-    char tiny[4];
-    EXPECT_FALSE(GetModulePath(tiny, sizeof tiny));
-}
 
 }  // namespace

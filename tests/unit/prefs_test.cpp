@@ -193,23 +193,18 @@ TEST_F(PrefsTest, EveryKeyReachesThePrefs)
     EXPECT_EQ(ReadNumber("Main Prefs", "Missing"), 0);
 }
 
+// WorkingDir becomes the current directory; one that does not exist, or one
+// on a drive that is not there, leaves it as it was.
 TEST_F(PrefsTest, WorkingDirBecomesTheCurrentDirectory)
 {
     TempDir work;
     WriteIni("[Main Prefs]\nWorkingDir=" + work.Path() + "\n");
     ReadPreferences();
     EXPECT_TRUE(CurrentDirIs(work.Path()));
-
-    // One that does not exist leaves the directory as it was.
     WriteIni("[Main Prefs]\nWorkingDir=" + work.PathOf("gone") + "\n");
     ReadPreferences();
     EXPECT_TRUE(CurrentDirIs(work.Path()));
     ASSERT_TRUE(SetCurrentDir(savedDir));
-}
-
-TEST_F(PrefsTest, WorkingDirWithADriveLetter)
-{
-    TempDir work;
 #if defined(_WIN32)
     // "X:\rest": drive X, then the rest on it.
     ASSERT_EQ(work.Path()[1], ':');
@@ -328,8 +323,13 @@ TEST_F(PrefsTest, FilePathsBesideTheProgram)
     EXPECT_EQ(std::string(IniPath), deep + "PIER.INI");      // 255 characters
     EXPECT_STREQ(HelpPath, "QUAYLINK.HLP");
 
+    // Beside the running program, as the system names it.
     char module[256];
     ASSERT_TRUE(GetModulePath(module, sizeof module));
+    EXPECT_NE(std::strstr(module, "quaylink_unit_tests"), nullptr) << module;
+    EXPECT_TRUE(FileExists(module));
+    char tiny[4];
+    EXPECT_FALSE(GetModulePath(tiny, sizeof tiny));
     BuildFilePaths();
     std::string own(module);
     own.erase(own.rfind(sep) + 1);
