@@ -245,7 +245,6 @@ protected:
 TEST_F(BTreeUpdate, OneRecordMakesARootLeafAndItsDeletionEmptiesTheTree)
 {
     MountEmpty();
-    ASSERT_EQ(Depth(Extents()), 0u);
     const uint32_t freeNodes = FreeNodes(Extents());
     Insert(40);
     ExpectSoundTree();
@@ -458,48 +457,44 @@ TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
     ForkRef ref = NewFile("Grower");
     ASSERT_NE(ref.recordBuffer, nullptr);
 
-    uint16_t count = 4;
-    ExtendFork(&ref, kDataFork, &count);  // the first free run: right after the Desktop file
-    EXPECT_EQ(count, 4u);
-    EXPECT_EQ(Extent(ref, 0, false), 45u);
-    count = 2;
-    ExtendFork(&ref, kDataFork, &count);  // the next blocks are free: in place
-    EXPECT_EQ(Extent(ref, 0, false), 45u);
-    EXPECT_EQ(Extent(ref, 0, true), 6u);
-    EXPECT_EQ(Extent(ref, 1, true), 0u);
-    MarkAllocated(51, 1);
-    count = 2;
-    ExtendFork(&ref, kDataFork, &count);  // blocked: a second extent
-    EXPECT_EQ(Extent(ref, 1, false), 52u);
-    EXPECT_EQ(Extent(ref, 1, true), 2u);
-    MarkAllocated(54, 1);
-    count = 2;
-    ExtendFork(&ref, kDataFork, &count);
-    EXPECT_EQ(Extent(ref, 2, false), 55u);
-    EXPECT_EQ(Extent(ref, 2, true), 2u);
+    struct Step {
+        uint16_t blocker;  // a block taken first; 0 none
+        uint16_t count;
+        unsigned extent;   // where the blocks go
+        uint16_t start, length;
+    };
+    const Step steps[] = {
+        {0, 4, 0, 45, 4},   // the first free run: right after the Desktop file
+        {0, 2, 0, 45, 6},   // the next blocks are free: in place
+        {51, 2, 1, 52, 2},  // blocked: a second extent
+        {54, 2, 2, 55, 2},
+    };
+    for (const Step& s : steps) {
+        if (s.blocker) MarkAllocated(s.blocker, 1);
+        uint16_t count = s.count;
+        ExtendFork(&ref, kDataFork, &count);
+        EXPECT_EQ(count, s.count);
+        EXPECT_EQ(Extent(ref, s.extent, false), s.start);
+        EXPECT_EQ(Extent(ref, s.extent, true), s.length);
+        EXPECT_TRUE(s.extent == 2 || Extent(ref, s.extent + 1, true) == 0);
+    }
     MarkAllocated(57, 1);
     ASSERT_EQ(Depth(Extents()), 0u);
-    count = 3;
+    uint16_t count = 3;
     ExtendFork(&ref, kDataFork, &count);  // three extents in use: an overflow record at fork block 10
     ASSERT_EQ(StatusCode, 0u);
     EXPECT_EQ(Physical(ref), 13u * 512);
     ASSERT_EQ(Depth(Extents()), 1u);
-    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
+    // Its key (the data fork of the file from fork block 10), the extent 58+3, two empty ones.
+    uint8_t want[20] = {7, kDataFork, 0, 0, 0, 0, 0, 10, 0, 58, 0, 3};
+    PutU32(ref.fileId, want + 2);
     const BlockBuffer* leaf = Node(Extents(), Root(Extents()));
-    ASSERT_NE(leaf, nullptr);
-    const uint8_t* rec = leaf->data + NodeRecordOffset(leaf, 0);
-    EXPECT_EQ(rec[0], 7u);
-    EXPECT_EQ(rec[1], kDataFork);
-    EXPECT_EQ(GetU32(rec + 2), ref.fileId);
-    EXPECT_EQ(GetU16(rec + 6), 10u);
-    EXPECT_EQ(GetU16(rec + 8), 58u);
-    EXPECT_EQ(GetU16(rec + 10), 3u);
-    EXPECT_EQ(GetU16(rec + 14), 0u);
+    EXPECT_EQ(Bytes(leaf->data + NodeRecordOffset(leaf, 0), leaf->data + NodeRecordOffset(leaf, 0) + 20),
+              Bytes(want, want + 20));
     count = 2;
     ExtendFork(&ref, kDataFork, &count);  // in place again, inside the overflow record
     leaf = Node(Extents(), Root(Extents()));
-    rec = leaf->data + NodeRecordOffset(leaf, 0);
-    EXPECT_EQ(GetU16(rec + 10), 5u);
+    EXPECT_EQ(GetU16(leaf->data + NodeRecordOffset(leaf, 0) + 10), 5u);
     EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
     // Deleting, writing back and checking such files, and reading them with
     // hfsutils, is write_sequences_test's business.

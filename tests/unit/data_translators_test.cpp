@@ -211,12 +211,7 @@ TEST_F(DataTranslators, EachForkGoesOutOnItsOwnAndEmptyForksGiveEmptyFiles)
         EXPECT_TRUE(ReadPc("Beta").empty());
         ASSERT_TRUE(FileDelete(PcPath("Beta").c_str()));
     }
-    WritePc("nothing", {});
-    ASSERT_EQ(ToMac(DataPcToMac, "nothing"), 0u);
-    const MacFileImage file = GetMac("nothing");
-    EXPECT_TRUE(file.data.empty());
-    EXPECT_TRUE(file.rsrc.empty());
-    ExpectClean();
+    // An empty PC file to the Mac and back is cli_transfer_test's, against hcopy.
 }
 
 // Only the Data translator carries the modification date, and only with
@@ -225,29 +220,20 @@ TEST_F(DataTranslators, KeepDateCarriesTheModificationDate)
 {
     ASSERT_TRUE(OpenMiniVolume());
     ASSERT_TRUE(PutMac("dated", {1, 2, 3}, "TEXTttxt", UnixToMacDate(1100000000)));
-    struct ToPcCase {
-        void (*op)(const uint8_t*, uint32_t);
-        uint8_t keepDate;
-        bool carried;
-    };
-    for (const ToPcCase& c : {ToPcCase{DataMacToPc, 1, true}, {TextMacToPc, 1, false}, {DataMacToPc, 0, false}}) {
-        Prefs.KeepDate = c.keepDate;
-        ASSERT_EQ(ToPc(c.op, "dated"), 0u);
-        EXPECT_EQ(PcFileModifiedTime("dated") == 1100000000, c.carried);
+    for (const auto& [op, keepDate, carried] :
+         {std::tuple{&DataMacToPc, 1, true}, {&TextMacToPc, 1, false}, {&DataMacToPc, 0, false}}) {
+        Prefs.KeepDate = static_cast<uint8_t>(keepDate);
+        ASSERT_EQ(ToPc(op, "dated"), 0u);
+        EXPECT_EQ(PcFileModifiedTime("dated") == 1100000000, carried);
         ASSERT_TRUE(FileDelete(PcPath("dated").c_str()));
     }
-
-    struct ToMacCase {
-        const char* name;
-        void (*op)(const char*, uint32_t);
-        uint8_t keepDate;
-    };
     const uint32_t before = MacNow();
-    for (const ToMacCase& c : {ToMacCase{"kept", DataPcToMac, 1}, {"text", TextPcToMac, 1}, {"off", DataPcToMac, 0}}) {
-        WritePc(c.name, {4});
-        SetPcFileDate(c.name, 1200000000);
-        Prefs.KeepDate = c.keepDate;
-        ASSERT_EQ(ToMac(c.op, c.name), 0u);
+    for (const auto& [name, op, keepDate] :
+         {std::tuple{"kept", &DataPcToMac, 1}, {"text", &TextPcToMac, 1}, {"off", &DataPcToMac, 0}}) {
+        WritePc(name, {4});
+        SetPcFileDate(name, 1200000000);
+        Prefs.KeepDate = static_cast<uint8_t>(keepDate);
+        ASSERT_EQ(ToMac(op, name), 0u);
     }
     const uint32_t after = MacNow();
     const MacFileImage kept = GetMac("kept");

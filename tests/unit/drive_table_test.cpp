@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <tuple>
 #include <vector>
 
 #include "disk/drive_table.h"
@@ -124,10 +125,7 @@ TEST_F(DriveTableTest, NewEntryIsZeroedAndTheTableStopsAtTwenty)
     // Even with a count past the limit, a new entry stays inside the table.
     DriveCount = 59;
     EXPECT_EQ(BeginDriveEntry(), &DriveTable[20]);
-}
-
-TEST_F(DriveTableTest, SectorSizeOfADriveThatCannotTellIs512)
-{
+    // A drive that cannot tell its sector size has 512 bytes, and is no diskette.
     DriveEntry e{};
     e.BlocksPerSector = 4;
     EXPECT_EQ(DriveSectorSize(&e), 512u);
@@ -263,27 +261,19 @@ TEST_F(MappedIoTest, WritesPatchPartlyCoveredSectorsAndReportWhatOneCallWrote)
 
 TEST_F(MappedIoTest, FailedWriteOrPreliminaryReadSetsStatus4)
 {
+    // The read of a partly covered sector fails (nothing is written), or the
+    // write itself fails, of whole sectors or patched.
     const std::vector<uint8_t> before = Dev.bytes;
     for (int32_t failValue : {0, -2}) {
-        // The read of a partly covered sector fails: nothing is written.
-        Dev = FakeDevice{};
-        Dev.bytes = before;
-        Dev.failReadAt = 1;
-        Dev.failValue = failValue;
-        StatusCode = 0;
-        EXPECT_EQ(Write(Blocks(0x66, 2), 2, 1), 0);
-        EXPECT_EQ(StatusCode, kStatusWriteError);
-        EXPECT_EQ(Dev.writes, 0u);
-
-        // The write itself fails, whole sectors or patched.
-        for (uint32_t first : {0u, 1u}) {
+        for (const auto& [failRead, count, first] : {std::tuple{true, 2, 1}, {false, 4, 0}, {false, 4, 1}}) {
             Dev = FakeDevice{};
             Dev.bytes = before;
-            Dev.failWriteAt = 1;
+            (failRead ? Dev.failReadAt : Dev.failWriteAt) = 1;
             Dev.failValue = failValue;
             StatusCode = 0;
-            EXPECT_EQ(Write(Blocks(0x66, 4), 4, first), 0);
+            EXPECT_EQ(Write(Blocks(0x66, count), static_cast<uint16_t>(count), first), 0);
             EXPECT_EQ(StatusCode, kStatusWriteError);
+            EXPECT_EQ(Dev.writes, failRead ? 0u : 1u);
             EXPECT_EQ(Dev.bytes, before);
         }
     }

@@ -259,11 +259,8 @@ TEST_F(FormatTest, WarningThenProgressWindowThroughTwentyFourSteps)
     EXPECT_EQ(ws.progressItems, (std::vector<std::string>{"", "Creating \"Work\" on\n[IMAGE floppy.img]"}));
     EXPECT_EQ(ProgressTotal, 24u);
     EXPECT_EQ(ProgressDone, 24u);
-    // The first drawing is the reset; then one per step, ending full.
+    // The reset, then one drawing per step, ending full (progress_test has the steps between).
     ASSERT_EQ(ws.barPercents.size(), 25u);
-    EXPECT_EQ(ws.barPercents.front(), 0u);
-    EXPECT_EQ(ws.barPercents[1], 4u);
-    EXPECT_EQ(ws.barPercents[6], 25u);
     EXPECT_EQ(ws.barPercents.back(), 100u);
     EXPECT_EQ(ws.pumps, kFormatWrites);  // one before every block
     EXPECT_EQ(ProgressWindow, nullptr);
@@ -361,13 +358,11 @@ TEST_F(FormatTest, NothingIsWrittenAfterCancelAtTheWarningToAReadOnlyDriveOrWith
 TEST_F(FormatTest, OnlyAPlainImageOfExactlyOneDisketteGetsTheFormatOperation)
 {
     TempImage exact(Bytes(kDisketteBytes, 0), 512, true, "exact.img");
-    TempImage larger(Bytes(kDisketteBytes + kBlock, 0), 512, true, "larger.img");
     TempImage smaller(Bytes(kDisketteBytes - kBlock, 0), 512, true, "smaller.img");
     TempImage asCdrom(Bytes(kDisketteBytes, 0), 2048, false, "cd.iso");
     TempImage readOnly(Bytes(kDisketteBytes, 0), 512, false, "locked.img");
     EXPECT_EQ(exact.drive->FormatVolume, FormatDiskette);
-    EXPECT_EQ(larger.drive->FormatVolume, nullptr);
-    EXPECT_EQ(smaller.drive->FormatVolume, nullptr);
+    EXPECT_EQ(smaller.drive->FormatVolume, nullptr);  // other sizes: the command line test, beside hfsutils
     EXPECT_EQ(asCdrom.drive->FormatVolume, nullptr);
     // The format dispatch refuses a drive it cannot write before it looks at this slot.
     EXPECT_EQ(readOnly.drive->FormatVolume, FormatDiskette);
@@ -377,10 +372,7 @@ TEST_F(FormatTest, OnlyAPlainImageOfExactlyOneDisketteGetsTheFormatOperation)
     Bytes dc42(84 + kDisketteBytes, 0);
     dc42[0] = 4;
     std::memcpy(dc42.data() + 1, "Disk", 4);
-    dc42[64] = static_cast<uint8_t>(kDisketteBytes >> 24);
-    dc42[65] = static_cast<uint8_t>(kDisketteBytes >> 16);
-    dc42[66] = static_cast<uint8_t>(kDisketteBytes >> 8);
-    dc42[67] = static_cast<uint8_t>(kDisketteBytes);
+    PutU32(kDisketteBytes, &dc42[64]);
     dc42[82] = 1;
     TempImage diskCopy(dc42, 512, true, "disk.dc42");
     ASSERT_TRUE(diskCopy.Slot().diskCopy);

@@ -13,6 +13,7 @@
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "disk/status.h"
+#include "hfs/bytes.h"
 #include "support/temp_image.h"
 
 namespace {
@@ -62,26 +63,16 @@ uint32_t ReferenceDataChecksum(const Bytes& data)
     return static_cast<uint32_t>(sum);
 }
 
-void PutBig32(Bytes& b, size_t at, uint32_t v)
-{
-    for (int i = 0; i < 4; ++i) b[at + static_cast<size_t>(i)] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
-
-uint32_t GetBig32(const Bytes& b, size_t at)
-{
-    return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-
 Bytes MakeDiskCopy(const Bytes& data, const Bytes& tags)
 {
     Bytes image(84, 0);
     const char name[] = "Test Disk";
     image[0] = sizeof name - 1;
     std::memcpy(image.data() + 1, name, sizeof name - 1);
-    PutBig32(image, 64, static_cast<uint32_t>(data.size()));
-    PutBig32(image, 68, static_cast<uint32_t>(tags.size()));
-    PutBig32(image, 72, ReferenceDataChecksum(data));
-    PutBig32(image, 76, 0x12345678);  // the tag checksum is never touched
+    PutU32(static_cast<uint32_t>(data.size()), &image[64]);
+    PutU32(static_cast<uint32_t>(tags.size()), &image[68]);
+    PutU32(ReferenceDataChecksum(data), &image[72]);
+    PutU32(0x12345678, &image[76]);  // the tag checksum is never touched
     image[80] = 1;                    // 800K
     image[81] = 0x22;
     image[82] = 0x01;
@@ -269,8 +260,8 @@ TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
         EXPECT_EQ(Slice(image.Bytes(), 0, 84), Slice(file, 0, 84));  // the header waits for the close
         CloseImage(image.slot);
         const Bytes after = image.Bytes();
-        EXPECT_EQ(GetBig32(after, 72), ReferenceDataChecksum(data));
-        EXPECT_NE(GetBig32(after, 72), GetBig32(file, 72));
+        EXPECT_EQ(GetU32(&after[72]), ReferenceDataChecksum(data));
+        EXPECT_NE(GetU32(&after[72]), GetU32(&file[72]));
         EXPECT_EQ(after, MakeDiskCopy(data, tags));  // only the data and its checksum changed
     }
 }
@@ -278,7 +269,7 @@ TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
 TEST_F(ImageDriveTest, UnwrittenDiskCopyImageIsLeftAsItWas)
 {
     Bytes file = MakeDiskCopy(PatternBytes(16 * 512, 10), {});
-    PutBig32(file, 72, 0xDEADBEEF);  // a wrong checksum stays wrong unless we write
+    PutU32(0xDEADBEEF, &file[72]);  // a wrong checksum stays wrong unless we write
     TempImage image(file);
     Bytes out;
     EXPECT_EQ(ReadRun(image.drive, out, 16, 0), 16u);
@@ -299,9 +290,9 @@ TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
         {"private word", with([](Bytes& b) { b[83] = 0x01; })},
         {"file longer than header says", with([](Bytes& b) { b.push_back(0); })},
         {"truncated file", with([](Bytes& b) { b.pop_back(); })},
-        {"data not whole blocks", with([](Bytes& b) { PutBig32(b, 64, 8 * 512 - 2), PutBig32(b, 68, 8 * 12 + 2); })},
+        {"data not whole blocks", with([](Bytes& b) { PutU32(8 * 512 - 2, &b[64]), PutU32(8 * 12 + 2, &b[68]); })},
         {"sizes that overflow 32 bits", with([](Bytes& b) {  // the sum wraps to the true size in 32 bits
-             PutBig32(b, 64, 0xFFFFFE00), PutBig32(b, 68, 8 * 512 + 8 * 12 + 512);
+             PutU32(0xFFFFFE00, &b[64]), PutU32(8 * 512 + 8 * 12 + 512, &b[68]);
          })},
         {"shorter than a header", Slice(good, 0, 80)},
     };
