@@ -10,8 +10,8 @@
 #include <algorithm>
 #include <cstring>
 #include <random>
-#include <tuple>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "disk/format.h"

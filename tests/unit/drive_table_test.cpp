@@ -97,7 +97,6 @@ protected:
     {
         return MappedWriteBlocks(in.data(), count, first, &entry, FakeRead, FakeWrite);
     }
-    static std::vector<uint8_t> Blocks(uint8_t fill, uint32_t count) { return std::vector<uint8_t>(count * 512, fill); }
 
     DriveEntry entry{};
 };
@@ -271,7 +270,7 @@ TEST_F(MappedIoTest, FailedWriteOrPreliminaryReadSetsStatus4)
             (failRead ? Dev.failReadAt : Dev.failWriteAt) = 1;
             Dev.failValue = failValue;
             StatusCode = 0;
-            EXPECT_EQ(Write(Blocks(0x66, count), static_cast<uint16_t>(count), first), 0);
+            EXPECT_EQ(Write(std::vector<uint8_t>(count * 512, 0x66), static_cast<uint16_t>(count), first), 0);
             EXPECT_EQ(StatusCode, kStatusWriteError);
             EXPECT_EQ(Dev.writes, failRead ? 0u : 1u);
             EXPECT_EQ(Dev.bytes, before);

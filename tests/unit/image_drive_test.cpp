@@ -231,7 +231,7 @@ TEST_F(ImageDriveTest, TheDataEndsAtTheLastWholeSector)
 
 // Only the data area is the disk: the tags after it are neither read nor
 // written. Once written, the image gets its data checksum at the close, and
-// nothing else changes.
+// nothing else changes; an image only read is left as it was.
 TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
 {
     const Bytes tags(64 * 12, 0x5C);
@@ -263,18 +263,15 @@ TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
         EXPECT_EQ(GetU32(&after[72]), ReferenceDataChecksum(data));
         EXPECT_NE(GetU32(&after[72]), GetU32(&file[72]));
         EXPECT_EQ(after, MakeDiskCopy(data, tags));  // only the data and its checksum changed
-    }
-}
 
-TEST_F(ImageDriveTest, UnwrittenDiskCopyImageIsLeftAsItWas)
-{
-    Bytes file = MakeDiskCopy(PatternBytes(16 * 512, 10), {});
-    PutU32(0xDEADBEEF, &file[72]);  // a wrong checksum stays wrong unless we write
-    TempImage image(file);
-    Bytes out;
-    EXPECT_EQ(ReadRun(image.drive, out, 16, 0), 16u);
-    CloseImage(image.slot);
-    EXPECT_EQ(image.Bytes(), file);
+        // Only read, an image keeps even a wrong checksum.
+        Bytes wrong = file;
+        PutU32(0xDEADBEEF, &wrong[72]);
+        TempImage unwritten(wrong, sectorSize, true, "unwritten.img");
+        EXPECT_EQ(ReadRun(unwritten.drive, out, 64, 0), 64u);
+        CloseImage(unwritten.slot);
+        EXPECT_EQ(unwritten.Bytes(), wrong);
+    }
 }
 
 TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)

@@ -140,10 +140,7 @@ TEST_F(ProfileTest, SectionCutShortEndsInTwoZeros)
     std::memset(out, 'X', sizeof out);
     unsigned n = ReadProfileSection("S", out, 10, ini.c_str());
     EXPECT_EQ(n, 8u);
-    EXPECT_EQ(std::string(out, 8), std::string("a=1\0bb=2", 8));
-    EXPECT_EQ(out[8], 0);
-    EXPECT_EQ(out[9], 0);
-    EXPECT_EQ(out[10], 'X');
+    EXPECT_EQ(std::string(out, 11), std::string("a=1\0bb=2\0\0X", 11));
 
     // The first entry fills the buffer but for one zero.
     std::memset(out, 'X', sizeof out);
@@ -186,18 +183,8 @@ TEST_F(ProfileTest, WritingCreatesTheFileAndTheSectionAndNullDeletes)
 
 TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
 {
-    const std::string original =
-        "; settings\n"
-        "[Main Prefs]\n"
-        "SavePrefs = NO\n"
-        "\n"
-        "MacTrans=2\n"
-        "\n"
-        "[Disk Prefs]\n"
-        "AddASPI=win ; hand-edited\n"
-        "[Misc Prefs]\n"
-        "KeepDate=no";  // no line end at the end of the file
-    Write(original);
+    Write("; settings\n[Main Prefs]\nSavePrefs = NO\n\nMacTrans=2\n\n[Disk Prefs]\nAddASPI=win ; hand-edited\n"
+          "[Misc Prefs]\nKeepDate=no");  // no line end at the end of the file
     ASSERT_TRUE(WriteProfileString("main prefs", "savePrefs", "YES", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("Main Prefs", "PCTrans", "3", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("Misc Prefs", "HideInvisible", "YES", ini.c_str()));
@@ -211,32 +198,20 @@ TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
 #if !defined(_WIN32)
     // Byte for byte: only the changed line differs, new keys follow the
     // section's last key.
-    EXPECT_EQ(FileText(ini),
-              "; settings\n"
-              "[Main Prefs]\n"
-              "SavePrefs = YES\n"
-              "\n"
-              "MacTrans=2\n"
-              "PCTrans=3\n"
-              "\n"
-              "[Disk Prefs]\n"
-              "AddASPI=win ; hand-edited\n"
-              "[Misc Prefs]\n"
-              "KeepDate=no\n"
-              "HideInvisible=YES\n");
+    EXPECT_EQ(FileText(ini), "; settings\n[Main Prefs]\nSavePrefs = YES\n\nMacTrans=2\nPCTrans=3\n\n"
+                             "[Disk Prefs]\nAddASPI=win ; hand-edited\n[Misc Prefs]\nKeepDate=no\nHideInvisible=YES\n");
 #endif
 }
 
-TEST_F(ProfileTest, WritingFollowsTheFilesLineEnds)
+// New lines follow the file's line ends; a file in a missing directory is
+// not written.
+TEST_F(ProfileTest, WritingFollowsTheFilesLineEndsAndNeedsItsDirectory)
 {
     Write("[S]\r\na=1\r\n");
     ASSERT_TRUE(WriteProfileString("S", "b", "2", ini.c_str()));
     ASSERT_TRUE(WriteProfileString("T", "c", "3", ini.c_str()));
     EXPECT_EQ(FileText(ini), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
-}
 
-TEST_F(ProfileTest, WritingIntoAMissingDirectoryFails)
-{
     std::string path = dir.PathOf("no-such-dir");
     path += PathSeparator();
     path += "PIER.INI";

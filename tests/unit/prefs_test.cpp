@@ -246,27 +246,14 @@ TEST_F(PrefsTest, SavingWithSavePrefsOffWritesOnlyThatSwitch)
 
 TEST_F(PrefsTest, SavingWritesMainPrefsAndKeepsTheRest)
 {
-    WriteIni("[Main Prefs]\nSavePrefs=yes\nMacTrans=1\n[Disk Prefs]\nAddASPI=win\n[Misc Prefs]\nMaxIOBufSzK=16\n"
-             "[Text File]\nkept=as is\n");
+    WriteIni("[Main Prefs]\nSavePrefs=yes\nCopyPrefs=no\nAutoRename=yes\nAllowUpper=yes\nMacUseMap=no\nPCUseMap=no\n"
+             "MacCopyDir=yes\nPCCopyDir=yes\nMacCopyFilter=yes\nPCCopyFilter=yes\nMacTrans=1\nPCTrans=1\n"
+             "MacFilterType=APPL\nMacFilterCrtr=ttxt\nMacFilterExt=.hqx\nPCFilterExt=BIN\n"
+             "[Disk Prefs]\nAddASPI=win\n[Misc Prefs]\nMaxIOBufSzK=16\n[Text File]\nkept=as is\n");
     ReadPreferences();
     ASSERT_EQ(Prefs.SavePrefs, 1);
-    Prefs.CopyPrefs = 0;
-    Prefs.AutoRename = 1;
-    Prefs.AllowUpper = 1;
-    Prefs.MacUseMap = 0;
-    Prefs.PCUseMap = 0;
-    Prefs.MacCopyDir = 1;
-    Prefs.PCCopyDir = 1;
-    Prefs.MacCopyFilter = 1;
-    Prefs.PCCopyFilter = 1;
-    Prefs.MacTrans = 3;
-    Prefs.PCTrans = 2;
     MacToPcIndex = 3;  // the live choices are what is saved
     PcToMacIndex = 2;
-    std::strcpy(Prefs.MacFilterType, "APPL");
-    std::strcpy(Prefs.MacFilterCrtr, "ttxt");
-    std::strcpy(Prefs.MacFilterExt, ".hqx");
-    std::strcpy(Prefs.PCFilterExt, "BIN");
     MacSortId = kSortBySize;
     PcSortId = kSortByDate;
     TempDir work;
@@ -281,6 +268,7 @@ TEST_F(PrefsTest, SavingWritesMainPrefsAndKeepsTheRest)
     EXPECT_EQ(Value("Main Prefs", "CopyPrefs"), "NO");
     EXPECT_EQ(Value("Main Prefs", "AutoRename"), "YES");
     EXPECT_EQ(Value("Main Prefs", "MacTrans"), "3");
+    EXPECT_EQ(Value("Main Prefs", "PCTrans"), "2");
     EXPECT_EQ(Value("Main Prefs", "MacSort"), "253");
     EXPECT_EQ(Value("Main Prefs", "PCSort"), "254");
     EXPECT_EQ(Value("Main Prefs", "MacFilterExt"), ".hqx");
@@ -289,15 +277,17 @@ TEST_F(PrefsTest, SavingWritesMainPrefsAndKeepsTheRest)
     EXPECT_EQ(Value("Misc Prefs", "MaxIOBufSzK"), "16");
     EXPECT_EQ(Value("Text File", "kept"), "as is");
 
-    // What was written reads back as it was.
+    // What was written reads back as it was, with the live choices.
     PrefsRecord written = Prefs;
+    written.MacTrans = 3;
+    written.PCTrans = 2;
     std::memset(&Prefs, 0, sizeof Prefs);
     ReadPreferences();
     EXPECT_TRUE(CurrentDirIs(here)) << "WorkingDir is applied";
     ASSERT_TRUE(SetCurrentDir(savedDir));
     Prefs.MacSort = written.MacSort;
     Prefs.PCSort = written.PCSort;
-    EXPECT_EQ(std::memcmp(&Prefs, &written, sizeof Prefs), 0);
+    EXPECT_EQ(Describe(Prefs), Describe(written));
     MacToPcIndex = PcToMacIndex = 0;
 }
 
