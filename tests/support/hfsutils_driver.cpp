@@ -222,6 +222,18 @@ bool HfsUtils::PutRaw(const std::string& localPath, const std::string& hfsPath)
     return CheckPaths({hfsPath}) && Check(Run("hcopy", {"-r", localPath, hfsPath}), "hcopy -r to " + hfsPath);
 }
 
+bool HfsUtils::PutRawFiles(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files,
+                           const std::string& hfsFolder)
+{
+    if (!CheckPaths({hfsFolder})) return false;
+    // hcopy names each copy after its source file: one folder per call.
+    const TempDir sources;
+    std::vector<std::string> args{"-r"};
+    for (const auto& [name, bytes] : files) args.push_back(sources.WriteFile(name, bytes));
+    args.push_back(hfsFolder);
+    return Check(Run("hcopy", args), "hcopy -r to " + hfsFolder);
+}
+
 bool HfsUtils::PutMacBinary(const std::vector<MacFileImage>& files, const std::string& hfsFolder)
 {
     if (!CheckPaths({hfsFolder})) return false;
@@ -259,6 +271,13 @@ bool HfsUtils::Delete(const std::vector<std::string>& hfsPaths)
         if (!Check(Run("hdel", args), "hdel")) return false;
     }
     return true;
+}
+
+uint64_t HfsUtils::FreeBytes()
+{
+    const CommandResult r = Run("hvol", {});
+    const size_t at = r.out.find("Volume has ");
+    return at == std::string::npos ? 0 : std::stoull(r.out.substr(at + 11));
 }
 
 bool HfsUtils::GetRaw(const std::string& hfsPath, std::vector<uint8_t>* out)

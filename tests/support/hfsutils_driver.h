@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/macbinary_file.h"
@@ -67,11 +68,17 @@ public:
     // Copies the PC file `localPath` as the data fork of `hfsPath` (type
     // "????", creator "UNIX").
     bool PutRaw(const std::string& localPath, const std::string& hfsPath);
+    // Writes each (name, bytes) as the data fork of a file of that name in
+    // `hfsFolder` (":" or ":A:B:"), with one hcopy -r.
+    bool PutRawFiles(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files,
+                     const std::string& hfsFolder);
     // Writes each file as MacBinary into `hfsFolder`, named after its header.
     bool PutMacBinary(const std::vector<MacFileImage>& files, const std::string& hfsFolder);
     bool SetTypeCreator(const std::string& hfsPath, const std::string& type, const std::string& creator);
     bool SetInvisible(const std::string& hfsPath, bool invisible);
     bool Delete(const std::vector<std::string>& hfsPaths);
+    // What hvol says the mounted volume has free, in bytes (0 when it cannot tell).
+    uint64_t FreeBytes();
 
     // The data fork, as `hcopy -r` writes it.
     bool GetRaw(const std::string& hfsPath, std::vector<uint8_t>* out);
