@@ -327,16 +327,15 @@ struct Damage {
     const char* name;
     Problems (*apply)(Image&);
 };
+void PrintTo(const Damage& d, std::ostream* out) { *out << d.name; }
 
-// A leaf of the crowded folder with at least three records, the second a file.
+// A leaf of the crowded folder whose second and third records are its files.
 uint32_t CrowdedLeaf(Image& im)
 {
     const uint32_t many = im.IdOf("Many");
-    for (uint32_t n : im.Levels(true).back()) {
-        const Record r = im.At(true, n, 1);
-        if (r.data[0] == kFileRecord && GetU32(r.key + kCatKeyParentId) == many && Image::Count(im.Node(true, n)) >= 3)
-            return n;
-    }
+    auto ours = [&](const Record& r) { return r.data[0] == kFileRecord && GetU32(r.key + kCatKeyParentId) == many; };
+    for (uint32_t n : im.Levels(true).back())
+        if (Image::Count(im.Node(true, n)) >= 3 && ours(im.At(true, n, 1)) && ours(im.At(true, n, 2))) return n;
     ADD_FAILURE() << "no leaf of the crowded folder";
     return 0;
 }
@@ -450,14 +449,24 @@ const Damage kVolumeDamage[] = {
                  "catalog B-tree: header gives depth 4, but the tree has 3 levels"};
      }},
     {"HeaderTotalNodes", [](Image& im) -> Problems {
-         // More than the file holds, and than the header's map record covers.
          uint8_t* h = im.Header(true);
-         const uint32_t total = GetU32(h + kHeaderTotalNodes), used = total - GetU32(h + kHeaderFreeNodes);
-         Put32(h + kHeaderTotalNodes, 3000);
-         return {Fmt("catalog B-tree: header counts 3000 nodes, the file holds %u", total),
-                 "catalog B-tree: the node map covers 2048 nodes, the header counts 3000",
-                 Fmt("catalog B-tree: header counts %u free nodes, the node map leaves %u free", total - used,
-                     3000 - used)};
+         const uint32_t total = GetU32(h + kHeaderTotalNodes), free = GetU32(h + kHeaderFreeNodes);
+         Put32(h + kHeaderTotalNodes, total - 1);
+         return {Fmt("catalog B-tree: header counts %u nodes, the file holds %u", total - 1, total),
+                 Fmt("catalog B-tree: header counts %u free nodes, the node map leaves %u free", free, free - 1)};
+     }},
+    {"NodeMapShorterThanTheFile", [](Image& im) -> Problems {
+         // The header's map record cut to 8 bytes: the nodes past 64 are
+         // free as far as the map goes.
+         uint8_t* h = im.Header(true);
+         const uint32_t total = GetU32(h + kHeaderTotalNodes), free = GetU32(h + kHeaderFreeNodes);
+         const uint8_t* map = h + GetU16(h + 506);
+         unsigned marked = 0;
+         for (uint32_t n = 0; n < 64; ++n) marked += (map[n / 8] >> (7 - n % 8)) & 1;
+         Put16(h + 504, GetU16(h + 506) + 8);
+         return {Fmt("catalog B-tree: the node map covers 64 nodes, the header counts %u", total),
+                 "in use but free in the node map",
+                 Fmt("catalog B-tree: header counts %u free nodes, the node map leaves %u free", free, total - marked)};
      }},
     {"ExtentsTreeWithoutRoot", [](Image& im) -> Problems {
          // Taken for empty: the catalog's nodes and the forks it continued are lost.
@@ -539,6 +548,14 @@ const Damage kVolumeDamage[] = {
          const uint32_t leaf = CrowdedLeaf(im);
          im.At(true, leaf, 1).key[kCatKeyName + 1] = '!';
          return {Fmt("catalog B-tree: node %u record 1 has key (parent", leaf),
+                 "which does not sort after the key before it"};
+     }},
+    {"KeyRepeatedInANode", [](Image& im) -> Problems {
+         // The third name made the second's (all are as long).
+         const uint32_t leaf = CrowdedLeaf(im);
+         const uint8_t* second = im.At(true, leaf, 1).key + kCatKeyName;
+         std::copy_n(second, 1 + second[0], im.At(true, leaf, 2).key + kCatKeyName);
+         return {Fmt("catalog B-tree: node %u record 2 has key (parent", leaf),
                  "which does not sort after the key before it"};
      }},
     {"KeyOutOfOrderAcrossNodes", [](Image& im) -> Problems {
@@ -828,6 +845,7 @@ struct FieldDamage {
     uint32_t value;
     Problems says;
 };
+void PrintTo(const FieldDamage& d, std::ostream* out) { *out << d.name; }
 
 const FieldDamage kFieldDamage[] = {
     {"MdbAttributes", At::Mdb, kMdbAttributes, 2, 0x0800,
