@@ -801,20 +801,13 @@ protected:
         g_currentCase.clear();
     }
 
-    static TempDir* dir_;
-    static std::vector<std::unique_ptr<BaseImage>> images_;
-    static BaseImage* floppy_;
-    static BaseImage* partitioned_;
-    static std::vector<BaseImage*> corpus_;
-    static std::string setupError_;
+    static inline TempDir* dir_ = nullptr;
+    static inline std::vector<std::unique_ptr<BaseImage>> images_;
+    static inline BaseImage* floppy_ = nullptr;
+    static inline BaseImage* partitioned_ = nullptr;
+    static inline std::vector<BaseImage*> corpus_;
+    static inline std::string setupError_;
 };
-
-TempDir* DamageTest::dir_ = nullptr;
-std::vector<std::unique_ptr<BaseImage>> DamageTest::images_;
-BaseImage* DamageTest::floppy_ = nullptr;
-BaseImage* DamageTest::partitioned_ = nullptr;
-std::vector<BaseImage*> DamageTest::corpus_;
-std::string DamageTest::setupError_;
 
 TEST_F(DamageTest, BaseImagesWalkCleanly)
 {
