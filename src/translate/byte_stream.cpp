@@ -124,6 +124,18 @@ int Refill(ByteStream& s)
     return 1;
 }
 
+// Makes sure a read stream's buffer holds bytes to hand out: 1 when it does,
+// else what a read answers (StreamEnd, StreamReadError, or 0 with StatusCode
+// set by a failure on the Mac side).
+int BytesReady(ByteStream& s)
+{
+    if ((s.flags & StreamMacFork) && s.position >= s.forkLength) return StreamEnd;
+    if (s.index < s.limit) return 1;
+    const int refilled = Refill(s);
+    if (refilled > 0) return 1;
+    return StatusCode != 0 && refilled != StreamReadError ? 0 : refilled;
+}
+
 }  // namespace
 
 int OpenStream(uint8_t flags, TransferRecord* record)
@@ -190,11 +202,7 @@ int ReadStreamByte(int slot)
 {
     if (StatusCode != 0 || !ValidSlot(slot)) return 0;
     ByteStream& s = StreamTable[slot];
-    if ((s.flags & StreamMacFork) && s.position >= s.forkLength) return StreamEnd;
-    if (s.index >= s.limit) {
-        const int refilled = Refill(s);
-        if (refilled <= 0) return StatusCode != 0 && refilled != StreamReadError ? 0 : refilled;
-    }
+    if (const int ready = BytesReady(s); ready <= 0) return ready;
     ++s.position;
     return s.buffer[s.index++];
 }
@@ -214,11 +222,7 @@ int ReadStreamSpan(int slot, const uint8_t** bytes)
 {
     if (StatusCode != 0 || !ValidSlot(slot)) return 0;
     ByteStream& s = StreamTable[slot];
-    if ((s.flags & StreamMacFork) && s.position >= s.forkLength) return StreamEnd;
-    if (s.index >= s.limit) {
-        const int refilled = Refill(s);
-        if (refilled <= 0) return StatusCode != 0 && refilled != StreamReadError ? 0 : refilled;
-    }
+    if (const int ready = BytesReady(s); ready <= 0) return ready;
     uint32_t count = s.limit - s.index;
     // A Mac fork ends at its logical length, inside its last block.
     if ((s.flags & StreamMacFork) && count > s.forkLength - s.position) count = s.forkLength - s.position;
