@@ -34,6 +34,8 @@
 #include "ui/mac_session.h"
 #include "ui/prefs.h"
 
+#include "bench_support.h"
+
 #include "support/volume_walk.h"
 
 namespace {
@@ -43,18 +45,6 @@ namespace fs = std::filesystem;
 constexpr unsigned kFolderFiles = 5000;
 constexpr size_t kBigFileBytes = 50u * 1024 * 1024;
 constexpr size_t kImageBytes = 100u * 1024 * 1024;
-
-void Shell(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
-
-void WriteFile(const fs::path& path, const std::vector<char>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
 
 // The image and hfsutils' state, made on first use and removed at exit.
 struct BenchVolume {

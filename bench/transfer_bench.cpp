@@ -31,6 +31,8 @@
 #include "ui/mac_session.h"
 #include "ui/prefs.h"
 
+#include "bench_support.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -39,18 +41,6 @@ constexpr size_t kBigBytes = 64u * 1024 * 1024;
 constexpr size_t kImageBytes = 100u * 1024 * 1024;
 constexpr unsigned kSmallFiles = 2000;
 constexpr size_t kSmallBytes = 4096;
-
-void Shell(const std::string& command)
-{
-    if (std::system(command.c_str()) != 0) throw std::runtime_error("failed: " + command);
-}
-
-void WriteFile(const fs::path& path, const std::vector<char>& bytes)
-{
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
 
 std::vector<char> Noise(size_t size, uint32_t seed)
 {
@@ -165,76 +155,118 @@ bool InDirectory(const fs::path& directory, Copy copy)
     return ok;
 }
 
-void BM_CopyBigFileIn(benchmark::State& state)
+// Times `copy` once per iteration, after an untimed `prepare`.
+template <typename Prepare, typename Copy>
+void TimeCopies(benchmark::State& state, Prepare prepare, Copy copy)
 {
-    TransferFixture& f = Fixture();
-    PrepareEngine();
     for (auto _ : state) {
         state.PauseTiming();
-        f.FreshWorkImage();
+        prepare();
         state.ResumeTiming();
-        const bool ok = InDirectory(f.in, [&] {
-            if (!OpenWork(f.work, true, ":")) return false;
-            RunPcToMacTranslator("big", MacPaneState.folderId);
-            if (StatusCode == 0) FlushVolume();
-            const bool done = StatusCode == 0;
-            CloseMacDrive();
-            return done;
-        });
-        if (!ok) return state.SkipWithError("copy failed");
+        if (!copy()) return state.SkipWithError("copy failed");
     }
+}
+
+// Our copy into the volume: the PC files `names` of `source` into the root of
+// the work image, written back after each file or, without `flushEach`, once
+// at the end.
+bool CopyIn(const fs::path& source, const std::vector<std::string>& names, bool flushEach)
+{
+    const TransferFixture& f = Fixture();
+    return InDirectory(source, [&] {
+        if (!OpenWork(f.work, true, ":")) return false;
+        for (const std::string& name : names) {
+            RunPcToMacTranslator(name.c_str(), MacPaneState.folderId);
+            if (StatusCode == 0 && flushEach) FlushVolume();
+            if (StatusCode != 0) break;
+        }
+        if (!flushEach && StatusCode == 0) FlushVolume();
+        const bool done = StatusCode == 0;
+        CloseMacDrive();
+        return done;
+    });
+}
+
+// Our copy out of the volume: the Mac files `names` of `folder` in the filled
+// image into the out directory.
+bool CopyOut(const char* folder, const std::vector<std::string>& names)
+{
+    const TransferFixture& f = Fixture();
+    std::vector<std::vector<uint8_t>> macNames;
+    for (const std::string& name : names) {
+        macNames.emplace_back(1, static_cast<uint8_t>(name.size()));
+        macNames.back().insert(macNames.back().end(), name.begin(), name.end());
+    }
+    return InDirectory(f.out, [&] {
+        if (!OpenWork(f.filled, false, folder)) return false;
+        for (const auto& name : macNames) {
+            RunMacToPcTranslator(name.data(), MacPaneState.folderId);
+            if (StatusCode != 0) break;
+        }
+        const bool done = StatusCode == 0;
+        CloseMacDrive();
+        return done;
+    });
+}
+
+std::vector<std::string> SmallNames()
+{
+    std::vector<std::string> names;
+    for (unsigned i = 0; i < kSmallFiles; ++i) names.push_back(SmallName(i));
+    return names;
+}
+
+// hcopy's side: `command` on a mounted fresh work image, or on a mounted
+// copy of the filled one (libhfs writes to what it mounts) with an empty out
+// directory.
+void TimeHcopy(benchmark::State& state, bool intoVolume, const std::string& command)
+{
+    const TransferFixture& f = Fixture();
+    TimeCopies(
+        state,
+        [&] {
+            if (intoVolume) {
+                f.FreshWorkImage();
+            } else {
+                f.EmptyOut();
+                fs::copy_file(f.filled, f.work, fs::copy_options::overwrite_existing);
+            }
+            Shell(f.hfsEnv + "hmount '" + f.work + "' >/dev/null");
+        },
+        [&] {
+            Shell(command);
+            return true;
+        });
+}
+
+void BM_CopyBigFileIn(benchmark::State& state)
+{
+    PrepareEngine();
+    TimeCopies(state, [] { Fixture().FreshWorkImage(); }, [] { return CopyIn(Fixture().in, {"big"}, true); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBytes));
 }
 BENCHMARK(BM_CopyBigFileIn)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HcopyBigFileIn(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.FreshWorkImage();
-        Shell(f.hfsEnv + "hmount '" + f.work + "' >/dev/null");
-        state.ResumeTiming();
-        Shell(f.hfsEnv + "hcopy -r '" + (f.in / "big").string() + "' :big");
-    }
+    const TransferFixture& f = Fixture();
+    TimeHcopy(state, true, f.hfsEnv + "hcopy -r '" + (f.in / "big").string() + "' :big");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBytes));
 }
 BENCHMARK(BM_HcopyBigFileIn)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CopyBigFileOut(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
     PrepareEngine();
-    const uint8_t name[] = {3, 'B', 'i', 'g'};
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.EmptyOut();
-        state.ResumeTiming();
-        const bool ok = InDirectory(f.out, [&] {
-            if (!OpenWork(f.filled, false, ":")) return false;
-            RunMacToPcTranslator(name, MacPaneState.folderId);
-            const bool done = StatusCode == 0;
-            CloseMacDrive();
-            return done;
-        });
-        if (!ok) return state.SkipWithError("copy failed");
-    }
+    TimeCopies(state, [] { Fixture().EmptyOut(); }, [] { return CopyOut(":", {"Big"}); });
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBytes));
 }
 BENCHMARK(BM_CopyBigFileOut)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HcopyBigFileOut(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.EmptyOut();
-        // libhfs writes to what it mounts: give it a copy of the filled image.
-        fs::copy_file(f.filled, f.work, fs::copy_options::overwrite_existing);
-        Shell(f.hfsEnv + "hmount '" + f.work + "' >/dev/null");
-        state.ResumeTiming();
-        Shell(f.hfsEnv + "hcopy -r :Big '" + (f.out / "Big").string() + "'");
-    }
+    const TransferFixture& f = Fixture();
+    TimeHcopy(state, false, f.hfsEnv + "hcopy -r :Big '" + (f.out / "Big").string() + "'");
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * kBigBytes));
 }
 BENCHMARK(BM_HcopyBigFileOut)->Unit(benchmark::kMillisecond)->UseRealTime();
@@ -244,91 +276,35 @@ BENCHMARK(BM_HcopyBigFileOut)->Unit(benchmark::kMillisecond)->UseRealTime();
 // the end instead, as hcopy does, to show what the per-file write-back costs.
 void BM_CopySmallFilesIn(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
     PrepareEngine();
     const bool flushEach = state.range(0) != 0;
-    std::vector<std::string> names;
-    for (unsigned i = 0; i < kSmallFiles; ++i) names.push_back(SmallName(i));
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.FreshWorkImage();
-        state.ResumeTiming();
-        const bool ok = InDirectory(f.in / "small", [&] {
-            if (!OpenWork(f.work, true, ":")) return false;
-            for (const std::string& name : names) {
-                RunPcToMacTranslator(name.c_str(), MacPaneState.folderId);
-                if (StatusCode != 0) break;
-                if (flushEach) FlushVolume();
-                if (StatusCode != 0) break;
-            }
-            if (!flushEach && StatusCode == 0) FlushVolume();
-            const bool done = StatusCode == 0;
-            CloseMacDrive();
-            return done;
-        });
-        if (!ok) return state.SkipWithError("copy failed");
-    }
+    const std::vector<std::string> names = SmallNames();
+    TimeCopies(state, [] { Fixture().FreshWorkImage(); },
+               [&] { return CopyIn(Fixture().in / "small", names, flushEach); });
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kSmallFiles));
 }
 BENCHMARK(BM_CopySmallFilesIn)->Arg(1)->Arg(0)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HcopySmallFilesIn(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
-    const std::string copy = f.SmallCopy(":");
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.FreshWorkImage();
-        Shell(f.hfsEnv + "hmount '" + f.work + "' >/dev/null");
-        state.ResumeTiming();
-        Shell(copy);
-    }
+    TimeHcopy(state, true, Fixture().SmallCopy(":"));
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kSmallFiles));
 }
 BENCHMARK(BM_HcopySmallFilesIn)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_CopySmallFilesOut(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
     PrepareEngine();
-    std::vector<std::vector<uint8_t>> names;
-    for (unsigned i = 0; i < kSmallFiles; ++i) {
-        const std::string name = SmallName(i);
-        std::vector<uint8_t> mac(1, static_cast<uint8_t>(name.size()));
-        mac.insert(mac.end(), name.begin(), name.end());
-        names.push_back(mac);
-    }
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.EmptyOut();
-        state.ResumeTiming();
-        const bool ok = InDirectory(f.out, [&] {
-            if (!OpenWork(f.filled, false, ":Files")) return false;
-            for (const auto& name : names) {
-                RunMacToPcTranslator(name.data(), MacPaneState.folderId);
-                if (StatusCode != 0) break;
-            }
-            const bool done = StatusCode == 0;
-            CloseMacDrive();
-            return done;
-        });
-        if (!ok) return state.SkipWithError("copy failed");
-    }
+    const std::vector<std::string> names = SmallNames();
+    TimeCopies(state, [] { Fixture().EmptyOut(); }, [&] { return CopyOut(":Files", names); });
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kSmallFiles));
 }
 BENCHMARK(BM_CopySmallFilesOut)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_HcopySmallFilesOut(benchmark::State& state)
 {
-    TransferFixture& f = Fixture();
-    for (auto _ : state) {
-        state.PauseTiming();
-        f.EmptyOut();
-        fs::copy_file(f.filled, f.work, fs::copy_options::overwrite_existing);
-        Shell(f.hfsEnv + "hmount '" + f.work + "' >/dev/null");
-        state.ResumeTiming();
-        Shell(f.hfsEnv + "hcopy -r ':Files:*' '" + f.out.string() + "/'");
-    }
+    const TransferFixture& f = Fixture();
+    TimeHcopy(state, false, f.hfsEnv + "hcopy -r ':Files:*' '" + f.out.string() + "/'");
     state.SetItemsProcessed(static_cast<int64_t>(state.iterations() * kSmallFiles));
 }
 BENCHMARK(BM_HcopySmallFilesOut)->Unit(benchmark::kMillisecond)->UseRealTime();
