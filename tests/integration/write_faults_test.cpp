@@ -53,14 +53,6 @@ protected:
         return -1;
     }
 
-    static WriteOp Op(WriteOp::Kind kind, ShadowNode* folder, const std::string& name)
-    {
-        WriteOp op;
-        op.kind = kind;
-        op.folder = folder;
-        op.name = name;
-        return op;
-    }
     static ShadowFile File(uint32_t seed, uint32_t data, uint32_t rsrc)
     {
         ShadowFile f;
@@ -185,7 +177,7 @@ TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
         for (int i = 0; i < 14; ++i) {
             char name[32];
             std::snprintf(name, sizeof name, "Filler %02d", i);
-            WriteOp op = Op(WriteOp::CreateFile, baseModel.Root(), name);
+            WriteOp op = MakeWriteOp(WriteOp::CreateFile, baseModel.Root(), name);
             op.file = File(static_cast<uint32_t>(10 + i), static_cast<uint32_t>(1000 * i), i % 3 ? 0u : 300u);
             ASSERT_EQ(EndCommand(RunEngineOp(&baseModel, op, nullptr)), 0u);
             baseModel.Apply(op);
@@ -291,7 +283,7 @@ TEST_F(WriteFaults, FailedFlushAfterTheCatalogGrewForgetsTheGrowth)
     bool failedOnce = false;
     for (int i = 0; i < 300 && !HasFatalFailure(); ++i) {
         const std::string name = "Grower " + std::to_string(1000 + i) + " with a long name";
-        WriteOp op = Op(WriteOp::CreateFile, model.Root(), name);
+        WriteOp op = MakeWriteOp(WriteOp::CreateFile, model.Root(), name);
         op.file = File(static_cast<uint32_t>(i + 1), 600, 0);
         const uint32_t status = RunEngineOp(&model, op, nullptr);
         ASSERT_EQ(status, 0u);
@@ -352,7 +344,7 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
         const int slot = static_cast<int>(DriveTable[MacDriveIndex].Unit);
         const uint32_t writes = ImageTable[slot].faults.writes;
 
-        WriteOp op = Op(c.withData ? WriteOp::CreateFile : WriteOp::CreateFolder, model.Root(), "Never");
+        WriteOp op = MakeWriteOp(c.withData ? WriteOp::CreateFile : WriteOp::CreateFolder, model.Root(), "Never");
         if (c.withData) op.file = File(3, 5000, 0);
         uint32_t status = RunEngineOp(&model, op, nullptr);
         if (c.withData) {
@@ -376,7 +368,7 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
     EXPECT_FALSE(DriveTable[MacDriveIndex].Flags & kDriveReadOnly);
     ShadowVolume model;
     ASSERT_TRUE(model.LoadFromEngine());
-    WriteOp op = Op(WriteOp::CreateFolder, model.Root(), "Written");
+    WriteOp op = MakeWriteOp(WriteOp::CreateFolder, model.Root(), "Written");
     EXPECT_EQ(EndCommand(RunEngineOp(&model, op, nullptr)), 0u);
     CloseMacDrive();
     EXPECT_FALSE(ReadWholeFile(path) == bytes);

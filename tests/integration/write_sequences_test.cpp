@@ -514,11 +514,7 @@ protected:
         std::vector<WriteOp> deletes;
         for (auto& [name, child] : crowd->children) {
             if (child->folder && !child->children.empty()) continue;
-            WriteOp op;
-            op.kind = child->folder ? WriteOp::DeleteFolder : WriteOp::DeleteFile;
-            op.folder = crowd;
-            op.name = name;
-            deletes.push_back(op);
+            deletes.push_back(MakeWriteOp(child->folder ? WriteOp::DeleteFolder : WriteOp::DeleteFile, crowd, name));
         }
         std::shuffle(deletes.begin(), deletes.end(), rng_);
         deletes.resize(deletes.size() * profile_.drainPercent / 100);
@@ -537,11 +533,7 @@ protected:
     void Fragment()
     {
         if (profile_.fragmentFiles == 0) return;
-        WriteOp make;
-        make.kind = WriteOp::CreateFolder;
-        make.folder = model_.Root();
-        make.name = "Fragments";
-        if (Run(make) != 0) return;
+        if (Run(MakeWriteOp(WriteOp::CreateFolder, model_.Root(), "Fragments")) != 0) return;
         ShadowNode* frag = model_.Find(":Fragments");
         ASSERT_NE(frag, nullptr);
         std::vector<std::string> names;
@@ -556,11 +548,7 @@ protected:
             if (HasFailure()) return;
         }
         for (size_t i = 1; i < names.size(); i += 2) {
-            WriteOp op;
-            op.kind = WriteOp::DeleteFile;
-            op.folder = frag;
-            op.name = names[i];
-            Run(op);
+            Run(MakeWriteOp(WriteOp::DeleteFile, frag, names[i]));
             if (HasFailure()) return;
         }
         // Big files into the holes, until the disk or the extents file is
@@ -585,20 +573,12 @@ protected:
         Compare(true);
         // Deleting them removes hundreds of overflow records.
         for (const std::string& name : big) {
-            WriteOp op;
-            op.kind = WriteOp::DeleteFile;
-            op.folder = frag;
-            op.name = name;
-            Run(op);
+            Run(MakeWriteOp(WriteOp::DeleteFile, frag, name));
             if (HasFailure()) return;
         }
         for (size_t i = 0; i < names.size(); i += 2) {
             if (rng_() % 3 == 0) continue;  // some stay behind
-            WriteOp op;
-            op.kind = WriteOp::DeleteFile;
-            op.folder = frag;
-            op.name = names[i];
-            Run(op);
+            Run(MakeWriteOp(WriteOp::DeleteFile, frag, names[i]));
             if (HasFailure()) return;
         }
         Check("after removing the fragments");

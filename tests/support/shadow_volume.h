@@ -73,6 +73,16 @@ struct WriteOp {
                                      // many bytes, the two forks taking turns
 };
 
+// An operation on one item, with nothing more to say.
+inline WriteOp MakeWriteOp(WriteOp::Kind kind, ShadowNode* folder, const std::string& name)
+{
+    WriteOp op;
+    op.kind = kind;
+    op.folder = folder;
+    op.name = name;
+    return op;
+}
+
 class ShadowVolume {
 public:
     ShadowVolume();
