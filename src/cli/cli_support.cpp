@@ -7,6 +7,7 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "platform/cp1252.h"
+#include "platform/platform.h"
 
 bool CliArgs::Has(const char* flag) const
 {
@@ -25,10 +26,15 @@ const std::string* CliArgs::Option(const char* name) const
 bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>& knownFlags,
                const std::vector<std::string>& valued, CliArgs* out)
 {
+    bool optionsEnded = false;
     for (int i = first; i < argc; ++i) {
         const std::string word = argv[i];
-        if (word.size() < 2 || word[0] != '-') {
+        if (optionsEnded || word.size() < 2 || word[0] != '-') {
             out->positional.push_back(word);
+            continue;
+        }
+        if (word == "--") {
+            optionsEnded = true;
             continue;
         }
         bool known = false;
@@ -47,68 +53,165 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
             known = true;
         }
         if (!known) {
-            UsageError("unknown option " + word);
+            UsageError("unknown option " + word + " (a name that begins with - goes after --)");
             return false;
         }
     }
     return true;
 }
 
-std::string AnsiToUtf8(const std::string& text) { return Cp1252ToUtf8(text); }
-std::string Utf8ToAnsi(const std::string& text) { return Utf8ToCp1252(text); }
+// ---- text ----------------------------------------------------------------------
+
+std::string ShownText(const std::string& utf8)
+{
+    std::string out;
+    out.reserve(utf8.size());
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const uint8_t c = static_cast<uint8_t>(utf8[i]);
+        if (c < 0x20 || c == 0x7F) {
+            out += '?';
+        } else if (c == 0xC2 && i + 1 < utf8.size() && static_cast<uint8_t>(utf8[i + 1]) >= 0x80 &&
+                   static_cast<uint8_t>(utf8[i + 1]) < 0xA0) {
+            out += '?';  // U+0080..U+009F, the C1 controls
+            ++i;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out;
+}
+
+bool MacTextFromUtf8(const std::string& utf8, std::string* engineText, char32_t* bad)
+{
+    std::string mac;
+    if (!Utf8ToMacRoman(utf8, &mac, bad)) return false;
+    engineText->clear();
+    for (char c : mac) *engineText += static_cast<char>(MacCharToPc(static_cast<uint8_t>(c)));
+    return true;
+}
+
+std::string Utf8ToAnsi(const std::string& utf8)
+{
+    std::string text;
+    if (MacTextFromUtf8(utf8, &text)) return text;
+    // Unchecked text: convert what can be, character by character.
+    text.clear();
+    size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t cp = 0;
+        unsigned length = 1;
+        uint8_t mac = '?';
+        if (!DecodeUtf8(utf8, i, cp, length) || !UnicodeToMacChar(cp, &mac)) mac = '?';
+        text += static_cast<char>(MacCharToPc(mac));
+        i += length;
+    }
+    return text;
+}
+
+std::string MacTextExact(const std::string& engineText)
+{
+    std::string mac;
+    for (char c : engineText) mac += static_cast<char>(PcCharToMac(static_cast<uint8_t>(c)));
+    return MacRomanToUtf8(reinterpret_cast<const uint8_t*>(mac.data()), mac.size());
+}
+
+std::string MacTextShown(const std::string& engineText) { return ShownText(MacTextExact(engineText)); }
+
+std::string MacNameExact(const uint8_t* macName)
+{
+    return MacRomanToUtf8(macName + 1, macName[0] > kMaxMacName ? kMaxMacName : macName[0]);
+}
+
+std::string MacNameUtf8(const uint8_t* macName) { return ShownText(MacNameExact(macName)); }
+
+std::string AnsiToUtf8(const std::string& text) { return ShownText(Cp1252ToUtf8(text)); }
 
 void PrintAnsi(const std::string& text)
 {
-    const std::string utf8 = AnsiToUtf8(text);
-    std::fwrite(utf8.data(), 1, utf8.size(), stdout);
+    const bool newline = !text.empty() && text.back() == '\n';
+    std::string shown = MacTextShown(newline ? text.substr(0, text.size() - 1) : text);
+    if (newline) shown += '\n';
+    std::fwrite(shown.data(), 1, shown.size(), stdout);
 }
 
-std::string MacNameUtf8(const uint8_t* macName)
-{
-    char pc[kMaxMacName + 1];
-    uint8_t name[32];
-    name[0] = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    std::memcpy(name + 1, macName + 1, name[0]);
-    MacNameToPc(pc, name, true);
-    return AnsiToUtf8(std::string(pc, name[0]));
-}
+// ---- failures --------------------------------------------------------------------
+
+namespace {
+
+bool usageErrorSeen = false;
+
+}  // namespace
 
 int Fail(const std::string& message)
 {
-    std::fprintf(stderr, "quaylink-cli: %s\n", message.c_str());
+    std::fprintf(stderr, "quaylink-cli: %s\n", ShownText(message).c_str());
     return kExitFailed;
 }
 
 int UsageError(const std::string& message)
 {
-    std::fprintf(stderr, "quaylink-cli: %s (see quaylink-cli --help)\n", message.c_str());
+    usageErrorSeen = true;
+    std::fprintf(stderr, "quaylink-cli: %s (see quaylink-cli --help)\n", ShownText(message).c_str());
     return kExitUsage;
 }
 
-int FailWithStatus()
+bool UsageErrorSeen() { return usageErrorSeen; }
+
+int FailWithStatus(const std::string& what)
 {
     char text[128];
     if (StatusCode == 0) StatusCode = kStatusBadNode;
-    if (StatusMessage(StatusCode, text, sizeof text)) std::fprintf(stderr, "%s\n", text);
+    if (StatusMessage(StatusCode, text, sizeof text)) {
+        std::string line = text;
+        if (!what.empty()) line += ": " + ShownText(what);
+        std::fprintf(stderr, "%s\n", line.c_str());
+    }
     StatusCode = 0;
     return kExitFailed;
 }
 
+// ---- images and paths --------------------------------------------------------------
+
 namespace {
 
-// "image.dsk@2" -> ("image.dsk", 2). A trailing "@N" with N a whole number
-// names the volume; otherwise the whole text is the path.
-void SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume)
+bool PathExists(const std::string& path) { return FileExists(path.c_str()) || IsDirectory(path.c_str()); }
+
+// "image.dsk@2" -> ("image.dsk", 2). A trailing "@..." names the volume
+// unless the whole text is the path of an existing file; what follows the
+// "@" must then be a volume number from 1. False (a usage error printed)
+// when it is not.
+bool SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume)
 {
     *path = spec;
     *volume = 1;
     const size_t at = spec.rfind('@');
-    if (at == std::string::npos || at + 1 >= spec.size()) return;
-    char* end = nullptr;
-    const unsigned long n = std::strtoul(spec.c_str() + at + 1, &end, 10);
-    if (*end != 0 || n == 0 || n > kVolumeListLimit) return;
+    if (at == std::string::npos || spec.find_first_of("/\\", at) != std::string::npos) return true;
+    if (PathExists(spec) && !PathExists(spec.substr(0, at))) return true;
+    const std::string number = spec.substr(at + 1);
+    unsigned long n = 0;
+    if (!number.empty() && number.size() <= 3 && number.find_first_not_of("0123456789") == std::string::npos)
+        n = std::strtoul(number.c_str(), nullptr, 10);
+    if (n == 0 || n > kVolumeListLimit) {
+        UsageError("bad volume number in " + spec + ": @N counts the volumes from 1");
+        return false;
+    }
     *path = spec.substr(0, at);
     *volume = static_cast<unsigned>(n);
+    return true;
+}
+
+// Opens the image and lists its volumes; a failure names the image and, when
+// it is plain, why.
+bool OpenDrive(const std::string& path, bool writable)
+{
+    if (OpenImageAsMacDrive(path.c_str(), writable)) return true;
+    std::string what = path;
+    if (IsDirectory(path.c_str()))
+        what += ": a directory, not a disk image";
+    else if (!FileExists(path.c_str()))
+        what += ": no such file";
+    FailWithStatus(what);
+    return false;
 }
 
 }  // namespace
@@ -117,35 +220,26 @@ bool OpenImageOnly(const std::string& imageSpec, bool writable)
 {
     std::string path;
     unsigned volume = 1;
-    SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
-    return true;
+    return SplitImageSpec(imageSpec, &path, &volume) && OpenDrive(path, writable);
 }
 
 bool OpenImageVolume(const std::string& imageSpec, bool writable)
 {
     std::string path;
     unsigned volume = 1;
-    SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
+    if (!SplitImageSpec(imageSpec, &path, &volume) || !OpenDrive(path, writable)) return false;
     if (MacPaneState.count == 0) {
         StatusCode = kStatusNoVolume;
-        FailWithStatus();
+        FailWithStatus(path);
         return false;
     }
     if (volume > MacPaneState.count) {
-        Fail("the image holds " + std::to_string(MacPaneState.count) + " volume(s); there is no volume " +
-             std::to_string(volume));
+        UsageError(imageSpec + ": the image holds " + std::to_string(MacPaneState.count) + " volume" +
+                   (MacPaneState.count == 1 ? "" : "s") + "; there is no volume " + std::to_string(volume));
         return false;
     }
     if (!OpenListedVolume(volume - 1)) {
-        FailWithStatus();
+        FailWithStatus(imageSpec);
         return false;
     }
     return true;
@@ -154,12 +248,17 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
 bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out, MacPathTarget* parent)
 {
     LastCorruption = nullptr;
-    if (ResolveMacPath(Utf8ToAnsi(utf8Path).c_str(), out, parent)) return true;
-    if (StatusCode == kStatusBadNode && LastCorruption == nullptr) {
+    const std::string path = Utf8ToAnsi(utf8Path);
+    // A name longer than a Mac name cannot be on the volume; cut to 31
+    // characters it could find another item.
+    bool tooLong = false;
+    for (const std::string& part : SplitMacPath(path.c_str())) tooLong = tooLong || part.size() > kMaxMacName;
+    if (!tooLong && ResolveMacPath(path.c_str(), out, parent)) return true;
+    if (tooLong || (StatusCode == kStatusBadNode && LastCorruption == nullptr)) {
         StatusCode = 0;
         Fail("no such file or folder on the volume: " + utf8Path);
         return false;
     }
-    FailWithStatus();
+    FailWithStatus(LastCorruption ? utf8Path + ": " + LastCorruption : utf8Path);
     return false;
 }

@@ -1,5 +1,7 @@
 // quaylink-cli: the engine's commands for scripts and for systems without
 // the desktop program.
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -24,16 +26,18 @@ public:
 };
 
 constexpr const char* kUsage =
-    "usage: quaylink-cli COMMAND ...\n"
-    "  volumes IMAGE                          list the HFS volumes of an image or device\n"
-    "  ls      IMAGE[@N] [MACPATH] [-R] [-a] [--sort name|type|creator|size|date]\n"
+    "usage: quaylink-cli COMMAND ARGUMENTS... [OPTIONS] [--] [ARGUMENTS...]\n"
+    "  volumes IMAGE [--json]                 the HFS volumes: index, start block, size in blocks, name\n"
+    "  ls      IMAGE[@N] [MACPATH] [-R] [-a] [--sort name|type|creator|size|date] [--json]\n"
+    "                                         a folder's items: name, type, creator, data and resource\n"
+    "                                         fork sizes, date modified (YYYY-MM-DD HH:MM, local time)\n"
     "  cat     IMAGE[@N] MACPATH [--rsrc]     write one fork to standard output\n"
-    "  info    IMAGE[@N] [MACPATH]            volume or item information\n"
+    "  info    IMAGE[@N] [MACPATH] [--json]   volume or item information\n"
     "  check   IMAGE[@N]                      consistency check; lists every problem found\n"
     "  mkdir   IMAGE[@N] MACPATH              create a folder\n"
     "  rm      IMAGE[@N] MACPATH... [-r]      delete files, and folders with -r\n"
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
-    "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator\n"
+    "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator (four characters each)\n"
     "  format  IMAGE LABEL                    write an empty 1.44 MB volume (creates IMAGE if missing)\n"
     "  get     IMAGE[@N] MACPATH... [-o DIR] [--as data|text|resource|macbinary|binhex]\n"
     "          [--rename|--skip|--overwrite]  copy files to the PC through a translator\n"
@@ -43,14 +47,56 @@ constexpr const char* kUsage =
     "--overwrite says what to do; --rename numbers PC names (NAME0.EXT ... NAMEZ.EXT) and\n"
     "Mac names (\"NAME 1.ext\" ...).\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
-    "Exit status: 0 success, 1 usage error, 2 the operation failed.\n";
+    "Names are UTF-8 on the command line and Mac OS Roman on the volume; a character the Mac\n"
+    "set lacks is a usage error. Control characters in names are shown as '?' (--json keeps\n"
+    "them, escaped). -- ends the options, for names that begin with -.\n"
+    "--json: dates are ISO 8601 local time with the offset from UTC, or null for none; type\n"
+    "and creator are four characters, or hex (\"0x3F000001\") when one is a control character.\n"
+    "Exit status: 0 success, 1 usage error, 2 the operation failed (including a failed write\n"
+    "to standard output).\n";
+
+constexpr size_t kNoMacArguments = ~size_t{0};
 
 struct Command {
     const char* name;
     int (*run)(const CliArgs&);
     std::vector<std::string> flags;
     std::vector<std::string> valued;
+    size_t macFrom;                       // the positional words from here on are Mac text
+    std::vector<std::string> macOptions;  // options whose values are Mac text
 };
+
+// Every Mac argument must have a Mac OS Roman form: checked before the
+// command runs, so that no "?" ever stands in for a character.
+bool CheckMacArguments(const Command& command, const CliArgs& args)
+{
+    std::vector<std::string> texts;
+    for (size_t i = command.macFrom; i < args.positional.size(); ++i) texts.push_back(args.positional[i]);
+    for (const std::string& option : command.macOptions)
+        if (const std::string* value = args.Option(option.c_str())) texts.push_back(*value);
+    for (const std::string& text : texts) {
+        std::string engineText;
+        char32_t bad = 0;
+        if (MacTextFromUtf8(text, &engineText, &bad)) continue;
+        char code[16];
+        std::snprintf(code, sizeof code, "U+%04X", static_cast<unsigned>(bad));
+        UsageError(bad == 0xFFFD ? "\"" + text + "\" is not UTF-8"
+                                 : "\"" + text + "\": the Mac character set has no " + std::string(code));
+        return false;
+    }
+    return true;
+}
+
+// A failed write to standard output (a full disk, a closed pipe) fails the
+// command: the output is incomplete.
+int FinishOutput(int status)
+{
+    errno = 0;
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return status;
+    const int error = errno;
+    Fail(std::string("could not write to standard output") + (error ? std::string(": ") + std::strerror(error) : ""));
+    return status == kExitOk ? kExitFailed : status;
+}
 
 }  // namespace
 
@@ -58,8 +104,12 @@ int main(int argc, char** argv)
 {
     if (argc < 2 || std::strcmp(argv[1], "--help") == 0 || std::strcmp(argv[1], "-h") == 0) {
         std::fputs(kUsage, argc < 2 ? stderr : stdout);
-        return argc < 2 ? kExitUsage : kExitOk;
+        return argc < 2 ? kExitUsage : FinishOutput(kExitOk);
     }
+#ifdef SIGPIPE
+    // A reader that went away is a failed write, reported like any other.
+    std::signal(SIGPIPE, SIG_IGN);
+#endif
     static CliWindowSystem windowSystem;
     SetWindowSystem(&windowSystem);
     Prefs = PrefsRecord{};
@@ -69,25 +119,28 @@ int main(int argc, char** argv)
     SetTransferLimit();
 
     const Command commands[] = {
-        {"volumes", CommandVolumes, {}, {}},
-        {"ls", CommandLs, {"-R", "-a"}, {"--sort"}},
-        {"cat", CommandCat, {"--rsrc"}, {}},
-        {"info", CommandInfo, {}, {}},
-        {"check", CommandCheck, {}, {}},
-        {"mkdir", CommandMkdir, {}, {}},
-        {"rm", CommandRm, {"-r"}, {}},
-        {"rename", CommandRename, {}, {}},
-        {"settype", CommandSettype, {}, {}},
-        {"format", CommandFormat, {}, {}},
-        {"get", CommandGet, {"--rename", "--skip", "--overwrite"}, {"-o", "--as"}},
-        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator"}},
+        {"volumes", CommandVolumes, {"--json"}, {}, kNoMacArguments, {}},
+        {"ls", CommandLs, {"-R", "-a", "--json"}, {"--sort"}, 1, {}},
+        {"cat", CommandCat, {"--rsrc"}, {}, 1, {}},
+        {"info", CommandInfo, {"--json"}, {}, 1, {}},
+        {"check", CommandCheck, {}, {}, kNoMacArguments, {}},
+        {"mkdir", CommandMkdir, {}, {}, 1, {}},
+        {"rm", CommandRm, {"-r"}, {}, 1, {}},
+        {"rename", CommandRename, {}, {}, 1, {}},
+        {"settype", CommandSettype, {}, {}, 1, {}},
+        {"format", CommandFormat, {}, {}, 1, {}},
+        {"get", CommandGet, {"--rename", "--skip", "--overwrite"}, {"-o", "--as"}, 1, {}},
+        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator"},
+         kNoMacArguments, {"--to", "--type", "--creator"}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;
         CliArgs args;
-        if (!ParseArgs(argc, argv, 2, command.flags, command.valued, &args)) return kExitUsage;
-        const int status = command.run(args);
-        std::fflush(stdout);
+        if (!ParseArgs(argc, argv, 2, command.flags, command.valued, &args) || !CheckMacArguments(command, args))
+            return kExitUsage;
+        int status = command.run(args);
+        if (UsageErrorSeen()) status = kExitUsage;
+        status = FinishOutput(status);
         CloseMacDrive();
         CloseAllImages();
         return status;

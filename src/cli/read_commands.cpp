@@ -1,6 +1,7 @@
 // The commands that only read: volumes, ls, cat, info. None of them writes
 // to the image, not even a date.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -24,20 +25,131 @@
 
 namespace {
 
-std::string MacDateText(uint32_t macDate)
+// The local wall-clock time of a MacDate; false for 0 (no date) or a time
+// the runtime cannot convert.
+bool LocalMacTime(uint32_t macDate, std::tm* local, int64_t* unixSeconds)
 {
-    if (macDate == 0) return "-";
-    const std::time_t t = static_cast<std::time_t>(MacDateToUnix(macDate));
-    std::tm local{};
+    if (macDate == 0) return false;
+    *unixSeconds = MacDateToUnix(macDate);
+    const std::time_t t = static_cast<std::time_t>(*unixSeconds);
 #ifdef _WIN32
-    if (localtime_s(&local, &t) != 0) return "-";
+    return localtime_s(local, &t) == 0;
 #else
-    if (!localtime_r(&t, &local)) return "-";
+    return localtime_r(&t, local) != nullptr;
 #endif
+}
+
+// `format` for strftime, or "-" when there is no date.
+std::string MacDateText(uint32_t macDate, const char* format = "%Y-%m-%d %H:%M:%S")
+{
+    std::tm local{};
+    int64_t unixSeconds = 0;
+    if (!LocalMacTime(macDate, &local, &unixSeconds)) return "-";
     char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &local);
+    std::strftime(text, sizeof text, format, &local);
     return text;
 }
+
+// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day)
+{
+    year -= month <= 2;
+    const int64_t era = (year >= 0 ? year : year - 399) / 400;
+    const int64_t yearOfEra = year - era * 400;
+    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+    return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+}
+
+// ---- JSON ----------------------------------------------------------------------
+
+// UTF-8 text as a JSON string; every control character (C0, DEL, C1) escaped.
+std::string JsonString(const std::string& utf8)
+{
+    std::string out = "\"";
+    for (size_t i = 0; i < utf8.size(); ++i) {
+        const uint8_t c = static_cast<uint8_t>(utf8[i]);
+        unsigned escape = 0x100;
+        if (c < 0x20 || c == 0x7F) escape = c;
+        if (c == 0xC2 && i + 1 < utf8.size() && static_cast<uint8_t>(utf8[i + 1]) >= 0x80 &&
+            static_cast<uint8_t>(utf8[i + 1]) < 0xA0)
+            escape = static_cast<uint8_t>(utf8[++i]);
+        if (escape < 0x100) {
+            char text[8];
+            std::snprintf(text, sizeof text, "\\u%04x", escape);
+            out += text;
+        } else {
+            if (c == '"' || c == '\\') out += '\\';
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+// A date as ISO 8601 local time with its offset from UTC, or null.
+std::string JsonDate(uint32_t macDate)
+{
+    std::tm local{};
+    int64_t unixSeconds = 0;
+    if (!LocalMacTime(macDate, &local, &unixSeconds)) return "null";
+    const int64_t wall = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
+                                       static_cast<unsigned>(local.tm_mday)) * 86400 +
+                         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
+    const int64_t offsetMinutes = (wall - unixSeconds) / 60;
+    const int64_t absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
+    char text[48];
+    std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d\"", local.tm_year + 1900,
+                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
+                  offsetMinutes < 0 ? '-' : '+', static_cast<int>(absolute / 60), static_cast<int>(absolute % 60));
+    return text;
+}
+
+// A type or creator: its four characters, or hex when one is a control.
+std::string JsonCode(const uint8_t* p)
+{
+    for (int i = 0; i < 4; ++i) {
+        if (p[i] < 0x20 || p[i] == 0x7F) {
+            char text[16];
+            std::snprintf(text, sizeof text, "\"0x%08X\"", GetU32(p));
+            return text;
+        }
+    }
+    return JsonString(MacRomanToUtf8(p, 4));
+}
+
+std::string JsonNumber(uint64_t n) { return std::to_string(n); }
+
+// Members of one object, in order.
+std::string JsonObject(const std::vector<std::pair<const char*, std::string>>& members)
+{
+    std::string out = "{";
+    for (const auto& [key, value] : members) out += (out.size() > 1 ? ", \"" : "\"") + std::string(key) + "\": " + value;
+    return out + "}";
+}
+
+// The MACPATH of `name` in the folder at `path` (both in the engine's form).
+std::string ChildPath(const std::string& path, const std::string& name) { return path.empty() ? name : path + ":" + name; }
+
+std::string ItemJson(const MacItem* item, const std::string& path)
+{
+    std::vector<std::pair<const char*, std::string>> members = {
+        {"name", JsonString(MacNameExact(item->name))},
+        {"path", JsonString(MacTextExact(path))},
+        {"kind", item->kind == kItemFolder ? "\"folder\"" : "\"file\""},
+        {"id", JsonNumber(item->id)}};
+    if (item->kind == kItemFolder) {
+        members.emplace_back("count", JsonNumber(item->size));
+    } else {
+        members.emplace_back("type", JsonCode(item->type + 1));
+        members.emplace_back("creator", JsonCode(item->creator + 1));
+        members.emplace_back("finderFlags", JsonNumber(GetU16(item->finderFlags)));
+        members.emplace_back("dataSize", JsonNumber(item->size));
+        members.emplace_back("resourceSize", JsonNumber(item->resourceSize));
+    }
+    members.emplace_back("modified", JsonDate(item->modified));
+    return JsonObject(members);
+}
+
+// ---- text ------------------------------------------------------------------------
 
 std::string Bytes(uint64_t n)
 {
@@ -70,40 +182,78 @@ bool ApplySortOption(const CliArgs& args)
     return false;
 }
 
-void PrintPaneLines()
+// The pane's line of entry `index`, in UTF-8 and with the full date: the
+// columns before the date are the pane's, each Mac character one column.
+std::string ItemLine(unsigned index)
 {
     char line[96];
+    FormatMacItemLine(line, index);
+    const std::string pane(line, std::strlen(line));
+    const MacItem* item = MacPaneState.items[index];
+    if (item->kind == kItemVolume || pane.size() < 57) return MacTextShown(pane);
+    const size_t nameLength = item->name[0] > kMaxMacName ? kMaxMacName : item->name[0];
+    std::string text = MacNameUtf8(item->name) + pane.substr(nameLength, 33 - nameLength);
+    if (item->kind == kItemFile)
+        text += MacNameUtf8(item->type) + pane.substr(37, 2) + MacNameUtf8(item->creator) + pane.substr(43, 14);
+    else
+        text += pane.substr(33, 24);
+    return text + MacDateText(item->modified, "%Y-%m-%d %H:%M");
+}
+
+void PrintPaneLines()
+{
     for (unsigned i = 0; i < MacPaneState.count; ++i) {
-        FormatMacItemLine(line, i);
-        PrintAnsi(std::string(line) + "\n");
+        const std::string text = ItemLine(i) + "\n";
+        std::fwrite(text.data(), 1, text.size(), stdout);
     }
 }
 
 // Lists `folder` and, with `recursive`, every folder below it, each under a
 // "path:" header. The pane's list is rebuilt per folder, so the subfolders
-// are collected before descending.
-bool ListTree(const MacPathTarget& folder, const std::string& path, bool recursive, bool header)
+// are collected before descending. With `json` the items go there as a JSON
+// array instead, each folder holding its own items with `recursive`.
+bool ListTree(const MacPathTarget& folder, const std::string& path, bool recursive, bool header, std::string* json)
 {
     if (!ShowMacFolder(folder)) return false;
-    if (header) PrintAnsi((path.empty() ? std::string(":") : path + ":") + "\n");
-    PrintPaneLines();
-    if (!recursive) return true;
+    std::vector<std::string> objects;
+    if (json) {
+        for (unsigned i = 0; i < MacPaneState.count; ++i) {
+            const MacItem* item = MacPaneState.items[i];
+            char pcName[kMaxMacName + 1];
+            MacNameToPc(pcName, item->name, true);
+            objects.push_back(ItemJson(item, ChildPath(path, pcName)));
+        }
+    } else {
+        if (header) PrintAnsi((path.empty() ? std::string(":") : path + ":") + "\n");
+        PrintPaneLines();
+    }
     std::vector<MacPathTarget> children;
-    for (unsigned i = 0; i < MacPaneState.count; ++i) {
+    std::vector<size_t> childObjects;
+    for (unsigned i = 0; recursive && i < MacPaneState.count; ++i) {
         const MacItem* item = MacPaneState.items[i];
         if (item->kind != kItemFolder) continue;
         MacPathTarget child{folder.id, {}, kItemFolder, item->id};
         std::memcpy(child.name, item->name, sizeof child.name);
         children.push_back(child);
+        childObjects.push_back(i);
     }
-    for (const MacPathTarget& child : children) {
+    for (size_t c = 0; c < children.size(); ++c) {
         char pcName[kMaxMacName + 1];
-        MacNameToPc(pcName, child.name, true);
-        PrintAnsi("\n");
-        if (!ListTree(child, path + (path.empty() ? "" : ":") + pcName, true, true)) return false;
+        MacNameToPc(pcName, children[c].name, true);
+        if (!json) PrintAnsi("\n");
+        std::string items;
+        if (!ListTree(children[c], ChildPath(path, pcName), true, true, json ? &items : nullptr)) return false;
+        if (json) objects[childObjects[c]].insert(objects[childObjects[c]].size() - 1, ", \"items\": " + items);
+    }
+    if (json) {
+        *json = "[";
+        for (size_t i = 0; i < objects.size(); ++i) *json += (i ? ", " : "") + objects[i];
+        *json += "]";
     }
     return true;
 }
+
+void PrintUtf8(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }
 
 }  // namespace
 
@@ -111,10 +261,20 @@ int CommandVolumes(const CliArgs& args)
 {
     if (args.positional.size() != 1) return UsageError("volumes takes IMAGE");
     if (!OpenImageOnly(args.positional[0], false)) return kExitFailed;
+    const bool json = args.Has("--json");
+    std::string objects;
     for (unsigned i = 0; i < MacPaneState.count; ++i) {
         const MacItem* v = MacPaneState.items[i];
-        std::printf("%u %u %u %s\n", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+        if (!json) {
+            std::printf("%u %u %u %s\n", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+            continue;
+        }
+        objects += (i ? ", " : "") + JsonObject({{"index", JsonNumber(i + 1)},
+                                                 {"start", JsonNumber(v->size)},
+                                                 {"blocks", JsonNumber(v->resourceSize)},
+                                                 {"name", JsonString(MacNameExact(v->name))}});
     }
+    if (json) PrintUtf8("[" + objects + "]\n");
     return kExitOk;
 }
 
@@ -130,8 +290,14 @@ int CommandLs(const CliArgs& args)
     if (target.kind != kItemFolder) return Fail("not a folder: " + path);
     const bool recursive = args.Has("-R");
     std::string headerPath;
-    for (const std::string& part : SplitMacPath(Utf8ToAnsi(path).c_str())) headerPath += (headerPath.empty() ? "" : ":") + part;
-    if (!ListTree(target, headerPath, recursive, recursive)) return FailWithStatus();
+    for (const std::string& part : SplitMacPath(Utf8ToAnsi(path).c_str())) headerPath = ChildPath(headerPath, part);
+    if (!args.Has("--json")) {
+        if (!ListTree(target, headerPath, recursive, recursive, nullptr)) return FailWithStatus(path);
+        return kExitOk;
+    }
+    std::string items;
+    if (!ListTree(target, headerPath, recursive, recursive, &items)) return FailWithStatus(path);
+    PrintUtf8(JsonObject({{"path", JsonString(MacTextExact(headerPath))}, {"items", items}}) + "\n");
     return kExitOk;
 }
 
@@ -160,7 +326,7 @@ int CommandCat(const CliArgs& args)
         const uint64_t bytes = std::min<uint64_t>(remaining, uint64_t{got} * 512);
         if (std::fwrite(buffer.data(), 1, bytes, stdout) != bytes) {
             UnpinBlock(ref.recordBuffer);
-            return Fail("could not write to standard output");
+            return Fail(std::string("could not write to standard output: ") + std::strerror(errno));
         }
         remaining -= bytes;
         block += got;
@@ -169,56 +335,114 @@ int CommandCat(const CliArgs& args)
     return kExitOk;
 }
 
+namespace {
+
+// One line of `info`: its text label and value (no label: JSON only), and
+// its JSON member.
+struct InfoField {
+    const char* label;
+    std::string text;
+    const char* key;
+    std::string json;
+};
+
+int PrintInfo(const std::vector<InfoField>& fields, bool json)
+{
+    if (json) {
+        std::vector<std::pair<const char*, std::string>> members;
+        for (const InfoField& f : fields) members.emplace_back(f.key, f.json);
+        PrintUtf8(JsonObject(members) + "\n");
+        return kExitOk;
+    }
+    for (const InfoField& f : fields)
+        if (f.label) PrintUtf8(std::string(f.label) + ": " + f.text + "\n");
+    return kExitOk;
+}
+
+std::vector<InfoField> VolumeFields()
+{
+    const uint8_t* mdb = MacVolume.mdb->data;
+    const uint64_t blockBytes = uint64_t{MacVolume.allocBlockSize} * 512;
+    const uint32_t created = GetU32(mdb + kMdbCreated), modified = GetU32(mdb + kMdbModified);
+    const uint16_t blocks = GetU16(mdb + kMdbAllocBlocks), free = GetU16(mdb + kMdbFreeBlocks);
+    const uint32_t files = GetU32(mdb + kMdbFileCount), folders = GetU32(mdb + kMdbFolderCount);
+    const uint32_t nextId = GetU32(mdb + kMdbNextCatalogId);
+    // Without its backup copy a volume can only be opened read only.
+    const bool backup = MacVolume.volumeSize >= 2 &&
+                        ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - 2) == 1 &&
+                        GetU16(ScratchBuffer) == kHfsSignature;
+    StatusCode = 0;
+    return {
+        {"Volume", MacNameUtf8(mdb + kMdbVolumeName), "name", JsonString(MacNameExact(mdb + kMdbVolumeName))},
+        {"Created", MacDateText(created), "created", JsonDate(created)},
+        {"Modified", MacDateText(modified), "modified", JsonDate(modified)},
+        {"Size",
+         Bytes(uint64_t{MacVolume.volumeSize} * 512) + " (" + std::to_string(MacVolume.volumeSize) +
+             " blocks of 512 bytes)",
+         "blocks", JsonNumber(MacVolume.volumeSize)},
+        {"Allocation blocks", std::to_string(blocks) + " of " + Bytes(blockBytes), "allocationBlocks",
+         JsonNumber(blocks) + ", \"allocationBlockSize\": " + JsonNumber(blockBytes)},
+        {"Free", Bytes(free * blockBytes) + " (" + std::to_string(free) + " allocation blocks)", "freeBlocks",
+         JsonNumber(free) + ", \"freeBytes\": " + JsonNumber(free * blockBytes)},
+        {"Files", std::to_string(files), "files", JsonNumber(files)},
+        {"Folders", std::to_string(folders), "folders", JsonNumber(folders)},
+        {"Next ID", std::to_string(nextId), "nextId", JsonNumber(nextId)},
+        {"Backup MDB", backup ? "present" : "missing", "backupMdb", backup ? "true" : "false"},
+    };
+}
+
+}  // namespace
+
 int CommandInfo(const CliArgs& args)
 {
     if (args.positional.empty() || args.positional.size() > 2) return UsageError("info takes IMAGE[@N] [MACPATH]");
     if (!OpenImageVolume(args.positional[0], false)) return kExitFailed;
-    const uint8_t* mdb = MacVolume.mdb->data;
-    if (args.positional.size() == 1) {
-        const uint64_t blockBytes = uint64_t{MacVolume.allocBlockSize} * 512;
-        std::printf("Volume: %s\n", MacNameUtf8(mdb + kMdbVolumeName).c_str());
-        std::printf("Created: %s\n", MacDateText(GetU32(mdb + kMdbCreated)).c_str());
-        std::printf("Modified: %s\n", MacDateText(GetU32(mdb + kMdbModified)).c_str());
-        std::printf("Size: %s (%u blocks of 512 bytes)\n", Bytes(uint64_t{MacVolume.volumeSize} * 512).c_str(),
-                    MacVolume.volumeSize);
-        std::printf("Allocation blocks: %u of %s\n", GetU16(mdb + kMdbAllocBlocks), Bytes(blockBytes).c_str());
-        std::printf("Free: %s (%u allocation blocks)\n", Bytes(GetU16(mdb + kMdbFreeBlocks) * blockBytes).c_str(),
-                    GetU16(mdb + kMdbFreeBlocks));
-        std::printf("Files: %u\n", GetU32(mdb + kMdbFileCount));
-        std::printf("Folders: %u\n", GetU32(mdb + kMdbFolderCount));
-        std::printf("Next ID: %u\n", GetU32(mdb + kMdbNextCatalogId));
-        // Without its backup copy a volume can only be opened read only.
-        const bool backup = MacVolume.volumeSize >= 2 &&
-                            ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - 2) == 1 &&
-                            GetU16(ScratchBuffer) == kHfsSignature;
-        StatusCode = 0;
-        std::printf("Backup MDB: %s\n", backup ? "present" : "missing");
-        return kExitOk;
-    }
+    const bool json = args.Has("--json");
+    if (args.positional.size() == 1) return PrintInfo(VolumeFields(), json);
+
     MacPathTarget target;
     if (!ResolveCliPath(args.positional[1], &target)) return kExitFailed;
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), target.parentId, target.name, nullptr, &offset, &leaf) != 0)
-        return FailWithStatus();
-    const uint8_t* d = leaf->data + RecordDataOffset(leaf, offset);
-    std::printf("Name: %s\n", MacNameUtf8(target.name).c_str());
-    if (target.kind == kItemFolder) {
-        std::printf("Kind: folder\n");
-        std::printf("Items: %u\n", GetU16(d + kFolderValence));
-        std::printf("Created: %s\n", MacDateText(GetU32(d + kFolderCreated)).c_str());
-        std::printf("Modified: %s\n", MacDateText(GetU32(d + kFolderModified)).c_str());
-    } else {
-        std::printf("Kind: file\n");
-        std::printf("Type: %s\n", FourChars(d + kFileType).c_str());
-        std::printf("Creator: %s\n", FourChars(d + kFileCreator).c_str());
-        std::printf("Finder flags: 0x%04X%s\n", GetU16(d + kFileFinderFlags),
-                    (d[kFileFinderFlags] & kFinderInvisibleByteBit) ? " (invisible)" : "");
-        std::printf("Data fork: %s\n", Bytes(GetU32(d + kFileRecDataLogical)).c_str());
-        std::printf("Resource fork: %s\n", Bytes(GetU32(d + kFileRecRsrcLogical)).c_str());
-        std::printf("Created: %s\n", MacDateText(GetU32(d + kFileCreated)).c_str());
-        std::printf("Modified: %s\n", MacDateText(GetU32(d + kFileModified)).c_str());
+        return FailWithStatus(args.positional[1]);
+    const uint16_t end = RecordEndAt(leaf, offset);
+    const uint16_t data = RecordDataOffset(leaf, offset);
+    if (end == 0 || data + (target.kind == kItemFolder ? kFolderRecordSize : kFileRecordSize) > end) {
+        ReportCorruption("catalog record shorter than its type");
+        return FailWithStatus(args.positional[1]);
     }
-    std::printf("ID: %u\n", target.id);
-    return kExitOk;
+    const uint8_t* d = leaf->data + data;
+    std::string path;
+    for (const std::string& part : SplitMacPath(Utf8ToAnsi(args.positional[1]).c_str())) path = ChildPath(path, part);
+    std::vector<InfoField> fields = {
+        {"Name", MacNameUtf8(target.name), "name", JsonString(MacNameExact(target.name))},
+        {nullptr, {}, "path", JsonString(MacTextExact(path))}};
+    uint32_t created = 0, modified = 0;
+    if (target.kind == kItemFolder) {
+        const uint16_t count = GetU16(d + kFolderValence);
+        fields.push_back({"Kind", "folder", "kind", "\"folder\""});
+        fields.push_back({"Items", std::to_string(count), "count", JsonNumber(count)});
+        created = GetU32(d + kFolderCreated);
+        modified = GetU32(d + kFolderModified);
+    } else {
+        const uint16_t flags = GetU16(d + kFileFinderFlags);
+        const bool invisible = (d[kFileFinderFlags] & kFinderInvisibleByteBit) != 0;
+        const uint32_t dataSize = GetU32(d + kFileRecDataLogical), rsrcSize = GetU32(d + kFileRecRsrcLogical);
+        char flagText[32];
+        std::snprintf(flagText, sizeof flagText, "0x%04X%s", flags, invisible ? " (invisible)" : "");
+        fields.push_back({"Kind", "file", "kind", "\"file\""});
+        fields.push_back({"Type", FourChars(d + kFileType), "type", JsonCode(d + kFileType)});
+        fields.push_back({"Creator", FourChars(d + kFileCreator), "creator", JsonCode(d + kFileCreator)});
+        fields.push_back({"Finder flags", flagText, "finderFlags",
+                          JsonNumber(flags) + ", \"invisible\": " + (invisible ? "true" : "false")});
+        fields.push_back({"Data fork", Bytes(dataSize), "dataSize", JsonNumber(dataSize)});
+        fields.push_back({"Resource fork", Bytes(rsrcSize), "resourceSize", JsonNumber(rsrcSize)});
+        created = GetU32(d + kFileCreated);
+        modified = GetU32(d + kFileModified);
+    }
+    fields.push_back({"Created", MacDateText(created), "created", JsonDate(created)});
+    fields.push_back({"Modified", MacDateText(modified), "modified", JsonDate(modified)});
+    fields.push_back({"ID", std::to_string(target.id), "id", JsonNumber(target.id)});
+    return PrintInfo(fields, json);
 }

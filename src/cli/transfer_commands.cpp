@@ -48,7 +48,7 @@ public:
         if (!mac && std::strcmp(templateName, "PCOLLISION") != 0)
             return HeadlessWindowSystem::RunDialog(owner, templateName, proc, param);
         char* name = reinterpret_cast<char*>(param);
-        const std::string shown = AnsiToUtf8(name);
+        const std::string shown = mac ? MacTextShown(name) : AnsiToUtf8(name);
         const char* side = mac ? "on the volume" : "in the PC directory";
         switch (policy_) {
         case ClashPolicy::Skip:

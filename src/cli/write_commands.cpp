@@ -115,7 +115,7 @@ int CommandMkdir(const CliArgs& args)
     if (parent.kind != kItemFolder) return Fail("not a folder: " + parentPath);
     if (!ShowMacFolder(parent)) return FailWithStatus();
     CreateMacFolder(name);
-    if (StatusCode != 0) return FailWithStatus();
+    if (StatusCode != 0) return FailWithStatus(args.positional[1]);
     return Flush();
 }
 

@@ -65,7 +65,8 @@ MacItem* MakeMacItem(const BlockData* node, uint16_t offset)
         item->kind = kItemFolder;
         item->id = GetU32(d + kFolderId);
         item->size = GetU16(d + kFolderValence);
-        item->date = DosTimeFromMac(GetU32(d + kFolderModified));
+        item->modified = GetU32(d + kFolderModified);
+        item->date = DosTimeFromMac(item->modified);
     } else {
         item->kind = kItemFile;
         item->id = GetU32(d + kFileRecFileId);
@@ -75,7 +76,8 @@ MacItem* MakeMacItem(const BlockData* node, uint16_t offset)
         std::memcpy(item->type + 1, d + kFileType, 4);
         std::memcpy(item->creator + 1, d + kFileCreator, 4);
         std::memcpy(item->finderFlags, d + kFileFinderFlags, 2);
-        item->date = DosTimeFromMac(GetU32(d + kFileModified));
+        item->modified = GetU32(d + kFileModified);
+        item->date = DosTimeFromMac(item->modified);
     }
     return item;
 }

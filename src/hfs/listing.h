@@ -19,6 +19,7 @@ struct MacItem {
     uint8_t creator[5];
     uint8_t finderFlags[2];  // files: Finder flags as stored
     uint8_t name[32];        // length-prefixed, Mac characters
+    uint32_t modified;       // folders and files: modification date as stored (MacDate)
 };
 
 struct MacPaneStateRecord {

@@ -1,6 +1,9 @@
 #include "hfs/mac_names.h"
 
 #include <cstring>
+#include <utility>
+
+#include "platform/cp1252.h"
 
 namespace {
 
@@ -17,6 +20,31 @@ constexpr uint8_t kMacToPc[128] = {
     0x87, 0xB7, 0x82, 0x84, 0x89, 0xC2, 0xCA, 0xC1, 0xCB, 0xC8, 0xCD, 0xCE, 0xCF, 0xCC, 0xD3, 0xD4,  // E0
     0xBD, 0xD2, 0xDA, 0xDB, 0xD9, 0xBE, 0x88, 0x98, 0xAF, 0xD0, 0xD7, 0xDD, 0xB8, 0xDE, 0xF0, 0xFD,  // F0
 };
+
+// Mac character 0x80 + i as a Unicode code point.
+constexpr char16_t kMacToUnicode[128] = {
+    0x00C4, 0x00C5, 0x00C7, 0x00C9, 0x00D1, 0x00D6, 0x00DC, 0x00E1,  // 80
+    0x00E0, 0x00E2, 0x00E4, 0x00E3, 0x00E5, 0x00E7, 0x00E9, 0x00E8,  // 88
+    0x00EA, 0x00EB, 0x00ED, 0x00EC, 0x00EE, 0x00EF, 0x00F1, 0x00F3,  // 90
+    0x00F2, 0x00F4, 0x00F6, 0x00F5, 0x00FA, 0x00F9, 0x00FB, 0x00FC,  // 98
+    0x2020, 0x00B0, 0x00A2, 0x00A3, 0x00A7, 0x2022, 0x00B6, 0x00DF,  // A0
+    0x00AE, 0x00A9, 0x2122, 0x00B4, 0x00A8, 0x2260, 0x00C6, 0x00D8,  // A8
+    0x221E, 0x00B1, 0x2264, 0x2265, 0x00A5, 0x00B5, 0x2202, 0x2211,  // B0
+    0x220F, 0x03C0, 0x222B, 0x00AA, 0x00BA, 0x03A9, 0x00E6, 0x00F8,  // B8
+    0x00BF, 0x00A1, 0x00AC, 0x221A, 0x0192, 0x2248, 0x2206, 0x00AB,  // C0
+    0x00BB, 0x2026, 0x00A0, 0x00C0, 0x00C3, 0x00D5, 0x0152, 0x0153,  // C8
+    0x2013, 0x2014, 0x201C, 0x201D, 0x2018, 0x2019, 0x00F7, 0x25CA,  // D0
+    0x00FF, 0x0178, 0x2044, 0x20AC, 0x2039, 0x203A, 0xFB01, 0xFB02,  // D8
+    0x2021, 0x00B7, 0x201A, 0x201E, 0x2030, 0x00C2, 0x00CA, 0x00C1,  // E0
+    0x00CB, 0x00C8, 0x00CD, 0x00CE, 0x00CF, 0x00CC, 0x00D3, 0x00D4,  // E8
+    0xF8FF, 0x00D2, 0x00DA, 0x00DB, 0x00D9, 0x0131, 0x02C6, 0x02DC,  // F0
+    0x00AF, 0x02D8, 0x02D9, 0x02DA, 0x00B8, 0x02DD, 0x02DB, 0x02C7,  // F8
+};
+
+// Other spellings of Mac characters that people and peer tools type: the
+// currency sign 0xDB stood for before the euro, the ohm sign, and the Greek
+// capital delta that some converters give for the increment sign.
+constexpr std::pair<char16_t, uint8_t> kUnicodeAliases[] = {{0x00A4, 0xDB}, {0x2126, 0xBD}, {0x0394, 0xC6}};
 
 struct PcToMacTable {
     uint8_t map[128];
@@ -54,4 +82,54 @@ void PcNameToMac(uint8_t* out, const char* text)
     if (length > kMaxMacName) length = kMaxMacName;
     for (size_t i = 0; i < length; ++i) out[1 + i] = PcCharToMac(static_cast<uint8_t>(text[i]));
     out[0] = static_cast<uint8_t>(length);
+}
+
+char32_t MacCharToUnicode(uint8_t c) { return c >= 0x80 ? kMacToUnicode[c - 0x80] : c; }
+
+bool UnicodeToMacChar(char32_t cp, uint8_t* out)
+{
+    if (cp < 0x80) {
+        *out = static_cast<uint8_t>(cp);
+        return true;
+    }
+    for (unsigned i = 0; i < 128; ++i) {
+        if (kMacToUnicode[i] == cp) {
+            *out = static_cast<uint8_t>(0x80 + i);
+            return true;
+        }
+    }
+    for (const auto& [alias, mac] : kUnicodeAliases) {
+        if (alias == cp) {
+            *out = mac;
+            return true;
+        }
+    }
+    return false;
+}
+
+std::string MacRomanToUtf8(const uint8_t* text, size_t length)
+{
+    std::string out;
+    out.reserve(length);
+    for (size_t i = 0; i < length; ++i) AppendUtf8(out, MacCharToUnicode(text[i]));
+    return out;
+}
+
+bool Utf8ToMacRoman(std::string_view utf8, std::string* out, char32_t* bad)
+{
+    out->clear();
+    size_t i = 0;
+    while (i < utf8.size()) {
+        char32_t cp = 0;
+        unsigned length = 1;
+        uint8_t mac = 0;
+        const bool decoded = DecodeUtf8(utf8, i, cp, length);
+        if (!decoded || !UnicodeToMacChar(cp, &mac)) {
+            if (bad) *bad = decoded ? cp : 0xFFFD;
+            return false;
+        }
+        *out += static_cast<char>(mac);
+        i += length;
+    }
+    return true;
 }

@@ -1,7 +1,10 @@
 // Names between the Mac (length-prefixed, Mac OS Roman, at most 31
 // characters) and the PC (zero-terminated Windows-1252).
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 constexpr unsigned kMaxMacName = 31;
 
@@ -13,3 +16,16 @@ void PcNameToMac(uint8_t* out, const char* text);
 
 uint8_t MacCharToPc(uint8_t c);
 uint8_t PcCharToMac(uint8_t c);
+
+// Mac OS Roman and Unicode, one code point per Mac character (the mapping
+// Mac OS itself uses: 0xDB is the euro sign, 0xF0 the Apple logo in the
+// private use area). Codes below 0x80 are ASCII, controls included.
+char32_t MacCharToUnicode(uint8_t c);
+// The Mac character of a code point; false when Mac OS Roman lacks it.
+bool UnicodeToMacChar(char32_t cp, uint8_t* out);
+// Mac characters as UTF-8, exactly (controls included).
+std::string MacRomanToUtf8(const uint8_t* text, size_t length);
+// UTF-8 as Mac characters. False on malformed UTF-8 or a character the Mac
+// set lacks; `bad` (when given) then gets that character, or U+FFFD for
+// malformed UTF-8.
+bool Utf8ToMacRoman(std::string_view utf8, std::string* out, char32_t* bad = nullptr);

@@ -24,6 +24,8 @@ char ToAnsi(char32_t cp)
     return '?';
 }
 
+}  // namespace
+
 void AppendUtf8(std::string& out, char32_t cp)
 {
     if (cp < 0x80) {
@@ -31,16 +33,18 @@ void AppendUtf8(std::string& out, char32_t cp)
     } else if (cp < 0x800) {
         out += static_cast<char>(0xC0 | (cp >> 6));
         out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
+    } else if (cp < 0x10000) {
         out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+        out += static_cast<char>(0xF0 | (cp >> 18));
+        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
 
-// Decodes one UTF-8 sequence at text[i]; sets `length` to the bytes used. A
-// byte that does not start a well-formed sequence (overlong, surrogate,
-// truncated) is consumed alone and yields no code point.
 bool DecodeUtf8(std::string_view text, size_t i, char32_t& cp, unsigned& length)
 {
     length = 1;
@@ -75,8 +79,6 @@ bool DecodeUtf8(std::string_view text, size_t i, char32_t& cp, unsigned& length)
     length = extra + 1;
     return true;
 }
-
-}  // namespace
 
 std::string Cp1252ToUtf8(std::string_view text)
 {

@@ -9,3 +9,10 @@
 std::string Cp1252ToUtf8(std::string_view text);
 // Characters without a Windows-1252 form (and malformed sequences) become '?'.
 std::string Utf8ToCp1252(std::string_view text);
+
+// One code point (at most U+10FFFF, no surrogate) appended as UTF-8.
+void AppendUtf8(std::string& out, char32_t cp);
+// Decodes the UTF-8 sequence at text[i]; `length` gets the bytes used. A
+// byte that does not start a well-formed sequence (overlong, surrogate,
+// truncated) is consumed alone and yields false.
+bool DecodeUtf8(std::string_view text, size_t i, char32_t& cp, unsigned& length);

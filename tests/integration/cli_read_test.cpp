@@ -1,7 +1,9 @@
 // quaylink-cli's read commands (volumes, ls, cat, info) on a volume made by
 // hfsutils: what they print, in which order, their exit status and the
-// message of each failure, names outside ASCII in UTF-8 both ways, and an
-// image that is byte for byte the same after every one of them.
+// message of each failure, names outside ASCII in UTF-8 both ways (Mac OS
+// Roman checked against Python's codec), names full of control characters,
+// --json read back by Python, and an image that is byte for byte the same
+// after every one of them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -11,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "hfs/mac_names.h"
+#include "hfs/mac_time.h"
 #include "support/hfsutils_driver.h"
 #include "support/raw_hfs.h"
 #include "support/sha256.h"
@@ -21,15 +25,16 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-constexpr const char* kNoVolume = "No Mac HFS volumes found\n";
-constexpr const char* kReadError = "Error reading Mac disk\n";
-constexpr const char* kBadNode = "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)\n";
+// Status messages; the program adds ": " and the image after them.
+const std::string kNoVolume = "No Mac HFS volumes found";
+const std::string kReadError = "Error reading Mac disk";
+const std::string kBadNode = "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)";
 
 // Mac names and the UTF-8 the program shows them as.
 const std::string kCafe = "Caf\x8e", kCafeUtf8 = "Caf\xc3\xa9";              // e acute
 const std::string kDot = "\xa5" "dot", kDotUtf8 = "\xe2\x80\xa2" "dot";      // bullet
 const std::string kIts = "It\xd5s", kItsUtf8 = "It\xe2\x80\x99s";            // right single quote
-const std::string kLeq = "a\xb2" "b", kLeqUtf8 = "a\xc2\x81" "b";            // less-or-equal: no Windows-1252 form
+const std::string kLeq = "a\xb2" "b", kLeqUtf8 = "a\xe2\x89\xa4" "b";        // less-or-equal: no Windows-1252 form
 const std::string kLabel = "CLI \xa5 Vol", kLabelUtf8 = "CLI \xe2\x80\xa2 Vol";
 
 MacFileImage File(const std::string& name, const std::string& type, const std::string& creator, uint16_t flags,
@@ -45,6 +50,13 @@ MacFileImage File(const std::string& name, const std::string& type, const std::s
     f.data = PatternBytes(dataSize, modified);
     f.rsrc = PatternBytes(rsrcSize, modified + 1);
     return f;
+}
+
+std::string Hex(const std::string& bytes)
+{
+    std::string hex;
+    for (unsigned char c : bytes) hex += std::string{"0123456789abcdef"[c >> 4], "0123456789abcdef"[c & 15]};
+    return hex;
 }
 
 std::vector<std::string> Lines(const std::string& text)
@@ -123,11 +135,11 @@ protected:
         }
     }
 
-    static CommandResult Cli(const std::vector<std::string>& args)
+    static CommandResult Cli(const std::vector<std::string>& args, const CommandOptions& options = {})
     {
         std::vector<std::string> argv{QUAYLINK_CLI_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
+        return RunCommand(argv, options);
     }
     // Runs a command that must succeed and say nothing on standard error.
     static std::string Ok(const std::vector<std::string>& args)
@@ -183,20 +195,27 @@ TEST_F(CliReadTest, LsListsFoldersFirstThenFilesInMacOrder)
 TEST_F(CliReadTest, LsLinesShowThePaneColumns)
 {
     // alpha: type at column 33, creator at 39, the two fork sizes, and the
-    // date 0xC2000000 on the Mac clock seven hours behind UTC, which is
-    // 2007-02-20 08:31 UTC, as month/day/years since 1900.
-    const std::string alpha = "alpha" + std::string(28, ' ') + "APPL  AAAA  5000   100  02/20/107";
-    bool sawAlpha = false, sawSub = false;
+    // date 0xC2000000 (2007-02-20, some minutes past the half hour wherever
+    // the zone puts the hour) as YYYY-MM-DD HH:MM. A name of characters
+    // beyond ASCII takes one column per character.
+    const std::string alpha = "alpha" + std::string(28, ' ') + "APPL  AAAA  5000   100  2007-02-20 ";
+    bool sawAlpha = false, sawSub = false, sawLeq = false;
     for (const std::string& line : Lines(Ok({"ls", image}))) {
         if (line.rfind("alpha ", 0) == 0) {
-            EXPECT_EQ(line, alpha);
+            EXPECT_EQ(line.substr(0, alpha.size()), alpha);
+            EXPECT_EQ(line.substr(alpha.size() + 2), ":31") << line;
             sawAlpha = true;
         }
         if (line.rfind("Sub ", 0) == 0) {
             EXPECT_EQ(line.substr(33, 9), " [FOLDER]") << line;
             sawSub = true;
         }
+        if (line.rfind(kLeqUtf8 + " ", 0) == 0) {
+            EXPECT_EQ(line.substr(kLeqUtf8.size() + 30, 4), "TEXT") << line;
+            sawLeq = true;
+        }
     }
+    EXPECT_TRUE(sawLeq);
     EXPECT_TRUE(sawAlpha && sawSub);
 }
 
@@ -274,9 +293,226 @@ TEST_F(CliReadTest, MissingItemsAndWrongKindsFailWithTwo)
     EXPECT_EQ(Cli({"cat", image, ":Sub"}).exitCode, 2);
     EXPECT_EQ(Cli({"ls", image, ":alpha"}).exitCode, 2);
     EXPECT_EQ(Cli({"ls", image, ":alpha:beyond"}).exitCode, 2);
-    const CommandResult second = Cli({"ls", image + "@2"});
-    EXPECT_EQ(second.exitCode, 2);
-    EXPECT_NE(second.err, "");
+}
+
+TEST_F(CliReadTest, BadArgumentsAreUsageErrorsNamingThem)
+{
+    TempDir scratch;
+    struct Case {
+        std::vector<std::string> args;
+        std::string named;  // what the message must hold
+    };
+    const std::vector<Case> cases = {
+        {{"ls", image + "@0"}, image + "@0"},
+        {{"ls", image + "@abc"}, image + "@abc"},
+        {{"info", image + "@2"}, image + "@2"},
+        {{"volumes", image + "@"}, image + "@"},
+        // Characters Mac OS Roman lacks are refused, never made "?".
+        {{"cat", image, "\xe6\x97\xa5\xe6\x9c\xac"}, "U+65E5"},
+        {{"rm", image, "\xe6\x97\xa5\xe6\x9c\xac"}, "\xe6\x97\xa5\xe6\x9c\xac"},
+        {{"mkdir", image, "Sub:\xe2\x82\xbd"}, "Sub:\xe2\x82\xbd"},
+        {{"rename", image, "alpha", "\xd0\x96"}, "U+0416"},
+        {{"settype", image, "alpha", "\xd0\x96\xd0\x96", "ttxt"}, "U+0416"},
+        {{"put", image, "no-file", "--to", "\xe6\x97\xa5"}, "U+65E5"},
+        {{"ls", image, "bad\xff"}, "is not UTF-8"},
+        // Without "--" a name that begins with "-" is taken for an option.
+        {{"cat", image, "-dash"}, "unknown option -dash"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args[0] + " " + c.args.back());
+        const CommandResult r = Cli(c.args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_NE(r.err.find(c.named), std::string::npos) << r.err;
+        EXPECT_EQ(r.out, "");
+    }
+}
+
+TEST_F(CliReadTest, MacRomanAgreesWithPythonsCodec)
+{
+    if (!ProgramAvailable("python3")) GTEST_SKIP() << "python3 is not installed";
+    uint8_t all[256];
+    for (unsigned i = 0; i < 256; ++i) all[i] = static_cast<uint8_t>(i);
+    CommandOptions hex;
+    hex.input = std::string(all, all + 256);
+    const CommandResult python =
+        RunCommand({"python3", "-c", "import sys; sys.stdout.buffer.write(sys.stdin.buffer.read().decode('mac_roman')"
+                                     ".encode('utf-8'))"},
+                   hex);
+    ASSERT_EQ(python.exitCode, 0) << python.err;
+    EXPECT_EQ(MacRomanToUtf8(all, 256), python.out);
+    std::string back;
+    ASSERT_TRUE(Utf8ToMacRoman(python.out, &back));
+    EXPECT_EQ(back, std::string(reinterpret_cast<const char*>(all), 256));
+}
+
+TEST_F(CliReadTest, FailedWritesToStandardOutputFail)
+{
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"ls", image}, {"ls", image, "-R", "--json"}, {"info", image}, {"volumes", image}, {"cat", image, "alpha"},
+             {"--help"}}) {
+        SCOPED_TRACE(args[0]);
+        CommandOptions full;
+        full.outFile = "/dev/full";
+        const CommandResult r = Cli(args, full);
+        EXPECT_EQ(r.exitCode, 2);
+        EXPECT_NE(r.err.find("could not write to standard output"), std::string::npos) << r.err;
+    }
+}
+
+// Python reads the JSON; `script` gets it as `d` and prints one value a line.
+std::vector<std::string> FromJson(const std::string& json, const std::string& script)
+{
+    CommandOptions input;
+    input.input = json;
+    const CommandResult r = RunCommand({"python3", "-c", "import json, sys, datetime\nd = json.load(sys.stdin)\n" + script}, input);
+    EXPECT_EQ(r.exitCode, 0) << r.err << json;
+    return Lines(r.out);
+}
+
+TEST_F(CliReadTest, JsonGivesExactValues)
+{
+    if (!ProgramAvailable("python3")) GTEST_SKIP() << "python3 is not installed";
+    using V = std::vector<std::string>;
+    // Names read back through Python's Mac OS Roman are the catalog's bytes.
+    const std::string names = "for i in d['items']: print(i['name'].encode('mac_roman').hex(), i['path'], i['kind'])";
+    std::vector<std::string> want;
+    for (const std::string& name : {std::string("Archive"), std::string("Sub"), std::string("alpha"), kLeq}) {
+        want.push_back(Hex(name));
+    }
+    const V top = FromJson(Ok({"ls", image, "--json"}), names);
+    ASSERT_GE(top.size(), 4u);
+    EXPECT_EQ(top[0], want[0] + " Archive folder");
+    EXPECT_EQ(top[2], want[2] + " alpha file");
+    EXPECT_EQ(top[3].substr(0, want[3].size()), want[3]);
+    // -R nests each folder's items in it.
+    EXPECT_EQ(FromJson(Ok({"ls", image, "-R", "--json"}),
+                       "def walk(items):\n  for i in items:\n    print(i['path'])\n    walk(i.get('items', []))\n"
+                       "walk(d['items'])"),
+              (V{"Archive", "Sub", "Sub:Deeper", "Sub:Deeper:Bottom", "Sub:Inner", "alpha", "a\xe2\x89\xa4" "b", "Beta",
+                 kCafeUtf8, kItsUtf8, "Zeta", kDotUtf8}));
+    // Sizes are numbers; the date is the instant of the Mac date, with the zone's offset.
+    EXPECT_EQ(FromJson(Ok({"info", image, "alpha", "--json"}),
+                       "print(d['type'], d['creator'], d['dataSize'] + 1, d['resourceSize'], d['kind'])\n"
+                       "print(int(datetime.datetime.fromisoformat(d['modified']).timestamp()))"),
+              (V{"APPL AAAA 5001 100 file", std::to_string(MacDateToUnix(0xC2000000))}));
+    EXPECT_EQ(FromJson(Ok({"info", image, "--json"}), "print(d['name'], d['files'], d['blocks'], d['backupMdb'])"),
+              (V{kLabelUtf8 + " 10 2880 True"}));
+    EXPECT_EQ(FromJson(Ok({"volumes", image, "--json"}), "print([(v['index'], v['start'], v['blocks'], v['name']) for v in d])"),
+              (V{"[(1, 0, 2880, '" + kLabelUtf8 + "')]"}));
+}
+
+// A volume whose names, types and creators hold control characters, and
+// names of characters Windows-1252 lacks.
+class CliHostileNamesTest : public CliReadTest {
+protected:
+    struct Name {
+        std::string mac, shown;
+    };
+    static const std::vector<Name>& Names()
+    {
+        static const std::vector<Name> names = {
+            {"Esc\x1b]0;pwned\x07", "Esc?]0;pwned?"},
+            {"CR\rLF\nline", "CR?LF?line"},
+            {"Del\x7f", "Del?"},
+            {"Csi\x9b", "Csi\xc3\xb5"},                          // 0x9B is o tilde in Mac OS Roman
+            {"Pi \xb9 caf\x8e", "Pi \xcf\x80 caf\xc3\xa9"},      // pi went through Windows-1252 as U+0090
+            {"-dash", "-dash"},
+        };
+        return names;
+    }
+    static const std::string& HostileImage()
+    {
+        static TempDir dir;
+        static std::string path;
+        if (!path.empty()) return path;
+        HfsUtils hfs;
+        std::vector<MacFileImage> files;
+        for (const Name& n : Names()) files.push_back(File(n.mac, "T\x1bX\x7f", std::string("\x3f\0\0\x01", 4), 0, 5, 0, 0xC2000000));
+        if (hfs.Format(dir.PathOf("hostile.img"), "Vol\x1b[2J", 1474560) && hfs.PutMacBinary(files, ":"))
+            path = dir.PathOf("hostile.img");
+        else
+            ADD_FAILURE() << hfs.LastError();
+        return path;
+    }
+    void SetUp() override
+    {
+        CliReadTest::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        image = HostileImage();
+        ASSERT_FALSE(image.empty());
+        before = Sha256File(image);
+    }
+    // No byte of `text` is a control character other than a line end.
+    static void ExpectNoControls(const std::string& text)
+    {
+        for (size_t i = 0; i < text.size(); ++i) {
+            const unsigned char c = static_cast<unsigned char>(text[i]);
+            const bool c1 = c == 0xC2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) < 0xA0;
+            EXPECT_FALSE((c < 0x20 && c != '\n') || c == 0x7F || c1) << "byte " << i << " of\n" << text;
+        }
+    }
+};
+
+TEST_F(CliHostileNamesTest, ControlsShowAsQuestionMarksAndPiAsPi)
+{
+    const std::string ls = Ok({"ls", image, "-a"});
+    ExpectNoControls(ls);
+    const std::vector<std::string> lines = Lines(ls);
+    ASSERT_EQ(lines.size(), Names().size());  // no name forges a line
+    for (const Name& n : Names()) {
+        SCOPED_TRACE(n.shown);
+        EXPECT_NE(std::find_if(lines.begin(), lines.end(),
+                               [&](const std::string& l) { return l.rfind(n.shown + " ", 0) == 0 && l.find("T?X?  ????") != std::string::npos; }),
+                  lines.end())
+            << ls;
+        const std::string path = MacRomanToUtf8(reinterpret_cast<const uint8_t*>(n.mac.data()), n.mac.size());
+        const std::string info = Ok({"info", image, "--", path});
+        ExpectNoControls(info);
+        EXPECT_NE(info.find("Name: " + n.shown + "\n"), std::string::npos) << info;
+        EXPECT_EQ(Ok({"cat", image, "--", path}).size(), 5u);
+        // --json carries the exact name, escaped, and the codes as hex where unprintable.
+        if (!ProgramAvailable("python3")) continue;
+        const std::string json = Ok({"info", image, "--json", "--", path});
+        ExpectNoControls(json);
+        EXPECT_EQ(FromJson(json, "print(d['name'].encode('mac_roman').hex(), d['type'], d['creator'])"),
+                  (std::vector<std::string>{Hex(n.mac) + " 0x541B587F 0x3F000001"}));
+    }
+    ExpectNoControls(Ok({"ls", image, "-R", "-a"}));
+    for (const std::vector<std::string>& args :
+         std::vector<std::vector<std::string>>{{"volumes", image}, {"info", image}, {"check", image}}) {
+        const CommandResult r = Cli(args);
+        ExpectNoControls(r.out + r.err);
+        EXPECT_NE((r.out + r.err).find("Vol?[2J"), std::string::npos) << r.out << r.err;
+    }
+}
+
+TEST_F(CliHostileNamesTest, NewNamesGoStraightToMacRoman)
+{
+    TempDir scratch;
+    const std::string copy = scratch.WriteFile("copy.img", ReadWholeFile(image));
+    auto run = [&](const std::vector<std::string>& args) {
+        const CommandResult r = Cli(args);
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+    };
+    run({"mkdir", copy, "??"});
+    run({"mkdir", copy, "--", "-\xcf\x80 \xc3\xa9"});                // "-pi e-acute"
+    run({"rename", copy, "--", "-dash", "\xe2\x88\x9e-\xe2\x82\xac"});  // infinity, euro
+    run({"settype", copy, "--", "\xe2\x88\x9e-\xe2\x82\xac", "\xcf\x80TXT", "-\xc3\xa9-\xe2\x80\xa0"});
+    // Before, a character Windows-1252 lacks became "?" and this deleted "??".
+    EXPECT_EQ(Cli({"rm", copy, "\xe6\x97\xa5\xe6\x9c\xac"}).exitCode, 1);
+    EXPECT_EQ(Cli({"check", copy}).exitCode, 0);
+    HfsUtils reader;
+    HlsTree tree;
+    ASSERT_TRUE(reader.MountCopy(copy) && reader.List(&tree)) << reader.LastError();
+    std::set<std::string> names;
+    for (const HlsEntry& e : tree.at(":")) names.insert(e.name);
+    for (const std::string& mac : {std::string("??"), std::string("-\xb9 \x8e"), std::string("\xb0-\xdb")})
+        EXPECT_EQ(names.count(mac), 1u) << Hex(mac);
+    MacFileImage renamed;
+    ASSERT_TRUE(reader.GetMacBinary(":\xb0-\xdb", &renamed)) << reader.LastError();
+    EXPECT_EQ(renamed.type, "\xb9TXT");
+    EXPECT_EQ(renamed.creator, "-\x8e-\xa0");
 }
 
 // Images that are not, or no longer, readable volumes.
@@ -289,9 +525,11 @@ protected:
         damage(bytes);
         return scratch.WriteFile(name, bytes);
     }
-    // Every read command fails on `path` with `message`, and leaves it as it was.
-    void ExpectAllFail(const std::string& path, const std::string& message)
+    // Every read command fails on `path` with `status` naming the image (and
+    // `why`), and leaves it as it was.
+    void ExpectAllFail(const std::string& path, const std::string& status, const std::string& why = "")
     {
+        const std::string message = status + ": " + path + why + "\n";
         const std::string hash = Sha256File(path);
         for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
                  {"ls", path}, {"ls", path, "-R"}, {"cat", path, ":alpha"}, {"info", path}, {"info", path, ":alpha"}}) {
@@ -312,12 +550,13 @@ TEST_F(CliDamagedImageTest, FileWithoutAVolume)
     ExpectAllFail(zeros, kNoVolume);
     const CommandResult volumes = Cli({"volumes", zeros});
     EXPECT_EQ(volumes.exitCode, 2);
-    EXPECT_EQ(volumes.err, kNoVolume);
+    EXPECT_EQ(volumes.err, kNoVolume + ": " + zeros + "\n");
 }
 
 TEST_F(CliDamagedImageTest, MissingAndTruncatedFilesAreReadErrors)
 {
-    ExpectAllFail(scratch.PathOf("no such file.img"), kReadError);
+    ExpectAllFail(scratch.PathOf("no such file.img"), kReadError, ": no such file");
+    ExpectAllFail(scratch.Path(), kReadError, ": a directory, not a disk image");
     // Too short to hold the master directory block.
     ExpectAllFail(Damaged("short.img", [](Bytes& b) { b.resize(700); }), kReadError);
     // The master directory block is there; the B-trees it points to are not.
