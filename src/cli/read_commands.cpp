@@ -122,12 +122,16 @@ std::string JsonNumber(uint64_t n) { return std::to_string(n); }
 std::string JsonObject(const std::vector<std::pair<const char*, std::string>>& members)
 {
     std::string out = "{";
-    for (const auto& [key, value] : members) out += (out.size() > 1 ? ", \"" : "\"") + std::string(key) + "\": " + value;
+    for (const auto& [key, value] : members)
+        out += (out.size() > 1 ? ", \"" : "\"") + std::string(key) + "\": " + value;
     return out + "}";
 }
 
 // The MACPATH of `name` in the folder at `path` (both in the engine's form).
-std::string ChildPath(const std::string& path, const std::string& name) { return path.empty() ? name : path + ":" + name; }
+std::string ChildPath(const std::string& path, const std::string& name)
+{
+    return path.empty() ? name : path + ":" + name;
+}
 
 std::string ItemJson(const MacItem* item, const std::string& path)
 {

@@ -365,7 +365,8 @@ std::vector<std::string> FromJson(const std::string& json, const std::string& sc
 {
     CommandOptions input;
     input.input = json;
-    const CommandResult r = RunCommand({"python3", "-c", "import json, sys, datetime\nd = json.load(sys.stdin)\n" + script}, input);
+    const CommandResult r =
+        RunCommand({"python3", "-c", "import json, sys, datetime\nd = json.load(sys.stdin)\n" + script}, input);
     EXPECT_EQ(r.exitCode, 0) << r.err << json;
     return Lines(r.out);
 }
@@ -398,7 +399,8 @@ TEST_F(CliReadTest, JsonGivesExactValues)
               (V{"APPL AAAA 5001 100 file", std::to_string(MacDateToUnix(0xC2000000))}));
     EXPECT_EQ(FromJson(Ok({"info", image, "--json"}), "print(d['name'], d['files'], d['blocks'], d['backupMdb'])"),
               (V{kLabelUtf8 + " 10 2880 True"}));
-    EXPECT_EQ(FromJson(Ok({"volumes", image, "--json"}), "print([(v['index'], v['start'], v['blocks'], v['name']) for v in d])"),
+    EXPECT_EQ(FromJson(Ok({"volumes", image, "--json"}),
+                       "print([(v['index'], v['start'], v['blocks'], v['name']) for v in d])"),
               (V{"[(1, 0, 2880, '" + kLabelUtf8 + "')]"}));
 }
 
@@ -428,7 +430,8 @@ protected:
         if (!path.empty()) return path;
         HfsUtils hfs;
         std::vector<MacFileImage> files;
-        for (const Name& n : Names()) files.push_back(File(n.mac, "T\x1bX\x7f", std::string("\x3f\0\0\x01", 4), 0, 5, 0, 0xC2000000));
+        for (const Name& n : Names())
+            files.push_back(File(n.mac, "T\x1bX\x7f", std::string("\x3f\0\0\x01", 4), 0, 5, 0, 0xC2000000));
         if (hfs.Format(dir.PathOf("hostile.img"), "Vol\x1b[2J", 1474560) && hfs.PutMacBinary(files, ":"))
             path = dir.PathOf("hostile.img");
         else
@@ -462,10 +465,10 @@ TEST_F(CliHostileNamesTest, ControlsShowAsQuestionMarksAndPiAsPi)
     ASSERT_EQ(lines.size(), Names().size());  // no name forges a line
     for (const Name& n : Names()) {
         SCOPED_TRACE(n.shown);
-        EXPECT_NE(std::find_if(lines.begin(), lines.end(),
-                               [&](const std::string& l) { return l.rfind(n.shown + " ", 0) == 0 && l.find("T?X?  ????") != std::string::npos; }),
-                  lines.end())
-            << ls;
+        auto shown = [&](const std::string& l) {
+            return l.rfind(n.shown + " ", 0) == 0 && l.find("T?X?  ????") != std::string::npos;
+        };
+        EXPECT_NE(std::find_if(lines.begin(), lines.end(), shown), lines.end()) << ls;
         const std::string path = MacRomanToUtf8(reinterpret_cast<const uint8_t*>(n.mac.data()), n.mac.size());
         const std::string info = Ok({"info", image, "--", path});
         ExpectNoControls(info);

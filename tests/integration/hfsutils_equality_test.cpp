@@ -30,7 +30,6 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
-#include "platform/cp1252.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
@@ -111,12 +110,10 @@ std::string Printable(const std::string& macName)
     return out;
 }
 
-// The text quaylink-cli takes for a Mac name: its PC form in UTF-8.
+// The text quaylink-cli takes for a Mac name: its Mac OS Roman in UTF-8.
 std::string CliName(const std::string& macPath)
 {
-    std::string pc;
-    for (unsigned char c : macPath) pc += static_cast<char>(c == ':' ? ':' : MacCharToPc(c));
-    return Cp1252ToUtf8(pc);
+    return MacRomanToUtf8(reinterpret_cast<const uint8_t*>(macPath.data()), macPath.size());
 }
 
 // ---------------------------------------------------------------------------
