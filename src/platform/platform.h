@@ -119,6 +119,15 @@ unsigned ReadProfileSection(const char* section, char* out, unsigned outSize, co
 
 // The runtime's calendar time: seconds since 1970-01-01 00:00 UTC.
 int64_t UnixNow();
+// Seconds east of UTC of the PC's local time (zone and daylight saving) at
+// an instant; 0 when the zone cannot say.
+int64_t LocalUtcOffset(int64_t unixSeconds);
+// Local wall-clock time counts seconds since 1970-01-01 00:00 as the PC's
+// clock shows them. A reading the clock skips (the hour lost when daylight
+// saving starts) is taken with the offset in force before the skip; one it
+// shows twice (the hour a fall-back repeats) is the earlier instant.
+int64_t UnixToLocalWall(int64_t unixSeconds);
+int64_t LocalWallToUnix(int64_t wallSeconds);
 // The packed DOS date (high 16 bits) and time (low 16 bits) of an instant in
 // the PC's local time; 0 when the local year is outside 1980..2107.
 uint32_t LocalDosDateTime(int64_t unixSeconds);

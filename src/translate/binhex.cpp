@@ -25,6 +25,13 @@ constexpr uint8_t kLF = 0x0A;
 constexpr uint8_t kColon = ':';
 constexpr unsigned kLineLength = 64;
 constexpr unsigned kFinderInfoInHeader = 10;  // type, creator, Finder flags
+// How far into a file the opening colon is looked for, and how many bytes
+// outside the alphabet may stand between two characters of the data. Mail
+// headers, a covering letter or a digest's table of contents may precede
+// the data, and line ends and blanks sit between its characters, but never
+// a megabyte of either: a file without data (or a device that never ends)
+// is refused after that much, not read forever.
+constexpr uint32_t kMaxTextOutsideData = 1u << 20;
 
 // Six-bit value of each character; 0xFF for characters outside the alphabet.
 struct BinHexValues {
@@ -45,10 +52,32 @@ struct HexEncoderState {
     unsigned count;          // bytes in the group
     unsigned line;           // characters on the current line
     uint16_t crc;
+    unsigned pending;        // bytes of `text` not written yet
+    uint8_t text[1024];      // the output, a stream call per kilobyte rather than per character
 };
 HexEncoderState Encoder;
 
-void PutCharacter(unsigned value) { WriteStreamByte(Encoder.slot, static_cast<uint8_t>(kBinHexAlphabet[value & 0x3F])); }
+void FlushText()
+{
+    WriteStreamSpan(Encoder.slot, Encoder.text, Encoder.pending);
+    Encoder.pending = 0;
+}
+
+void PutText(uint8_t byte)
+{
+    Encoder.text[Encoder.pending++] = byte;
+    if (Encoder.pending == sizeof Encoder.text) FlushText();
+}
+
+// Every full line holds 64 characters, the first counting its opening
+// colon: decoders that check line lengths expect exactly that.
+void PutCharacter(unsigned value)
+{
+    PutText(static_cast<uint8_t>(kBinHexAlphabet[value & 0x3F]));
+    if (++Encoder.line < kLineLength) return;
+    PutText(kCR);
+    Encoder.line = 0;
+}
 
 void EncodeSixBits(uint8_t byte)
 {
@@ -58,11 +87,6 @@ void EncodeSixBits(uint8_t byte)
     PutCharacter(Encoder.group >> 12);
     PutCharacter(Encoder.group >> 6);
     PutCharacter(Encoder.group);
-    Encoder.line += 4;
-    if (Encoder.line + 4 > kLineLength) {
-        WriteStreamByte(Encoder.slot, kCR);
-        Encoder.line = 0;
-    }
     Encoder.group = 0;
     Encoder.count = 0;
 }
@@ -106,17 +130,14 @@ void EncodeSectionCrc()
 
 void EncodeFork(int source, uint32_t length)
 {
-    for (uint32_t i = 0; i < length; ++i) {
-        const int b = ReadStreamByte(source);
-        if (StatusCode != 0 || b < 0) break;
-        EncodeByte(static_cast<uint8_t>(b));
+    while (length > 0) {
+        const uint8_t* bytes = nullptr;
+        const int count = ReadStreamSpan(source, &bytes, length);
+        if (StatusCode != 0 || count <= 0) break;
+        for (int i = 0; i < count; ++i) EncodeByte(bytes[i]);
+        length -= static_cast<uint32_t>(count);
     }
     EncodeSectionCrc();
-}
-
-void WriteText(int slot, const char* text)
-{
-    for (const char* p = text; *p; ++p) WriteStreamByte(slot, static_cast<uint8_t>(*p));
 }
 
 // ---- decoding ----------------------------------------------------------------
@@ -131,6 +152,8 @@ struct HexDecoderState {
     uint8_t repeatByte;
     uint8_t last;            // the last byte delivered
     uint16_t crc;
+    const uint8_t* text;     // the run of the file read and not looked at yet
+    int textLeft;
 };
 HexDecoderState Decoder;
 
@@ -138,9 +161,14 @@ HexDecoderState Decoder;
 // the alphabet (line ends, blanks) are skipped.
 int NextValue()
 {
-    while (!Decoder.ended) {
-        const int b = ReadStreamByte(Decoder.slot);
-        if (StatusCode != 0 || b < 0 || b == kColon) break;
+    for (uint32_t skipped = 0; !Decoder.ended && skipped < kMaxTextOutsideData; ++skipped) {
+        if (Decoder.textLeft <= 0) {
+            Decoder.textLeft = ReadStreamSpan(Decoder.slot, &Decoder.text);
+            if (StatusCode != 0 || Decoder.textLeft <= 0) break;
+        }
+        const uint8_t b = *Decoder.text++;
+        --Decoder.textLeft;
+        if (b == kColon) break;
         const uint8_t value = kBinHexValues.value[b];
         if (value != 0xFF) return value;
     }
@@ -238,11 +266,12 @@ bool DecodeU32(uint32_t* out)
 }
 
 // Skips to the first character after the colon that opens the data: the
-// first byte of the file, or a colon at the start of a line.
+// first byte of the file, or a colon at the start of a line within the
+// first kMaxTextOutsideData bytes.
 bool FindDataStart(int slot)
 {
     int previous = kLF;
-    for (;;) {
+    for (uint32_t read = 0; read < kMaxTextOutsideData; ++read) {
         const int b = ReadStreamByte(slot);
         if (StatusCode != 0 || b < 0) break;
         if (b == kColon && (previous == kCR || previous == kLF)) return true;
@@ -282,15 +311,23 @@ bool DecodeHeader(TransferRecord* record, uint32_t* dataLength, uint32_t* resour
     return true;
 }
 
-// A fork section: up to `length` bytes to the Mac stream, then its CRC.
+// A fork section: up to `length` bytes to the Mac stream, a kilobyte per
+// stream call, then its CRC.
 bool DecodeFork(int destination, uint32_t length)
 {
+    uint8_t bytes[1024];
+    unsigned count = 0;
     for (uint32_t i = 0; i < length; ++i) {
         const int b = DecodeByte();
         if (StatusCode != 0) return false;
         if (b < 0) break;  // the CRC check below refuses the short fork
-        WriteStreamByte(destination, static_cast<uint8_t>(b));
+        bytes[count++] = static_cast<uint8_t>(b);
+        if (count == sizeof bytes) {
+            WriteStreamSpan(destination, bytes, count);
+            count = 0;
+        }
     }
+    WriteStreamSpan(destination, bytes, count);
     return StatusCode == 0 && CheckSectionCrc();
 }
 
@@ -303,10 +340,10 @@ void BinHexMacToPc(const uint8_t* macName, uint32_t folderId)
     if (copy.destination >= 0) {
         const TransferRecord& source = copy.sourceRecord;
         const uint8_t nameLength = static_cast<uint8_t>(source.name[0]);
-        Encoder = HexEncoderState{copy.destination, 0, 0, 1, 0};
-        WriteText(copy.destination, kBinHexBanner);
-        WriteStreamByte(copy.destination, kCR);
-        WriteStreamByte(copy.destination, kColon);
+        Encoder = HexEncoderState{copy.destination, 0, 0, 1, 0, 0, {}};
+        for (const char* p = kBinHexBanner; *p; ++p) PutText(static_cast<uint8_t>(*p));
+        PutText(kCR);
+        PutText(kColon);
         EncodeByte(nameLength);
         for (unsigned i = 0; i < nameLength; ++i) EncodeByte(static_cast<uint8_t>(source.name[1 + i]));
         EncodeByte(0);  // version
@@ -318,8 +355,9 @@ void BinHexMacToPc(const uint8_t* macName, uint32_t folderId)
         SwitchStreamFork(copy.source, &source);
         EncodeFork(copy.source, source.resourceLength);
         FlushSixBits();
-        WriteStreamByte(copy.destination, kColon);
-        WriteStreamByte(copy.destination, kCR);
+        PutText(kColon);
+        PutText(kCR);
+        FlushText();
     }
     CloseCopy(&copy);
 }

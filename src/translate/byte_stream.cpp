@@ -218,12 +218,13 @@ void WriteStreamByte(int slot, uint8_t byte)
     }
 }
 
-int ReadStreamSpan(int slot, const uint8_t** bytes)
+int ReadStreamSpan(int slot, const uint8_t** bytes, uint32_t most)
 {
-    if (StatusCode != 0 || !ValidSlot(slot)) return 0;
+    if (StatusCode != 0 || !ValidSlot(slot) || most == 0) return 0;
     ByteStream& s = StreamTable[slot];
     if (const int ready = BytesReady(s); ready <= 0) return ready;
     uint32_t count = s.limit - s.index;
+    if (count > most) count = most;
     // A Mac fork ends at its logical length, inside its last block.
     if ((s.flags & StreamMacFork) && count > s.forkLength - s.position) count = s.forkLength - s.position;
     *bytes = s.buffer + s.index;
@@ -262,6 +263,14 @@ void FlushStream(int slot)
 int64_t PcStreamModifiedTime(int slot)
 {
     return ValidSlot(slot) && (StreamTable[slot].flags & StreamPcFile) ? StreamTable[slot].pcModified : 0;
+}
+
+int64_t PcStreamBytesLeft(int slot)
+{
+    if (!ValidSlot(slot)) return -1;
+    const ByteStream& s = StreamTable[slot];
+    if ((s.flags & (StreamPcFile | StreamWrite)) != StreamPcFile || s.pcLeft < 0) return -1;
+    return s.pcLeft + (s.limit - s.index);
 }
 
 void SwitchStreamFork(int slot, const TransferRecord* record)

@@ -61,14 +61,17 @@ int ReadStreamByte(int slot);
 void WriteStreamByte(int slot, uint8_t byte);
 // The same reading and writing a run at a time, for copies that move many
 // bytes: ReadStreamSpan hands out every byte the buffer holds now (refilling
-// it first when empty) and answers their count, or what ReadStreamByte would
-// answer at the end or on failure; WriteStreamSpan stores `count` bytes as
-// that many WriteStreamByte calls would.
-int ReadStreamSpan(int slot, const uint8_t** bytes);
+// it first when empty), or `most` of them when fewer, and answers their
+// count, or what ReadStreamByte would answer at the end or on failure;
+// WriteStreamSpan stores `count` bytes as that many WriteStreamByte calls would.
+int ReadStreamSpan(int slot, const uint8_t** bytes, uint32_t most = UINT32_MAX);
 void WriteStreamSpan(int slot, const uint8_t* bytes, size_t count);
 // The modification time of the PC file open for reading in `slot` (seconds
 // since 1970), or 0 when it is not known.
 int64_t PcStreamModifiedTime(int slot);
+// Bytes of the PC file open for reading in `slot` not handed out yet, or -1
+// when that is not known (a pipe).
+int64_t PcStreamBytesLeft(int slot);
 // Moves an open Mac stream to the other fork of its file.
 void SwitchStreamFork(int slot, const TransferRecord* record);
 void FlushStream(int slot);

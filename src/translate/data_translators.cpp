@@ -68,7 +68,7 @@ void CopyBytes(int source, int destination, Conversion conversion)
 uint32_t MacDateOf(int64_t unixSeconds)
 {
     if (unixSeconds == 0) return 0;
-    const int64_t mac = unixSeconds + kMacDateOffset;
+    const int64_t mac = UnixToMacSeconds(unixSeconds);
     if (mac < 1) return 1;
     if (mac > static_cast<int64_t>(UINT32_MAX)) return UINT32_MAX;
     return static_cast<uint32_t>(mac);

@@ -60,57 +60,84 @@ void BuildHeader(const uint8_t* macName, const TransferRecord& source, uint8_t* 
     PutU16(Crc16(header, kMbCrc), header + kMbCrc);
 }
 
-// Copies up to `length` bytes; a source that ends early or a failure stops it.
-void CopyBytes(int from, int to, uint32_t length)
+// Copies `length` bytes a buffer at a time. False when a failure or the
+// end of the source stops it first.
+bool CopyBytes(int from, int to, uint32_t length)
 {
-    for (uint32_t i = 0; i < length; ++i) {
-        const int b = ReadStreamByte(from);
-        if (StatusCode != 0 || b < 0) return;
-        WriteStreamByte(to, static_cast<uint8_t>(b));
+    while (length > 0) {
+        const uint8_t* bytes = nullptr;
+        const int count = ReadStreamSpan(from, &bytes, length);
+        if (StatusCode != 0 || count <= 0) return false;
+        WriteStreamSpan(to, bytes, static_cast<size_t>(count));
+        length -= static_cast<uint32_t>(count);
     }
+    return StatusCode == 0;
 }
 
 void WriteZeros(int slot, unsigned count)
 {
-    for (unsigned i = 0; i < count; ++i) WriteStreamByte(slot, 0);
+    static const uint8_t kZeros[kMbPad] = {};
+    WriteStreamSpan(slot, kZeros, count);
 }
 
-// Reads and drops `count` bytes; stops at the end of the file.
+// Reads and drops up to `count` bytes; stops at the end of the file.
 void SkipBytes(int slot, uint32_t count)
 {
-    for (uint32_t i = 0; i < count; ++i)
-        if (ReadStreamByte(slot) < 0 || StatusCode != 0) return;
+    while (count > 0) {
+        const uint8_t* bytes = nullptr;
+        const int skipped = ReadStreamSpan(slot, &bytes, count);
+        if (StatusCode != 0 || skipped <= 0) return;
+        count -= static_cast<uint32_t>(skipped);
+    }
 }
 
 // Reads the 128-byte header. False (StatusCode set) when the file is too
 // short to hold one or a read fails.
 bool ReadHeader(int slot, uint8_t* header)
 {
-    for (unsigned i = 0; i < kMbHeaderSize; ++i) {
-        const int b = ReadStreamByte(slot);
+    unsigned have = 0;
+    while (have < kMbHeaderSize) {
+        const uint8_t* bytes = nullptr;
+        const int count = ReadStreamSpan(slot, &bytes, kMbHeaderSize - have);
         if (StatusCode != 0) return false;
-        if (b < 0) {
+        if (count <= 0) {
             StatusCode = kStatusWrongFileType;
             return false;
         }
-        header[i] = static_cast<uint8_t>(b);
+        std::memcpy(header + have, bytes, static_cast<size_t>(count));
+        have += static_cast<unsigned>(count);
     }
     return true;
 }
 
+// The bytes a file needs after its header to hold what the header says: the
+// secondary header, the data fork and, when there is one, the resource fork,
+// with the padding between them (the last padding may be missing).
+int64_t BytesAfterHeader(uint16_t secondary, uint32_t dataLength, uint32_t resourceLength)
+{
+    int64_t need = int64_t{secondary} + PaddingOf(secondary) + dataLength;
+    if (resourceLength > 0) need += int64_t{PaddingOf(dataLength)} + resourceLength;
+    return need;
+}
+
 // The forks of `record` from the source to the destination, data fork
 // first, each padded to a multiple of 128 bytes in the PC file: zeros
-// written when encoding (`toPc`), bytes skipped when decoding.
+// written when encoding (`toPc`), bytes skipped when decoding. A PC file
+// that ends inside a fork is damaged (code 16): its header lied or it was
+// cut short, and what came of it is not kept.
 void CopyForks(const WholeFileCopy& copy, const TransferRecord& record, bool toPc)
 {
     const uint32_t lengths[2] = {record.dataLength, record.resourceLength};
-    for (unsigned fork = 0; fork < 2; ++fork) {
+    for (unsigned fork = 0; fork < 2 && StatusCode == 0; ++fork) {
         if (fork == 1) SwitchStreamFork(toPc ? copy.source : copy.destination, &record);
-        CopyBytes(copy.source, copy.destination, lengths[fork]);
-        if (toPc)
+        const bool whole = CopyBytes(copy.source, copy.destination, lengths[fork]);
+        if (toPc) {
             WriteZeros(copy.destination, PaddingOf(lengths[fork]));
-        else
+        } else if (!whole) {
+            if (StatusCode == 0) StatusCode = kStatusWrongFileType;
+        } else {
             SkipBytes(copy.source, PaddingOf(lengths[fork]));
+        }
     }
 }
 
@@ -131,7 +158,7 @@ void MacBinaryMacToPc(const uint8_t* macName, uint32_t folderId)
         const TransferRecord& source = copy.sourceRecord;
         uint8_t header[kMbHeaderSize];
         BuildHeader(reinterpret_cast<const uint8_t*>(source.name), source, header);
-        for (unsigned i = 0; i < kMbHeaderSize; ++i) WriteStreamByte(copy.destination, header[i]);
+        WriteStreamSpan(copy.destination, header, kMbHeaderSize);
         CopyForks(copy, source, true);
     }
     CloseCopy(&copy);
@@ -160,10 +187,11 @@ void MacBinaryPcToMac(const char* pcName, uint32_t folderId)
         destination.modified = GetU32(header + kMbModified);
         destination.parentId = folderId;
         // Later versions may put a secondary header before the data fork.
-        if (later) {
-            const uint16_t secondary = GetU16(header + kMbSecondaryLength);
-            SkipBytes(copy.source, secondary + PaddingOf(secondary));
-        }
+        const uint16_t secondary = later ? GetU16(header + kMbSecondaryLength) : 0;
+        const int64_t left = PcStreamBytesLeft(copy.source);
+        if (left >= 0 && left < BytesAfterHeader(secondary, destination.dataLength, destination.resourceLength))
+            StatusCode = kStatusWrongFileType;
+        SkipBytes(copy.source, secondary + PaddingOf(secondary));
         if (StatusCode == 0) CreateMacDestination(&copy);
     }
     if (copy.destination >= 0 && StatusCode == 0) CopyForks(copy, destination, false);

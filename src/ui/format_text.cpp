@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "hfs/mac_time.h"
 #include "platform/platform.h"
 #include "ui/window_system.h"
 
@@ -14,10 +15,8 @@ namespace {
 
 char DateText[200];
 
-// 100-nanosecond units from 1601-01-01 to 1970-01-01, and to the start of
-// the Mac's date count (1904-01-01 on a clock 7 hours behind UTC).
+// 100-nanosecond units from 1601-01-01 to 1970-01-01.
 constexpr uint64_t kUnixEpochFileTime = 116444736000000000ULL;
-constexpr uint64_t kMacEpochFileTime = 95616540000000000ULL;
 constexpr uint64_t kUnitsPerSecond = 10000000ULL;
 
 }  // namespace
@@ -85,7 +84,27 @@ uint32_t DosTimeFromPc(uint64_t fileTime)
 
 uint32_t DosTimeFromMac(uint32_t macDate)
 {
-    return DosTimeFromPc(static_cast<uint64_t>(macDate) * kUnitsPerSecond + kMacEpochFileTime);
+    // A MacDate is a reading of the local clock already: no zone applies.
+    constexpr int64_t kSecondsPerDay = 86400;
+    constexpr int64_t kDos1980 = 315532800;  // 1980-01-01 00:00 in seconds since 1970
+    const int64_t wall = int64_t{macDate} - kMacEpochToUnixEpoch;
+    if (wall < kDos1980) return 0;  // a MacDate ends in 2040, well before DOS dates do
+    const int64_t seconds = wall % kSecondsPerDay;
+    // The civil date of a day count, in years that start in March so that
+    // the leap day ends each one.
+    const int64_t days = wall / kSecondsPerDay + 719468;  // days since 0000-03-01
+    const int64_t era = days / 146097;
+    const int64_t dayOfEra = days - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
+    const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
+    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
+    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
+    const uint32_t time =
+        static_cast<uint32_t>(((seconds / 3600) << 11) | ((seconds / 60 % 60) << 5) | (seconds % 60 / 2));
+    return date << 16 | time;
 }
 
 const char* FormatDosDateTime(uint32_t dosDateTime)

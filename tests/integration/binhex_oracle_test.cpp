@@ -52,9 +52,9 @@ bool MacutilsAvailable() { return ProgramAvailable("hexbin") && ProgramAvailable
 bool Hexbin(const std::string& hqxPath, const std::string& workDir, MacFileImage* out, std::string* why)
 {
     fs::create_directories(workDir);
-    // -c: our first line is 61 characters and the others 64, which hexbin's
-    // equal-line-length heuristic would otherwise take for garbage.
-    const CommandResult r = RunShell("cd " + ShellQuote(workDir) + " && hexbin -3 -c " + ShellQuote(hqxPath));
+    // Without -c: hexbin takes lines of another length than the first for
+    // garbage, so this checks that every full line has 64 characters.
+    const CommandResult r = RunShell("cd " + ShellQuote(workDir) + " && hexbin -3 " + ShellQuote(hqxPath));
     if (r.exitCode != 0) {
         *why = "hexbin failed: " + r.err;
         return false;

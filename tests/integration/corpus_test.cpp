@@ -181,8 +181,8 @@ bool ParseExpected(const std::string& text, ExpectedImage* out, std::string* why
 }
 
 // The packed DOS form the pane gives a modification date recorded as
-// `text`: the engine's Mac clock runs seven hours behind UTC, and the tests
-// run in UTC. Nothing for dates the DOS form cannot hold.
+// `text`: a Mac date is the local clock's reading, shown as it is. Nothing
+// for dates the DOS form cannot hold.
 std::optional<uint32_t> PaneDate(const std::string& text)
 {
     std::tm tm{};
@@ -192,7 +192,7 @@ std::optional<uint32_t> PaneDate(const std::string& text)
         return std::nullopt;
     tm.tm_year -= 1900;
     tm.tm_mon -= 1;
-    const time_t shifted = timegm(&tm) + 7 * 3600;
+    const time_t shifted = timegm(&tm);
     std::tm p{};
     if (!gmtime_r(&shifted, &p) || p.tm_year < 81 || p.tm_year > 206) return std::nullopt;
     return (uint32_t(p.tm_year - 80) << 25) | (uint32_t(p.tm_mon + 1) << 21) | (uint32_t(p.tm_mday) << 16) |

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -145,6 +146,50 @@ TEST_F(FormatOracleTest, HfsutilsMountsTheVolumeWithTheExpectedFreeSpace)
     EXPECT_EQ(desktop.dataLength, 0u);
 
     EXPECT_EQ(ReadFileBytes(image), formatted);  // the tools only saw a copy
+}
+
+// The "YYYY-MM-DD HH:MM" of a line "Volume was created on Mon Dec  7 00:50:27 2026"
+// of hvol (in the C locale), or of our "Created: 2026-12-07 00:50:27".
+std::string CreatedMinute(const std::string& text, bool hvol)
+{
+    const char* const tag = hvol ? "Volume was created on " : "Created: ";
+    const size_t at = text.find(tag);
+    if (at == std::string::npos) return "none in: " + text;
+    const std::string rest = text.substr(at + std::strlen(tag));
+    if (!hvol) return rest.substr(0, 16);
+    char month[4] = {};
+    int day = 0, hour = 0, minute = 0, second = 0, year = 0;
+    if (std::sscanf(rest.c_str(), "%*3s %3s %d %d:%d:%d %d", month, &day, &hour, &minute, &second, &year) != 6)
+        return "unreadable: " + rest;
+    const int number = static_cast<int>(std::string("JanFebMarAprMayJunJulAugSepOctNovDec").find(month)) / 3 + 1;
+    char out[40];
+    std::snprintf(out, sizeof out, "%04d-%02d-%02d %02d:%02d", year, number, day, hour, minute);
+    return out;
+}
+
+// Mac dates are the local clock's readings, as hfsutils keeps them: in zones
+// east and west of UTC, with half-hour offsets and daylight saving, `hvol`
+// and our `info` show the same creation time on the volume each side formats.
+TEST_F(FormatOracleTest, VolumeDatesAgreeWithHfsutilsInEveryZone)
+{
+    for (const char* zone : {"UTC0", "IST-5:30", "EST5EDT,M3.2.0,M11.1.0", "ACST-9:30ACDT,M10.1.0,M4.1.0/3"}) {
+        const CommandOptions env{{{"TZ", zone}, {"HOME", dir.Path()}, {"LC_ALL", "C"}}, "", ""};
+        const std::string ours = dir.PathOf("ours.img");
+        const std::string theirs = dir.WriteFile("theirs.img", Bytes(kDisketteBytes, 0));
+        fs::remove(ours);
+        ASSERT_EQ(RunCommand({kCli, "format", ours, "Ours"}, env).exitCode, 0) << zone;
+        ASSERT_EQ(RunCommand({"hformat", "-l", "Theirs", theirs}, env).exitCode, 0) << zone;
+        for (const std::string& image : {ours, theirs}) {
+            const CommandResult info = RunCommand({kCli, "info", image}, env);
+            ASSERT_EQ(info.exitCode, 0) << info.err;
+            // libhfs writes to what it mounts: it gets a copy.
+            const std::string copy = dir.WriteFile("copy.img", ReadFileBytes(image));
+            ASSERT_EQ(RunCommand({"hmount", copy}, env).exitCode, 0) << zone;
+            const CommandResult vol = RunCommand({"hvol"}, env);
+            ASSERT_EQ(vol.exitCode, 0) << vol.err;
+            EXPECT_EQ(CreatedMinute(info.out, false), CreatedMinute(vol.out, true)) << zone << " " << image;
+        }
+    }
 }
 
 // hfsutils fills the new volume until it refuses; we then read every file back.

@@ -206,7 +206,7 @@ protected:
 };
 
 // Lines of CR alone: the banner, then the data from a colon to a colon in
-// lines of 64 characters (the first, after its colon, of 60); the smallest
+// lines of 64 characters (the first counting its colon); the smallest
 // file, a one-character name and empty forks, takes one line.
 TEST_F(BinHexTranslator, EncodedTextHasItsLinesAndStream)
 {
@@ -222,7 +222,7 @@ TEST_F(BinHexTranslator, EncodedTextHasItsLinesAndStream)
         ASSERT_GE(lines.size(), 2u) << f.name;
         EXPECT_EQ(lines[0], kBanner) << f.name;
         EXPECT_EQ(lines[1][0], ':') << f.name;
-        for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), i == 1 ? 61u : 64u) << "line " << i;
+        for (size_t i = 1; i + 1 < lines.size(); ++i) EXPECT_EQ(lines[i].size(), 64u) << "line " << i;
         EXPECT_LE(lines.back().size(), 65u) << f.name;
         EXPECT_EQ(lines.back().back(), ':') << f.name;
         EXPECT_EQ(text.back(), '\r') << f.name;
@@ -353,6 +353,15 @@ TEST_F(BinHexTranslator, TruncatedAndRefusedFilesCreateNothing)
     Bytes headerOnly;
     AppendSection(&headerOnly, HeaderSection(file));
     cases.push_back({"header only", ToBytes(SixBitEncode(headerOnly))});
+    // The data is looked for in the first megabyte, and no megabyte of
+    // blanks stands inside it: endless input ends.
+    std::string lines;
+    while (lines.size() <= (1u << 20)) lines += "Text before the data, no colon at its start.\r\n";
+    cases.push_back({"data after a megabyte of text", ToBytes(lines + text)});
+    const size_t inside = text.find('\r', text.find(':') + 1);
+    std::string gap = text;
+    gap.insert(inside, std::string((1u << 20) + 1, ' '));
+    cases.push_back({"a megabyte of blanks inside the data", ToBytes(gap)});
     ExpectRefused(cases);
     // Text after the closing colon is not read.
     WritePc("in.hqx", ToBytes(text + "trailing words: and more\r"));

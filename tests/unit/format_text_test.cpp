@@ -71,26 +71,27 @@ TEST(DosTimeTest, MacAndPcTimesOfOneInstantAgree)
 {
     ScopedTimeZone zone("UTC0");
     if (!zone.Active()) GTEST_SKIP() << zone.Why();
-    // 2023-11-14 22:13:20 UTC: Unix 1700000000, Mac 1700000000 + 2082819600.
+    // 2023-11-14 22:13:20 UTC: Unix 1700000000, Mac 1700000000 + 2082844800.
     const uint64_t fileTime = 116444736000000000ULL + 1700000000ULL * 10000000ULL;
     EXPECT_EQ(DosTimeFromPc(fileTime), 0x576EB1AAu);
     EXPECT_EQ(DosTimeFromPc(fileTime + 9999999), 0x576EB1AAu) << "fractions of a second are dropped";
-    EXPECT_EQ(DosTimeFromMac(3782819600u), 0x576EB1AAu);
-    // The largest MacDate: 2040-02-06 06:28:15 on the Mac's clock, 13:28:15 UTC.
-    EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu) >> 16, (60u << 9) | (2u << 5) | 6u);
-    // The Mac's count starts seven hours after 1904-01-01 00:00 UTC: Mac
-    // 2398377600 is 1980-01-01 00:00 on the Mac's clock, 07:00 UTC.
-    EXPECT_EQ(DosTimeFromMac(2398377600u), 0x00213800u);
+    EXPECT_EQ(DosTimeFromMac(3782844800u), 0x576EB1AAu);
 }
 
-#if !defined(_WIN32)
-TEST(DosTimeTest, MacDatesFollowTheLocalZone)
+// A MacDate is what the local clock showed: every zone shows it as it is,
+// even a reading the zone's clock skips.
+TEST(DosTimeTest, MacDatesAreShownAsTheyAreInEveryZone)
 {
-    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
-    // 2024-07-01 12:00 UTC is 08:00 EDT.
-    EXPECT_EQ(DosTimeFromMac(1719835200u + 2082819600u), 0x58E14000u);
+    for (const char* name : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"}) {
+        ScopedTimeZone zone(name);
+        if (!zone.Active()) continue;
+        EXPECT_EQ(DosTimeFromMac(1719835200u + 2082844800u), 0x58E16000u) << name;  // 2024-07-01 12:00
+        EXPECT_EQ(DosTimeFromMac(1710037800u + 2082844800u), 0x586A13C0u) << name;  // 2024-03-10 02:30
+        EXPECT_EQ(DosTimeFromMac(2398377600u), 0x00210000u) << name;  // 1980-01-01 00:00, the first
+        EXPECT_EQ(DosTimeFromMac(2398377599u), 0u) << name;
+        EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu), 0x78463387u) << name;  // 2040-02-06 06:28:15, the last
+    }
 }
-#endif
 
 TEST(FormatDosDateTimeTest, OneBufferHoldingTheLastText)
 {

@@ -168,18 +168,32 @@ TEST_F(MacBinaryTranslator, RefusedHeadersCreateNothing)
                    {"empty file", Bytes{}}});
 }
 
-TEST_F(MacBinaryTranslator, FileEndingInsideAForkKeepsWhatWasRead)
+// A file that ends before the forks its header promises lied or was cut
+// short: refused, and nothing of it kept. Only the padding after the last
+// fork may be missing.
+TEST_F(MacBinaryTranslator, FileShorterThanItsForksIsRefused)
 {
     ASSERT_TRUE(OpenMiniVolume());
-    MacFileImage file = SampleMacFile("Short", 1000, 400, 6);
-    Bytes bin = WriteMacBinary(file);
-    bin.resize(128 + 50);
-    WritePc("short.bin", bin);
-    ASSERT_EQ(Decode("short.bin"), 0u);
-    MacFileImage got;
-    ASSERT_TRUE(ReadMacFile(kRootFolderId, "Short", &got));
-    EXPECT_TRUE(got.data == Bytes(file.data.begin(), file.data.begin() + 50));
-    EXPECT_TRUE(got.rsrc.empty());
+    const MacFileImage file = SampleMacFile("Short", 1000, 400, 6);
+    const Bytes bin = WriteMacBinary(file);
+    auto lengths = [&](uint32_t data, uint32_t rsrc) {
+        Bytes b = bin;
+        for (int i = 0; i < 4; ++i) {
+            b[83 + i] = static_cast<uint8_t>(data >> (24 - 8 * i));
+            b[87 + i] = static_cast<uint8_t>(rsrc >> (24 - 8 * i));
+        }
+        PutCrc(&b);
+        return b;
+    };
+    auto cut = [&](size_t size) { return Bytes(bin.begin(), bin.begin() + static_cast<std::ptrdiff_t>(size)); };
+    ExpectRefused({{"data length beyond the file", lengths(1000 + 1024, 400)},
+                   {"resource length beyond the file", lengths(1000, 400 + 128)},
+                   {"lengths of 4 GB", lengths(0xFFFFFFFFu, 0xFFFFFFFFu)},
+                   {"cut inside the data fork", cut(128 + 50)},
+                   {"cut inside the padding after it", cut(128 + 1000 + 10)},
+                   {"cut inside the resource fork", cut(128 + Padded(1000) + 399)}});
+    WritePc("unpadded.bin", cut(128 + Padded(1000) + 400));
+    ExpectDecodesTo("unpadded.bin", file, "without its last padding");
 }
 
 TEST_F(MacBinaryTranslator, TakenNameGoesToTheClashDialog)

@@ -593,6 +593,40 @@ TEST(LocalTime, FollowsTheZonesDaylightSaving)
     EXPECT_EQ(LocalDosDateTime(1705320000), 0x582F3800u);  // 2024-01-15 12:00 UTC is 07:00 EST
     EXPECT_EQ(LocalDosDateTime(315532800), 0u) << "1979-12-31 19:00 local";
 }
+
+// Instants and the local clock's readings of them, in zones east and west,
+// with half-hour offsets and daylight saving both ways round the year.
+TEST(LocalTime, WallClockReadingsFollowTheZone)
+{
+    const struct {
+        const char* zone;
+        int64_t unix;
+        int64_t offset;
+    } cases[] = {
+        {"UTC0", 1700000000, 0},
+        {"IST-5:30", 1700000000, 19800},
+        {"ACST-9:30ACDT,M10.1.0,M4.1.0/3", 1705320000, 37800},  // January: summer time
+        {"ACST-9:30ACDT,M10.1.0,M4.1.0/3", 1719835200, 34200},
+        {"EST5EDT,M3.2.0,M11.1.0", 1705320000, -18000},
+        {"EST5EDT,M3.2.0,M11.1.0", 1719835200, -14400},
+        {"EST5EDT,M3.2.0,M11.1.0", -2000000000, -18000},  // 1906
+    };
+    for (const auto& c : cases) {
+        ScopedTimeZone zone(c.zone);
+        EXPECT_EQ(UnixToLocalWall(c.unix), c.unix + c.offset) << c.zone << " " << c.unix;
+        EXPECT_EQ(LocalWallToUnix(c.unix + c.offset), c.unix) << c.zone << " " << c.unix;
+    }
+    ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
+    // 2024-03-10 02:30 is skipped: read with the offset before, 07:30 UTC.
+    EXPECT_EQ(LocalWallToUnix(1710037800), 1710055800);
+    // 2024-11-03 01:30 is shown twice: the first time, 05:30 UTC.
+    EXPECT_EQ(LocalWallToUnix(1730597400), 1730611800);
+    EXPECT_EQ(UnixToLocalWall(1730615400), 1730597400);
+    for (const int64_t extreme : {INT64_MIN, INT64_MAX, int64_t{0}}) {
+        EXPECT_GT(LocalWallToUnix(LocalWallToUnix(extreme)), INT64_MIN);
+        EXPECT_LT(UnixToLocalWall(UnixToLocalWall(extreme)), INT64_MAX);
+    }
+}
 #endif
 
 }  // namespace

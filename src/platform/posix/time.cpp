@@ -3,7 +3,9 @@
 #include "platform/platform.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 namespace {
 
@@ -23,9 +25,65 @@ int WeekDay(int y, int m, int d)
     return (y + y / 4 - y / 100 + y / 400 + kOffsets[m - 1] + d) % 7;
 }
 
+// Offsets by the hour of the instant, for the zone TZ named when they were
+// taken: a listing converts many dates close together, and each localtime_r
+// searches the zone's transitions. A change of TZ (tests make them) empties
+// it and has the C library read the new zone.
+struct OffsetCache {
+    bool filled = false;
+    bool zoneSet = false;
+    std::string zone;
+    struct Slot {
+        bool used;
+        int64_t hour;
+        int64_t offset;
+    } slots[256];
+};
+OffsetCache Offsets;
+
+void FollowZone()
+{
+    const char* tz = std::getenv("TZ");
+    if (Offsets.filled && Offsets.zoneSet == (tz != nullptr) && (tz == nullptr || Offsets.zone == tz)) return;
+    tzset();
+    Offsets.filled = true;
+    Offsets.zoneSet = tz != nullptr;
+    Offsets.zone = tz ? tz : "";
+    for (auto& slot : Offsets.slots) slot.used = false;
+}
+
+// localtime_r fails once the year leaves an int; stay far inside that.
+constexpr int64_t kLimit = int64_t{1} << 50;
+
+bool OffsetAt(int64_t unixSeconds, int64_t* offset)
+{
+    const time_t t = static_cast<time_t>(unixSeconds);
+    struct tm local;
+    if (localtime_r(&t, &local) == nullptr) return false;
+    *offset = local.tm_gmtoff;
+    return true;
+}
+
 }  // namespace
 
 int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
+
+int64_t LocalUtcOffset(int64_t unixSeconds)
+{
+    if (unixSeconds < -kLimit || unixSeconds > kLimit) return 0;
+    FollowZone();
+    const int64_t hour = unixSeconds >= 0 ? unixSeconds / 3600 : -((-unixSeconds + 3599) / 3600);
+    OffsetCache::Slot& slot = Offsets.slots[static_cast<uint64_t>(hour) % 256];
+    if (slot.used && slot.hour == hour) return slot.offset;
+    int64_t offset = 0;
+    if (!OffsetAt(unixSeconds, &offset)) return 0;
+    // Kept only when the whole hour has one offset (zones change on the hour
+    // or half hour, and never twice within one).
+    int64_t first = 0, last = 0;
+    if (OffsetAt(hour * 3600, &first) && OffsetAt(hour * 3600 + 3599, &last) && first == last)
+        slot = {true, hour, first};
+    return offset;
+}
 
 uint32_t LocalDosDateTime(int64_t unixSeconds)
 {

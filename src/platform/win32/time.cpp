@@ -15,6 +15,24 @@ constexpr int64_t kUnixEpochFileTime = 116444736000000000LL;
 
 int64_t UnixNow() { return static_cast<int64_t>(std::time(nullptr)); }
 
+int64_t LocalUtcOffset(int64_t unixSeconds)
+{
+    // SYSTEMTIME holds the years 1601 to 30827; the zone's rules for the year
+    // of the instant apply (FileTimeToLocalFileTime would apply today's).
+    if (unixSeconds < -11644473600LL + 86400 || unixSeconds > 900000000000LL) return 0;
+    const uint64_t units = static_cast<uint64_t>(unixSeconds * 10000000LL + kUnixEpochFileTime);
+    FILETIME utc, local;
+    utc.dwLowDateTime = static_cast<DWORD>(units);
+    utc.dwHighDateTime = static_cast<DWORD>(units >> 32);
+    SYSTEMTIME utcParts, localParts;
+    if (!FileTimeToSystemTime(&utc, &utcParts) ||
+        !SystemTimeToTzSpecificLocalTime(nullptr, &utcParts, &localParts) ||
+        !SystemTimeToFileTime(&localParts, &local))
+        return 0;
+    const uint64_t localUnits = static_cast<uint64_t>(local.dwHighDateTime) << 32 | local.dwLowDateTime;
+    return (static_cast<int64_t>(localUnits) - static_cast<int64_t>(units)) / 10000000LL;
+}
+
 uint32_t LocalDosDateTime(int64_t unixSeconds)
 {
     // Before 1601 or far past 2107 there is no DOS date in any zone.
