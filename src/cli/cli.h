@@ -24,8 +24,9 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
                const std::vector<std::string>& valued, CliArgs* out);
 
 // Opens IMAGE[@N]: the drive, then volume N (1 when not given). Prints the
-// failure and returns false.
-bool OpenImageVolume(const std::string& imageSpec, bool writable);
+// failure and returns false. Without `listRoot` the root is the current
+// folder unlisted (commands that only look names up).
+bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot = true);
 // Opens IMAGE as the drive only (volume list).
 bool OpenImageOnly(const std::string& imageSpec, bool writable);
 

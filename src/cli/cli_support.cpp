@@ -125,7 +125,7 @@ bool OpenImageOnly(const std::string& imageSpec, bool writable)
     return true;
 }
 
-bool OpenImageVolume(const std::string& imageSpec, bool writable)
+bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot)
 {
     std::string path;
     unsigned volume = 1;
@@ -144,7 +144,7 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
              std::to_string(volume));
         return false;
     }
-    if (!OpenListedVolume(volume - 1)) {
+    if (!OpenListedVolume(volume - 1, listRoot)) {
         FailWithStatus();
         return false;
     }
