@@ -90,6 +90,7 @@ protected:
         PcFileFaults = PcFileFaultRecord{};
         CloseProgress();
         ProgressTotal = 0;
+        ReleaseTypeMaps();
         std::memcpy(IniPath, savedIni_, sizeof savedIni_);
         std::memcpy(FtmPath, savedFtm_, sizeof savedFtm_);
         TranslatorTest::TearDown();
@@ -289,12 +290,19 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
         {"f.gif", ResourcePcToMac, "rsrcRSED"},
         {"h.three", DataPcToMac, "TXT dflt"},
         {"i.six", DataPcToMac, "TEXTab  "},
+        {"m.GiF", DataPcToMac, "GIFFogle"},
     };
-    for (const auto& [name, op, typeCreator] : cases) {
-        WritePc(name, {1});
-        ASSERT_EQ(ToMac(op, name), 0u) << name;
-        EXPECT_EQ(typeOf(name), typeCreator) << name;
+    // Read at each lookup, then held for a whole command: the same answers.
+    for (const char* prefix : {"", "held "}) {
+        if (*prefix) HoldTypeMaps();
+        for (const auto& [base, op, typeCreator] : cases) {
+            const std::string name = prefix + std::string(base);
+            WritePc(name, {1});
+            ASSERT_EQ(ToMac(op, name), 0u) << name;
+            EXPECT_EQ(typeOf(name.c_str()), typeCreator) << name;
+        }
     }
+    ReleaseTypeMaps();
     Prefs.PCUseMap = 0;
     WritePc("g.gif", {1});
     ASSERT_EQ(ToMac(DataPcToMac, "g.gif"), 0u);
