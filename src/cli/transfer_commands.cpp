@@ -10,9 +10,16 @@
 //
 // Both commands look names up in the catalog and never list the folders
 // they work in, so a copy into a big folder costs what a lookup costs.
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define NOUSER  // its OEM conversion macros would rename the engine's
+#include <windows.h>
+#endif
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <exception>
 #include <filesystem>
 #include <functional>
 #include <random>
@@ -24,6 +31,8 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
+#else
+#include <sys/stat.h>
 #endif
 
 #include "cli/cli.h"
@@ -244,26 +253,26 @@ void SplitPcPath(const std::string& path, std::string* directory, std::string* b
 }
 
 // What a PC path names, without following a link. (The platform layer will
-// answer this itself; until then the standard library's lstat does.)
+// answer this itself; until then lstat does, or the file attributes.)
 enum class PcPathKind { Missing, Regular, Directory, Link, Other };
 
 PcPathKind ClassifyPcPath(const std::string& path)
 {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    switch (fs::symlink_status(fs::path(path), error).type()) {
-    case fs::file_type::regular:
-        return PcPathKind::Regular;
-    case fs::file_type::directory:
-        return PcPathKind::Directory;
-    case fs::file_type::symlink:
-        return PcPathKind::Link;
-    case fs::file_type::none:
-    case fs::file_type::not_found:
-        return PcPathKind::Missing;
-    default:
-        return PcPathKind::Other;
-    }
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PcPathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PcPathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PcPathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PcPathKind::Other;
+    return PcPathKind::Regular;
+#else
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) return PcPathKind::Missing;
+    if (S_ISREG(status.st_mode)) return PcPathKind::Regular;
+    if (S_ISDIR(status.st_mode)) return PcPathKind::Directory;
+    if (S_ISLNK(status.st_mode)) return PcPathKind::Link;
+    return PcPathKind::Other;
+#endif
 }
 
 constexpr const char* kStandardInput = "-";
@@ -330,6 +339,16 @@ public:
     // with a message printed.
     bool Fill(uint64_t limit, PutSource* source)
     {
+        try {
+            return FillFrom(limit, source);
+        } catch (const std::exception&) {  // a temporary path the file names cannot spell
+            return Failed("cannot make a temporary copy of standard input");
+        }
+    }
+
+private:
+    bool FillFrom(uint64_t limit, PutSource* source)
+    {
         namespace fs = std::filesystem;
         std::error_code error;
         const fs::path temp = fs::temp_directory_path(error);
@@ -344,7 +363,8 @@ public:
         char native[1024];
         if (!AnsiToNative(source->ansiName.c_str(), native, sizeof native))
             return Failed("the name is too long: " + AnsiToUtf8(source->ansiName));
-        source->path = (directory_ / native).string();
+        source->directory = directory_.string();
+        source->path = source->directory + PathSeparator() + native;
         const FileHandle file = FileOpen(source->path.c_str(), FileMode::Create);
         if (file == kNoFile) return Failed("cannot make a file named " + AnsiToUtf8(source->ansiName));
 #ifdef _WIN32
@@ -368,16 +388,14 @@ public:
             }
             if (FileWrite(file, buffer.data(), got) != static_cast<int64_t>(got)) {
                 ok = false;
-                Fail("cannot write the copy of standard input in " + directory_.string());
+                Fail("cannot write the copy of standard input in " + source->directory);
                 break;
             }
         }
         FileClose(file);
-        source->directory = directory_.string();
         return ok;
     }
 
-private:
     bool Failed(const std::string& message)
     {
         Fail(message);
