@@ -26,8 +26,9 @@ bool ParseArgs(int argc, char** argv, int first, const std::vector<std::string>&
 
 // Opens IMAGE[@N]: the drive, then volume N (1 when not given). Prints the
 // failure and returns false; a bad @N (not a number, 0, beyond the volumes
-// found) is a usage error.
-bool OpenImageVolume(const std::string& imageSpec, bool writable);
+// found) is a usage error. Without `listRoot` the root is the current folder
+// unlisted (commands that only look names up).
+bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot = true);
 // Opens IMAGE as the drive only (volume list).
 bool OpenImageOnly(const std::string& imageSpec, bool writable);
 

@@ -223,7 +223,7 @@ bool OpenImageOnly(const std::string& imageSpec, bool writable)
     return SplitImageSpec(imageSpec, &path, &volume) && OpenDrive(path, writable);
 }
 
-bool OpenImageVolume(const std::string& imageSpec, bool writable)
+bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot)
 {
     std::string path;
     unsigned volume = 1;
@@ -238,7 +238,7 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
                    (MacPaneState.count == 1 ? "" : "s") + "; there is no volume " + std::to_string(volume));
         return false;
     }
-    if (!OpenListedVolume(volume - 1)) {
+    if (!OpenListedVolume(volume - 1, listRoot)) {
         FailWithStatus(imageSpec);
         return false;
     }

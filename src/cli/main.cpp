@@ -42,10 +42,14 @@ constexpr const char* kUsage =
     "  get     IMAGE[@N] MACPATH... [-o DIR] [--as data|text|resource|macbinary|binhex]\n"
     "          [--rename|--skip|--overwrite]  copy files to the PC through a translator\n"
     "  put     IMAGE[@N] FILE... [--to MACPATH] [--as ...] [--type T] [--creator C]\n"
-    "          [--rename|--skip|--overwrite]  copy files to the volume through a translator\n"
+    "          [--rename|--skip|--overwrite]  copy regular files to the volume through a translator\n"
+    "          [--name NAME]                  FILE - reads standard input; with data, text and\n"
+    "                                         resource, --name gives the file's Mac name\n"
     "A name already taken stops get and put (nothing is copied) unless --rename, --skip or\n"
     "--overwrite says what to do; --rename numbers PC names (NAME0.EXT ... NAMEZ.EXT) and\n"
-    "Mac names (\"NAME 1.ext\" ...).\n"
+    "Mac names (\"NAME 1.ext\" ...). Two sources that would get one name clash the same way,\n"
+    "and --overwrite never replaces a file the same command wrote. The names inside BinHex\n"
+    "files are checked as each file is put.\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
     "Names are UTF-8 on the command line and Mac OS Roman on the volume; a character the Mac\n"
     "set lacks is a usage error. Control characters in names are shown as '?' (--json keeps\n"
@@ -130,8 +134,8 @@ int main(int argc, char** argv)
         {"settype", CommandSettype, {}, {}, 1, {}},
         {"format", CommandFormat, {}, {}, 1, {}},
         {"get", CommandGet, {"--rename", "--skip", "--overwrite"}, {"-o", "--as"}, 1, {}},
-        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator"},
-         kNoMacArguments, {"--to", "--type", "--creator"}},
+        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator", "--name"},
+         kNoMacArguments, {"--to", "--type", "--creator", "--name"}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;

@@ -3,15 +3,37 @@
 // them. A name that is taken is settled by the policy given (--rename,
 // --skip, --overwrite), which answers the collision dialogs; with none, the
 // names are checked before anything is written and a clash stops the command
-// with nothing changed. Each file put is flushed; a failure drops the
-// unflushed changes and prints the status message.
+// with nothing changed. Two sources that land on one name clash with each
+// other the same way, and --overwrite never replaces a file this command
+// wrote. Each file put is flushed; a failure drops the unflushed changes and
+// prints the status message.
+//
+// Both commands look names up in the catalog and never list the folders
+// they work in, so a copy into a big folder costs what a lookup costs.
+#ifdef _WIN32
+#define WIN32_LEAN_AND_MEAN
+#define NOMINMAX
+#define NOUSER  // its OEM conversion macros would rename the engine's
+#include <windows.h>
+#endif
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <random>
 #include <set>
 #include <string>
+#include <system_error>
 #include <utility>
 #include <vector>
+#ifdef _WIN32
+#include <fcntl.h>
+#include <io.h>
+#else
+#include <sys/stat.h>
+#endif
 
 #include "cli/cli.h"
 #include "disk/status.h"
@@ -57,6 +79,12 @@ public:
         case ClashPolicy::OverWrite:
             // Asked again for the name just overwritten: a folder holds it.
             if (mac && overwritten_ == name) return Stop("cannot overwrite the folder " + shown);
+            if (writtenEarlier_ && writtenEarlier_(name)) {
+                std::fprintf(stderr, "quaylink-cli: not copied: %s: %s names a file this command wrote from an earlier source\n",
+                             source_.c_str(), shown.c_str());
+                ++refusals_;
+                return kAnswerSkip;
+            }
             overwritten_ = name;
             return kAnswerOverWrite;
         case ClashPolicy::Rename:
@@ -70,8 +98,18 @@ public:
     }
 
     // Before each file: a repeated OverWrite is about that file only.
-    void NextFile() { overwritten_.clear(); }
+    void NextFile(const std::string& source)
+    {
+        overwritten_.clear();
+        source_ = source;
+        refusalsBefore_ = refusals_;
+    }
+    // Whether the file begun last was refused, and whether any was.
+    bool RefusedThisFile() const { return refusals_ > refusalsBefore_; }
+    bool Refused() const { return refusals_ > 0; }
     bool Stopped() const { return stopped_; }
+    // Tells a name this command wrote (which --overwrite must not replace).
+    void SetWrittenEarlier(std::function<bool(const char*)> test) { writtenEarlier_ = std::move(test); }
 
 private:
     intptr_t Stop(const std::string& why)
@@ -83,7 +121,11 @@ private:
 
     ClashPolicy policy_;
     std::string overwritten_;
+    std::string source_;
+    std::function<bool(const char*)> writtenEarlier_;
     bool stopped_ = false;
+    unsigned refusals_ = 0;
+    unsigned refusalsBefore_ = 0;
 };
 
 // Installs a window system for the command's length.
@@ -148,7 +190,8 @@ bool ParseTranslator(const CliArgs& args, uint16_t* index)
 
 // The preferences of a copy from the command line: dates kept, both type
 // maps on, renaming only when asked; the translators' settings and the maps
-// come from PIER.INI and PIER.FTM beside the program.
+// come from PIER.INI and PIER.FTM beside the program, the maps read once for
+// the whole command.
 void PrepareTransfer(ClashPolicy policy)
 {
     BuildFilePaths();
@@ -157,6 +200,7 @@ void PrepareTransfer(ClashPolicy policy)
     Prefs.PCUseMap = 1;
     Prefs.AutoRename = policy == ClashPolicy::Rename ? 1 : 0;
     RegisterAllTranslators();
+    HoldTypeMaps();
     // MacBinary and BinHex files carry their usual extension unless the
     // settings give another.
     if (TranslatorTable[kMacBinaryTranslator].extension[0] == 0)
@@ -185,6 +229,16 @@ bool PlannedPcName(const MacPathTarget& target, uint16_t index, char* name)
     return StatusCode == 0;
 }
 
+// PC names compared as a file system that ignores case would: a set of
+// files got on Linux must still fit one directory on Windows.
+std::string FoldedPcName(const char* name)
+{
+    std::string folded = name;
+    for (char& c : folded)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return folded;
+}
+
 // Splits a native path into its directory ("" for none) and last name.
 void SplitPcPath(const std::string& path, std::string* directory, std::string* base)
 {
@@ -198,26 +252,63 @@ void SplitPcPath(const std::string& path, std::string* directory, std::string* b
     *base = path.substr(cut + 1);
 }
 
+// What a PC path names, without following a link. (The platform layer will
+// answer this itself; until then lstat does, or the file attributes.)
+enum class PcPathKind { Missing, Regular, Directory, Link, Other };
+
+PcPathKind ClassifyPcPath(const std::string& path)
+{
+#ifdef _WIN32
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PcPathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PcPathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PcPathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PcPathKind::Other;
+    return PcPathKind::Regular;
+#else
+    struct stat status;
+    if (lstat(path.c_str(), &status) != 0) return PcPathKind::Missing;
+    if (S_ISREG(status.st_mode)) return PcPathKind::Regular;
+    if (S_ISDIR(status.st_mode)) return PcPathKind::Directory;
+    if (S_ISLNK(status.st_mode)) return PcPathKind::Link;
+    return PcPathKind::Other;
+#endif
+}
+
+constexpr const char* kStandardInput = "-";
+
 struct PutSource {
     std::string argument;    // as given
+    std::string path;        // native, to open it
     std::string directory;   // native; "" for the current one
     std::string ansiName;    // the file's name as the engine sees it
 };
 
+// Only a regular file is read as a source: a FIFO or a device could block
+// or never end, and a link is not followed. The file is opened once, by the
+// copy.
 bool CheckPutSource(const std::string& argument, PutSource* out)
 {
     out->argument = argument;
+    out->path = argument;
     std::string base;
     SplitPcPath(argument, &out->directory, &base);
-    const FileHandle file = base.empty() ? kNoFile : FileOpen(argument.c_str(), FileMode::Read);
-    if (file == kNoFile) {
-        if (IsDirectory(argument.c_str()))
-            Fail("not a file: " + argument + " (folders are not copied by put)");
-        else
-            Fail("cannot open " + argument);
+    switch (base.empty() ? PcPathKind::Missing : ClassifyPcPath(argument)) {
+    case PcPathKind::Regular:
+        break;
+    case PcPathKind::Directory:
+        Fail("not a file: " + argument + " (folders are not copied by put)");
+        return false;
+    case PcPathKind::Link:
+        Fail("not a regular file: " + argument + " is a symbolic link (links are not followed)");
+        return false;
+    case PcPathKind::Other:
+        Fail("not a regular file: " + argument + " (a FIFO, device or socket; give - to read standard input)");
+        return false;
+    case PcPathKind::Missing:
+        Fail("cannot open " + argument);
         return false;
     }
-    FileClose(file);
     char ansi[1024];
     char native[1024];
     if (!NativeToAnsi(base.c_str(), ansi, sizeof ansi) || !AnsiToNative(ansi, native, sizeof native) ||
@@ -229,20 +320,106 @@ bool CheckPutSource(const std::string& argument, PutSource* out)
     return true;
 }
 
-// The current folder of the pane for a put: --to, or the root.
-bool OpenTargetFolder(const CliArgs& args, MacPathTarget* folder)
+// Standard input copied into a file of a private temporary directory, so
+// that the translators read it as any other source; both are removed when
+// the command ends. The copy stops at `limit` bytes (more than the volume
+// could take), so an endless input ends the command.
+class StdinSpool {
+public:
+    StdinSpool() = default;
+    StdinSpool(const StdinSpool&) = delete;
+    StdinSpool& operator=(const StdinSpool&) = delete;
+    ~StdinSpool()
+    {
+        std::error_code error;
+        if (!directory_.empty()) std::filesystem::remove_all(directory_, error);
+    }
+
+    // Fills `source` (whose ansiName is the name to give the file). False
+    // with a message printed.
+    bool Fill(uint64_t limit, PutSource* source)
+    {
+        try {
+            return FillFrom(limit, source);
+        } catch (const std::exception&) {  // a temporary path the file names cannot spell
+            return Failed("cannot make a temporary copy of standard input");
+        }
+    }
+
+private:
+    bool FillFrom(uint64_t limit, PutSource* source)
+    {
+        namespace fs = std::filesystem;
+        std::error_code error;
+        const fs::path temp = fs::temp_directory_path(error);
+        if (error) return Failed("no temporary directory for standard input");
+        std::random_device random;
+        for (int attempt = 0; attempt < 100 && directory_.empty(); ++attempt) {
+            const fs::path candidate = temp / ("quaylink-stdin-" + std::to_string(random()));
+            if (fs::create_directory(candidate, error)) directory_ = candidate;
+        }
+        if (directory_.empty()) return Failed("cannot make a temporary directory for standard input");
+        fs::permissions(directory_, fs::perms::owner_all, error);
+        char native[1024];
+        if (!AnsiToNative(source->ansiName.c_str(), native, sizeof native))
+            return Failed("the name is too long: " + AnsiToUtf8(source->ansiName));
+        source->directory = directory_.string();
+        source->path = source->directory + PathSeparator() + native;
+        const FileHandle file = FileOpen(source->path.c_str(), FileMode::Create);
+        if (file == kNoFile) return Failed("cannot make a file named " + AnsiToUtf8(source->ansiName));
+#ifdef _WIN32
+        _setmode(_fileno(stdin), _O_BINARY);
+#endif
+        std::vector<char> buffer(1 << 16);
+        uint64_t total = 0;
+        bool ok = true;
+        for (;;) {
+            const size_t got = std::fread(buffer.data(), 1, buffer.size(), stdin);
+            if (got == 0) {
+                ok = !std::ferror(stdin);
+                if (!ok) Fail("cannot read standard input");
+                break;
+            }
+            total += got;
+            if (total > limit) {
+                ok = false;
+                Fail("standard input holds more than the volume could take");
+                break;
+            }
+            if (FileWrite(file, buffer.data(), got) != static_cast<int64_t>(got)) {
+                ok = false;
+                Fail("cannot write the copy of standard input in " + source->directory);
+                break;
+            }
+        }
+        FileClose(file);
+        return ok;
+    }
+
+    bool Failed(const std::string& message)
+    {
+        Fail(message);
+        return false;
+    }
+
+    std::filesystem::path directory_;
+};
+
+// The name inside a MacBinary file, read from its header; false when the
+// header cannot be read or does not hold a name (the copy refuses the file).
+bool MacBinaryName(const PutSource& source, uint8_t* macName)
 {
-    const std::string* to = args.Option("--to");
-    const std::string path = to ? *to : ":";
-    if (!ResolveCliPath(path, folder)) return false;
-    if (folder->kind != kItemFolder) {
-        Fail("not a folder: " + path);
+    constexpr unsigned kHeaderSize = 128;
+    constexpr unsigned kNameLength = 1;   // then the name's characters
+    constexpr unsigned kMustBeZero = 82;
+    const FileHandle file = FileOpen(source.path.c_str(), FileMode::Read);
+    if (file == kNoFile) return false;
+    uint8_t header[kHeaderSize];
+    const bool whole = FileRead(file, header, sizeof header) == static_cast<int64_t>(sizeof header);
+    FileClose(file);
+    if (!whole || header[kNameLength] == 0 || header[kNameLength] > kMaxMacName || header[kMustBeZero] != 0)
         return false;
-    }
-    if (!ShowMacFolder(*folder)) {
-        FailWithStatus();
-        return false;
-    }
+    std::memcpy(macName, header + kNameLength, 1u + header[kNameLength]);
     return true;
 }
 
@@ -267,6 +444,14 @@ int FailPut()
     return kExitFailed;
 }
 
+// Drops the held type maps when the command ends.
+struct HeldTypeMapsScope {
+    HeldTypeMapsScope() = default;
+    HeldTypeMapsScope(const HeldTypeMapsScope&) = delete;
+    HeldTypeMapsScope& operator=(const HeldTypeMapsScope&) = delete;
+    ~HeldTypeMapsScope() { ReleaseTypeMaps(); }
+};
+
 }  // namespace
 
 int CommandGet(const CliArgs& args)
@@ -280,8 +465,9 @@ int CommandGet(const CliArgs& args)
     const std::string directory = outDir ? *outDir : ".";
     if (!IsDirectory(directory.c_str())) return Fail("not a directory: " + directory);
 
+    HeldTypeMapsScope maps;
     PrepareTransfer(policy);
-    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), false)) return kExitFailed;
+    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), false, false)) return kExitFailed;
     std::vector<MacPathTarget> targets;
     for (size_t p = 1; p < args.positional.size(); ++p) {
         MacPathTarget target;
@@ -293,13 +479,23 @@ int CommandGet(const CliArgs& args)
 
     ScopedDirectory cwd;
     if (!cwd.Valid() || !SetCurrentDir(directory.c_str())) return Fail("cannot enter " + directory);
-    if (policy == ClashPolicy::Stop) {
+    // The names each file will ask for: with no policy all of them are
+    // checked before the first is written; two sources that land on one
+    // name clash as a taken name does.
+    std::vector<std::string> planned(targets.size());
+    if (policy == ClashPolicy::Stop || policy == ClashPolicy::OverWrite) {
         bool clash = false;
-        for (const MacPathTarget& target : targets) {
+        std::set<std::string> seen;
+        for (size_t t = 0; t < targets.size(); ++t) {
             char name[256];
-            if (!PlannedPcName(target, index, name)) return FailWithStatus();
-            if (!PcFileExists(name)) continue;
-            Fail(AnsiToUtf8(name) + " already exists in " + directory + " (use --rename, --skip or --overwrite)");
+            if (!PlannedPcName(targets[t], index, name)) return FailWithStatus();
+            planned[t] = FoldedPcName(name);
+            if (policy != ClashPolicy::Stop) continue;
+            const bool twice = !seen.insert(planned[t]).second;
+            if (!twice && !PcFileExists(name)) continue;
+            Fail(AnsiToUtf8(name) + (twice ? " is the PC name of two sources (" + args.positional[t + 1] + " is one)"
+                                           : " already exists in " + directory) +
+                 " (use --rename, --skip or --overwrite)");
             clash = true;
         }
         if (clash) return kExitFailed;
@@ -307,14 +503,17 @@ int CommandGet(const CliArgs& args)
 
     TransferWindowSystem ws(policy);
     ScopedWindowSystem installed(&ws);
+    std::set<std::string> written;
+    ws.SetWrittenEarlier([&written](const char* name) { return written.count(FoldedPcName(name)) != 0; });
     MacToPcIndex = index;
-    for (const MacPathTarget& target : targets) {
-        ws.NextFile();
-        RunMacToPcTranslator(target.name, target.parentId);
+    for (size_t t = 0; t < targets.size(); ++t) {
+        ws.NextFile(args.positional[t + 1]);
+        RunMacToPcTranslator(targets[t].name, targets[t].parentId);
         if (StatusCode != 0) return FailWithStatus();
         if (ws.Stopped()) return kExitFailed;
+        if (!ws.RefusedThisFile()) written.insert(planned[t]);
     }
-    return kExitOk;
+    return ws.Refused() ? kExitFailed : kExitOk;
 }
 
 int CommandPut(const CliArgs& args)
@@ -324,22 +523,40 @@ int CommandPut(const CliArgs& args)
     if (!ParsePolicy(args, &policy)) return UsageError("give at most one of --rename, --skip, --overwrite");
     uint16_t index;
     if (!ParseTranslator(args, &index)) return UsageError("--as takes data, text, resource, macbinary or binhex");
+    const bool named = index <= kResourceTranslator;  // the Mac name is the PC name; else the file holds it
     const std::string* codes[2] = {args.Option("--type"), args.Option("--creator")};
     std::string ansiCodes[2];
     for (int i = 0; i < 2; ++i) {
         if (!codes[i]) continue;
-        if (index > kResourceTranslator)
-            return UsageError("--type and --creator go with data, text and resource; the file holds its own");
+        if (!named) return UsageError("--type and --creator go with data, text and resource; the file holds its own");
         ansiCodes[i] = Utf8ToAnsi(*codes[i]);
         if (ansiCodes[i].size() != 4) return UsageError("TYPE and CREATOR are four characters each");
+    }
+    const std::string* stdinName = args.Option("--name");
+    size_t fromStdin = 0;
+    for (size_t p = 1; p < args.positional.size(); ++p) fromStdin += args.positional[p] == kStandardInput;
+    if (fromStdin > 1) return UsageError("standard input (-) can be read once");
+    if (stdinName && !fromStdin) return UsageError("--name names the file read from standard input (-)");
+    if (stdinName && !named) return UsageError("--name goes with data, text and resource; the file holds its own");
+    if (fromStdin && named && !stdinName) return UsageError("a file read from standard input (-) needs --name NAME");
+    std::string stdinAnsi = "stdin";
+    if (stdinName) {
+        stdinAnsi = Utf8ToAnsi(*stdinName);
+        if (stdinAnsi.empty() || MacTextExact(stdinAnsi) != *stdinName || stdinAnsi == "." || stdinAnsi == ".." ||
+            stdinAnsi.find_first_of(PathSeparator() == '/' ? "/" : "/\\") != std::string::npos)
+            return UsageError("--name takes a Mac name without /");
     }
     std::vector<PutSource> sources;
     for (size_t p = 1; p < args.positional.size(); ++p) {
         PutSource source;
-        if (!CheckPutSource(args.positional[p], &source)) return kExitFailed;
+        if (args.positional[p] == kStandardInput)
+            source = PutSource{kStandardInput, "", "", stdinAnsi};
+        else if (!CheckPutSource(args.positional[p], &source))
+            return kExitFailed;
         sources.push_back(source);
     }
 
+    HeldTypeMapsScope maps;
     PrepareTransfer(policy);
     if (codes[0] || codes[1]) {
         // Given codes stand for every file; the type map would overrule them.
@@ -348,26 +565,45 @@ int CommandPut(const CliArgs& args)
         if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
         Prefs.PCUseMap = 0;
     }
-    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), true)) return kExitFailed;
+    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), true, false)) return kExitFailed;
+    const std::string* to = args.Option("--to");
     MacPathTarget folder;
-    if (!OpenTargetFolder(args, &folder)) return kExitFailed;
+    if (!ResolveCliPath(to ? *to : ":", &folder)) return kExitFailed;
+    if (folder.kind != kItemFolder) return Fail("not a folder: " + *to);
+    EnterMacFolderUnlisted(folder);
 
-    // The names of MacBinary and BinHex files are inside them; those clashes
-    // are found as each file is put.
-    if (policy == ClashPolicy::Stop && index <= kResourceTranslator) {
+    StdinSpool spool;
+    for (PutSource& source : sources) {
+        if (source.argument != kStandardInput) continue;
+        // Twice the volume and a little more: no input the volume can take
+        // as data, text or an encoded file is longer.
+        const uint64_t limit = uint64_t{MacVolume.volumeSize} * 512 * 2 + (1u << 20);
+        if (!spool.Fill(limit, &source)) return kExitFailed;
+    }
+
+    // With no policy every name is checked before anything is written. The
+    // names of MacBinary files are read from their headers; those of BinHex
+    // files lie inside the encoding and are checked as each file is put.
+    if (policy == ClashPolicy::Stop && index != kBinHexTranslator) {
         bool clash = false;
         auto before = [](const std::array<uint8_t, 32>& a, const std::array<uint8_t, 32>& b) {
             return CompareMacNames(a.data(), b.data()) < 0;
         };
-        std::set<std::array<uint8_t, 32>, decltype(before)> planned(before);
+        std::set<std::array<uint8_t, 32>, decltype(before)> seen(before);
         for (const PutSource& source : sources) {
             std::array<uint8_t, 32> macName{};
-            PcNameToMac(macName.data(), source.ansiName.c_str());
-            const bool twice = !planned.insert(macName).second;
-            const int kind = MacNameKind(source.ansiName.c_str());
-            if (kind < 0) return FailWithStatus();
-            if (kind == 0 && !twice) continue;
-            Fail(MacNameUtf8(macName.data()) + (twice ? " is named twice" : " already exists on the volume") +
+            if (named)
+                PcNameToMac(macName.data(), source.ansiName.c_str());
+            else if (!MacBinaryName(source, macName.data()))
+                continue;  // not a MacBinary file: the copy refuses it
+            const bool twice = !seen.insert(macName).second;
+            MacPathTarget existing;
+            const int found = FindMacItem(folder.id, macName.data(), &existing);
+            if (found < 0) return FailWithStatus();
+            if (found == 0 && !twice) continue;
+            Fail(MacNameUtf8(macName.data()) +
+                 (twice ? " is the Mac name of two sources (" + source.argument + " is one)"
+                        : " already exists on the volume") +
                  " (use --rename, --skip or --overwrite)");
             clash = true;
         }
@@ -378,6 +614,17 @@ int CommandPut(const CliArgs& args)
     if (!cwd.Valid()) return Fail("cannot read the current directory");
     TransferWindowSystem ws(policy);
     ScopedWindowSystem installed(&ws);
+    // Catalog IDs are handed out in rising order and never reused: a file
+    // whose number is at least the next ID before the first copy was made
+    // by this command.
+    const uint32_t firstNewId = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
+    ws.SetWrittenEarlier([firstNewId](const char* name) {
+        uint8_t macName[32];
+        PcNameToMac(macName, name);
+        MacPathTarget item;
+        return FindMacItem(MacPaneState.folderId, macName, &item) > 0 && item.kind == kItemFile &&
+               item.id >= firstNewId;
+    });
     PcToMacIndex = index;
     const std::string* entered = nullptr;  // the directory of the file before
     for (const PutSource& source : sources) {
@@ -386,7 +633,7 @@ int CommandPut(const CliArgs& args)
                 return Fail("cannot enter the directory of " + source.argument);
             entered = &source.directory;
         }
-        ws.NextFile();
+        ws.NextFile(source.argument);
         RunPcToMacTranslator(source.ansiName.c_str(), folder.id);
         if (StatusCode != 0) return FailPut();
         if (ws.Stopped()) {
@@ -396,5 +643,5 @@ int CommandPut(const CliArgs& args)
         FlushVolume();
         if (StatusCode != 0) return FailPut();
     }
-    return kExitOk;
+    return ws.Refused() ? kExitFailed : kExitOk;
 }

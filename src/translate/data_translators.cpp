@@ -132,11 +132,8 @@ void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
         char name[256];
         std::memcpy(name, source.name, sizeof name);
         if (!(data && Prefs.PCUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
-            uint8_t code[32];
-            PcNameToMac(code, settings.macType);
-            std::memcpy(destination.finderInfo, code + 1, code[0] > 4 ? 4 : code[0]);
-            PcNameToMac(code, settings.macCreator);
-            std::memcpy(destination.finderInfo + 4, code + 1, code[0] > 4 ? 4 : code[0]);
+            PutMacCode(destination.finderInfo, settings.macType);
+            PutMacCode(destination.finderInfo + 4, settings.macCreator);
         }
         const uint8_t fork = index == kResourceTranslator ? StreamResourceFork : 0;
         if (CreateMacFileForCopy(name, fork, &destination, &out) == kCollisionGoOn)

@@ -50,4 +50,16 @@ void LookupMacTypeMap(int slot, char* out, const char* defaultExtension);
 // When `pcName` has an extension: writes the "PC Type Map" type and creator
 // for it (default: the selected PC-to-Mac translator's) over the start of
 // `finderInfo` and returns nonzero; else returns 0 and changes nothing.
+// A value fills whole fields: a type or creator shorter than four
+// characters is padded with spaces, and a field the value does not reach
+// keeps the translator's code.
 int LookupPcTypeMap(uint8_t* finderInfo, const char* pcName);
+// Writes a type or creator given as PC text (4 characters; fewer are padded
+// with spaces) into the 4-byte `field` in Mac characters.
+void PutMacCode(uint8_t* field, const char* code);
+
+// The maps are read from PIER.FTM at every lookup, so an edit shows at the
+// next file. A command that copies many files may hold them instead: both
+// sections are read once and used until ReleaseTypeMaps.
+void HoldTypeMaps();
+void ReleaseTypeMaps();

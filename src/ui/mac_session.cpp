@@ -54,7 +54,7 @@ bool OpenImageAsMacDrive(const char* nativePath, bool writable, uint32_t sectorS
     return StatusCode == 0;
 }
 
-bool OpenListedVolume(unsigned index)
+bool OpenListedVolume(unsigned index, bool listRoot)
 {
     if (MacPaneState.parentId != 0 || !MacPaneState.items || index >= MacPaneState.count) return false;
     const MacItem* volume = MacPaneState.items[index];
@@ -62,8 +62,15 @@ bool OpenListedVolume(unsigned index)
     MacVolume.volumeSize = volume->resourceSize;
     CheckAlternateMdb();
     if (StatusCode == 0) OpenVolume();
-    if (StatusCode == 0) ListVolumeRoot(MainWindow);
-    return StatusCode == 0;
+    if (StatusCode != 0) return false;
+    if (listRoot) {
+        ListVolumeRoot(MainWindow);
+        return StatusCode == 0;
+    }
+    MacPathTarget root;
+    if (!ResolveMacPath(":", &root)) return false;
+    EnterMacFolderUnlisted(root);
+    return true;
 }
 
 void CloseMacDrive()
@@ -143,4 +150,36 @@ bool ShowMacFolder(const MacPathTarget& folder)
     MacPaneState.count = GetU16(record + kFolderValence);
     RelistMacFolder(MainWindow);
     return StatusCode == 0;
+}
+
+void EnterMacFolderUnlisted(const MacPathTarget& folder)
+{
+    FreeMacItemList();
+    MacPaneState.parentId = folder.parentId;
+    MacPaneState.folderId = folder.id;
+    MacPaneState.openedIndex = 0;
+    std::memcpy(MacPaneState.name, folder.name, sizeof MacPaneState.name);
+}
+
+int FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out)
+{
+    if (StatusCode != 0) return -1;
+    // Not found and damaged both end in status 6; only damage is reported.
+    const char* const earlier = LastCorruption;
+    LastCorruption = nullptr;
+    const uint8_t* record = FindItemRecord(folderId, name);
+    const bool damaged = LastCorruption != nullptr;
+    if (!damaged) LastCorruption = earlier;
+    if (!record) {
+        if (StatusCode != kStatusBadNode || damaged) return -1;
+        StatusCode = 0;
+        return 0;
+    }
+    out->parentId = folderId;
+    std::memcpy(out->name, name, 1u + (name[0] > 31 ? 31 : name[0]));
+    out->name[0] = name[0] > 31 ? 31 : name[0];
+    const bool folder = record[0] == kFolderRecord;
+    out->kind = folder ? kItemFolder : kItemFile;
+    out->id = folder ? GetU32(record + kFolderId) : GetU32(record + kFileRecFileId);
+    return 1;
 }

@@ -15,8 +15,9 @@
 // (3 when the file cannot be opened or read, 7 when it holds no volume).
 bool OpenImageAsMacDrive(const char* nativePath, bool writable, uint32_t sectorSize = 512);
 // Opens volume `index` (0-based) of the listed volumes: the alternate-MDB
-// check, the open and the root listing.
-bool OpenListedVolume(unsigned index);
+// check, the open and the root listing. Without `listRoot` the root becomes
+// the current folder unlisted (see EnterMacFolderUnlisted).
+bool OpenListedVolume(unsigned index, bool listRoot = true);
 // Drops the volume, the drive and the image.
 void CloseMacDrive();
 
@@ -34,5 +35,14 @@ struct MacPathTarget {
 bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent = nullptr);
 // Makes `folder` the Mac pane's current folder and lists it.
 bool ShowMacFolder(const MacPathTarget& folder);
+// Makes `folder` the current folder without listing it, for commands that
+// only look names up in it and create items there: their cost then grows
+// with the log of the folder's size, not with the size. The pane holds no
+// items afterwards.
+void EnterMacFolderUnlisted(const MacPathTarget& folder);
+// Looks `name` (Mac characters) up in folder `folderId` by its catalog key:
+// 1 when found (*out filled), 0 when there is no such item, -1 on failure
+// (StatusCode set: a damaged catalog or a read error).
+int FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out);
 // Splits a path into its non-empty components.
 std::vector<std::string> SplitMacPath(const char* path);

@@ -1,8 +1,11 @@
 // quaylink-cli get and put against hfsutils: what we put, hcopy reads back
 // byte for byte; what hcopy put, we get back byte for byte; the translators'
-// forks and line ends; the collision policies on both sides; a put that runs
-// out of room leaves the files before it and a volume that checks clean.
+// forks and line ends; the collision policies on both sides, also between
+// two sources of one command; only regular files or standard input as
+// sources; a put that runs out of room leaves the files before it and a
+// volume that checks clean.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
@@ -10,6 +13,8 @@
 #include <vector>
 
 #include "support/hfsutils_driver.h"
+#include "support/macbinary_file.h"
+#include "support/run_command.h"
 #include "support/sha256.h"
 #include "support/temp_image.h"
 
@@ -196,6 +201,95 @@ TEST_F(CliTransferTest, PcClashesFollowThePolicy)
     Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--overwrite"});
     EXPECT_EQ(ReadFileBytes(existing), Text("mac"));
     EXPECT_EQ(PcOutNames(), (std::vector<std::string>{"Report.txt", "Report0.txt", "Report1.txt"}));
+}
+
+// Two sources that land on one name: with no policy nothing is written (a
+// MacBinary file's own name counts), and --overwrite refuses the later one
+// rather than replace what the command wrote.
+TEST_F(CliTransferTest, SourcesThatLandOnOneNameNeverReplaceEachOther)
+{
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("m1", Text("slash")), ":x/y"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("m2", Text("bar")), ":x|y"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("m3", Text("old")), ":Taken"));
+    const std::string longName(31, 'L');
+    MacFileImage fresh;
+    MacFileImage taken;
+    fresh.name = "Fresh";
+    taken.name = "Taken";
+    const struct {
+        std::vector<std::string> sources;
+        std::string macName;  // what --overwrite leaves holding "first"; none: no --overwrite run
+    } puts[] = {
+        {{pcIn.WriteFile(longName + "-a", Text("first")), pcIn.WriteFile("sub/" + longName + "-b", Text("second"))},
+         longName},
+        {{pcIn.WriteFile("Case", Text("first")), pcIn.WriteFile("sub/CASE", Text("second"))}, "Case"},
+        {{"--as", "macbinary", pcIn.WriteFile("fresh.bin", WriteMacBinary(fresh)),
+          pcIn.WriteFile("taken.bin", WriteMacBinary(taken))},
+         ""},
+    };
+    for (const auto& c : puts) {
+        std::vector<std::string> args{"put", image};
+        args.insert(args.end(), c.sources.begin(), c.sources.end());
+        const std::string before = Sha256File(image);
+        EXPECT_EQ(Cli(args).exitCode, 2) << c.sources.back();
+        EXPECT_EQ(Sha256File(image), before) << c.sources.back();
+        if (c.macName.empty()) continue;
+        args.push_back("--overwrite");
+        const CommandResult r = Cli(args);
+        EXPECT_EQ(r.exitCode, 2) << r.err;
+        EXPECT_NE(r.err.find("an earlier source"), std::string::npos) << r.err;
+        EXPECT_EQ(HfsData(":" + c.macName), Text("first"));
+    }
+
+    // get: x/y and x|y both become x_y.
+    EXPECT_EQ(Cli({"get", image, "x/y", "x|y", "-o", pcOut.Path()}).exitCode, 2);
+    EXPECT_TRUE(PcOutNames().empty());
+    const CommandResult r = Cli({"get", image, "x/y", "x|y", "-o", pcOut.Path(), "--overwrite"});
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("x_y")), Text("slash"));
+    ExpectChecked();
+}
+
+// A FIFO, a device or a link is refused at once (a hang fails by the
+// timeout); "-" reads standard input.
+TEST_F(CliTransferTest, SourcesAreRegularFilesOrStandardInput)
+{
+    const std::string fifo = pcIn.PathOf("fifo");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string link = pcIn.PathOf("link");
+    fs::create_symlink(pcIn.WriteFile("target", Text("t")), link);
+    MacFileImage encoded;
+    encoded.name = "Encoded";
+    encoded.data = Text("from a pipe");
+    const std::vector<uint8_t> bin = WriteMacBinary(encoded);
+    const struct {
+        std::vector<std::string> args;
+        std::string input;
+        int exitCode;
+        std::string macName;  // holds `data` afterwards
+        std::string data;
+    } cases[] = {
+        {{fifo}, "", 2, "", ""},
+        {{"/dev/null"}, "", 2, "", ""},
+        {{link}, "", 2, "", ""},
+        {{"-", "--name", "From stdin"}, "piped", 0, "From stdin", "piped"},
+        {{"-", "--as", "macbinary"}, std::string(bin.begin(), bin.end()), 0, "Encoded", "from a pipe"},
+        {{"-"}, "no name", 1, "", ""},
+        {{"-", "-", "--name", "twice"}, "", 1, "", ""},
+    };
+    for (const auto& c : cases) {
+        std::string script = "timeout 20 '" QUAYLINK_CLI_PATH "' put '" + image + "'";
+        for (const std::string& arg : c.args) script += " '" + arg + "'";
+        CommandOptions options;
+        options.input = c.input;
+        const CommandResult r = RunShell(script, options);
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << ": " << r.err;
+        if (!c.macName.empty()) {
+            EXPECT_EQ(HfsData(":" + c.macName), Text(c.data));
+        }
+    }
+    EXPECT_EQ(RootNames(), (std::vector<std::string>{"Encoded", "From stdin"}));
+    ExpectChecked();
 }
 
 TEST_F(CliTransferTest, PutThatRunsOutOfRoomKeepsWhatCameBefore)

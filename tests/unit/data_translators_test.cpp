@@ -90,6 +90,7 @@ protected:
         PcFileFaults = PcFileFaultRecord{};
         CloseProgress();
         ProgressTotal = 0;
+        ReleaseTypeMaps();
         std::memcpy(IniPath, savedIni_, sizeof savedIni_);
         std::memcpy(FtmPath, savedFtm_, sizeof savedFtm_);
         TranslatorTest::TearDown();
@@ -273,29 +274,51 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
     SetTranslator(kDataTranslator, "BINA", "dflt", "");
     SetTranslator(kTextTranslator, "TEXT", "ttxt", "");
     SetTranslator(kResourceTranslator, "rsrc", "RSED", "");
-    WriteTypeMaps("[PC Type Map]\ngif=GIFFogle\nfour=ABCD\nhigh=\xE9\x02xyMOSS\n");
+    WriteTypeMaps("[PC Type Map]\ngif=GIFFogle\nfour=ABCD\nhigh=\xE9\x02xyMOSS\nthree=TXT\nsix=TEXTab\n");
     auto typeOf = [this](const char* name) {
         const MacFileImage file = GetMac(name);
         return file.type + file.creator;
     };
+    // A short value is padded with spaces and leaves the translator's creator.
     const std::tuple<const char*, void (*)(const char*, uint32_t), std::string> cases[] = {
         {"a.gif", DataPcToMac, "GIFFogle"},
-        {"b.four", DataPcToMac, std::string("ABCD\0\0\0\0", 8)},  // the creator keeps its zeros
+        {"b.four", DataPcToMac, "ABCDdflt"},
         {"noext", DataPcToMac, "BINAdflt"},
         {"c.unknown", DataPcToMac, "BINAdflt"},
         {"d.high", DataPcToMac, std::string("\x8E\0xyMOSS", 8)},  // ANSI to Mac, 0x02 to NUL
         {"e.gif", TextPcToMac, "TEXTttxt"},                        // Text and Resource ignore the map
         {"f.gif", ResourcePcToMac, "rsrcRSED"},
+        {"h.three", DataPcToMac, "TXT dflt"},
+        {"i.six", DataPcToMac, "TEXTab  "},
+        {"m.GiF", DataPcToMac, "GIFFogle"},
     };
-    for (const auto& [name, op, typeCreator] : cases) {
-        WritePc(name, {1});
-        ASSERT_EQ(ToMac(op, name), 0u) << name;
-        EXPECT_EQ(typeOf(name), typeCreator) << name;
+    // Read at each lookup, then held for a whole command: the same answers.
+    for (const char* prefix : {"", "held "}) {
+        if (*prefix) HoldTypeMaps();
+        for (const auto& [base, op, typeCreator] : cases) {
+            const std::string name = prefix + std::string(base);
+            WritePc(name, {1});
+            ASSERT_EQ(ToMac(op, name), 0u) << name;
+            EXPECT_EQ(typeOf(name.c_str()), typeCreator) << name;
+        }
     }
+    ReleaseTypeMaps();
     Prefs.PCUseMap = 0;
     WritePc("g.gif", {1});
     ASSERT_EQ(ToMac(DataPcToMac, "g.gif"), 0u);
     EXPECT_EQ(typeOf("g.gif"), "BINAdflt");
+    // A translator without settings gives four spaces each, whether or not
+    // the name has an extension the map lacks.
+    Prefs.PCUseMap = 1;
+    SetTranslator(kDataTranslator, "    ", "    ", "");
+    for (const auto& [name, typeCreator] : {std::pair<const char*, const char*>{"j.unknown", "        "},
+                                            {"plain", "        "},
+                                            {"k.four", "ABCD    "},
+                                            {"l.three", "TXT     "}}) {
+        WritePc(name, {1});
+        ASSERT_EQ(ToMac(DataPcToMac, name), 0u) << name;
+        EXPECT_EQ(typeOf(name), typeCreator) << name;
+    }
 }
 
 TEST_F(DataTranslators, PcNamesStayAnsiOnTheirWayToTheMac)
