@@ -111,6 +111,18 @@ void SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume
     *volume = static_cast<unsigned>(n);
 }
 
+// The failure of OpenImageAsMacDrive: another program's lock, or the status.
+bool FailImageOpen(const std::string& path)
+{
+    if (MacDriveWasInUse()) {
+        StatusCode = 0;
+        Fail("the image is in use by another program: " + path);
+        return false;
+    }
+    FailWithStatus();
+    return false;
+}
+
 }  // namespace
 
 bool OpenImageOnly(const std::string& imageSpec, bool writable)
@@ -118,10 +130,7 @@ bool OpenImageOnly(const std::string& imageSpec, bool writable)
     std::string path;
     unsigned volume = 1;
     SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
+    if (!OpenImageAsMacDrive(path.c_str(), writable)) return FailImageOpen(path);
     return true;
 }
 
@@ -130,10 +139,7 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
     std::string path;
     unsigned volume = 1;
     SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
+    if (!OpenImageAsMacDrive(path.c_str(), writable)) return FailImageOpen(path);
     if (MacPaneState.count == 0) {
         StatusCode = kStatusNoVolume;
         FailWithStatus();
@@ -146,6 +152,17 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
     }
     if (!OpenListedVolume(volume - 1)) {
         FailWithStatus();
+        return false;
+    }
+    const std::vector<std::string>& blockers = WriteBlockers();
+    if (writable && !blockers.empty()) {
+        // Refused before anything is written, rather than at the first write.
+        StatusCode = kStatusReadOnly;
+        FailWithStatus();
+        const size_t more = blockers.size() - 1;
+        Fail(imageSpec + ": the volume is damaged where a write would spread the damage, so it is read only: " +
+             AnsiToUtf8(blockers[0]) + (more ? " (and " + std::to_string(more) + " more)" : "") +
+             "; quaylink-cli check lists every problem");
         return false;
     }
     return true;

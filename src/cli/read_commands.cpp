@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli.h"
@@ -79,28 +80,38 @@ void PrintPaneLines()
     }
 }
 
-// Lists `folder` and, with `recursive`, every folder below it, each under a
-// "path:" header. The pane's list is rebuilt per folder, so the subfolders
-// are collected before descending.
-bool ListTree(const MacPathTarget& folder, const std::string& path, bool recursive, bool header)
+// Lists `top` and, with `recursive`, every folder below it, each under a
+// "path:" header, depth first. The pane's list is rebuilt per folder, so the
+// subfolders are taken from it before the next folder is listed; a stack of
+// pending folders rather than recursion, since the depth comes from the disk.
+bool ListTree(const MacPathTarget& top, const std::string& topPath, bool recursive, bool header)
 {
-    if (!ShowMacFolder(folder)) return false;
-    if (header) PrintAnsi((path.empty() ? std::string(":") : path + ":") + "\n");
-    PrintPaneLines();
-    if (!recursive) return true;
-    std::vector<MacPathTarget> children;
-    for (unsigned i = 0; i < MacPaneState.count; ++i) {
-        const MacItem* item = MacPaneState.items[i];
-        if (item->kind != kItemFolder) continue;
-        MacPathTarget child{folder.id, {}, kItemFolder, item->id};
-        std::memcpy(child.name, item->name, sizeof child.name);
-        children.push_back(child);
-    }
-    for (const MacPathTarget& child : children) {
-        char pcName[kMaxMacName + 1];
-        MacNameToPc(pcName, child.name, true);
-        PrintAnsi("\n");
-        if (!ListTree(child, path + (path.empty() ? "" : ":") + pcName, true, true)) return false;
+    struct Pending {
+        MacPathTarget folder;
+        std::string path;
+        uint32_t depth;
+    };
+    FolderWalk walk = StartFolderWalk();
+    std::vector<Pending> pending{{top, topPath, 0}};
+    for (bool first = true; !pending.empty(); first = false) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        if (!EnterWalkedFolder(&walk, at.folder.id, at.depth) || !ShowMacFolder(at.folder)) return false;
+        if (!first) PrintAnsi("\n");
+        if (header) PrintAnsi((at.path.empty() ? std::string(":") : at.path + ":") + "\n");
+        PrintPaneLines();
+        if (!recursive) return true;
+        // Last child first onto the stack, so the first is listed first.
+        for (unsigned i = MacPaneState.count; i-- > 0;) {
+            const MacItem* item = MacPaneState.items[i];
+            if (item->kind != kItemFolder) continue;
+            Pending child{{at.folder.id, {}, kItemFolder, item->id}, {}, at.depth + 1};
+            std::memcpy(child.folder.name, item->name, sizeof child.folder.name);
+            char pcName[kMaxMacName + 1];
+            MacNameToPc(pcName, child.folder.name, true);
+            child.path = at.path + (at.path.empty() ? "" : ":") + pcName;
+            pending.push_back(std::move(child));
+        }
     }
     return true;
 }

@@ -140,6 +140,10 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
     }
     if (file == kNoFile) file = FileOpen(path, FileMode::Read);
     if (file == kNoFile) return -1;
+    if (FileLock(file, writable, kImageLockWaitMs) == FileLockResult::Busy) {
+        FileClose(file);
+        return kImageInUse;
+    }
 
     const int64_t size = FileSize(file);
     if (size < 0) {
