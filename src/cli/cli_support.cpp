@@ -214,6 +214,18 @@ bool OpenDrive(const std::string& path, bool writable)
     return false;
 }
 
+// The failure of OpenImageAsMacDrive: another program's lock, or the status.
+bool FailImageOpen(const std::string& path)
+{
+    if (MacDriveWasInUse()) {
+        StatusCode = 0;
+        Fail("the image is in use by another program: " + path);
+        return false;
+    }
+    FailWithStatus();
+    return false;
+}
+
 }  // namespace
 
 bool OpenImageOnly(const std::string& imageSpec, bool writable)
@@ -240,6 +252,17 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot)
     }
     if (!OpenListedVolume(volume - 1, listRoot)) {
         FailWithStatus(imageSpec);
+        return false;
+    }
+    const std::vector<std::string>& blockers = WriteBlockers();
+    if (writable && !blockers.empty()) {
+        // Refused before anything is written, rather than at the first write.
+        StatusCode = kStatusReadOnly;
+        FailWithStatus();
+        const size_t more = blockers.size() - 1;
+        Fail(imageSpec + ": the volume is damaged where a write would spread the damage, so it is read only: " +
+             AnsiToUtf8(blockers[0]) + (more ? " (and " + std::to_string(more) + " more)" : "") +
+             "; quaylink-cli check lists every problem");
         return false;
     }
     return true;

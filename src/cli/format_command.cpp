@@ -52,6 +52,7 @@ int CommandFormat(const CliArgs& args)
     if (created && !CreateDisketteImage(path.c_str())) return Fail("cannot create " + path);
 
     const int slot = OpenImage(path.c_str(), kBlockSize, true);
+    if (slot == kImageInUse) return Fail("the image is in use by another program: " + path);
     if (slot < 0) return Fail("cannot open " + path);
     DriveCount = 0;
     DriveEntry* entry = AddImageDrive(slot);

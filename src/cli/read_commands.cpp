@@ -7,6 +7,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli.h"
@@ -212,47 +213,62 @@ void PrintPaneLines()
     }
 }
 
-// Lists `folder` and, with `recursive`, every folder below it, each under a
-// "path:" header. The pane's list is rebuilt per folder, so the subfolders
-// are collected before descending. With `json` the items go there as a JSON
-// array instead, each folder holding its own items with `recursive`.
-bool ListTree(const MacPathTarget& folder, const std::string& path, bool recursive, bool header, std::string* json)
+// Lists `top` and, with `recursive`, every folder below it, depth first: as
+// text, each folder under a "path:" header when `header`; with `json`, an
+// array of the folder's items in which each folder holds its own items. The
+// pane's list is rebuilt per folder, so each folder's items are taken from it
+// before the next folder is listed. A stack of steps rather than recursion,
+// since the depth comes from the disk; the walk refuses a folder met twice or
+// nested deeper than the catalog could hold.
+bool ListTree(const MacPathTarget& top, const std::string& topPath, bool recursive, bool header, std::string* json)
 {
-    if (!ShowMacFolder(folder)) return false;
-    std::vector<std::string> objects;
-    if (json) {
+    struct Step {
+        bool list;            // a folder to list; else JSON text to append
+        MacPathTarget folder;
+        std::string text;     // the folder's path, or the JSON text
+        uint32_t depth;
+    };
+    FolderWalk walk = StartFolderWalk();
+    std::vector<Step> steps{{true, top, topPath, 0}};
+    for (bool first = true; !steps.empty();) {
+        Step at = std::move(steps.back());
+        steps.pop_back();
+        if (!at.list) {
+            *json += at.text;
+            continue;
+        }
+        if (!EnterWalkedFolder(&walk, at.folder.id, at.depth) || !ShowMacFolder(at.folder)) return false;
+        if (!json) {
+            if (!first) PrintAnsi("\n");
+            if (header) PrintAnsi((at.text.empty() ? std::string(":") : at.text + ":") + "\n");
+            PrintPaneLines();
+        }
+        first = false;
+        std::vector<Step> next;
+        auto text = [&next](std::string t) { next.push_back({false, {}, std::move(t), 0}); };
+        if (json) text("[");
         for (unsigned i = 0; i < MacPaneState.count; ++i) {
             const MacItem* item = MacPaneState.items[i];
+            const bool descend = recursive && item->kind == kItemFolder;
+            if (!json && !descend) continue;
             char pcName[kMaxMacName + 1];
             MacNameToPc(pcName, item->name, true);
-            objects.push_back(ItemJson(item, ChildPath(path, pcName)));
+            const std::string path = ChildPath(at.text, pcName);
+            if (json) {
+                const std::string object = ItemJson(item, path);
+                text((i ? ", " : "") + object.substr(0, object.size() - 1));
+                if (descend) text(", \"items\": ");
+            }
+            if (descend) {
+                Step child{true, {at.folder.id, {}, kItemFolder, item->id}, path, at.depth + 1};
+                std::memcpy(child.folder.name, item->name, sizeof child.folder.name);
+                next.push_back(std::move(child));
+            }
+            if (json) text("}");
         }
-    } else {
-        if (header) PrintAnsi((path.empty() ? std::string(":") : path + ":") + "\n");
-        PrintPaneLines();
-    }
-    std::vector<MacPathTarget> children;
-    std::vector<size_t> childObjects;
-    for (unsigned i = 0; recursive && i < MacPaneState.count; ++i) {
-        const MacItem* item = MacPaneState.items[i];
-        if (item->kind != kItemFolder) continue;
-        MacPathTarget child{folder.id, {}, kItemFolder, item->id};
-        std::memcpy(child.name, item->name, sizeof child.name);
-        children.push_back(child);
-        childObjects.push_back(i);
-    }
-    for (size_t c = 0; c < children.size(); ++c) {
-        char pcName[kMaxMacName + 1];
-        MacNameToPc(pcName, children[c].name, true);
-        if (!json) PrintAnsi("\n");
-        std::string items;
-        if (!ListTree(children[c], ChildPath(path, pcName), true, true, json ? &items : nullptr)) return false;
-        if (json) objects[childObjects[c]].insert(objects[childObjects[c]].size() - 1, ", \"items\": " + items);
-    }
-    if (json) {
-        *json = "[";
-        for (size_t i = 0; i < objects.size(); ++i) *json += (i ? ", " : "") + objects[i];
-        *json += "]";
+        if (json) text("]");
+        // Onto the stack last step first, so that they run in order.
+        for (auto step = next.rbegin(); step != next.rend(); ++step) steps.push_back(std::move(*step));
     }
     return true;
 }

@@ -3,7 +3,6 @@
 // the last flush (the unflushed changes are dropped with the process).
 #include <cstdio>
 #include <cstring>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -18,9 +17,6 @@
 
 namespace {
 
-// Deep enough for any real volume; bounds a damaged catalog whose folders
-// contain themselves.
-constexpr unsigned kMaxFolderDepth = 100;
 // Deletions between two flushes while a tree is removed.
 constexpr unsigned kDeletesPerFlush = 16;
 
@@ -72,31 +68,41 @@ int Flush()
     return StatusCode == 0 ? kExitOk : FailWithStatus();
 }
 
-// Deletes everything inside `folder`, deepest first.
-bool EmptyFolder(const MacPathTarget& folder, unsigned depth, std::set<uint32_t>* seen, unsigned* deletes)
+// Deletes everything inside `top`, deepest first. The whole tree is walked
+// before the first deletion, so a tree that loops or nests too deep is
+// refused with nothing deleted.
+bool EmptyFolder(const MacPathTarget& top, unsigned* deletes)
 {
-    if (depth > kMaxFolderDepth || !seen->insert(folder.id).second) {
-        ReportCorruption("folder inside itself");
-        return false;
+    struct Pending {
+        MacPathTarget folder;
+        uint32_t depth;
+    };
+    FolderWalk walk = StartFolderWalk();
+    std::vector<MacPathTarget> order;  // every folder before the folders inside it
+    std::vector<Pending> pending{{top, 0}};
+    while (!pending.empty()) {
+        const Pending at = pending.back();
+        pending.pop_back();
+        if (!EnterWalkedFolder(&walk, at.folder.id, at.depth) || !ShowMacFolder(at.folder)) return false;
+        order.push_back(at.folder);
+        for (uint16_t i = 0; i < MacPaneState.count; ++i) {
+            const MacItem* item = MacPaneState.items[i];
+            if (item->kind != kItemFolder || item->size == 0) continue;
+            Pending child{{at.folder.id, {}, kItemFolder, item->id}, at.depth + 1};
+            std::memcpy(child.folder.name, item->name, sizeof child.folder.name);
+            pending.push_back(child);
+        }
     }
-    if (!ShowMacFolder(folder)) return false;
-    std::vector<MacPathTarget> subfolders;
-    for (uint16_t i = 0; i < MacPaneState.count; ++i) {
-        const MacItem* item = MacPaneState.items[i];
-        if (item->kind != kItemFolder || item->size == 0) continue;
-        MacPathTarget child{folder.id, {}, kItemFolder, item->id};
-        std::memcpy(child.name, item->name, sizeof child.name);
-        subfolders.push_back(child);
+    for (size_t k = order.size(); k-- > 0;) {
+        if (!ShowMacFolder(order[k])) return false;
+        for (uint16_t i = 0; i < MacPaneState.count && StatusCode == 0; ++i) {
+            MacPaneState.openedIndex = i;
+            if (DeleteMacItem() == 0 && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
+            if (StatusCode == 0 && ++*deletes % kDeletesPerFlush == 0) FlushVolume();
+        }
+        if (StatusCode != 0) return false;
     }
-    for (const MacPathTarget& child : subfolders)
-        if (!EmptyFolder(child, depth + 1, seen, deletes)) return false;
-    if (!ShowMacFolder(folder)) return false;
-    for (uint16_t i = 0; i < MacPaneState.count && StatusCode == 0; ++i) {
-        MacPaneState.openedIndex = i;
-        if (DeleteMacItem() == 0 && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
-        if (StatusCode == 0 && ++*deletes % kDeletesPerFlush == 0) FlushVolume();
-    }
-    return StatusCode == 0;
+    return true;
 }
 
 }  // namespace
@@ -135,8 +141,7 @@ int CommandRm(const CliArgs& args)
         if (target.kind == kItemFolder) {
             if (!ShowMacFolder(target)) return FailWithStatus();
             if (MacPaneState.count != 0 && !recursive) return Fail("folder not empty (use -r): " + path);
-            std::set<uint32_t> seen;
-            if (!EmptyFolder(target, 0, &seen, &deletes)) return FailWithStatus();
+            if (!EmptyFolder(target, &deletes)) return FailWithStatus();
         }
         if (!OpenEntry(parent, target)) return FailWithStatus();
         if (DeleteMacItem() == 0 && StatusCode == 0) return Fail("could not delete: " + path);

@@ -99,6 +99,14 @@ uint32_t SectorsAvailable(const ImageSlot& slot, uint32_t count, uint32_t first)
     return static_cast<uint32_t>(n);
 }
 
+// The used slot that has `path` open, if any.
+const ImageSlot* OpenSlotOf(const char* path)
+{
+    for (const ImageSlot& slot : ImageTable)
+        if (slot.used && std::strcmp(slot.path, path) == 0) return &slot;
+    return nullptr;
+}
+
 // The file's base name after the last separator of either kind.
 const char* BaseName(const char* path)
 {
@@ -134,16 +142,29 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
 
     bool writable = false;
     FileHandle file = kNoFile;
-    if (wantWrite) {
-        file = FileOpen(path, FileMode::ReadWrite);
-        writable = file != kNoFile;
+    // An image this program has open already shares that open and its lock
+    // (a second lock of its own would wait for the first), and is writable
+    // only when the first open is.
+    const ImageSlot* same = OpenSlotOf(path);
+    if (same) {
+        file = same->file;
+        writable = wantWrite && same->writable;
+    } else {
+        if (wantWrite) {
+            file = FileOpen(path, FileMode::ReadWrite);
+            writable = file != kNoFile;
+        }
+        if (file == kNoFile) file = FileOpen(path, FileMode::Read);
+        if (file == kNoFile) return -1;
+        if (FileLock(file, writable, kImageLockWaitMs) == FileLockResult::Busy) {
+            FileClose(file);
+            return kImageInUse;
+        }
     }
-    if (file == kNoFile) file = FileOpen(path, FileMode::Read);
-    if (file == kNoFile) return -1;
 
     const int64_t size = FileSize(file);
     if (size < 0) {
-        FileClose(file);
+        if (!same) FileClose(file);
         return -1;
     }
     uint64_t dataLength = 0;
@@ -170,7 +191,10 @@ void CloseImage(int slot)
     ImageSlot& s = ImageTable[slot];
     if (!s.used) return;
     if (s.diskCopy && s.written) UpdateDiskCopyChecksum(s);
-    FileClose(s.file);
+    bool shared = false;
+    for (unsigned i = 0; i < kMaxImages; ++i)
+        shared = shared || (static_cast<int>(i) != slot && ImageTable[i].used && ImageTable[i].file == s.file);
+    if (!shared) FileClose(s.file);
     s = ImageSlot{};
     s.file = kNoFile;
 }

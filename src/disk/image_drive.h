@@ -35,9 +35,16 @@ extern ImageSlot ImageTable[kMaxImages];
 
 // Opens `path` as an image and returns its slot, or -1 when it cannot be
 // opened. `sectorSize` is 512 or 2048. With `wantWrite` the file is opened
-// for writing when it can be; otherwise read only.
+// for writing when it can be; otherwise read only. The file is locked while
+// the slot is open: exclusively when writable, shared otherwise, so that one
+// writer at a time changes an image and no reader sees a write half done.
+// Another program's lock is waited out for kImageLockWaitMs; after that the
+// result is kImageInUse.
+constexpr int kImageInUse = -2;
+constexpr unsigned kImageLockWaitMs = 5000;
 int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite);
-// Frees the slot; a written DiskCopy 4.2 image gets its data checksum first.
+// Frees the slot (and its lock); a written DiskCopy 4.2 image gets its data
+// checksum first.
 void CloseImage(int slot);
 void CloseAllImages();
 

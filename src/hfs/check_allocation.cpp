@@ -203,8 +203,8 @@ void CheckBitmap(Allocation& a, bool ownersKnown)
             Problem(a.ctx, "bitmap: %s %s free", BlockRangeText(runStart, b - 1, "of", "of").c_str(),
                     (a.owners[owner - 1] + (runStart + 1 == b ? " is" : " are")).c_str());
         else if (ownersKnown)
-            Problem(a.ctx, "bitmap: %s",
-                    BlockRangeText(runStart, b - 1, "is marked in use but belongs to no fork",
+            Problem(a.ctx, ProblemSeverity::Harmless, "bitmap: %s",
+                            BlockRangeText(runStart, b - 1, "is marked in use but belongs to no fork",
                                    "are marked in use but belong to no fork").c_str());
     }
     const uint32_t freeCount = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);

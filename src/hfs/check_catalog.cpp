@@ -139,8 +139,11 @@ void CheckThreads(CheckContext* ctx, const CatalogIndex& index)
         }
         const uint32_t threadParent = GetU32(t.data + kThreadParentId);
         ThreadName(t, name);
+        // A name that differs is harmless: the folder record is found by
+        // its parent and its own name, and a rename rewrites the thread.
         if (threadParent != e.parentId || !SameName(name, e.name))
-            Problem(ctx, "catalog: the thread record of %s gives parent %u and name %s, its record parent %u",
+            Problem(ctx, threadParent != e.parentId ? ProblemSeverity::Blocking : ProblemSeverity::Harmless,
+                    "catalog: the thread record of %s gives parent %u and name %s, its record parent %u",
                     ItemText(e).c_str(), threadParent, QuotedMacName(name).c_str(), e.parentId);
     }
     for (size_t i : index.threadOrder) {
@@ -220,7 +223,7 @@ void CheckCounts(CheckContext* ctx, const CatalogIndex& index)
     const bool hasRoot = root != index.items.end();
     if (!hasRoot) Problem(ctx, "catalog: the root folder (ID 2) is missing");
     if (hasRoot && !SameName(ctx->catalog[root->second].name, mdb + kMdbVolumeName))
-        Problem(ctx, "catalog: the root folder is named %s, the volume %s",
+        Problem(ctx, ProblemSeverity::Harmless, "catalog: the root folder is named %s, the volume %s",
                 QuotedMacName(ctx->catalog[root->second].name).c_str(), QuotedMacName(mdb + kMdbVolumeName).c_str());
     const uint32_t folders = static_cast<uint32_t>(index.folders - (hasRoot ? 1 : 0));
     if (GetU16(mdb + kMdbRootFiles) != index.rootFiles)

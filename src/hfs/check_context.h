@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "hfs/catalog_keys.h"
+#include "hfs/volume_check.h"
 #include "hfs/volume.h"
 
 // One catalog leaf record, copied out of its node.
@@ -31,6 +32,7 @@ struct ExtentEntry {
 
 struct CheckContext {
     std::vector<std::string>* problems;
+    std::vector<ProblemSeverity>* severities = nullptr;  // when the caller wants them
     int count = 0;
     std::vector<CatalogEntry> catalog;   // in key order when the tree is sound
     std::vector<ExtentEntry> extents;
@@ -38,11 +40,15 @@ struct CheckContext {
     bool extentsComplete = false;
 };
 
-// Adds one problem line.
+// Adds one problem line, blocking unless a severity says otherwise.
 #if defined(__GNUC__)
 __attribute__((format(printf, 2, 3)))
 #endif
 void Problem(CheckContext* ctx, const char* format, ...);
+#if defined(__GNUC__)
+__attribute__((format(printf, 3, 4)))
+#endif
+void Problem(CheckContext* ctx, ProblemSeverity severity, const char* format, ...);
 
 // A Mac name (length byte and characters) as quoted Windows-1252 text.
 std::string QuotedMacName(const uint8_t* name);

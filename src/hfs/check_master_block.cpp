@@ -58,9 +58,11 @@ void CheckMasterBlock(CheckContext* ctx)
         Problem(ctx, "MDB: signature is 0x%04X, not 0x4244", GetU16(mdb + kMdbSignature));
     const uint16_t attributes = GetU16(mdb + kMdbAttributes);
     if (!(attributes & kAttrUnmounted))
-        Problem(ctx, "MDB: the volume was not unmounted cleanly (attributes 0x%04X)", attributes);
+        Problem(ctx, ProblemSeverity::Harmless, "MDB: the volume was not unmounted cleanly (attributes 0x%04X)",
+                attributes);
     if (attributes & kAttrInconsistent)
-        Problem(ctx, "MDB: the volume is marked inconsistent (attributes 0x%04X)", attributes);
+        Problem(ctx, ProblemSeverity::Harmless, "MDB: the volume is marked inconsistent (attributes 0x%04X)",
+                attributes);
 
     const uint32_t blockBytes = GetU32(mdb + kMdbAllocBlockSize);
     if (blockBytes == 0 || blockBytes % kHfsBlockSize != 0) {
@@ -90,6 +92,8 @@ void CheckMasterBlock(CheckContext* ctx)
     if (nextId < kFirstUserId) Problem(ctx, "MDB: next catalog ID %u is below 16", nextId);
 }
 
+// The alternate is read only by repair tools, and a write that changes it
+// copies the whole MDB over it: what is wrong with it never blocks a write.
 void CheckAlternateMasterBlock(CheckContext* ctx)
 {
     if (MacVolume.volumeSize < 3) return;   // reported with the allocation area
@@ -98,20 +102,22 @@ void CheckAlternateMasterBlock(CheckContext* ctx)
     StatusCode = 0;
     LastCorruption = nullptr;
     if (GetVolumeBlock(&alternate, where, 1) < 1 || !alternate) {
-        Problem(ctx, "alternate MDB: volume block %u cannot be read (%s)", where, ReadFailureText().c_str());
+        Problem(ctx, ProblemSeverity::Harmless, "alternate MDB: volume block %u cannot be read (%s)", where,
+                ReadFailureText().c_str());
         StatusCode = 0;
         return;
     }
     const uint8_t* alt = alternate->data;
     const uint8_t* mdb = MacVolume.mdb->data;
     if (GetU16(alt + kMdbSignature) != kHfsSignature) {
-        Problem(ctx, "alternate MDB: volume block %u does not hold an MDB (signature 0x%04X)", where,
+        Problem(ctx, ProblemSeverity::Harmless,
+                "alternate MDB: volume block %u does not hold an MDB (signature 0x%04X)", where,
                 GetU16(alt + kMdbSignature));
         return;
     }
     for (const SharedField& field : kSharedFields) {
         if (std::memcmp(alt + field.offset, mdb + field.offset, field.width) == 0) continue;
-        Problem(ctx, "alternate MDB: %s is %s, the MDB has %s", field.what,
+        Problem(ctx, ProblemSeverity::Harmless, "alternate MDB: %s is %s, the MDB has %s", field.what,
                 FieldText(alt + field.offset, field.width).c_str(), FieldText(mdb + field.offset, field.width).c_str());
     }
 }

@@ -6,6 +6,7 @@
 #include <new>
 
 #include "disk/status.h"
+#include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/mac_names.h"
@@ -343,4 +344,27 @@ void FormatMacItemLine(char* line, unsigned index)
     std::snprintf(date, sizeof date, "%02u/%02u/%02u", month, day, year);
     std::memcpy(line + 57, date, std::strlen(date));
     line[57 + std::strlen(date)] = 0;
+}
+
+FolderWalk StartFolderWalk()
+{
+    // Every folder on a path holds a folder record and a thread record in
+    // the catalog's leaves, so no folder of a sound catalog lies deeper
+    // below another than half its leaf records.
+    FolderWalk walk;
+    if (MacVolume.catalogHeader) walk.maxDepth = GetU32(MacVolume.catalogHeader->data + kHeaderLeafRecords) / 2;
+    return walk;
+}
+
+bool EnterWalkedFolder(FolderWalk* walk, uint32_t folderId, uint32_t depth)
+{
+    if (depth > walk->maxDepth) {
+        ReportCorruption("folders nested deeper than the catalog can hold");
+        return false;
+    }
+    if (!walk->seen.insert(folderId).second) {
+        ReportCorruption("a folder met twice in one walk: folders inside themselves");
+        return false;
+    }
+    return true;
 }

@@ -4,6 +4,7 @@
 // DisplayUpdates cleared.
 #pragma once
 #include <cstdint>
+#include <set>
 
 #include "ui/window_system.h"
 
@@ -44,6 +45,20 @@ void FreeMacItemList();
 // zero-terminated here for convenience; the columns are those of the pane).
 void FormatMacItemLine(char* line, unsigned index);
 int CompareMacItems(const MacItem* a, const MacItem* b);
+
+// A walk down a folder tree of a volume that may be damaged (listing it,
+// deleting it, copying it). A folder met twice means folders that contain
+// themselves or share an ID; a folder deeper than the catalog could nest
+// means the same. Either ends the walk as a damaged volume.
+struct FolderWalk {
+    std::set<uint32_t> seen;
+    uint32_t maxDepth = 0;
+};
+// A walk of the open volume, with its catalog's depth bound.
+FolderWalk StartFolderWalk();
+// Admits folder `folderId`, `depth` levels below the folder the walk began
+// in (0 for that one). False with StatusCode 6 when the walk must stop.
+bool EnterWalkedFolder(FolderWalk* walk, uint32_t folderId, uint32_t depth);
 
 // The volume list: a fresh array with room for the volumes of one drive, and
 // the appending of one volume found by the scan. Both set StatusCode 2 when

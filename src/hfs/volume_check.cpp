@@ -9,15 +9,33 @@
 #include "hfs/fork_io.h"
 #include "hfs/mac_names.h"
 
-void Problem(CheckContext* ctx, const char* format, ...)
+namespace {
+
+void AddProblem(CheckContext* ctx, ProblemSeverity severity, const char* format, va_list args)
 {
     char text[512];
+    std::vsnprintf(text, sizeof text, format, args);
+    ctx->problems->push_back(text);
+    if (ctx->severities) ctx->severities->push_back(severity);
+    ++ctx->count;
+}
+
+}  // namespace
+
+void Problem(CheckContext* ctx, const char* format, ...)
+{
     va_list args;
     va_start(args, format);
-    std::vsnprintf(text, sizeof text, format, args);
+    AddProblem(ctx, ProblemSeverity::Blocking, format, args);
     va_end(args);
-    ctx->problems->push_back(text);
-    ++ctx->count;
+}
+
+void Problem(CheckContext* ctx, ProblemSeverity severity, const char* format, ...)
+{
+    va_list args;
+    va_start(args, format);
+    AddProblem(ctx, severity, format, args);
+    va_end(args);
 }
 
 std::string QuotedMacName(const uint8_t* name)
@@ -72,10 +90,11 @@ BlockBuffer* LendExtentsHeader()
 
 }  // namespace
 
-int CheckVolume(std::vector<std::string>* problems)
+int CheckVolume(std::vector<std::string>* problems, std::vector<ProblemSeverity>* severities)
 {
     CheckContext ctx;
     ctx.problems = problems;
+    ctx.severities = severities;
     if (!VolumeIsOpen()) {
         Problem(&ctx, "no volume is open");
         return ctx.count;

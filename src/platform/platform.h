@@ -47,6 +47,17 @@ int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t 
 // Size in bytes, or -1. For a block device, the device's size.
 int64_t FileSize(FileHandle file);
 bool FileFlush(FileHandle file);
+
+// An advisory lock on the whole of an open file, held until the handle is
+// closed: shared (readers) or exclusive (a writer; the file must be open for
+// writing). A lock held by another open of the file is retried every 50 ms
+// for up to `waitMilliseconds`.
+enum class FileLockResult {
+    Locked,
+    Busy,         // another program still held a conflicting lock when the wait ran out
+    Unsupported,  // the file system or device takes no locks; the file is used unlocked
+};
+FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMilliseconds);
 bool FileExists(const char* path);
 bool FileIsWritable(const char* path);
 bool FileDelete(const char* path);

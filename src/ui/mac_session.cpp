@@ -9,11 +9,30 @@
 #include "hfs/catalog_keys.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
+#include "hfs/volume_check.h"
 #include "ui/main_state.h"
 
 namespace {
 
 int g_imageSlot = -1;
+bool g_imageInUse = false;
+std::vector<std::string> g_writeBlockers;
+
+// Runs the consistency check on a volume about to be written and, if it
+// finds damage a write could spread, makes the drive read only. Every write
+// then stops at the block layer with the read-only status, before anything
+// reaches the medium.
+void GuardWritableVolume()
+{
+    DriveEntry& drive = DriveTable[MacDriveIndex];
+    if (drive.WriteSectors == nullptr || (drive.Flags & kDriveReadOnly)) return;
+    std::vector<std::string> problems;
+    std::vector<ProblemSeverity> severities;
+    CheckVolume(&problems, &severities);
+    for (size_t i = 0; i < problems.size(); ++i)
+        if (severities[i] == ProblemSeverity::Blocking) g_writeBlockers.push_back(problems[i]);
+    if (!g_writeBlockers.empty()) drive.Flags |= kDriveReadOnly;
+}
 
 // The data of the catalog leaf record for (parentId, name), checked to hold
 // a whole folder or file record.
@@ -40,6 +59,7 @@ bool OpenImageAsMacDrive(const char* nativePath, bool writable, uint32_t sectorS
     CloseMacDrive();
     StatusCode = 0;
     g_imageSlot = OpenImage(nativePath, sectorSize, writable);
+    g_imageInUse = g_imageSlot == kImageInUse;
     if (g_imageSlot < 0) {
         StatusCode = kStatusReadError;
         return false;
@@ -60,8 +80,13 @@ bool OpenListedVolume(unsigned index, bool listRoot)
     const MacItem* volume = MacPaneState.items[index];
     MacVolume.partitionStart = volume->size;
     MacVolume.volumeSize = volume->resourceSize;
+    // The read-only state that damage of the volume opened before set is
+    // not this volume's.
+    if (!g_writeBlockers.empty()) DriveTable[MacDriveIndex].Flags &= ~kDriveReadOnly;
+    g_writeBlockers.clear();
     CheckAlternateMdb();
     if (StatusCode == 0) OpenVolume();
+    if (StatusCode == 0) GuardWritableVolume();
     if (StatusCode != 0) return false;
     if (listRoot) {
         ListVolumeRoot(MainWindow);
@@ -73,6 +98,10 @@ bool OpenListedVolume(unsigned index, bool listRoot)
     return true;
 }
 
+bool MacDriveWasInUse() { return g_imageInUse; }
+
+const std::vector<std::string>& WriteBlockers() { return g_writeBlockers; }
+
 void CloseMacDrive()
 {
     FreeBlockCache();
@@ -81,6 +110,7 @@ void CloseMacDrive()
     MacPaneState = MacPaneStateRecord{};
     if (g_imageSlot >= 0) CloseImage(g_imageSlot);
     g_imageSlot = -1;
+    g_writeBlockers.clear();
     DriveCount = 0;
 }
 

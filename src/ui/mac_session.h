@@ -14,10 +14,19 @@
 // writing when the file allows it. False with StatusCode set on failure
 // (3 when the file cannot be opened or read, 7 when it holds no volume).
 bool OpenImageAsMacDrive(const char* nativePath, bool writable, uint32_t sectorSize = 512);
+// Whether the last OpenImageAsMacDrive failed because another program held
+// the image (its lock did not come free in time).
+bool MacDriveWasInUse();
 // Opens volume `index` (0-based) of the listed volumes: the alternate-MDB
 // check, the open and the root listing. Without `listRoot` the root becomes
-// the current folder unlisted (see EnterMacFolderUnlisted).
+// the current folder unlisted (see EnterMacFolderUnlisted). When the drive
+// can be written, the volume is checked first: damage that a write could
+// spread or build on makes the drive read only for as long as the volume is
+// open, and WriteBlockers() says why.
 bool OpenListedVolume(unsigned index, bool listRoot = true);
+// The check's problems that made the open volume read only (Windows-1252
+// text); empty when there were none.
+const std::vector<std::string>& WriteBlockers();
 // Drops the volume, the drive and the image.
 void CloseMacDrive();
 

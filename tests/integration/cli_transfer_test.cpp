@@ -9,9 +9,11 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "disk/image_drive.h"
 #include "support/hfsutils_driver.h"
 #include "support/macbinary_file.h"
 #include "support/run_command.h"
@@ -307,6 +309,60 @@ TEST_F(CliTransferTest, PutThatRunsOutOfRoomKeepsWhatCameBefore)
     Ok({"rm", image, "first"});
     Ok({"put", image, b});
     EXPECT_EQ(HfsData(":second"), PatternBytes(900000, 2));
+}
+
+// Two writers started at once on one image, with a checker beside them: the
+// image's lock makes them take turns, so every put that says it succeeded
+// has its file whole on a sound volume, and the checker, waiting for its turn
+// too, never reads a flush half done.
+TEST_F(CliTransferTest, WritersStartedAtOnceTakeTurns)
+{
+    const Bytes base = ReadFileBytes(image);
+    const std::string cli = QUAYLINK_CLI_PATH;
+    const std::string first = pcIn.WriteFile("first", PatternBytes(300000, 1));
+    const std::string second = pcIn.WriteFile("second", PatternBytes(250000, 2));
+    const std::string script = "'" + cli + "' put '" + image + "' '" + first + "' & a=$!; '" + cli + "' put '" +
+                               image + "' '" + second + "' & b=$!; '" + cli + "' check '" + image +
+                               "' >/dev/null & c=$!; wait $a; echo $?; wait $b; echo $?; wait $c; echo $?";
+    for (int round = 0; round < 30 && !HasFailure(); ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        dir.WriteFile("v.img", base);
+        const CommandResult r = RunShell(script);
+        std::istringstream codes(r.out);
+        int firstCode = -1, secondCode = -1, checkCode = -1;
+        codes >> firstCode >> secondCode >> checkCode;
+        EXPECT_EQ(firstCode, 0) << r.err;
+        EXPECT_EQ(secondCode, 0) << r.err;
+        EXPECT_EQ(checkCode, 0) << r.err;
+        ExpectChecked();
+        if (firstCode == 0) {
+            EXPECT_EQ(HfsData(":first"), PatternBytes(300000, 1));
+        }
+        if (secondCode == 0) {
+            EXPECT_EQ(HfsData(":second"), PatternBytes(250000, 2));
+        }
+    }
+}
+
+// While another program reads the image, readers go on and a writer waits
+// for a few seconds, then fails naming the image. hfsutils reads on too; its
+// fcntl lock and ours see each other, so it mounts the image read only.
+TEST_F(CliTransferTest, ImageHeldByAReader)
+{
+    const int slot = OpenImage(image.c_str(), 512, false);
+    ASSERT_GE(slot, 0);
+    const std::string before = Sha256File(image);
+    EXPECT_EQ(Cli({"ls", image}).exitCode, 0);
+    const CommandResult r = Cli({"mkdir", image, "Waited"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "quaylink-cli: the image is in use by another program: " + image + "\n");
+    EXPECT_EQ(Sha256File(image), before);
+    EXPECT_EQ(RootNames(), std::vector<std::string>{});
+    EXPECT_FALSE(hfs.Mkdir(":Beside"));
+    CloseImage(slot);
+    Ok({"mkdir", image, "Waited"});
+    EXPECT_TRUE(hfs.Mkdir(":Beside")) << hfs.LastError();
+    EXPECT_EQ(RootNames(), (std::vector<std::string>{"Beside", "Waited"}));
 }
 
 TEST_F(CliTransferTest, TypesAndUsage)

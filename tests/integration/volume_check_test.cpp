@@ -1142,6 +1142,92 @@ TEST_F(VolumeCheckTest, CliSummarisesACleanVolumeAndNeverWrites)
     EXPECT_EQ(RunCommand({QUAYLINK_CLI_PATH, "check", path + "@2"}).exitCode, 1);
 }
 
+// Commands on a damaged volume. Damage a write could spread or build on makes
+// every write command fail before it writes; a harmless inconsistency is
+// kept but does not stop writes, and the volume gains no problem; folders
+// inside themselves end a walk of folders as a damaged volume.
+enum class Outcome { Written, Refused, Damaged };
+struct DamagedCommand {
+    std::vector<std::string> args;   // "IMG" is the image, "PC" a small PC file
+    Outcome outcome;
+    const char* first = "";          // Refused: the start of the first problem named
+};
+struct WriteOnDamage {
+    const char* name;
+    void (*damage)(Image&);
+    std::vector<DamagedCommand> commands;
+};
+
+const WriteOnDamage kWritesOnDamage[] = {
+    {"BitmapFreesAFilesBlocks",
+     [](Image& im) {
+         const Record readme = im.Item("Readme");
+         const uint32_t start = GetU16(readme.data + kFileRecDataExtents);
+         const uint32_t count = GetU16(readme.data + kFileRecDataExtents + 2);
+         for (uint32_t b = start; b < start + count; ++b) im.FlipBitmapBit(b);
+         Put16(im.Mdb() + kMdbFreeBlocks, GetU16(im.Mdb() + kMdbFreeBlocks) + count);
+     },
+     {{{"put", "IMG", "PC"}, Outcome::Refused, "bitmap: allocation blocks"},
+      {{"mkdir", "IMG", "New"}, Outcome::Refused, "bitmap: allocation blocks"}}},
+    {"NextIdBelowIdsInUse", [](Image& im) { Put32(im.Mdb() + kMdbNextCatalogId, im.IdOf("Docs")); },
+     {{{"mkdir", "IMG", "New"}, Outcome::Refused, "MDB: next catalog ID"},
+      {{"put", "IMG", "PC"}, Outcome::Refused, "MDB: next catalog ID"}}},
+    {"FolderWithTheRootsId", [](Image& im) { Put32(im.Item("K").data + kFolderId, kRootFolderId); },
+     {{{"rm", "IMG", "-r", "K"}, Outcome::Refused, "catalog: "},
+      {{"rename", "IMG", "K", "L"}, Outcome::Refused, "catalog: "}}},
+    {"FolderInsideItself", [](Image& im) { Put32(im.Item("F1").data + kFolderId, im.IdOf("K")); },
+     {{{"ls", "IMG", "-R"}, Outcome::Damaged},
+      {{"ls", "IMG", "K", "-R"}, Outcome::Damaged},
+      {{"rm", "IMG", "-r", "K"}, Outcome::Refused, "catalog: "}}},
+    // Kept as it is, and no other problem added.
+    {"ThreadNameDiffers", [](Image& im) { im.Thread(im.IdOf("Deep")).data[kThreadName + 1] ^= 0x20; },
+     {{{"mkdir", "IMG", "New"}, Outcome::Written},
+      {{"put", "IMG", "PC"}, Outcome::Written},
+      {{"rm", "IMG", "-r", "K"}, Outcome::Written}}},
+};
+
+TEST_F(VolumeCheckTest, CliOnDamagedVolumes)
+{
+    TempDir dir;
+    const std::string pc = dir.WriteFile("pc.bin", PatternBytes(20000, 9));
+    for (const WriteOnDamage& row : kWritesOnDamage) {
+        SCOPED_TRACE(row.name);
+        Image image = Clean().image;
+        row.damage(image);
+        const std::string path = dir.WriteFile(std::string(row.name) + ".img", image.bytes);
+        const Problems problems = CheckImageFile(path);
+        for (const DamagedCommand& c : row.commands) {
+            SCOPED_TRACE(c.args[0] + " " + c.args.back());
+            std::vector<std::string> argv{"timeout", "60", QUAYLINK_CLI_PATH};
+            for (const std::string& a : c.args) argv.push_back(a == "IMG" ? path : a == "PC" ? pc : a);
+            CommandOptions options;
+            options.outFile = dir.PathOf("out.txt");  // a walk that never ends fills a file, not memory
+            const Bytes before = ReadFileBytes(path);
+            const CommandResult r = RunCommand(argv, options);
+            if (c.outcome == Outcome::Written) {
+                EXPECT_EQ(r.exitCode, 0) << r.err;
+                EXPECT_EQ(CheckImageFile(path), problems) << "the volume gained a problem";
+                continue;
+            }
+            EXPECT_EQ(r.exitCode, 2) << r.err;
+            EXPECT_TRUE(ReadFileBytes(path) == before) << "the command changed the image";
+            const std::string says =
+                c.outcome == Outcome::Damaged
+                    ? "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)\n"
+                    : "Mac volume is read only\nquaylink-cli: " + path +
+                          ": the volume is damaged where a write would spread the damage, so it is read only: " +
+                          c.first;
+            EXPECT_EQ(r.err.substr(0, says.size()), says);
+            if (c.outcome == Outcome::Refused) {
+                EXPECT_NE(r.err.find("quaylink-cli check"), std::string::npos);
+            }
+        }
+        if (row.commands[0].outcome == Outcome::Written) {
+            EXPECT_EQ(problems.size(), 1u) << Listing(problems);
+        }
+    }
+}
+
 TEST_F(VolumeCheckTest, CliListsEveryProblemEvenWhenTheRootCannotBeListed)
 {
     // The catalog's root node with a wrong height: the engine's searches

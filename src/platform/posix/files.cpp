@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdio>
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #if defined(__linux__)
@@ -151,6 +153,48 @@ int64_t FileSize(FileHandle file)
 }
 
 bool FileFlush(FileHandle file) { return fsync(Fd(file)) == 0; }
+
+namespace {
+
+// One attempt: 1 locked, 0 held by another open of the file, -1 no locks here.
+int TryLockOnce(int fd, bool exclusive)
+{
+#if defined(F_OFD_SETLK)
+    // Open-file-description locks belong to this open of the file, not to
+    // the process, so two opens in one process exclude each other too; they
+    // also conflict with classic fcntl locks taken by other programs.
+    struct flock range{};
+    range.l_type = static_cast<short>(exclusive ? F_WRLCK : F_RDLCK);
+    range.l_whence = SEEK_SET;
+    range.l_start = 0;
+    range.l_len = 0;  // to the end, however far the file grows
+    if (fcntl(fd, F_OFD_SETLK, &range) == 0) return 1;
+    if (errno == EAGAIN || errno == EACCES) return 0;
+    if (errno != EINVAL) return -1;
+    // EINVAL: a kernel without OFD locks; flock has the same ownership.
+#endif
+    if (flock(fd, (exclusive ? LOCK_EX : LOCK_SH) | LOCK_NB) == 0) return 1;
+    return errno == EWOULDBLOCK ? 0 : -1;
+}
+
+}  // namespace
+
+FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMilliseconds)
+{
+    constexpr unsigned kStepMilliseconds = 50;
+    for (unsigned waited = 0;; waited += kStepMilliseconds) {
+        int got;
+        do {
+            got = TryLockOnce(Fd(file), exclusive);
+        } while (got < 0 && errno == EINTR);
+        if (got > 0) return FileLockResult::Locked;
+        if (got < 0) return FileLockResult::Unsupported;
+        if (waited >= waitMilliseconds) return FileLockResult::Busy;
+        struct timespec step{0, kStepMilliseconds * 1000000L};
+        while (nanosleep(&step, &step) != 0 && errno == EINTR) {
+        }
+    }
+}
 
 bool FileExists(const char* path)
 {

@@ -149,6 +149,22 @@ int64_t FileSize(FileHandle file)
 
 bool FileFlush(FileHandle file) { return FlushFileBuffers(Handle(file)) != 0; }
 
+FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMilliseconds)
+{
+    constexpr unsigned kStepMilliseconds = 50;
+    const DWORD flags = LOCKFILE_FAIL_IMMEDIATELY | (exclusive ? LOCKFILE_EXCLUSIVE_LOCK : 0);
+    for (unsigned waited = 0;; waited += kStepMilliseconds) {
+        // The whole range a file can have, so the lock covers it however it grows.
+        OVERLAPPED at{};
+        if (LockFileEx(Handle(file), flags, 0, MAXDWORD, MAXDWORD, &at)) return FileLockResult::Locked;
+        const DWORD error = GetLastError();
+        if (error != ERROR_LOCK_VIOLATION && error != ERROR_SHARING_VIOLATION && error != ERROR_IO_PENDING)
+            return FileLockResult::Unsupported;  // devices and some redirectors take no byte-range locks
+        if (waited >= waitMilliseconds) return FileLockResult::Busy;
+        Sleep(kStepMilliseconds);
+    }
+}
+
 bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
 bool FileIsWritable(const char* path)
