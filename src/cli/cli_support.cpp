@@ -205,24 +205,17 @@ bool SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume
 bool OpenDrive(const std::string& path, bool writable)
 {
     if (OpenImageAsMacDrive(path.c_str(), writable)) return true;
+    if (MacDriveWasInUse()) {
+        StatusCode = 0;
+        Fail("the image is in use by another program: " + path);
+        return false;
+    }
     std::string what = path;
     if (IsDirectory(path.c_str()))
         what += ": a directory, not a disk image";
     else if (!FileExists(path.c_str()))
         what += ": no such file";
     FailWithStatus(what);
-    return false;
-}
-
-// The failure of OpenImageAsMacDrive: another program's lock, or the status.
-bool FailImageOpen(const std::string& path)
-{
-    if (MacDriveWasInUse()) {
-        StatusCode = 0;
-        Fail("the image is in use by another program: " + path);
-        return false;
-    }
-    FailWithStatus();
     return false;
 }
 
