@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
+#include "hfs/volume_scan.h"
 #include "platform/cp1252.h"
 
 bool CliArgs::Has(const char* flag) const
@@ -113,16 +116,28 @@ void SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume
 
 }  // namespace
 
+// Opens the image as the drive; on failure says why, naming what is wrong
+// with the image file itself when it is that.
+bool OpenDrive(const std::string& path, bool writable)
+{
+    if (OpenImageAsMacDrive(path.c_str(), writable)) return true;
+    const char* warning = DriveCount > 0 ? DriveImageWarning(&DriveTable[0]) : nullptr;
+    if (StatusCode == kStatusNoVolume && warning) {
+        StatusCode = 0;
+        Fail(path + ": " + warning);
+        return false;
+    }
+    FailWithStatus();
+    if (warning) Fail(path + ": " + warning);
+    return false;
+}
+
 bool OpenImageOnly(const std::string& imageSpec, bool writable)
 {
     std::string path;
     unsigned volume = 1;
     SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
-    return true;
+    return OpenDrive(path, writable);
 }
 
 bool OpenImageVolume(const std::string& imageSpec, bool writable)
@@ -130,10 +145,7 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
     std::string path;
     unsigned volume = 1;
     SplitImageSpec(imageSpec, &path, &volume);
-    if (!OpenImageAsMacDrive(path.c_str(), writable)) {
-        FailWithStatus();
-        return false;
-    }
+    if (!OpenDrive(path, writable)) return false;
     if (MacPaneState.count == 0) {
         StatusCode = kStatusNoVolume;
         FailWithStatus();
@@ -145,7 +157,9 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable)
         return false;
     }
     if (!OpenListedVolume(volume - 1)) {
+        const ScannedVolume* found = ScannedVolumeAt(volume - 1);
         FailWithStatus();
+        if (found && !found->problem.empty()) Fail(path + "@" + std::to_string(volume) + ": " + found->problem);
         return false;
     }
     return true;

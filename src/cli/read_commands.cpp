@@ -10,6 +10,7 @@
 
 #include "cli/cli.h"
 #include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
@@ -18,6 +19,7 @@
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "hfs/volume.h"
+#include "hfs/volume_scan.h"
 #include "ui/format_text.h"
 #include "ui/main_state.h"
 #include "ui/prefs.h"
@@ -113,7 +115,11 @@ int CommandVolumes(const CliArgs& args)
     if (!OpenImageOnly(args.positional[0], false)) return kExitFailed;
     for (unsigned i = 0; i < MacPaneState.count; ++i) {
         const MacItem* v = MacPaneState.items[i];
-        std::printf("%u %u %u %s\n", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+        std::printf("%u %u %u %s", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+        const ScannedVolume* found = ScannedVolumeAt(i);
+        if (found && !found->problem.empty()) std::printf(" (not opened: %s)", found->problem.c_str());
+        else if (found && !found->readOnlyReason.empty()) std::printf(" (read only: %s)", found->readOnlyReason.c_str());
+        std::printf("\n");
     }
     return kExitOk;
 }
@@ -193,6 +199,8 @@ int CommandInfo(const CliArgs& args)
                             GetU16(ScratchBuffer) == kHfsSignature;
         StatusCode = 0;
         std::printf("Backup MDB: %s\n", backup ? "present" : "missing");
+        if (MacVolume.writeRefusal) std::printf("Read only: %s\n", MacVolume.writeRefusal);
+        if (const char* warning = DriveImageWarning(&DriveTable[MacDriveIndex])) std::printf("Image warning: %s\n", warning);
         return kExitOk;
     }
     MacPathTarget target;
