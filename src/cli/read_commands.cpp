@@ -117,8 +117,10 @@ int CommandVolumes(const CliArgs& args)
         const MacItem* v = MacPaneState.items[i];
         std::printf("%u %u %u %s", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
         const ScannedVolume* found = ScannedVolumeAt(i);
-        if (found && !found->problem.empty()) std::printf(" (not opened: %s)", found->problem.c_str());
-        else if (found && !found->readOnlyReason.empty()) std::printf(" (read only: %s)", found->readOnlyReason.c_str());
+        if (found && !found->problem.empty())
+            std::printf(" (not opened: %s)", found->problem.c_str());
+        else if (found && !found->readOnlyReason.empty())
+            std::printf(" (read only: %s)", found->readOnlyReason.c_str());
         std::printf("\n");
     }
     return kExitOk;
@@ -200,7 +202,8 @@ int CommandInfo(const CliArgs& args)
         StatusCode = 0;
         std::printf("Backup MDB: %s\n", backup ? "present" : "missing");
         if (MacVolume.writeRefusal) std::printf("Read only: %s\n", MacVolume.writeRefusal);
-        if (const char* warning = DriveImageWarning(&DriveTable[MacDriveIndex])) std::printf("Image warning: %s\n", warning);
+        if (const char* warning = DriveImageWarning(&DriveTable[MacDriveIndex]))
+            std::printf("Image warning: %s\n", warning);
         return kExitOk;
     }
     MacPathTarget target;

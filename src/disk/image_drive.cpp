@@ -91,8 +91,8 @@ void CheckDiskCopyChecksum(ImageSlot& slot)
 {
     uint8_t stored[4];
     uint32_t sum = 0;
-    if (FileReadAt(slot.file, stored, sizeof stored, kDc42DataChecksum) != 4 || !DiskCopyChecksum(slot.file, slot, &sum))
-        return;
+    if (FileReadAt(slot.file, stored, sizeof stored, kDc42DataChecksum) != 4) return;
+    if (!DiskCopyChecksum(slot.file, slot, &sum)) return;
     if (BigU32(stored) == sum) return;
     std::snprintf(slot.warning, sizeof slot.warning,
                   "the DiskCopy 4.2 data checksum stored in the image (%08X) does not match its data (%08X)",

@@ -100,7 +100,8 @@ const char* MdbWriteRefusal(const uint8_t* mdb, uint64_t volumeBlocks)
     if (blockBytes < kHfsBlockSize || blockBytes % kHfsBlockSize != 0) return nullptr;  // refused when opened
     const uint64_t allocEnd =
         GetU16(mdb + kMdbFirstAllocBlock) + uint64_t{GetU16(mdb + kMdbAllocBlocks)} * (blockBytes / kHfsBlockSize);
-    if (volumeBlocks != 0 && allocEnd + 2 > volumeBlocks) return "its master block describes a volume larger than its partition";
+    if (volumeBlocks != 0 && allocEnd + 2 > volumeBlocks)
+        return "its master block describes a volume larger than its partition";
     return nullptr;
 }
 
@@ -123,7 +124,10 @@ bool Refused(VolumeKind kind)
     return kind == VolumeKind::HfsPlus || kind == VolumeKind::Hfsx || kind == VolumeKind::Mfs;
 }
 
-std::string RefusalText(VolumeKind kind) { return std::string(VolumeKindText(kind)) + ", which this program does not read"; }
+std::string RefusalText(VolumeKind kind)
+{
+    return std::string(VolumeKindText(kind)) + ", which this program does not read";
+}
 
 // Reads the MDB of a partition and lists what it holds. A partition that
 // cannot be read is listed as unreadable and the scan goes on. `name` is the
@@ -139,7 +143,8 @@ void TryPartition(uint32_t f, uint32_t start, uint32_t length, unsigned entry, c
     ScannedVolume found;
     found.partitionStart = static_cast<uint32_t>(first > kMaxBlock ? kMaxBlock : first);
     // Block numbers past the partition's start stay below 2^32.
-    found.volumeSize = static_cast<uint32_t>(size > kMaxBlock - found.partitionStart ? kMaxBlock - found.partitionStart : size);
+    const uint64_t room = kMaxBlock - found.partitionStart;
+    found.volumeSize = static_cast<uint32_t>(size > room ? room : size);
 
     if (first + 3 > kMaxBlock || (g_deviceBlocks != 0 && first + 3 > g_deviceBlocks)) {
         found.kind = VolumeKind::Unreadable;

@@ -237,7 +237,8 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
         bool wrapped;             // the first partition holds the wrapper
     };
     const Case cases[] = {
-        {"length near 2^32", {{64, 1600}, {1664, 4294965700u}, {4864, 4800}}, 1, 9664, "past the end of the disk", false},
+        {"length near 2^32", {{64, 1600}, {1664, 4294965700u}, {4864, 4800}}, 1, 9664, "past the end of the disk",
+         false},
         {"overlap", {{64, 3200}, {1664, 1600}}, 0, 3264, "overlaps map entry 3", false},
         {"HFS+ wrapper", {{64, 1600}, {1664, 1600}}, 0, 3264, "HFS+ volume", true},
     };
