@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "disk/drive_table.h"
 #include "disk/format.h"
@@ -50,11 +51,10 @@ bool DetectDiskCopy(FileHandle file, uint64_t fileSize, uint64_t* dataLength, ch
     const uint64_t tags = BigU32(header + kDc42TagSize);
     if (data % kBlockSize != 0) return false;
     if (fileSize != kDc42HeaderSize + data + tags) {
-        std::snprintf(warning, room,
-                      "the file starts with a DiskCopy 4.2 header whose sizes (%llu bytes of disk data, %llu of tags) "
-                      "do not match the %llu bytes after it",
-                      static_cast<unsigned long long>(data), static_cast<unsigned long long>(tags),
-                      static_cast<unsigned long long>(fileSize - kDc42HeaderSize));
+        const std::string text = "the file starts with a DiskCopy 4.2 header whose sizes (" + std::to_string(data) +
+                                 " bytes of disk data, " + std::to_string(tags) + " of tags) do not match the " +
+                                 std::to_string(fileSize - kDc42HeaderSize) + " bytes after it";
+        std::snprintf(warning, room, "%s", text.c_str());
         return false;
     }
     *dataLength = data;
