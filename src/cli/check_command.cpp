@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "disk/image_drive.h"
 #include "hfs/volume_check.h"
+#include "ui/main_state.h"
 
 namespace {
 
@@ -29,6 +31,8 @@ int CommandCheck(const CliArgs& args)
     // has printed why the listing failed, and the check says what is wrong.
     if (!OpenImageVolume(imageArg, false) && !VolumeIsOpen()) return kExitFailed;
 
+    if (const char* warning = DriveImageWarning(&DriveTable[MacDriveIndex]))
+        std::printf("Image warning: %s\n", warning);  // the image file's, not the volume's
     std::vector<std::string> problems;
     const int count = CheckVolume(&problems);
     for (const std::string& problem : problems) PrintAnsi(problem + "\n");

@@ -3,9 +3,12 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
+#include "hfs/volume_scan.h"
 #include "platform/cp1252.h"
 #include "platform/platform.h"
 
@@ -201,7 +204,8 @@ bool SplitImageSpec(const std::string& spec, std::string* path, unsigned* volume
 }
 
 // Opens the image and lists its volumes; a failure names the image and, when
-// it is plain, why.
+// it is plain, why: another program's lock, a missing file, a directory, or
+// an image file whose own header does not hold together.
 bool OpenDrive(const std::string& path, bool writable)
 {
     if (OpenImageAsMacDrive(path.c_str(), writable)) return true;
@@ -211,10 +215,13 @@ bool OpenDrive(const std::string& path, bool writable)
         return false;
     }
     std::string what = path;
+    const char* warning = DriveCount > 0 ? DriveImageWarning(&DriveTable[0]) : nullptr;
     if (IsDirectory(path.c_str()))
         what += ": a directory, not a disk image";
     else if (!FileExists(path.c_str()))
         what += ": no such file";
+    else if (warning)
+        what += std::string(": ") + warning;
     FailWithStatus(what);
     return false;
 }
@@ -244,7 +251,9 @@ bool OpenImageVolume(const std::string& imageSpec, bool writable, bool listRoot)
         return false;
     }
     if (!OpenListedVolume(volume - 1, listRoot)) {
-        FailWithStatus(imageSpec);
+        const ScannedVolume* found = ScannedVolumeAt(volume - 1);
+        FailWithStatus(found && !found->problem.empty() ? path + "@" + std::to_string(volume) + ": " + found->problem
+                                                        : imageSpec);
         return false;
     }
     const std::vector<std::string>& blockers = WriteBlockers();

@@ -12,6 +12,7 @@
 
 #include "cli/cli.h"
 #include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
@@ -20,6 +21,7 @@
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "hfs/volume.h"
+#include "hfs/volume_scan.h"
 #include "ui/format_text.h"
 #include "ui/main_state.h"
 #include "ui/prefs.h"
@@ -285,14 +287,26 @@ int CommandVolumes(const CliArgs& args)
     std::string objects;
     for (unsigned i = 0; i < MacPaneState.count; ++i) {
         const MacItem* v = MacPaneState.items[i];
+        const ScannedVolume* found = ScannedVolumeAt(i);
+        const std::string problem = found ? found->problem : std::string();
+        const std::string readOnly = found && problem.empty() ? found->readOnlyReason : std::string();
         if (!json) {
-            std::printf("%u %u %u %s\n", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+            std::printf("%u %u %u %s", i + 1, v->size, v->resourceSize, MacNameUtf8(v->name).c_str());
+            if (!problem.empty())
+                std::printf(" (not opened: %s)", problem.c_str());
+            else if (!readOnly.empty())
+                std::printf(" (read only: %s)", readOnly.c_str());
+            std::printf("\n");
             continue;
         }
+        const char* kind = found ? VolumeKindText(found->kind) : nullptr;
         objects += (i ? ", " : "") + JsonObject({{"index", JsonNumber(i + 1)},
                                                  {"start", JsonNumber(v->size)},
                                                  {"blocks", JsonNumber(v->resourceSize)},
-                                                 {"name", JsonString(MacNameExact(v->name))}});
+                                                 {"name", JsonString(MacNameExact(v->name))},
+                                                 {"kind", kind ? JsonString(kind) : "\"HFS\""},
+                                                 {"notOpened", problem.empty() ? "null" : JsonString(problem)},
+                                                 {"readOnly", readOnly.empty() ? "null" : JsonString(readOnly)}});
     }
     if (json) PrintUtf8("[" + objects + "]\n");
     return kExitOk;
@@ -392,7 +406,7 @@ std::vector<InfoField> VolumeFields()
                         ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - 2) == 1 &&
                         GetU16(ScratchBuffer) == kHfsSignature;
     StatusCode = 0;
-    return {
+    std::vector<InfoField> fields = {
         {"Volume", MacNameUtf8(mdb + kMdbVolumeName), "name", JsonString(MacNameExact(mdb + kMdbVolumeName))},
         {"Created", MacDateText(created), "created", JsonDate(created)},
         {"Modified", MacDateText(modified), "modified", JsonDate(modified)},
@@ -409,6 +423,11 @@ std::vector<InfoField> VolumeFields()
         {"Next ID", std::to_string(nextId), "nextId", JsonNumber(nextId)},
         {"Backup MDB", backup ? "present" : "missing", "backupMdb", backup ? "true" : "false"},
     };
+    if (MacVolume.writeRefusal)
+        fields.push_back({"Read only", MacVolume.writeRefusal, "readOnly", JsonString(MacVolume.writeRefusal)});
+    if (const char* warning = DriveImageWarning(&DriveTable[MacDriveIndex]))
+        fields.push_back({"Image warning", warning, "imageWarning", JsonString(warning)});
+    return fields;
 }
 
 }  // namespace

@@ -119,6 +119,18 @@ uint32_t DriveSectorSize(const DriveEntry* entry)
     return kBlockSize;
 }
 
+uint64_t DriveBlockCount(const DriveEntry* entry)
+{
+    if (entry->ReadSectors == ImageReadBlocks) {
+        const uint32_t slot = entry->Unit;
+        if (slot < kMaxImages && ImageTable[slot].used) {
+            const ImageSlot& s = ImageTable[slot];
+            return s.dataLength / s.sectorSize * (s.sectorSize / kBlockSize);
+        }
+    }
+    return 0;
+}
+
 bool IsDisketteDrive(const DriveEntry* entry)
 {
     // Only a diskette drive's own read operation makes an entry a diskette

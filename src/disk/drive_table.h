@@ -57,5 +57,8 @@ int32_t MappedWriteBlocks(const uint8_t* buffer, uint16_t count, uint32_t first,
 // The device's sector size in bytes as its device layer reports it (512 for
 // drives that cannot tell).
 uint32_t DriveSectorSize(const DriveEntry* entry);
+// The 512-byte blocks the device holds in whole sectors, or 0 when its
+// device layer cannot tell.
+uint64_t DriveBlockCount(const DriveEntry* entry);
 // True when the entry is a diskette drive (block factor always 1).
 bool IsDisketteDrive(const DriveEntry* entry);

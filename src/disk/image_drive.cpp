@@ -1,6 +1,8 @@
 #include "disk/image_drive.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "disk/drive_table.h"
 #include "disk/format.h"
@@ -34,7 +36,10 @@ ImageSlot* SlotOf(const DriveEntry* entry)
 }
 
 // Whether the open file is a DiskCopy 4.2 image; if so, where its data lies.
-bool DetectDiskCopy(FileHandle file, uint64_t fileSize, uint64_t* dataLength)
+// A header whose data and tag sizes do not add up to the file (a download cut
+// short, bytes appended) leaves the file a plain image, and says so in
+// `warning`: without it the only word would be that no volume was found.
+bool DetectDiskCopy(FileHandle file, uint64_t fileSize, uint64_t* dataLength, char* warning, size_t room)
 {
     if (fileSize < kDc42HeaderSize) return false;
     uint8_t header[kDc42HeaderSize];
@@ -45,7 +50,13 @@ bool DetectDiskCopy(FileHandle file, uint64_t fileSize, uint64_t* dataLength)
     const uint64_t data = BigU32(header + kDc42DataSize);
     const uint64_t tags = BigU32(header + kDc42TagSize);
     if (data % kBlockSize != 0) return false;
-    if (fileSize != kDc42HeaderSize + data + tags) return false;
+    if (fileSize != kDc42HeaderSize + data + tags) {
+        const std::string text = "the file starts with a DiskCopy 4.2 header whose sizes (" + std::to_string(data) +
+                                 " bytes of disk data, " + std::to_string(tags) + " of tags) do not match the " +
+                                 std::to_string(fileSize - kDc42HeaderSize) + " bytes after it";
+        std::snprintf(warning, room, "%s", text.c_str());
+        return false;
+    }
     *dataLength = data;
     return true;
 }
@@ -71,6 +82,21 @@ bool DiskCopyChecksum(FileHandle file, const ImageSlot& slot, uint32_t* checksum
     }
     *checksum = sum;
     return true;
+}
+
+// A stored checksum that does not match the data is reported, not mended:
+// emulators write images without updating it, and the first write through
+// this program stores the right one (CloseImage).
+void CheckDiskCopyChecksum(ImageSlot& slot)
+{
+    uint8_t stored[4];
+    uint32_t sum = 0;
+    if (FileReadAt(slot.file, stored, sizeof stored, kDc42DataChecksum) != 4) return;
+    if (!DiskCopyChecksum(slot.file, slot, &sum)) return;
+    if (BigU32(stored) == sum) return;
+    std::snprintf(slot.warning, sizeof slot.warning,
+                  "the DiskCopy 4.2 data checksum stored in the image (%08X) does not match its data (%08X)",
+                  static_cast<unsigned>(BigU32(stored)), static_cast<unsigned>(sum));
 }
 
 void UpdateDiskCopyChecksum(const ImageSlot& slot)
@@ -168,7 +194,8 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
         return -1;
     }
     uint64_t dataLength = 0;
-    const bool diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength);
+    char warning[sizeof ImageTable[0].warning] = {};
+    const bool diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength, warning, sizeof warning);
 
     // The file stays open while the slot is used: one system call per
     // transfer instead of an open and a close around each.
@@ -182,6 +209,8 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
     s.dataOffset = diskCopy ? kDc42HeaderSize : 0;
     s.dataLength = diskCopy ? dataLength : static_cast<uint64_t>(size);
     std::memcpy(s.path, path, std::strlen(path) + 1);
+    std::memcpy(s.warning, warning, sizeof warning);
+    if (diskCopy) CheckDiskCopyChecksum(s);
     return slot;
 }
 
@@ -227,6 +256,13 @@ DriveEntry* AddImageDrive(int slot)
     AppendCut(entry->Name, sizeof entry->Name, "]");
     CommitDriveEntry();
     return DriveCount > index ? entry : nullptr;
+}
+
+const char* DriveImageWarning(const DriveEntry* entry)
+{
+    if (entry == nullptr || entry->ReadSectors != ImageReadBlocks) return nullptr;
+    const ImageSlot* slot = SlotOf(entry);
+    return slot && slot->warning[0] ? slot->warning : nullptr;
 }
 
 int32_t ImageReadBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry)

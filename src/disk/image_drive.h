@@ -25,6 +25,7 @@ struct ImageSlot {
     uint64_t dataOffset;        // bytes before the disk data (a DiskCopy 4.2 header)
     uint64_t dataLength;        // bytes of disk data
     bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
+    char warning[192];          // what is wrong with the image file itself (a DiskCopy checksum); empty if nothing
     bool written;               // a sector was written since the image was opened
     char path[1024];
     FileHandle file;            // open from OpenImage to CloseImage (for writing when writable)
@@ -52,6 +53,11 @@ void CloseAllImages();
 // "[IMAGE name]" after the file's base name. Returns the entry or null when
 // the table is full.
 DriveEntry* AddImageDrive(int slot);
+// What is wrong with the image file behind an image drive (not with a volume
+// on it): a DiskCopy 4.2 data checksum that does not match the data, or a
+// DiskCopy header whose sizes do not match the file. Null when nothing is,
+// or for a drive that is not an image.
+const char* DriveImageWarning(const DriveEntry* entry);
 
 int32_t ImageReadBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);
 int32_t ImageWriteBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);

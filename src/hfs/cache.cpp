@@ -123,7 +123,7 @@ uint16_t WriteDeviceBlocks(const uint8_t* buffer, uint16_t count, uint32_t block
 {
     count = ClampToTransferLimit(count);
     DriveEntry* drive = CurrentDrive();
-    if (!drive || (drive->Flags & kDriveReadOnly) || !drive->WriteSectors) {
+    if (!drive || (drive->Flags & kDriveReadOnly) || !drive->WriteSectors || MacVolume.writeRefusal) {
         StatusCode = kStatusReadOnly;
         return 0;
     }

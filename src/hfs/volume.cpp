@@ -9,6 +9,7 @@
 #include "hfs/btree_node.h"
 #include "hfs/fork_io.h"
 #include "hfs/mac_time.h"
+#include "hfs/volume_scan.h"
 
 MacVolumeState MacVolume;
 BTreeFileRecord ExtentsFileRecord;
@@ -23,17 +24,16 @@ void RejectVolume()
     if (StatusCode == 0) StatusCode = kStatusNoVolume;
 }
 
-// The allocation area must lie inside the volume, and allocation blocks must
-// be whole 512-byte blocks; everything else divides by or indexes with these.
+// Allocation blocks must be whole 512-byte blocks and the bitmap must lie
+// before the allocation area; everything else divides by or indexes with
+// these. An allocation area longer than the volume is read where it lies
+// inside and never written (VolumeWriteRefusal).
 bool MdbDescribesVolume(const uint8_t* mdb)
 {
     const uint32_t blockBytes = GetU32(mdb + kMdbAllocBlockSize);
     if (blockBytes < kHfsBlockSize || blockBytes % kHfsBlockSize != 0) return false;
     const uint32_t perBlock = blockBytes / kHfsBlockSize;
     if (perBlock > 0xFFFF) return false;
-    const uint64_t allocEnd = GetU16(mdb + kMdbFirstAllocBlock) +
-                              static_cast<uint64_t>(GetU16(mdb + kMdbAllocBlocks)) * perBlock;
-    if (MacVolume.volumeSize != 0 && allocEnd > MacVolume.volumeSize) return false;
     const uint32_t bitmapBlocks = (GetU16(mdb + kMdbAllocBlocks) + 4095u) / 4096u;
     const uint32_t bitmapStart = GetU16(mdb + kMdbBitmapStart);
     if (bitmapStart < 3 || bitmapStart + bitmapBlocks > GetU16(mdb + kMdbFirstAllocBlock)) return false;
@@ -81,6 +81,7 @@ void OpenVolume()
     }
     MacVolume.mdb = mdb;
     MacVolume.freeSearchStart = 0;
+    MacVolume.writeRefusal = VolumeWriteRefusal(mdb->data);
     MacVolume.allocBlockSize = static_cast<uint16_t>(GetU32(mdb->data + kMdbAllocBlockSize) / kHfsBlockSize);
     MacVolume.firstAllocBlock = GetU16(mdb->data + kMdbFirstAllocBlock);
 

@@ -84,6 +84,7 @@ struct MacVolumeState {
     ForkRef catalogFile;
     uint32_t partitionStart;     // absolute block of the volume's block 0
     uint32_t freeSearchStart;    // every allocation block below this one is in use
+    const char* writeRefusal;    // why nothing may be written to this volume; null when it may be
 };
 
 extern MacVolumeState MacVolume;

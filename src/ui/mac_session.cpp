@@ -1,6 +1,7 @@
 #include "ui/mac_session.h"
 
 #include <cstring>
+#include <string>
 
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
@@ -10,6 +11,7 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume_check.h"
+#include "hfs/volume_scan.h"
 #include "ui/main_state.h"
 
 namespace {
@@ -25,7 +27,7 @@ std::vector<std::string> g_writeBlockers;
 void GuardWritableVolume()
 {
     DriveEntry& drive = DriveTable[MacDriveIndex];
-    if (drive.WriteSectors == nullptr || (drive.Flags & kDriveReadOnly)) return;
+    if (drive.WriteSectors == nullptr || (drive.Flags & kDriveReadOnly) || MacVolume.writeRefusal) return;
     std::vector<std::string> problems;
     std::vector<ProblemSeverity> severities;
     CheckVolume(&problems, &severities);
@@ -78,6 +80,12 @@ bool OpenListedVolume(unsigned index, bool listRoot)
 {
     if (MacPaneState.parentId != 0 || !MacPaneState.items || index >= MacPaneState.count) return false;
     const MacItem* volume = MacPaneState.items[index];
+    // A volume of a kind this program does not read, or one whose partition
+    // could not be read, is listed but not opened.
+    if (const ScannedVolume* found = ScannedVolumeAt(index); found && !found->problem.empty()) {
+        StatusCode = found->kind == VolumeKind::Unreadable ? kStatusReadError : kStatusNoVolume;
+        return false;
+    }
     MacVolume.partitionStart = volume->size;
     MacVolume.volumeSize = volume->resourceSize;
     // The read-only state that damage of the volume opened before set is
@@ -86,6 +94,19 @@ bool OpenListedVolume(unsigned index, bool listRoot)
     g_writeBlockers.clear();
     CheckAlternateMdb();
     if (StatusCode == 0) OpenVolume();
+    if (StatusCode == 0 && MacVolume.writeRefusal) {
+        // Said once, when the volume is opened; on a drive that is not
+        // written anyway only a wrapped HFS+ volume is worth a word.
+        const ScannedVolume* found = ScannedVolumeAt(index);
+        const bool wrapper = found && found->kind == VolumeKind::HfsWrapper;
+        if (wrapper || DriveTable[MacDriveIndex].WriteSectors) {
+            const std::string text = wrapper ? std::string("This volume holds an HFS+ volume, which this program does "
+                                                           "not read; only the files of the HFS volume around it are "
+                                                           "shown, and nothing is written to it.")
+                                             : std::string("This volume is only read: ") + MacVolume.writeRefusal + ".";
+            Ws().ShowMessage(MainWindow, text.c_str(), "Volume opened read only", kMbOk | kMbIconExclamation);
+        }
+    }
     if (StatusCode == 0) GuardWritableVolume();
     if (StatusCode != 0) return false;
     if (listRoot) {

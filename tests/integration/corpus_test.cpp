@@ -370,36 +370,45 @@ TEST_F(CorpusTest, EveryListingHasItsImage)
         EXPECT_TRUE(FindImage(listing.substr(0, listing.size() - 8))) << listing;
 }
 
-TEST_F(CorpusTest, MfsImagesHoldNoHfsVolume)
+TEST_F(CorpusTest, MfsImagesAreListedByWhatTheyHoldAndNotOpened)
 {
     TempDir dir;
     std::vector<std::string> images;
     if (auto gz = UsableImage(kCorpus / "cp2" / "Workstation Installer.IMG.gz", dir)) images.push_back(*gz);
-    // The other MFS disk is a DiskCopy image inside a MacBinary file: both
-    // the wrapped file and the image unwrapped from its data fork.
+    // The other MFS disk is a DiskCopy image inside a MacBinary file: the
+    // image unwrapped from its data fork holds the MFS volume; the wrapped
+    // file holds nothing a disk would.
     const std::string wrapped = (kCorpus / "cp2" / "MCUS  Free Software Disk.img.bin").string();
     MacFileImage file;
     ASSERT_TRUE(ReadMacBinary(ReadWholeFile(wrapped), &file));
-    images.push_back(wrapped);
     images.push_back(dir.WriteFile("mcus.img", file.data));
-    ASSERT_EQ(images.size(), 3u);
+    ASSERT_EQ(images.size(), 2u);
     for (const std::string& image : images) {
         SCOPED_TRACE(image);
-        EXPECT_EQ(OpenStatus(image), kStatusNoVolume);
         const CommandResult ls = CliLs(image);
         EXPECT_EQ(ls.exitCode, 2);
-        EXPECT_EQ(ls.err, "No Mac HFS volumes found: " + image + "\n");
+        EXPECT_EQ(ls.err, "No Mac HFS volumes found: " + image +
+                              "@1: an MFS volume (the 400K diskette format), which this program does not read\n");
         EXPECT_EQ(ls.out, "");
+        const CommandResult volumes = RunCommand({QUAYLINK_CLI_PATH, "volumes", image});
+        EXPECT_NE(volumes.out.find(" (not opened: an MFS volume (the 400K diskette format)"), std::string::npos)
+            << volumes.out;
     }
+    EXPECT_EQ(OpenStatus(wrapped), kStatusNoVolume);
+    EXPECT_EQ(CliLs(wrapped).err, "No Mac HFS volumes found\n");
 }
 
-TEST_F(CorpusTest, PartitionMapWhoseVolumeLiesPastTheEndIsAReadError)
+TEST_F(CorpusTest, PartitionWhoseVolumeLiesPastTheEndIsListedAsUnreadable)
 {
     const std::string image = (kCorpus / "imac" / "Device Image Header (All Drivers).hda").string();
-    EXPECT_EQ(OpenStatus(image), kStatusReadError);
+    EXPECT_EQ(OpenStatus(image), 0u);
+    const CommandResult volumes = RunCommand({QUAYLINK_CLI_PATH, "volumes", image});
+    EXPECT_EQ(volumes.out, "1 1824 407824 Untitled (not opened: its partition starts at block 1824, past the end of "
+                           "the disk (1824 blocks))\n");
     const CommandResult ls = CliLs(image);
     EXPECT_EQ(ls.exitCode, 2);
-    EXPECT_EQ(ls.err, "Error reading Mac disk: " + image + "\n");
+    EXPECT_EQ(ls.err, "Error reading Mac disk: " + image +
+                          "@1: its partition starts at block 1824, past the end of the disk (1824 blocks)\n");
 }
 
 TEST_F(CorpusTest, PartitionedImageListsEveryVolumeAndReadsItByIndex)

@@ -1,6 +1,7 @@
 // Real DiskCopy 4.2 images from the shared corpus as drives: the data area
 // is what a raw reader sees, and the data checksum written at close matches
-// the one computed for the corpus by an independent tool.
+// the one computed for the corpus by an independent tool. A stored checksum
+// that does not match, or a header that does not match the file, is said.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "disk/status.h"
+#include "support/run_command.h"
 #include "support/temp_image.h"
 
 namespace {
@@ -95,6 +97,46 @@ TEST_F(ImageCorpusTest, ImageWithTagsKeepsThemAndItsValidChecksum)
         CloseImage(image->slot);
         EXPECT_EQ(image->Bytes(), original);  // checksum 0x1C92C840 recomputed to itself
     }
+}
+
+// What `info` and `check` say about the image, then what a write does.
+TEST_F(ImageCorpusTest, ImageProblemsAreReportedAndAWriteStoresTheRightChecksum)
+{
+    auto image = Open("imac/System 7.1.2 Disk Tools FD.badsum-810cb28e.dsk", 512);
+    if (!image) GTEST_SKIP() << "corpus not present";
+    const std::string badSum = image->path;
+    const std::string cut = image->dir.WriteFile("appended.dsk", [&] {
+        Bytes bytes = original;
+        bytes.resize(bytes.size() + 1000, 0xA5);  // the header's sizes no longer add up
+        return bytes;
+    }());
+    CloseAllImages();
+    const auto run = [](std::vector<std::string> args) {
+        args.insert(args.begin(), QUAYLINK_CLI_PATH);
+        const CommandResult r = RunCommand(args);
+        return std::to_string(r.exitCode) + " " + r.out + r.err;
+    };
+    const std::string stale = "Image warning: the DiskCopy 4.2 data checksum stored in the image (E73C0E60) does not "
+                              "match its data (D7230362)\n";
+    const std::string sizes = "2 quaylink-cli: " + cut + ": the file starts with a DiskCopy 4.2 header whose sizes "
+                              "(1474560 bytes of disk data, 0 of tags) do not match the 1475560 bytes after it\n";
+    struct Step {
+        std::vector<std::string> args;
+        std::string wanted;  // in the exit status and output
+    };
+    const Step steps[] = {
+        {{"info", badSum}, stale},
+        {{"check", badSum}, "0 " + stale},
+        {{"mkdir", badSum, ":New"}, "0 "},
+        {{"check", badSum}, "0 " + badSum + "@1: volume Disk Tools is consistent"},
+        {{"ls", cut}, sizes},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.args[0] + " " + step.args[1]);
+        const std::string said = run(step.args);
+        EXPECT_NE(said.find(step.wanted), std::string::npos) << said;
+    }
+    EXPECT_EQ(run({"info", badSum}).find("Image warning"), std::string::npos);
 }
 
 }  // namespace

@@ -3,11 +3,16 @@
 // same either way. One image is a real Apple partition map laid out in
 // 512-byte blocks; the other is built here in 2048-byte blocks around two
 // volumes made by hfsutils, so the scan must learn the map's block size from
-// where the map entries lie.
+// where the map entries lie. And volumes of every size hformat makes, slack
+// at the end and allocation blocks of any multiple of 512 bytes included:
+// each is found at its full size and is writable.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <set>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +24,7 @@
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
 #include "support/raw_hfs.h"
+#include "support/run_command.h"
 #include "support/sha256.h"
 #include "ui/main_state.h"
 #include "ui/prefs.h"
@@ -242,6 +248,60 @@ TEST_F(CdromMapTest, VolumesThatDoNotStartOnASectorReadTheSameBehindBothSectorSi
     // And a bare volume behind 2048-byte sectors.
     std::vector<std::string> bareFirst(bare.begin(), bare.begin() + 6);
     EXPECT_EQ(Snapshot(first, 2048, &factor), bareFirst);
+}
+
+// Image sizes in KB for the hformat sweep: the diskettes, sizes whose
+// alternate MDB is not where the volume's allocation blocks would put it,
+// and one size for each allocation block size hformat picks up to 1 GB (it
+// takes the smallest that keeps the count of blocks below 65,536).
+// QUAYLINK_LONG=1 adds a size every 7,919 KB.
+std::vector<uint64_t> SweepSizesKb()
+{
+    std::vector<uint64_t> kb{800, 1000, 1440, 3333, 4097, 76000, 131071, 200000, 262145, 400000, 1000000, 1048576};
+    for (uint64_t s = 1; s <= 32; ++s) kb.push_back((s * 65536 - 32768) / 2 + 2 * s + 1);
+    const char* longRun = std::getenv("QUAYLINK_LONG");
+    if (longRun && std::strcmp(longRun, "1") == 0)
+        for (uint64_t k = 1024; k <= 1048576; k += 7919) kb.push_back(k);
+    return kb;
+}
+
+TEST(HformatSweep, EveryVolumeOpensWritableAtItsFullSizeAndStaysConsistent)
+{
+    if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
+    TempDir dir;
+    const std::string source = dir.WriteFile("note.txt", PatternBytes(3000, 7));
+    std::set<uint32_t> blockSizes;
+    const auto cli = [](std::vector<std::string> args) {
+        args.insert(args.begin(), QUAYLINK_CLI_PATH);
+        return RunCommand(args);
+    };
+    for (const uint64_t kb : SweepSizesKb()) {
+        SCOPED_TRACE(std::to_string(kb) + " KB");
+        const std::string image = dir.PathOf("sweep.img");
+        HfsUtils hfs;
+        ASSERT_TRUE(hfs.Format(image, "Sweep", kb * 1024)) << hfs.LastError();
+        std::ifstream file(image, std::ios::binary);
+        uint8_t mdb[512] = {};
+        file.seekg(1024);
+        file.read(reinterpret_cast<char*>(mdb), sizeof mdb);
+        blockSizes.insert((uint32_t{mdb[20]} << 24 | uint32_t{mdb[21]} << 16 | uint32_t{mdb[22]} << 8 | mdb[23]) / 512);
+
+        const CommandResult put = cli({"put", image, source, "--as", "data"});
+        EXPECT_EQ(put.exitCode, 0) << put.err;
+        const CommandResult mkdir = cli({"mkdir", image, ":Folder"});
+        EXPECT_EQ(mkdir.exitCode, 0) << mkdir.err;
+        const CommandResult check = cli({"check", image});
+        EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+        const CommandResult info = cli({"info", image});
+        EXPECT_NE(info.out.find("(" + std::to_string(kb * 2) + " blocks of 512 bytes)"), std::string::npos) << info.out;
+
+        HlsTree tree;
+        ASSERT_TRUE(hfs.Mount(image) && hfs.List(&tree)) << hfs.LastError();
+        std::vector<std::string> root;
+        for (const HlsEntry& e : tree[":"]) root.push_back(e.name + " " + std::to_string(e.dataLength));
+        EXPECT_EQ(root, (std::vector<std::string>{"Folder 0", "note.txt 3000"}));
+    }
+    for (uint32_t s = 1; s <= 32; ++s) EXPECT_TRUE(blockSizes.count(s)) << s << " x 512-byte allocation blocks";
 }
 
 }  // namespace

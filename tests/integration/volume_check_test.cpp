@@ -1213,7 +1213,7 @@ TEST_F(VolumeCheckTest, CliOnDamagedVolumes)
             EXPECT_TRUE(ReadFileBytes(path) == before) << "the command changed the image";
             const std::string says =
                 c.outcome == Outcome::Damaged
-                    ? "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)\n"
+                    ? "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)"
                     : "Mac volume is read only\nquaylink-cli: " + path +
                           ": the volume is damaged where a write would spread the damage, so it is read only: " +
                           c.first;
