@@ -153,4 +153,18 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
 
 void MarkAllocated(uint16_t start, uint16_t count) { Mark(start, count, true); }
 
-void MarkFree(uint16_t start, uint16_t count) { Mark(start, count, false); }
+void MarkFree(uint16_t start, uint16_t count)
+{
+    if (count == 0 || StatusCode != 0) return;
+    if (uint32_t{start} + count > VolumeAllocBlockCount()) {
+        ReportCorruption("allocation run beyond the bitmap");
+        return;
+    }
+    MacVolume.pendingFree.push_back(AllocationRun{start, count});
+}
+
+void ReleasePendingFrees()
+{
+    for (const AllocationRun& run : MacVolume.pendingFree) Mark(run.start, run.count, false);
+    MacVolume.pendingFree.clear();
+}
