@@ -1,5 +1,6 @@
 // quaylink-cli: the engine's commands for scripts and for systems without
 // the desktop program.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -60,6 +61,11 @@ int main(int argc, char** argv)
         std::fputs(kUsage, argc < 2 ? stderr : stdout);
         return argc < 2 ? kExitUsage : kExitOk;
     }
+#ifdef SIGXFSZ
+    // A write past the file-size limit then fails like any other (EFBIG) and
+    // the partial file is removed, instead of the signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     static CliWindowSystem windowSystem;
     SetWindowSystem(&windowSystem);
     Prefs = PrefsRecord{};

@@ -263,14 +263,13 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
     }
 }
 
+// Anything of the name is a clash: a folder, a FIFO (never opened here), a
+// link even when it points nowhere (writing through it would create a file
+// elsewhere).
 bool PcFileExists(const char* name)
 {
     char native[1024];
-    if (!AnsiToNative(name, native, sizeof native)) return false;
-    const FileHandle file = FileOpen(native, FileMode::Read);
-    if (file == kNoFile) return false;
-    FileClose(file);
-    return true;
+    return AnsiToNative(name, native, sizeof native) && FileExists(native);
 }
 
 int64_t PcFileModifiedTime(const char* name)
