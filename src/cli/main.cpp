@@ -114,6 +114,11 @@ int main(int argc, char** argv)
     // A reader that went away is a failed write, reported like any other.
     std::signal(SIGPIPE, SIG_IGN);
 #endif
+#ifdef SIGXFSZ
+    // A write past the file-size limit then fails like any other (EFBIG) and
+    // the partial file is removed, instead of the signal ending the program.
+    std::signal(SIGXFSZ, SIG_IGN);
+#endif
     static CliWindowSystem windowSystem;
     SetWindowSystem(&windowSystem);
     Prefs = PrefsRecord{};

@@ -1,5 +1,6 @@
 #include "hfs/bitmap.h"
 
+#include <bit>
 #include <cstdint>
 
 #include "disk/status.h"
@@ -35,6 +36,9 @@ void Mark(uint16_t start, uint16_t count, bool used)
         ReportCorruption("allocation run beyond the bitmap");
         return;
     }
+    // Only bits that change move the free count: a run freed twice before
+    // a flush, or a damaged bitmap, must not make it drift.
+    uint32_t changed = 0;
     uint32_t block = start;
     while (block <= last) {
         BlockBuffer* buffer = BitmapBlockFor(block);
@@ -46,12 +50,14 @@ void Mark(uint16_t start, uint16_t count, bool used)
         const uint8_t mask = static_cast<uint8_t>((0xFFu >> firstBit) & (0xFFu << (7 - lastBit)));
         const unsigned offset = (block / 8) % kHfsBlockSize;
         const uint8_t old = buffer->data[offset];
+        changed += static_cast<uint32_t>(std::popcount(static_cast<uint8_t>((used ? ~old : old) & mask)));
         BlockPutU8(static_cast<uint8_t>(used ? (old | mask) : (old & ~mask)), buffer, offset);
         block = byteEnd + 1;
     }
     if (!used && start < MacVolume.freeSearchStart) MacVolume.freeSearchStart = start;
     const uint16_t freeBlocks = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);
-    BlockPutU16(static_cast<uint16_t>(used ? freeBlocks - count : freeBlocks + count), MacVolume.mdb, kMdbFreeBlocks);
+    BlockPutU16(static_cast<uint16_t>(used ? freeBlocks - changed : freeBlocks + changed), MacVolume.mdb,
+                kMdbFreeBlocks);
 }
 
 }  // namespace
@@ -153,4 +159,18 @@ int FindFreeRun(uint16_t* start, uint16_t* count)
 
 void MarkAllocated(uint16_t start, uint16_t count) { Mark(start, count, true); }
 
-void MarkFree(uint16_t start, uint16_t count) { Mark(start, count, false); }
+void MarkFree(uint16_t start, uint16_t count)
+{
+    if (count == 0 || StatusCode != 0) return;
+    if (uint32_t{start} + count > VolumeAllocBlockCount()) {
+        ReportCorruption("allocation run beyond the bitmap");
+        return;
+    }
+    MacVolume.pendingFree.push_back(AllocationRun{start, count});
+}
+
+void ReleasePendingFrees()
+{
+    for (const AllocationRun& run : MacVolume.pendingFree) Mark(run.start, run.count, false);
+    MacVolume.pendingFree.clear();
+}

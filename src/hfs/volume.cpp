@@ -6,6 +6,7 @@
 
 #include "disk/drive_table.h"
 #include "disk/status.h"
+#include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
 #include "hfs/fork_io.h"
 #include "hfs/mac_time.h"
@@ -147,6 +148,10 @@ struct DirtyRun {
 int FlushVolume()
 {
     if (!VolumeIsOpen() || StatusCode != 0) return 1;
+    // Blocks freed since the last flush become free in the same write-back
+    // that drops their owners.
+    ReleasePendingFrees();
+    if (StatusCode != 0) return 1;
     BlockPutU32(MacNow(), MacVolume.mdb, kMdbModified);
     SaveBTreeFileRecord(ExtentsFileRecord, kMdbExtentsSize, kMdbExtentsExtents);
     SaveBTreeFileRecord(CatalogFileRecord, kMdbCatalogSize, kMdbCatalogExtents);
@@ -206,6 +211,8 @@ int FlushVolume()
 
 int DiscardVolumeChanges()
 {
+    // The owners of the blocks freed since the last flush come back.
+    MacVolume.pendingFree.clear();
     const std::vector<BlockBuffer*> dirty = DirtyBuffers();
     for (BlockBuffer* b : dirty) {
         if (ReadDeviceBlocks(b->data, 1, b->block) < 1) {

@@ -3,6 +3,7 @@
 // the medium as a whole (open, write-back, discard, unmount).
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "hfs/bytes.h"
 #include "hfs/cache.h"
@@ -73,6 +74,12 @@ constexpr unsigned kVolumeListLimit = 20;
 // the extents and catalog files like user files.
 struct BTreeFileRecord : BlockData {};
 
+// A run of allocation blocks.
+struct AllocationRun {
+    uint16_t start;
+    uint16_t count;
+};
+
 struct MacVolumeState {
     BlockBuffer* mdb;
     uint16_t allocBlockSize;     // in 512-byte blocks
@@ -85,6 +92,10 @@ struct MacVolumeState {
     uint32_t partitionStart;     // absolute block of the volume's block 0
     uint32_t freeSearchStart;    // every allocation block below this one is in use
     const char* writeRefusal;    // why nothing may be written to this volume; null when it may be
+    // Runs freed since the last flush. Their bits stay set until the flush
+    // that drops their owner lands, so no new data overwrites them while a
+    // discard could still bring the owner back.
+    std::vector<AllocationRun> pendingFree;
 };
 
 extern MacVolumeState MacVolume;

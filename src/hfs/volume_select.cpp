@@ -13,7 +13,7 @@ void SelectMacDrive(WindowHandle window)
     ws.EnableControl(kIdMacUpButton, false);
     ws.SetControlText(kIdMacDriveLabel, "Mac Drive:");
     FreeBlockCache();
-    std::memset(&MacVolume, 0, sizeof MacVolume);
+    MacVolume = MacVolumeState{};
     FreeMacItemList();
     MacPaneState.parentId = 0;
     if (!StartVolumeList()) return;

@@ -25,9 +25,11 @@ using FileHandle = intptr_t;
 constexpr FileHandle kNoFile = -1;
 
 enum class FileMode {
-    Read,        // existing file, reading
+    Read,        // existing file, reading; opening a FIFO does not wait for a writer
     ReadWrite,   // existing file, reading and writing
     Create,      // new or truncated file, writing
+    CreateNew,   // new file only, writing: fails when the name exists in any form (a dangling link
+                 // too), and never follows a link or reparse point
 };
 
 // What opening a file learned of it, for callers that ask.
@@ -58,10 +60,30 @@ enum class FileLockResult {
     Unsupported,  // the file system or device takes no locks; the file is used unlocked
 };
 FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMilliseconds);
+// Whether anything has the name; a link counts (even a dangling one) and is
+// not followed.
 bool FileExists(const char* path);
 bool FileIsWritable(const char* path);
 bool FileDelete(const char* path);
 bool FileRename(const char* from, const char* to);
+// Puts the file `from` in place of `to` in one step, whether or not `to`
+// exists: readers see the old file or the new one, never a mix. A link named
+// `to` is itself replaced, never written through. The new file takes the
+// permissions of a regular file it replaces. False (nothing changed) on failure.
+bool FileReplace(const char* from, const char* to);
+
+// What a name is, looked at without following a link (lstat; on Windows,
+// the attributes, where a symbolic link or junction is a reparse point).
+// Only a Regular file is read as a copy's source; Other is a FIFO, socket or
+// device, which may block or never end.
+enum class PathKind {
+    Missing,     // nothing has the name (or it cannot be looked at)
+    Regular,
+    Directory,
+    Link,
+    Other,
+};
+PathKind GetPathKind(const char* path);
 // Sets the file's modification time (seconds since 1970-01-01 UTC).
 bool FileSetModifiedTime(const char* path, int64_t unixSeconds);
 // The file's modification time (seconds since 1970-01-01 UTC); false when

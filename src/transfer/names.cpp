@@ -263,14 +263,16 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
     }
 }
 
+// Looked at, never opened (a FIFO would block). Anything but a directory is
+// a clash: a link too, even one that points nowhere, since writing through
+// it would create or change a file elsewhere. A directory is not, so a
+// folder walk enters it.
 bool PcFileExists(const char* name)
 {
     char native[1024];
     if (!AnsiToNative(name, native, sizeof native)) return false;
-    const FileHandle file = FileOpen(native, FileMode::Read);
-    if (file == kNoFile) return false;
-    FileClose(file);
-    return true;
+    const PathKind kind = GetPathKind(native);
+    return kind != PathKind::Missing && kind != PathKind::Directory;
 }
 
 int64_t PcFileModifiedTime(const char* name)

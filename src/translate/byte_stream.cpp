@@ -1,7 +1,9 @@
 #include "translate/byte_stream.h"
 
+#include <cstdio>
 #include <cstring>
 #include <new>
+#include <string>
 
 #include "disk/status.h"
 #include "hfs/btree_search.h"
@@ -23,6 +25,51 @@ void ReleaseSlot(ByteStream& s)
     delete[] s.buffer;
     s = ByteStream{};
     s.file = kNoFile;
+}
+
+// The directory part of a native path, with its separator ("" for a bare name).
+std::string DirectoryOf(const char* native)
+{
+    const std::string path(native);
+    const size_t cut = path.find_last_of(PathSeparator() == '/' ? "/" : "/\\");
+    return cut == std::string::npos ? std::string() : path.substr(0, cut + 1);
+}
+
+// Opens the file a PC write stream writes to. A new name is created
+// exclusively (never through a link); a name already taken is written
+// beside, in a new file of the same directory (so the rename stays on one
+// file system), and replaced only when the copy has succeeded.
+FileHandle OpenPcDestination(ByteStream& s, const char* native)
+{
+    const PathKind kind = GetPathKind(native);
+    if (kind == PathKind::Missing) return FileOpen(native, FileMode::CreateNew);
+    // A folder is never replaced, nor a file the user may not change.
+    if (kind == PathKind::Directory || (kind == PathKind::Regular && !FileIsWritable(native))) return kNoFile;
+    static unsigned counter = 0;
+    const std::string directory = DirectoryOf(native);
+    for (unsigned tries = 0; tries < 100; ++tries) {
+        char name[40];
+        std::snprintf(name, sizeof name, ".quaylink-%u.tmp", counter++ % 100000u);
+        const std::string temp = directory + name;
+        const FileHandle file = FileOpen(temp.c_str(), FileMode::CreateNew);
+        if (file != kNoFile) {
+            s.pcTemp = temp;
+            return file;
+        }
+        if (GetPathKind(temp.c_str()) == PathKind::Missing) break;  // not a clash: the directory refuses
+    }
+    return kNoFile;
+}
+
+// Ends a PC write stream whose file is closed: the replacement takes the
+// old file's place, or what was written goes.
+void FinishPcWrite(ByteStream& s)
+{
+    char native[1024];
+    if (!NativeName(s.record.name, native, sizeof native)) return;
+    if (StatusCode == 0 && !s.pcTemp.empty() && !FileReplace(s.pcTemp.c_str(), native))
+        StatusCode = kStatusPcWriteError;
+    if (StatusCode != 0) FileDelete(s.pcTemp.empty() ? native : s.pcTemp.c_str());
 }
 
 void PinRecord(ByteStream& s)
@@ -168,7 +215,7 @@ int OpenStream(uint8_t flags, TransferRecord* record)
         s.limit = s.bufferSize;
         if (flags & StreamPcFile) {
             char native[1024];
-            s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Create) : kNoFile;
+            s.file = NativeName(record->name, native, sizeof native) ? OpenPcDestination(s, native) : kNoFile;
             opened = s.file != kNoFile;
             if (!opened) StatusCode = kStatusPcCreateError;
         } else {
@@ -181,7 +228,8 @@ int OpenStream(uint8_t flags, TransferRecord* record)
             FileStatus status{};
             s.file = NativeName(record->name, native, sizeof native) ? FileOpen(native, FileMode::Read, &status)
                                                                      : kNoFile;
-            opened = s.file != kNoFile;
+            // Only a regular file has an end that reading is sure to reach.
+            opened = s.file != kNoFile && status.size >= 0;
             if (!opened) StatusCode = kStatusPcOpenError;
             s.pcLeft = status.size;
             s.pcModified = status.modified;
@@ -297,10 +345,7 @@ void CloseStream(int slot)
     ByteStream& s = StreamTable[slot];
     if (s.flags & StreamPcFile) {
         FileClose(s.file);
-        if ((s.flags & StreamWrite) && StatusCode != 0) {
-            char native[1024];
-            if (NativeName(s.record.name, native, sizeof native)) FileDelete(native);
-        }
+        if (s.flags & StreamWrite) FinishPcWrite(s);
     } else if (s.fork.recordBuffer && !s.wasPinned) {
         UnpinBlock(s.fork.recordBuffer);
     }

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "hfs/volume.h"
 #include "platform/platform.h"
@@ -47,13 +48,19 @@ struct ByteStream {
     bool pcAtEnd;            // PC read streams: the last read stopped at the end of the file
     int64_t pcLeft;          // PC read streams: bytes of a regular file still to read; -1: read to the end
     int64_t pcModified;      // PC read streams: the file's modification time (seconds since 1970), or 0
+    std::string pcTemp;      // PC write streams replacing a file: the native name written to, renamed over
+                             // the old file at a close without failure; empty for a new file
 };
 
 extern ByteStream StreamTable[StreamSlotCount];
 
 // Opens a slot; returns 0 or 1, or -1 with StatusCode set. A Mac read stream
 // fills `record` from the catalog (lengths, dates, Finder info); a Mac write
-// stream creates the file in the Mac pane's current folder.
+// stream creates the file in the Mac pane's current folder. A PC read stream
+// reads only a regular file (a FIFO or device is refused: StatusCode 101). A
+// PC write stream never writes through a link: a new name is created
+// exclusively, and an existing file or link of the name is replaced only at a
+// close without failure, by a file written beside it.
 int OpenStream(uint8_t flags, TransferRecord* record);
 // The next byte (0..255), StreamEnd, or StreamReadError after a PC read
 // failure; 0 when StatusCode is already set.
@@ -76,5 +83,6 @@ int64_t PcStreamBytesLeft(int slot);
 void SwitchStreamFork(int slot, const TransferRecord* record);
 void FlushStream(int slot);
 // Flushes and frees the slot (a slot below 0 is ignored). A PC write stream
-// closed with StatusCode set deletes its file: no partial PC file is left.
+// closed with StatusCode set deletes what it wrote: no partial PC file is
+// left, and a file it was to replace stays as it was.
 void CloseStream(int slot);

@@ -127,7 +127,7 @@ void CloseMacDrive()
 {
     FreeBlockCache();
     FreeMacItemList();
-    std::memset(&MacVolume, 0, sizeof MacVolume);
+    MacVolume = MacVolumeState{};
     MacPaneState = MacPaneStateRecord{};
     if (g_imageSlot >= 0) CloseImage(g_imageSlot);
     g_imageSlot = -1;

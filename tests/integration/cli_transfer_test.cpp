@@ -3,7 +3,9 @@
 // forks and line ends; the collision policies on both sides, also between
 // two sources of one command; only regular files or standard input as
 // sources; a put that runs out of room leaves the files before it and a
-// volume that checks clean.
+// volume that checks clean; a failed replacement leaves the old file on
+// either side; links, FIFOs and file-size limits on the PC side; writers
+// that take turns.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -40,6 +42,14 @@ protected:
     static CommandResult Cli(const std::vector<std::string>& args)
     {
         std::vector<std::string> argv{QUAYLINK_CLI_PATH};
+        argv.insert(argv.end(), args.begin(), args.end());
+        return RunCommand(argv);
+    }
+    // The same for commands that could block: a command still running after
+    // 30 s is stopped and answers 124.
+    static CommandResult CliWithin(const std::vector<std::string>& args)
+    {
+        std::vector<std::string> argv{"timeout", "30", QUAYLINK_CLI_PATH};
         argv.insert(argv.end(), args.begin(), args.end());
         return RunCommand(argv);
     }
@@ -363,6 +373,101 @@ TEST_F(CliTransferTest, ImageHeldByAReader)
     Ok({"mkdir", image, "Waited"});
     EXPECT_TRUE(hfs.Mkdir(":Beside")) << hfs.LastError();
     EXPECT_EQ(RootNames(), (std::vector<std::string>{"Beside", "Waited"}));
+}
+
+// A replacement that fails (its BinHex resource CRC is wrong, after the data
+// fork went to the volume; or it does not fit) leaves the old file byte for
+// byte: its freed blocks took none of the new bytes.
+TEST_F(CliTransferTest, FailedReplacementKeepsTheOldMacFile)
+{
+    const Bytes old = PatternBytes(300000, 4);
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("old", old), ":same"));
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("after", PatternBytes(100000, 5)), ":after"));
+    // The BinHex file of another "same", made on a volume of its own.
+    const std::string other = dir.PathOf("other.img");
+    Ok({"format", other, "Other"});
+    Ok({"put", other, pcOut.WriteFile("same", PatternBytes(300000, 6))});
+    fs::remove(pcOut.PathOf("same"));
+    Ok({"get", other, "same", "--as", "binhex", "-o", pcIn.Path() + "/sub"});
+    Bytes hqx = ReadFileBytes(pcIn.Path() + "/sub/same.hqx");
+    // The last character before the closing colon carries the resource
+    // fork's CRC; its top bit is never padding.
+    static const std::string kAlphabet = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
+    size_t end = hqx.size() - 1;
+    while (end > 0 && hqx[end] != ':') --end;
+    size_t at = end - 1;
+    while (at > 0 && (hqx[at] == '\n' || hqx[at] == '\r')) --at;
+    uint8_t& last = hqx[at];
+    const size_t index = kAlphabet.find(static_cast<char>(last));
+    ASSERT_NE(index, std::string::npos);
+    last = static_cast<uint8_t>(kAlphabet[index ^ 32]);
+    const std::string badCrc = pcIn.WriteFile("same.hqx", hqx);
+    const std::string tooBig = pcIn.WriteFile("same", PatternBytes(1400000, 7));
+
+    for (const auto& [what, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
+             {"bad CRC", {"put", image, badCrc, "--as", "binhex", "--overwrite"}},
+             {"out of room", {"put", image, tooBig, "--overwrite"}}}) {
+        const CommandResult r = Cli(args);
+        EXPECT_EQ(r.exitCode, 2) << what << ": " << r.err;
+        EXPECT_TRUE(HfsData(":same") == old) << what;
+        EXPECT_EQ(RootNames(), (std::vector<std::string>{"after", "same"})) << what;
+        ExpectChecked();
+    }
+}
+
+// The PC side never follows a link nor opens a FIFO or device: a dangling
+// link and a link to a file elsewhere are taken names, replaced as entries
+// (never written through) with --overwrite; a FIFO in the output directory
+// is a taken name too, and a FIFO or device given to put is refused, all
+// without blocking.
+TEST_F(CliTransferTest, LinksAndSpecialFilesAreNeverFollowedNorRead)
+{
+    const std::vector<std::string> names{"dangling", "linked", "fifo"};
+    for (const std::string& name : names) ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("mac", Text("mac")), ":" + name));
+    const std::string outside = pcIn.PathOf("outside");
+    const std::string victim = pcIn.WriteFile("victim", Text("victim"));
+    fs::create_symlink(outside, pcOut.PathOf("dangling"));
+    fs::create_symlink(victim, pcOut.PathOf("linked"));
+    ASSERT_EQ(mkfifo(pcOut.PathOf("fifo").c_str(), 0600), 0);
+    for (const std::string& name : names) {
+        CommandResult r = CliWithin({"get", image, name, "-o", pcOut.Path()});
+        EXPECT_EQ(r.exitCode, 2) << name << ": " << r.err;
+        EXPECT_NE(r.err.find(name + " already exists"), std::string::npos) << r.err;
+        r = CliWithin({"get", image, name, "-o", pcOut.Path(), "--overwrite"});
+        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(pcOut.PathOf(name)))) << name;
+        EXPECT_EQ(ReadFileBytes(pcOut.PathOf(name)), Text("mac")) << name;
+    }
+    EXPECT_FALSE(fs::exists(fs::symlink_status(outside)));
+    EXPECT_EQ(ReadFileBytes(victim), Text("victim"));
+    EXPECT_EQ(PcOutNames(), (std::vector<std::string>{"dangling", "fifo", "linked"}));
+
+    const std::string fifo = pcIn.PathOf("source");
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    const std::string before = Sha256File(image);
+    for (const auto& args : std::vector<std::vector<std::string>>{
+             {"put", image, fifo}, {"put", image, "/dev/zero"}, {"put", image, "/dev/zero", "--as", "binhex"}}) {
+        const CommandResult r = CliWithin(args);
+        EXPECT_EQ(r.exitCode, 2) << args[2] << ": " << r.err;
+    }
+    EXPECT_EQ(Sha256File(image), before);
+}
+
+// A PC file-size limit makes get fail as a full disk does instead of ending
+// it by SIGXFSZ: the partial file goes, and a file it was to replace stays.
+TEST_F(CliTransferTest, FileSizeLimitIsAnOrdinaryWriteFailure)
+{
+    ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("big", PatternBytes(600000, 8)), ":big"));
+    const std::string get = "ulimit -f 200 && exec '" QUAYLINK_CLI_PATH "' get '" + image + "' big -o '" +
+                            pcOut.Path() + "'";
+    CommandResult r = RunShell(get);
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(PcOutNames().empty());
+    const std::string kept = pcOut.WriteFile("big", Text("kept"));
+    r = RunShell(get + " --overwrite");
+    EXPECT_EQ(r.exitCode, 2) << r.err;
+    EXPECT_TRUE(ReadFileBytes(kept) == Text("kept"));
+    EXPECT_EQ(PcOutNames(), std::vector<std::string>{"big"});
 }
 
 TEST_F(CliTransferTest, TypesAndUsage)

@@ -267,6 +267,91 @@ TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
     std::printf("[faults] %u device writes and %u reads failed in turn\n", totalWrites, totalReads);
 }
 
+// Replacing a file is one command: the old file deleted, the new one
+// written under its name (the clash dialog's OverWrite). Every device write
+// of it failed in turn, and a replacement larger than the room left beside
+// the old file: the old file stays byte for byte (its freed blocks took
+// none of the new bytes), on a volume that checks clean and hfsutils reads.
+TEST_F(WriteFaults, FailedReplacementLeavesTheOldFileByteForByte)
+{
+    const std::string base = dir.PathOf("replace-base.img");
+    ASSERT_TRUE(hfs.Format(base, "Replace", 1474560)) << hfs.LastError();
+    ShadowVolume before;
+    {
+        ASSERT_GE(Open(base), 0);
+        ASSERT_TRUE(before.LoadFromEngine());
+        // The old file between two others, so its blocks are the first free
+        // run once it is gone.
+        for (const char* name : {"Before", "Old", "After"}) {
+            WriteOp op = MakeWriteOp(WriteOp::CreateFile, before.Root(), name);
+            op.file = File(static_cast<uint32_t>(name[0]), 200000, 7000);
+            ASSERT_EQ(EndCommand(RunEngineOp(&before, op, nullptr)), 0u);
+            before.Apply(op);
+        }
+        CloseMacDrive();
+    }
+    const Bytes baseBytes = ReadWholeFile(base);
+    // One command; the model follows it when it succeeds.
+    auto replace = [](ShadowVolume* model, uint32_t dataSize) {
+        const WriteOp remove = MakeWriteOp(WriteOp::DeleteFile, model->Root(), "Old");
+        WriteOp create = MakeWriteOp(WriteOp::CreateFile, model->Root(), "Old");
+        create.file = File(900, dataSize, 5000);
+        uint32_t status = RunEngineOp(model, remove, nullptr);
+        if (status == 0) status = RunEngineOp(model, create, nullptr);
+        status = EndCommand(status);
+        if (status == 0) {
+            model->Apply(remove);
+            model->Apply(create);
+        }
+        return status;
+    };
+
+    // The clean replacement, to count its writes.
+    uint32_t writes = 0;
+    {
+        const std::string path = dir.WriteFile("replace.img", baseBytes);
+        const int slot = Open(path);
+        ASSERT_GE(slot, 0);
+        ShadowVolume model = before.Clone();
+        const uint32_t atOpen = ImageTable[slot].faults.writes;
+        ASSERT_EQ(replace(&model, 250000), 0u);
+        writes = ImageTable[slot].faults.writes - atOpen;
+        CloseMacDrive();
+        ASSERT_GE(Open(path), 0);
+        std::string why;
+        EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
+        CloseMacDrive();
+    }
+    ASSERT_GT(writes, 5u);
+
+    struct Case {
+        uint32_t failWrite;  // 0: none; the replacement does not fit
+        uint32_t dataSize;
+        uint32_t status;
+    };
+    std::vector<Case> cases{{0, 1100000, kStatusDiskFull}};
+    for (uint32_t k = 1; k <= writes; ++k) cases.push_back({k, 250000, kStatusWriteError});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.failWrite ? "failing device write " + std::to_string(c.failWrite) : "out of room");
+        const std::string path = dir.WriteFile("replace.img", baseBytes);
+        RecordingWindowSystem ws;
+        const int slot = Open(path);
+        ASSERT_GE(slot, 0);
+        if (c.failWrite) ImageTable[slot].faults.failWriteAt = ImageTable[slot].faults.writes + c.failWrite;
+        ShadowVolume model = before.Clone();
+        EXPECT_EQ(replace(&model, c.dataSize), c.status);
+        CloseMacDrive();
+        ASSERT_GE(Open(path), 0);
+        std::string why;
+        EXPECT_TRUE(VolumeIsClean(&why)) << why;
+        EXPECT_TRUE(EngineMatches(before, true, &why)) << why;
+        CloseMacDrive();
+        ASSERT_TRUE(hfs.MountCopy(path)) << hfs.LastError();
+        EXPECT_TRUE(HfsUtilsMatches(hfs, before, true, 1, &why)) << why;
+        if (HasFatalFailure()) return;
+    }
+}
+
 // A command that grew the catalog file, whose flush fails at its first
 // write: the discard must forget the growth along with the MDB, and the
 // user's next commands must leave a sound volume.

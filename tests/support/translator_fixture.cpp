@@ -17,6 +17,7 @@
 #include "translate/translators.h"
 #include "ui/mac_session.h"
 #include "ui/main_state.h"
+#include "ui/prefs.h"
 
 namespace fs = std::filesystem;
 
@@ -375,14 +376,29 @@ void WholeFileTranslatorTest::ExpectPcWriteFailuresLeaveNoPartialFile(const MacF
     ASSERT_EQ(Encode(file.name), 0u);
     const uint32_t writes = PcFileFaults.writes;
     ASSERT_GE(writes, 3u);
-    fs::remove(PcPath(EncodedName(file.name)));
-    for (uint32_t k = 1; k <= writes; ++k) {
-        for (bool nothing : {false, true}) {
-            PcFileFaults = PcFileFaultRecord{};
-            PcFileFaults.failWriteAt = k;
-            PcFileFaults.writeNothing = nothing;
-            EXPECT_EQ(Encode(file.name), nothing ? kStatusPcDiskFull : kStatusPcWriteError) << "write " << k;
-            EXPECT_TRUE(PcFiles().empty()) << "write " << k;
+    const std::string pcName = EncodedName(file.name);
+    fs::remove(PcPath(pcName));
+    // A new file, and one replacing a file of the name (the clash dialog's
+    // OverWrite), which must stay byte for byte.
+    ClashWindowSystem ws;
+    ws.answer = kAnswerOverWrite;
+    Prefs.AutoRename = 0;
+    const std::vector<uint8_t> old = PatternBytes(40000, 17);
+    for (bool replacing : {false, true}) {
+        for (uint32_t k = 1; k <= writes; ++k) {
+            for (bool nothing : {false, true}) {
+                const std::string what = (replacing ? "replacing, write " : "write ") + std::to_string(k);
+                if (replacing) WritePc(pcName, old);
+                PcFileFaults = PcFileFaultRecord{};
+                PcFileFaults.failWriteAt = k;
+                PcFileFaults.writeNothing = nothing;
+                EXPECT_EQ(Encode(file.name), nothing ? kStatusPcDiskFull : kStatusPcWriteError) << what;
+                EXPECT_EQ(PcFiles(), replacing ? std::vector<std::string>{pcName} : std::vector<std::string>{})
+                    << what;
+                if (replacing) {
+                    EXPECT_TRUE(ReadPc(pcName) == old) << what;
+                }
+            }
         }
     }
 }

@@ -162,7 +162,8 @@ protected:
     // file on either side.
     void ExpectCancelLeavesNoFile(const std::vector<uint8_t>& encoded);
     // Every PC write of the encode of `file` failed in turn, or wrote
-    // nothing: code 103 or 100 and no partial PC file.
+    // nothing: code 103 or 100, no partial PC file, and a file it was to
+    // replace as it was.
     void ExpectPcWriteFailuresLeaveNoPartialFile(const MacFileImage& file);
     // Every PC read of the decode of `encoded` failed in turn: code 102 (the
     // first read: `firstReadFailure`), and nothing of the file on the volume.

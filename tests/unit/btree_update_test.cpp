@@ -372,7 +372,9 @@ TEST_F(BTreeUpdate, EmptyingOneOfTwoLeavesCollapsesTheRoot)
 // whatever is marked, written back or discarded, it must answer as a scan
 // of the whole bitmap from block 0 does: the first run long enough, else
 // the first of the longest runs; asked for a run from a given block, the
-// free blocks from there up to the count.
+// free blocks from there up to the count. Freed blocks stay in use until
+// the next flush (a discard brings their owner back); freeing a block twice
+// before it counts it once.
 TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
 {
     MountEmpty();
@@ -380,6 +382,7 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
     std::vector<bool> used(total);
     for (uint16_t b = 0; b < total; ++b) used[b] = AllocationBlockUsed(b);
     std::vector<bool> flushed = used;
+    std::vector<bool> freed(total);
 
     struct Answer {
         int result;
@@ -433,12 +436,15 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
             const unsigned most = 1 + random() % 40;
             while (start + length < total && length < most && used[start + length]) ++length;
             MarkFree(start, length);
-            for (uint16_t k = 0; k < length; ++k) used[start + k] = false;
+            for (uint16_t k = 0; k < length; ++k) freed[start + k] = true;
         } else if (what < 19) {
             FlushVolume();
+            for (uint16_t b = 0; b < total; ++b) used[b] = used[b] && !freed[b];
+            freed.assign(total, false);
             flushed = used;
         } else {
             DiscardVolumeChanges();
+            freed.assign(total, false);
             used = flushed;
         }
         ASSERT_EQ(StatusCode, 0u);

@@ -38,11 +38,14 @@ bool OffsetFits(uint64_t offset, size_t count)
 
 FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
 {
+    // Opening a FIFO for reading waits for a writer unless O_NONBLOCK is
+    // given; the flag is cleared again once the file is open.
     int flags = O_CLOEXEC;
     switch (mode) {
-    case FileMode::Read: flags |= O_RDONLY; break;
+    case FileMode::Read: flags |= O_RDONLY | O_NONBLOCK; break;
     case FileMode::ReadWrite: flags |= O_RDWR; break;
     case FileMode::Create: flags |= O_RDWR | O_CREAT | O_TRUNC; break;
+    case FileMode::CreateNew: flags |= O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW; break;
     }
     int fd;
     do {
@@ -51,7 +54,8 @@ FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
     if (fd < 0) return kNoFile;
     // Directories open fine for reading on POSIX; as files they are useless.
     struct stat st;
-    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
+        ((flags & O_NONBLOCK) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) != 0)) {
         close(fd);
         return kNoFile;
     }
@@ -199,7 +203,17 @@ FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMillisecon
 bool FileExists(const char* path)
 {
     struct stat st;
-    return stat(path, &st) == 0;
+    return lstat(path, &st) == 0;
+}
+
+PathKind GetPathKind(const char* path)
+{
+    struct stat st;
+    if (lstat(path, &st) != 0) return PathKind::Missing;
+    if (S_ISREG(st.st_mode)) return PathKind::Regular;
+    if (S_ISDIR(st.st_mode)) return PathKind::Directory;
+    if (S_ISLNK(st.st_mode)) return PathKind::Link;
+    return PathKind::Other;
 }
 
 bool FileIsWritable(const char* path) { return access(path, W_OK) == 0; }
@@ -218,6 +232,13 @@ bool FileRename(const char* from, const char* to)
             return false;
         }
     }
+    return std::rename(from, to) == 0;
+}
+
+bool FileReplace(const char* from, const char* to)
+{
+    struct stat old;
+    if (lstat(to, &old) == 0 && S_ISREG(old.st_mode)) chmod(from, old.st_mode & 07777);
     return std::rename(from, to) == 0;
 }
 

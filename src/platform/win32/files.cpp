@@ -70,12 +70,19 @@ FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
     DWORD access = GENERIC_READ;
     DWORD disposition = OPEN_EXISTING;
     if (mode == FileMode::ReadWrite) access |= GENERIC_WRITE;
+    DWORD flags = FILE_ATTRIBUTE_NORMAL;
     if (mode == FileMode::Create) {
         access |= GENERIC_WRITE;
         disposition = CREATE_ALWAYS;
     }
-    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (mode == FileMode::CreateNew) {
+        // The reparse point itself, never its target: a link of the name
+        // makes CREATE_NEW fail.
+        access |= GENERIC_WRITE;
+        disposition = CREATE_NEW;
+        flags |= FILE_FLAG_OPEN_REPARSE_POINT;
+    }
+    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags, nullptr);
     if (h == INVALID_HANDLE_VALUE) return kNoFile;
     if (status) {
         // Disks and volumes answer no file information: no size, no time.
@@ -167,6 +174,17 @@ FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMillisecon
 
 bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+PathKind GetPathKind(const char* path)
+{
+    // The attributes are those of a reparse point itself, not of its target.
+    const DWORD attributes = GetFileAttributesA(path);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Directory;
+    if (attributes & FILE_ATTRIBUTE_DEVICE) return PathKind::Other;
+    return PathKind::Regular;
+}
+
 bool FileIsWritable(const char* path)
 {
     DWORD attributes = GetFileAttributesA(path);
@@ -181,6 +199,12 @@ bool FileIsWritable(const char* path)
 bool FileDelete(const char* path) { return DeleteFileA(path) != 0; }
 
 bool FileRename(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+
+bool FileReplace(const char* from, const char* to)
+{
+    // A link of the name is replaced as an entry; MoveFileEx does not follow it.
+    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
 
 bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
 {
