@@ -10,12 +10,6 @@
 //
 // Both commands look names up in the catalog and never list the folders
 // they work in, so a copy into a big folder costs what a lookup costs.
-#ifdef _WIN32
-#define WIN32_LEAN_AND_MEAN
-#define NOMINMAX
-#define NOUSER  // its OEM conversion macros would rename the engine's
-#include <windows.h>
-#endif
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -31,8 +25,6 @@
 #ifdef _WIN32
 #include <fcntl.h>
 #include <io.h>
-#else
-#include <sys/stat.h>
 #endif
 
 #include "cli/cli.h"
@@ -252,29 +244,6 @@ void SplitPcPath(const std::string& path, std::string* directory, std::string* b
     *base = path.substr(cut + 1);
 }
 
-// What a PC path names, without following a link. (The platform layer will
-// answer this itself; until then lstat does, or the file attributes.)
-enum class PcPathKind { Missing, Regular, Directory, Link, Other };
-
-PcPathKind ClassifyPcPath(const std::string& path)
-{
-#ifdef _WIN32
-    const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return PcPathKind::Missing;
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PcPathKind::Link;
-    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PcPathKind::Directory;
-    if (attributes & FILE_ATTRIBUTE_DEVICE) return PcPathKind::Other;
-    return PcPathKind::Regular;
-#else
-    struct stat status;
-    if (lstat(path.c_str(), &status) != 0) return PcPathKind::Missing;
-    if (S_ISREG(status.st_mode)) return PcPathKind::Regular;
-    if (S_ISDIR(status.st_mode)) return PcPathKind::Directory;
-    if (S_ISLNK(status.st_mode)) return PcPathKind::Link;
-    return PcPathKind::Other;
-#endif
-}
-
 constexpr const char* kStandardInput = "-";
 
 struct PutSource {
@@ -293,19 +262,19 @@ bool CheckPutSource(const std::string& argument, PutSource* out)
     out->path = argument;
     std::string base;
     SplitPcPath(argument, &out->directory, &base);
-    switch (base.empty() ? PcPathKind::Missing : ClassifyPcPath(argument)) {
-    case PcPathKind::Regular:
+    switch (base.empty() ? PathKind::Missing : GetPathKind(argument.c_str())) {
+    case PathKind::Regular:
         break;
-    case PcPathKind::Directory:
+    case PathKind::Directory:
         Fail("not a file: " + argument + " (folders are not copied by put)");
         return false;
-    case PcPathKind::Link:
+    case PathKind::Link:
         Fail("not a regular file: " + argument + " is a symbolic link (links are not followed)");
         return false;
-    case PcPathKind::Other:
+    case PathKind::Other:
         Fail("not a regular file: " + argument + " (a FIFO, device or socket; give - to read standard input)");
         return false;
-    case PcPathKind::Missing:
+    case PathKind::Missing:
         Fail("cannot open " + argument);
         return false;
     }
