@@ -4,7 +4,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <ctime>
 #include <functional>
 #include <string>
 #include <utility>
@@ -28,39 +27,49 @@
 
 namespace {
 
-// The local wall-clock time of a MacDate; false for 0 (no date) or a time
-// the runtime cannot convert.
-bool LocalMacTime(uint32_t macDate, std::tm* local, int64_t* unixSeconds)
+// The reading of the local clock a MacDate holds, taken apart. A MacDate is
+// such a reading already, so no zone applies: the text shows what Mac OS
+// showed, even in an hour a change of zone skips.
+struct WallTime {
+    int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+
+WallTime MacWallTime(uint32_t macDate)
 {
-    if (macDate == 0) return false;
-    *unixSeconds = MacDateToUnix(macDate);
-    const std::time_t t = static_cast<std::time_t>(*unixSeconds);
-#ifdef _WIN32
-    return localtime_s(local, &t) == 0;
-#else
-    return localtime_r(&t, local) != nullptr;
-#endif
+    constexpr int64_t kSecondsPerDay = 86400;
+    const int64_t wall = int64_t{macDate} - kMacEpochToUnixEpoch;  // from 1970-01-01 00:00 on the same clock
+    const int64_t days = (wall >= 0 ? wall : wall - (kSecondsPerDay - 1)) / kSecondsPerDay;
+    const int64_t seconds = wall - days * kSecondsPerDay;
+    // The civil date of a day count, in years that start in March so that
+    // the leap day ends each one.
+    const int64_t shifted = days + 719468;  // days since 0000-03-01
+    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
+    const int64_t dayOfEra = shifted - era * 146097;
+    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
+    const auto month = static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
+    return WallTime{yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month,
+                    static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1),
+                    static_cast<unsigned>(seconds / 3600), static_cast<unsigned>(seconds / 60 % 60),
+                    static_cast<unsigned>(seconds % 60)};
 }
 
-// `format` for strftime, or "-" when there is no date.
-std::string MacDateText(uint32_t macDate, const char* format = "%Y-%m-%d %H:%M:%S")
+// "YYYY-MM-DD HH:MM[:SS]", or "-" when there is no date (0).
+std::string MacDateText(uint32_t macDate, bool withSeconds = true)
 {
-    std::tm local{};
-    int64_t unixSeconds = 0;
-    if (!LocalMacTime(macDate, &local, &unixSeconds)) return "-";
-    char text[32];
-    std::strftime(text, sizeof text, format, &local);
-    return text;
-}
-
-// Days from 1970-01-01 to a date of the proleptic Gregorian calendar.
-int64_t DaysFromCivil(int64_t year, unsigned month, unsigned day)
-{
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t yearOfEra = year - era * 400;
-    const int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    return era * 146097 + yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear - 719468;
+    if (macDate == 0) return "-";
+    const WallTime t = MacWallTime(macDate);
+    char text[40];
+    std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u", static_cast<long long>(t.year), t.month, t.day,
+                  t.hour, t.minute);
+    std::string result = text;
+    if (withSeconds) {
+        std::snprintf(text, sizeof text, ":%02u", t.second);
+        result += text;
+    }
+    return result;
 }
 
 // ---- JSON ----------------------------------------------------------------------
@@ -91,18 +100,15 @@ std::string JsonString(const std::string& utf8)
 // A date as ISO 8601 local time with its offset from UTC, or null.
 std::string JsonDate(uint32_t macDate)
 {
-    std::tm local{};
-    int64_t unixSeconds = 0;
-    if (!LocalMacTime(macDate, &local, &unixSeconds)) return "null";
-    const int64_t wall = DaysFromCivil(local.tm_year + 1900, static_cast<unsigned>(local.tm_mon + 1),
-                                       static_cast<unsigned>(local.tm_mday)) * 86400 +
-                         local.tm_hour * 3600 + local.tm_min * 60 + local.tm_sec;
-    const int64_t offsetMinutes = (wall - unixSeconds) / 60;
+    if (macDate == 0) return "null";
+    const WallTime t = MacWallTime(macDate);
+    // The zone's offset at the instant the clock showed that reading.
+    const int64_t offsetMinutes = (int64_t{macDate} - kMacEpochToUnixEpoch - MacDateToUnix(macDate)) / 60;
     const int64_t absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;
-    char text[48];
-    std::snprintf(text, sizeof text, "\"%04d-%02d-%02dT%02d:%02d:%02d%c%02d:%02d\"", local.tm_year + 1900,
-                  local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec,
-                  offsetMinutes < 0 ? '-' : '+', static_cast<int>(absolute / 60), static_cast<int>(absolute % 60));
+    char text[64];
+    std::snprintf(text, sizeof text, "\"%04lld-%02u-%02uT%02u:%02u:%02u%c%02d:%02d\"", static_cast<long long>(t.year),
+                  t.month, t.day, t.hour, t.minute, t.second, offsetMinutes < 0 ? '-' : '+',
+                  static_cast<int>(absolute / 60), static_cast<int>(absolute % 60));
     return text;
 }
 
@@ -204,7 +210,7 @@ std::string ItemLine(unsigned index)
         text += MacNameUtf8(item->type) + pane.substr(37, 2) + MacNameUtf8(item->creator) + pane.substr(43, 14);
     else
         text += pane.substr(33, 24);
-    return text + MacDateText(item->modified, "%Y-%m-%d %H:%M");
+    return text + MacDateText(item->modified, false);
 }
 
 void PrintPaneLines()
