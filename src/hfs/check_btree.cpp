@@ -152,6 +152,11 @@ std::string LayoutProblem(const TreeWalk& w, const uint8_t* node, bool index)
         if (end <= start || (start & 1u))
             return "record " + std::to_string(i) + " offset " + std::to_string(start) +
                    " is odd or not below the next offset (" + std::to_string(end) + ")";
+        // Offsets rise to the free space offset; one past it would take the
+        // record's key from outside the node.
+        if (end > freeOffset)
+            return "record " + std::to_string(i) + " ends at offset " + std::to_string(end) +
+                   ", past the free space offset (" + std::to_string(freeOffset) + ")";
         std::string problem = RecordProblem(w, node, i, start, end, index);
         if (!problem.empty()) return problem;
     }

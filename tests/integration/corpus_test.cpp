@@ -395,7 +395,7 @@ TEST_F(CorpusTest, MfsImagesAreListedByWhatTheyHoldAndNotOpened)
             << volumes.out;
     }
     EXPECT_EQ(OpenStatus(wrapped), kStatusNoVolume);
-    EXPECT_EQ(CliLs(wrapped).err, "No Mac HFS volumes found\n");
+    EXPECT_EQ(CliLs(wrapped).err, "No Mac HFS volumes found: " + wrapped + "\n");
 }
 
 TEST_F(CorpusTest, PartitionWhoseVolumeLiesPastTheEndIsListedAsUnreadable)
