@@ -118,8 +118,9 @@ TEST_F(ImageCorpusTest, ImageProblemsAreReportedAndAWriteStoresTheRightChecksum)
     };
     const std::string stale = "Image warning: the DiskCopy 4.2 data checksum stored in the image (E73C0E60) does not "
                               "match its data (D7230362)\n";
-    const std::string sizes = "2 quaylink-cli: " + cut + ": the file starts with a DiskCopy 4.2 header whose sizes "
-                              "(1474560 bytes of disk data, 0 of tags) do not match the 1475560 bytes after it\n";
+    const std::string sizes = "2 No Mac HFS volumes found: " + cut +
+                              ": the file starts with a DiskCopy 4.2 header whose sizes (1474560 bytes of disk data, 0 "
+                              "of tags) do not match the 1475560 bytes after it\n";
     struct Step {
         std::vector<std::string> args;
         std::string wanted;  // in the exit status and output
