@@ -114,24 +114,24 @@ bool SameKey(const TreeWalk& w, const uint8_t* indexKey, const uint8_t* childKey
 std::string RecordProblem(const TreeWalk& w, const uint8_t* node, unsigned i, unsigned start, unsigned end,
                           bool index)
 {
-    const std::string at = "record " + std::to_string(i) + ": ";
+    const auto at = [i] { return "record " + std::to_string(i) + ": "; };
     const unsigned size = end - start;
     const unsigned keyLength = node[start];
     const unsigned padded = (keyLength + 2u) & ~1u;
     if (padded > size)
-        return at + "key length " + std::to_string(keyLength) + " does not fit the record (" + std::to_string(size) +
+        return at() + "key length " + std::to_string(keyLength) + " does not fit the record (" + std::to_string(size) +
                " bytes)";
-    if (index && padded + 4u > size) return at + "no room for the child node number";
+    if (index && padded + 4u > size) return at() + "no room for the child node number";
     if (!w.catalog) {
-        if (keyLength != kExtentKeyLength) return at + "extents key length " + std::to_string(keyLength) + ", not 7";
-        if (!index && padded + 12u > size) return at + "no room for the three extents";
+        if (keyLength != kExtentKeyLength) return at() + "extents key length " + std::to_string(keyLength) + ", not 7";
+        if (!index && padded + 12u > size) return at() + "no room for the three extents";
         return "";
     }
     if (keyLength < 6 || keyLength > kCatalogIndexKeyLength)
-        return at + "catalog key length " + std::to_string(keyLength) + " is not 6 to 37";
+        return at() + "catalog key length " + std::to_string(keyLength) + " is not 6 to 37";
     const unsigned nameLength = node[start + kCatKeyName];
     if (nameLength > 31 || nameLength + 6u > keyLength)
-        return at + "name length " + std::to_string(nameLength) + " does not fit the key";
+        return at() + "name length " + std::to_string(nameLength) + " does not fit the key";
     return "";
 }
 
