@@ -16,7 +16,6 @@
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "support/hfsutils_driver.h"
-#include "support/raw_hfs.h"
 #include "support/sha256.h"
 #include "support/temp_image.h"
 
@@ -493,7 +492,7 @@ TEST_F(CliHostileNamesTest, ControlsShowAsQuestionMarksAndPiAsPi)
 TEST_F(CliHostileNamesTest, NewNamesGoStraightToMacRoman)
 {
     TempDir scratch;
-    const std::string copy = scratch.WriteFile("copy.img", ReadWholeFile(image));
+    const std::string copy = scratch.WriteFile("copy.img", ReadFileBytes(image));
     auto run = [&](const std::vector<std::string>& args) {
         const CommandResult r = Cli(args);
         EXPECT_EQ(r.exitCode, 0) << r.err;
@@ -524,7 +523,7 @@ protected:
     // A copy of the test volume, changed by `damage`.
     std::string Damaged(const std::string& name, void (*damage)(Bytes&))
     {
-        Bytes bytes = ReadWholeFile(Volume().image);
+        Bytes bytes = ReadFileBytes(Volume().image);
         damage(bytes);
         return scratch.WriteFile(name, bytes);
     }

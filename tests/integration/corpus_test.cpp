@@ -24,7 +24,7 @@
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/macbinary_file.h"
-#include "support/raw_hfs.h"
+#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/sha256.h"
 #include "ui/prefs.h"
@@ -258,7 +258,7 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
     if (!source) GTEST_SKIP() << imageName << " is not in the corpus";
     ExpectedImage expected;
     std::string why;
-    const Bytes listingBytes = ReadWholeFile((kCorpus / "expected" / listing).string());
+    const Bytes listingBytes = ReadFileBytes((kCorpus / "expected" / listing).string());
     ASSERT_TRUE(ParseExpected(std::string(listingBytes.begin(), listingBytes.end()), &expected, &why)) << why;
 
     TempDir dir;
@@ -380,7 +380,7 @@ TEST_F(CorpusTest, MfsImagesAreListedByWhatTheyHoldAndNotOpened)
     // file holds nothing a disk would.
     const std::string wrapped = (kCorpus / "cp2" / "MCUS  Free Software Disk.img.bin").string();
     MacFileImage file;
-    ASSERT_TRUE(ReadMacBinary(ReadWholeFile(wrapped), &file));
+    ASSERT_TRUE(ReadMacBinary(ReadFileBytes(wrapped), &file));
     images.push_back(dir.WriteFile("mcus.img", file.data));
     ASSERT_EQ(images.size(), 2u);
     for (const std::string& image : images) {

@@ -48,7 +48,7 @@
 #include "support/hfs_layout.h"
 #include "support/hfsutils_driver.h"
 #include "support/mini_volume.h"
-#include "support/raw_hfs.h"
+#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/volume_walk.h"
 
@@ -153,8 +153,8 @@ unsigned MakePartitioned(const TempDir& dir, const std::string& image)
         std::memcpy(e + 16, entries[k].name, std::strlen(entries[k].name));
         std::memcpy(e + 48, entries[k].type, std::strlen(entries[k].type));
     }
-    const Bytes l = ReadWholeFile(left);
-    const Bytes r = ReadWholeFile(right);
+    const Bytes l = ReadFileBytes(left);
+    const Bytes r = ReadFileBytes(right);
     std::copy(l.begin(), l.end(), disk.begin() + kFirst * kBlock);
     std::copy(r.begin(), r.end(), disk.begin() + (kFirst + kLeftBlocks) * kBlock);
     dir.WriteFile(std::filesystem::path(image).filename().string(), disk);
@@ -673,7 +673,7 @@ protected:
     static BaseImage* AddImage(const std::string& name, unsigned files, unsigned folders, unsigned volumes)
     {
         auto* base = new BaseImage{name, dir_->PathOf(name + ".img"), {}, {}, files, folders, volumes};
-        base->pristine = ReadWholeFile(base->path);
+        base->pristine = ReadFileBytes(base->path);
         base->map = Target(base->pristine);
         images_.emplace_back(base);
         return base;

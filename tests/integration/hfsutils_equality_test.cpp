@@ -33,7 +33,8 @@
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
-#include "support/raw_hfs.h"
+#include "support/hfs_layout.h"
+#include "support/temp_image.h"
 #include "support/sha256.h"
 #include "ui/prefs.h"
 
@@ -137,7 +138,7 @@ struct Oracle {
 // What hls, the catalog and hcopy -r say; hcopy -m output comes when asked.
 bool ReadOracle(Oracle* oracle, const std::set<std::string>& rawPaths, std::string* why)
 {
-    oracle->raw = ParseRawVolume(ReadWholeFile(oracle->image));
+    oracle->raw = ParseRawVolume(ReadFileBytes(oracle->image));
     if (!oracle->raw.ok) {
         *why = "raw parse of " + oracle->image + ": " + oracle->raw.error;
         return false;

@@ -23,7 +23,7 @@
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
-#include "support/raw_hfs.h"
+#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/sha256.h"
 #include "ui/main_state.h"
@@ -224,7 +224,7 @@ protected:
 TEST_F(CdromMapTest, MapInTwoThousandFortyEightByteBlocksIsFoundAndReadBehindBothSectorSizes)
 {
     ASSERT_NO_FATAL_FAILURE(MakeVolumes());
-    const std::string wrapped = dir.WriteFile("cdrom.iso", Wrap(2048, 4, ReadWholeFile(first), ReadWholeFile(second)));
+    const std::string wrapped = dir.WriteFile("cdrom.iso", Wrap(2048, 4, ReadFileBytes(first), ReadFileBytes(second)));
     // The volumes start at 2048-byte blocks 4 and 724, that is 512-byte
     // blocks 16 and 2896, each 2880 blocks long. Nothing lies at 512-byte
     // block 1: only the probe's finding "PM" at block 4 leads the scan to
@@ -241,7 +241,7 @@ TEST_F(CdromMapTest, VolumesThatDoNotStartOnASectorReadTheSameBehindBothSectorSi
     ASSERT_NO_FATAL_FAILURE(MakeVolumes());
     // A map in 512-byte blocks with the volumes at odd blocks: behind
     // 2048-byte sectors every volume block is part of a device sector.
-    const std::string wrapped = dir.WriteFile("odd.img", Wrap(512, 67, ReadWholeFile(first), ReadWholeFile(second)));
+    const std::string wrapped = dir.WriteFile("odd.img", Wrap(512, 67, ReadFileBytes(first), ReadFileBytes(second)));
     uint16_t factor = 0;
     EXPECT_EQ(Snapshot(wrapped, 2048, &factor), InMap(67, 2947));
     EXPECT_EQ(Snapshot(wrapped, 512, &factor), InMap(67, 2947));

@@ -21,7 +21,7 @@
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
-#include "support/raw_hfs.h"
+#include "support/temp_image.h"
 #include "support/recording_window.h"
 #include "support/shadow_volume.h"
 #include "ui/mac_session.h"
@@ -184,7 +184,7 @@ TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
         }
         CloseMacDrive();
     }
-    const Bytes baseBytes = ReadWholeFile(base);
+    const Bytes baseBytes = ReadFileBytes(base);
 
     // The clean run, to count the transfers; once more with short ones.
     uint32_t totalWrites = 0;
@@ -244,7 +244,7 @@ TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
         EXPECT_EQ(StatusCode, 0u);
         ASSERT_EQ(ws.messages.size(), 1u);
         EXPECT_EQ(ws.messages[0].text, fault.write ? "Error writing to Mac disk" : "Error reading Mac disk");
-        const std::string failedAt = dir.WriteFile("at-failure.img", ReadWholeFile(path));
+        const std::string failedAt = dir.WriteFile("at-failure.img", ReadFileBytes(path));
         const ShadowVolume flushed = model.Clone();
 
         // Going on: the failed command again, then the rest.
@@ -290,7 +290,7 @@ TEST_F(WriteFaults, FailedReplacementLeavesTheOldFileByteForByte)
         }
         CloseMacDrive();
     }
-    const Bytes baseBytes = ReadWholeFile(base);
+    const Bytes baseBytes = ReadFileBytes(base);
     // One command; the model follows it when it succeeds.
     auto replace = [](ShadowVolume* model, uint32_t dataSize) {
         const WriteOp remove = MakeWriteOp(WriteOp::DeleteFile, model->Root(), "Old");
@@ -407,7 +407,7 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
     ASSERT_TRUE(hfs.Format(path, "ReadOnly", 1474560)) << hfs.LastError();
     ASSERT_TRUE(hfs.Mkdir(":Kept"));
     // No alternate MDB.
-    Bytes bytes = ReadWholeFile(path);
+    Bytes bytes = ReadFileBytes(path);
     std::fill(bytes.end() - 1024, bytes.end() - 512, 0);
     dir.WriteFile("ro.img", bytes);
 
@@ -443,7 +443,7 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
         std::string why;
         EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
         CloseMacDrive();
-        EXPECT_TRUE(ReadWholeFile(path) == bytes);
+        EXPECT_TRUE(ReadFileBytes(path) == bytes);
     }
 
     // Answered No, the same volume takes the write.
@@ -456,7 +456,7 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
     WriteOp op = MakeWriteOp(WriteOp::CreateFolder, model.Root(), "Written");
     EXPECT_EQ(EndCommand(RunEngineOp(&model, op, nullptr)), 0u);
     CloseMacDrive();
-    EXPECT_FALSE(ReadWholeFile(path) == bytes);
+    EXPECT_FALSE(ReadFileBytes(path) == bytes);
 }
 
 // ---- hfsutils and us on one image --------------------------------------------------

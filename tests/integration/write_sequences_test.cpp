@@ -37,7 +37,7 @@
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/hfsutils_driver.h"
-#include "support/raw_hfs.h"
+#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/shadow_volume.h"
 #include "ui/mac_session.h"
@@ -166,7 +166,7 @@ protected:
     // for file data written into blocks that were free then.
     void ExpectImageAsAtFlush()
     {
-        const Bytes now = ReadWholeFile(path_);
+        const Bytes now = ReadFileBytes(path_);
         ASSERT_EQ(now.size(), snapshot_.size());
         if (g_writtenRuns.empty()) {
             EXPECT_TRUE(now == snapshot_) << "the image changed although nothing was written";
@@ -201,7 +201,7 @@ protected:
 
     void TakeSnapshot()
     {
-        if (profile_.snapshotAlways) snapshot_ = ReadWholeFile(path_);
+        if (profile_.snapshotAlways) snapshot_ = ReadFileBytes(path_);
         freeAtFlush_ = FreeBlocks();
         g_writtenRuns.clear();
     }
@@ -724,7 +724,7 @@ protected:
             options.outFile = path_;
             ASSERT_EQ(RunCommand({"gunzip", "-c", source->path}, options).exitCode, 0);
         } else if (source) {
-            dir_.WriteFile("volume.img", ReadWholeFile(source->path));
+            dir_.WriteFile("volume.img", ReadFileBytes(source->path));
         } else if (formatOurselves) {
             // Our own empty diskette, with its Desktop file.
             std::remove(path_.c_str());

@@ -103,3 +103,59 @@ HfsDiskLayout MapHfsDisk(const Bytes& image)
     }
     return disk;
 }
+
+namespace {
+
+// The image offsets of the keys of the leaf records, in key order; false
+// when the header node is missing.
+bool LeafKeys(const Bytes& image, const HfsTreeLayout& tree, RawTreeShape* shape, std::vector<size_t>* keys)
+{
+    if (tree.nodes.empty() || tree.nodes[0] + kBlock > image.size()) return false;
+    const uint8_t* header = &image[tree.nodes[0]];
+    shape->depth = GetU16(header + 14);
+    shape->leafRecords = GetU32(header + 20);
+    shape->nodes = GetU32(header + 36);
+    if (!tree.levels.empty())
+        for (uint32_t leaf : tree.levels.back())
+            for (size_t key : HfsNodeRecords(image, tree.nodes[leaf]))
+                if (key >= tree.nodes[leaf] + 14 && key + 24 <= tree.nodes[leaf] + kBlock) keys->push_back(key);
+    return true;
+}
+
+}  // namespace
+
+RawVolume ParseRawVolume(const Bytes& image)
+{
+    RawVolume volume;
+    const HfsDiskLayout disk = MapHfsDisk(image);
+    if (disk.volumes.empty()) {
+        volume.error = "no HFS master directory block";
+        return volume;
+    }
+    const HfsVolumeLayout& v = disk.volumes[0];
+    volume.allocBlockSize = v.blockBytes;
+    std::vector<size_t> extents, catalog;
+    if (!LeafKeys(image, v.extents, &volume.extents, &extents) ||
+        !LeafKeys(image, v.catalog, &volume.catalog, &catalog)) {
+        volume.error = "no header node";
+        return volume;
+    }
+    for (size_t key : extents)
+        if (image[key] == 7) ++volume.overflowRecords[{GetU32(&image[key + 2]), image[key + 1]}];
+    for (size_t key : catalog) {
+        const size_t data = HfsRecordData(image, key);
+        if (image[key] < 6 || data + 24 > key - key % kBlock + kBlock) continue;  // nodes are block aligned
+        RawCatalogChild child;
+        child.name.assign(reinterpret_cast<const char*>(&image[key + 7]), std::min<uint8_t>(image[key + 6], 31));
+        child.recordType = image[data];
+        if (child.recordType == 1)
+            child.id = GetU32(&image[data + 6]);
+        else if (child.recordType == 2)
+            child.id = GetU32(&image[data + 20]);
+        else
+            continue;  // threads
+        volume.children[GetU32(&image[key + 2])].push_back(child);
+    }
+    volume.ok = true;
+    return volume;
+}

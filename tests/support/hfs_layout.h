@@ -1,12 +1,16 @@
 // Where the structures of a clean HFS disk image lie, found by a reader of
-// our own that trusts the bytes: tests that damage an image find their
-// targets here. Each volume's master directory block and its alternate, the
-// nodes of both B-tree files (the catalog's extents in the overflow tree
+// our own, written apart from the engine, that trusts the bytes: tests that
+// damage an image find their targets here, and tests check what the engine
+// reads against it. Each volume's master directory block and its alternate,
+// the nodes of both B-tree files (the catalog's extents in the overflow tree
 // included) and the nodes of each tree level. Bare volumes and Apple
 // partition maps.
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <string>
+#include <utility>
 #include <vector>
 
 struct HfsTreeLayout {
@@ -37,3 +41,30 @@ HfsDiskLayout MapHfsDisk(const std::vector<uint8_t>& image);
 std::vector<size_t> HfsNodeRecords(const std::vector<uint8_t>& image, size_t node);
 // The offset of the data after the key at `key`.
 size_t HfsRecordData(const std::vector<uint8_t>& image, size_t key);
+
+struct RawCatalogChild {
+    std::string name;        // Mac characters
+    uint8_t recordType = 0;  // 1 folder, 2 file
+    uint32_t id = 0;         // folder ID or file number
+};
+
+struct RawTreeShape {        // as the header node gives it
+    uint16_t depth = 0;
+    uint32_t leafRecords = 0;
+    uint32_t nodes = 0;
+};
+
+struct RawVolume {
+    bool ok = false;
+    std::string error;
+    uint32_t allocBlockSize = 0;
+    RawTreeShape catalog;
+    RawTreeShape extents;
+    // Folder ID -> its folder and file records, in the catalog's key order.
+    std::map<uint32_t, std::vector<RawCatalogChild>> children;
+    // (file ID, fork type 0x00 or 0xFF) -> number of extents-overflow records.
+    std::map<std::pair<uint32_t, uint8_t>, unsigned> overflowRecords;
+};
+
+// The leaf records of the first volume of `image`, read along its layout.
+RawVolume ParseRawVolume(const std::vector<uint8_t>& image);

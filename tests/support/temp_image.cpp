@@ -1,5 +1,6 @@
 #include "support/temp_image.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <filesystem>
@@ -67,9 +68,14 @@ std::string TempDir::WriteFile(const std::string& name, const std::vector<uint8_
 
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
-    std::ifstream in(path, std::ios::binary);
+    // In one read: some images are large.
+    std::ifstream in(path, std::ios::binary | std::ios::ate);
     if (!in) return {};
-    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    std::vector<uint8_t> bytes(static_cast<size_t>(std::max<std::streamoff>(in.tellg(), 0)));
+    in.seekg(0);
+    in.read(reinterpret_cast<char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    bytes.resize(static_cast<size_t>(std::max<std::streamsize>(in.gcount(), 0)));
+    return bytes;
 }
 
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)

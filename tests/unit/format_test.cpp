@@ -22,7 +22,8 @@
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
-#include "support/raw_hfs.h"
+#include "support/hfs_layout.h"
+#include "support/temp_image.h"
 #include "support/shadow_volume.h"
 #include "support/recording_window.h"
 #include "ui/format_text.h"
@@ -230,7 +231,7 @@ TEST_F(FormatTest, LabelsOfEveryLengthMakeASoundVolume)
         }
         const uint32_t latest = MacNow();
         EXPECT_EQ(image.Slot().faults.writes, kFormatWrites);
-        const Bytes after = ReadWholeFile(image.path);
+        const Bytes after = ReadFileBytes(image.path);
         ASSERT_EQ(after.size(), before.size());
         EXPECT_EQ(ChangedBlocks(before, after), FirstWritten(kFormatWrites));
         for (uint32_t block : {0u, 1u}) EXPECT_EQ(BlockOf(after, block), Bytes(kBlock, 0xF6)) << block;
@@ -303,7 +304,7 @@ TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
             EXPECT_EQ(ProgressWindow, nullptr);
             EXPECT_TRUE(WaitCursorEnabled);
             EXPECT_EQ(image.Slot().faults.writes, k);
-            EXPECT_EQ(ChangedBlocks(before, ReadWholeFile(image.path)), FirstWritten(cancel ? k : k - 1));
+            EXPECT_EQ(ChangedBlocks(before, ReadFileBytes(image.path)), FirstWritten(cancel ? k : k - 1));
         }
     }
 }
@@ -323,7 +324,7 @@ TEST_F(FormatTest, NothingIsWrittenAfterCancelAtTheWarningToAReadOnlyDriveOrWith
         EXPECT_EQ(ws.messages.size(), 1u);
         EXPECT_EQ(ws.progressOpened, 0u);
         EXPECT_EQ(ws.pumps, 0u);
-        EXPECT_EQ(ReadWholeFile(image.path), before);
+        EXPECT_EQ(ReadFileBytes(image.path), before);
     }
     {
         TempImage image(before, 512, false);
@@ -333,13 +334,13 @@ TEST_F(FormatTest, NothingIsWrittenAfterCancelAtTheWarningToAReadOnlyDriveOrWith
         EXPECT_EQ(StatusCode, 0u);
         ASSERT_EQ(ws.messages.size(), 2u);
         EXPECT_EQ(ws.messages[1].text, "Can not format disk!");
-        EXPECT_EQ(ReadWholeFile(image.path), before);
+        EXPECT_EQ(ReadFileBytes(image.path), before);
     }
     TempImage image(before);
     StatusCode = kStatusReadError;
     WriteEmptyVolume(image.drive);
     EXPECT_EQ(StatusCode, kStatusReadError);
-    EXPECT_EQ(ReadWholeFile(image.path), before);
+    EXPECT_EQ(ReadFileBytes(image.path), before);
 }
 
 // ---- which images can be formatted --------------------------------------------
@@ -373,7 +374,7 @@ TEST_F(FormatTest, CreatingADisketteImageMakesZeroesAndNeverReplacesAFile)
     TempDir dir;
     const std::string path = dir.PathOf("new.img");
     ASSERT_TRUE(CreateDisketteImage(path.c_str()));
-    EXPECT_EQ(ReadWholeFile(path), Bytes(kDisketteBytes, 0));
+    EXPECT_EQ(ReadFileBytes(path), Bytes(kDisketteBytes, 0));
 
     const std::string existing = dir.WriteFile("old.img", Bytes{1, 2, 3});
     EXPECT_FALSE(CreateDisketteImage(existing.c_str()));
