@@ -199,21 +199,6 @@ std::optional<uint32_t> PaneDate(const std::string& text)
            (uint32_t(p.tm_hour) << 11) | (uint32_t(p.tm_min) << 5) | uint32_t(p.tm_sec / 2);
 }
 
-std::string Printable(const std::string& macName)
-{
-    std::string out;
-    for (unsigned char c : macName) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 // The image a listing describes: "<name>.hls.txt" describes the corpus file
 // <name> in any of its folders.
 std::optional<fs::path> FindImage(const std::string& name)

@@ -96,21 +96,6 @@ private:
     std::vector<std::string> names_;
 };
 
-std::string Printable(const std::string& macName)
-{
-    std::string out;
-    for (unsigned char c : macName) {
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-        } else {
-            char hex[8];
-            std::snprintf(hex, sizeof hex, "\\x%02x", c);
-            out += hex;
-        }
-    }
-    return out;
-}
-
 // The text quaylink-cli takes for a Mac name: its Mac OS Roman in UTF-8.
 std::string CliName(const std::string& macPath)
 {

@@ -1,6 +1,7 @@
 #include "support/engine_tree.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <utility>
 
@@ -9,6 +10,21 @@
 #include "hfs/btree_search.h"
 #include "hfs/fork_io.h"
 #include "hfs/listing.h"
+
+std::string Printable(const std::string& macName)
+{
+    std::string out;
+    for (unsigned char c : macName) {
+        if (c >= 0x20 && c < 0x7F) {
+            out += static_cast<char>(c);
+        } else {
+            char hex[8];
+            std::snprintf(hex, sizeof hex, "\\x%02x", c);
+            out += hex;
+        }
+    }
+    return out;
+}
 
 std::string JoinMacPath(const std::string& folder, const std::string& name)
 {

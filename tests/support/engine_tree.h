@@ -48,5 +48,7 @@ bool ListEngineTree(EngineTree* out, unsigned limit = 100000);
 // Reads one fork of the file (parentId, name) through LookupFile and
 // ReadForkBlocks. False with StatusCode set on failure.
 bool ReadEngineFork(uint32_t parentId, const std::string& name, uint8_t fork, std::vector<uint8_t>* out);
+// A Mac name for a test message: bytes outside printable ASCII as \xNN.
+std::string Printable(const std::string& macName);
 // Joins a folder path and a name: (":", "A") -> ":A"; (":A", "B") -> ":A:B".
 std::string JoinMacPath(const std::string& folder, const std::string& name);
