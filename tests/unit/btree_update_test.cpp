@@ -228,12 +228,6 @@ protected:
     }
     static uint32_t Physical(const ForkRef& ref) { return GetU32(ref.recordBuffer->data + ref.recordOffset + kFileRecDataPhysical); }
     static uint16_t FreeBlocks() { return GetU16(MacVolume.mdb->data + kMdbFreeBlocks); }
-    static bool AnyDirty()
-    {
-        for (BlockBuffer* b = CacheHead(); b; b = b->next)
-            if (b->flags & kBlockDirty) return true;
-        return (ExtentsFileRecord.flags & kBlockDirty) || (CatalogFileRecord.flags & kBlockDirty);
-    }
 
     TempDir dir;
 };
@@ -588,18 +582,6 @@ TEST_F(BTreeUpdate, AFilesThreadRecordFollowsItsRenameAndDelete)
     EXPECT_NE(SearchCatalog(CatalogRoot(), fileId, empty, nullptr, &offset, &leaf), 0);
     StatusCode = 0;
     ExpectClean();
-}
-
-TEST_F(BTreeUpdate, EmptyNamesAndColonsAreRefused)
-{
-    MountEmpty();
-    ASSERT_TRUE(MakeRootCurrent());
-    for (const char* bad : {"", "a:b"}) {
-        CreateMacFolder(Pascal(bad).data());
-        EXPECT_EQ(StatusCode, kStatusCannotCreate) << bad;
-        StatusCode = 0;
-    }
-    EXPECT_FALSE(AnyDirty());
 }
 
 }  // namespace
