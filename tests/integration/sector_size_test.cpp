@@ -18,6 +18,7 @@
 
 #include "disk/drive_table.h"
 #include "disk/status.h"
+#include "hfs/bytes.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "support/engine_state.h"
@@ -33,18 +34,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes& b, size_t at, uint16_t v)
-{
-    b[at] = static_cast<uint8_t>(v >> 8);
-    b[at + 1] = static_cast<uint8_t>(v);
-}
-
-void Put32(Bytes& b, size_t at, uint32_t v)
-{
-    Put16(b, at, static_cast<uint16_t>(v >> 16));
-    Put16(b, at + 2, static_cast<uint16_t>(v));
-}
 
 void PutText(Bytes& b, size_t at, const char* text) { std::memcpy(b.data() + at, text, std::strlen(text)); }
 
@@ -162,9 +151,9 @@ protected:
         const uint32_t secondBlocks = static_cast<uint32_t>(second.size() / blockSize);
         const uint32_t total = firstStart + firstBlocks + secondBlocks;
         Bytes image((size_t{total} * blockSize + 2047) / 2048 * 2048, 0);
-        Put16(image, 0, 0x4552);  // "ER"
-        Put16(image, 2, static_cast<uint16_t>(blockSize));
-        Put32(image, 4, total);
+        PutU16(0x4552, &image[0]);  // "ER"
+        PutU16(static_cast<uint16_t>(blockSize), &image[2]);
+        PutU32(total, &image[4]);
         struct Entry {
             uint32_t start, count;
             const char* name;
@@ -175,14 +164,14 @@ protected:
                                  {firstStart + firstBlocks, secondBlocks, "Second", "Apple_HFS"}};
         for (size_t k = 0; k < 3; ++k) {
             const size_t at = (k + 1) * blockSize;
-            Put16(image, at, 0x504D);  // "PM"
-            Put32(image, at + 4, 3);   // entries in the map
-            Put32(image, at + 8, entries[k].start);
-            Put32(image, at + 12, entries[k].count);
+            PutU16(0x504D, &image[at]);  // "PM"
+            PutU32(3, &image[at + 4]);   // entries in the map
+            PutU32(entries[k].start, &image[at + 8]);
+            PutU32(entries[k].count, &image[at + 12]);
             PutText(image, at + 16, entries[k].name);
             PutText(image, at + 48, entries[k].type);
-            Put32(image, at + 84, entries[k].count);  // data area: the whole partition
-            Put32(image, at + 88, 0x33);              // valid, allocated, readable, writable
+            PutU32(entries[k].count, &image[at + 84]);  // data area: the whole partition
+            PutU32(0x33, &image[at + 88]);              // valid, allocated, readable, writable
         }
         std::copy(first.begin(), first.end(), image.begin() + static_cast<long>(firstStart * blockSize));
         std::copy(second.begin(), second.end(),
