@@ -158,6 +158,7 @@ std::vector<Fork> ListForks(CheckContext* ctx)
 {
     const uint8_t* mdb = MacVolume.mdb->data;
     std::vector<Fork> forks;
+    forks.reserve(2 + 2 * ctx->catalog.size());
     forks.push_back(Fork{{nullptr, kDataFork, "extents file"}, kExtentsFileId, kDataFork, GetU32(mdb + kMdbExtentsSize), 0, false,
                          mdb + kMdbExtentsExtents});
     forks.push_back(Fork{{nullptr, kDataFork, "catalog file"}, kCatalogFileId, kDataFork, GetU32(mdb + kMdbCatalogSize), 0, false,
@@ -238,6 +239,7 @@ void CheckAllocation(CheckContext* ctx)
     for (const ExtentEntry& r : ctx->extents) overflow[ForkKey{r.fileId, r.forkType}].push_back(&r);
 
     const std::vector<Fork> forks = ListForks(ctx);
+    a.owners.reserve(forks.size() + ctx->extents.size());
     // Forks in key order, the first of each key (in catalog order) first: a
     // key met again belongs to a damaged catalog, and only its first fork
     // takes the key's extents records.

@@ -581,6 +581,12 @@ void CheckExtentsTree(CheckContext* ctx)
 
 void CheckCatalogTree(CheckContext* ctx)
 {
+    // Room for the records the MDB's counts promise (a file and a folder
+    // record, and a thread for each folder), up to a bound, so a big catalog
+    // is not copied over and over as it grows.
+    const uint8_t* mdb = MacVolume.mdb->data;
+    const uint64_t expected = uint64_t{GetU32(mdb + kMdbFileCount)} + 2u * uint64_t{GetU32(mdb + kMdbFolderCount)} + 16;
+    ctx->catalog.reserve(static_cast<size_t>(expected < (1u << 20) ? expected : (1u << 20)));
     TreeWalk w{ctx, &MacVolume.catalogFile, "catalog B-tree", true, CollectCatalogRecord, 0, {}, true};
     ctx->catalogComplete = CheckTree(w);
 }
