@@ -4,6 +4,7 @@
 // logical lengths; every allocation block owned by at most one fork; the
 // bitmap marking exactly the owned blocks; the MDB's free count.
 #include <algorithm>
+#include <deque>
 #include <map>
 #include <string>
 #include <utility>
@@ -21,7 +22,7 @@ namespace {
 struct Owner {
     const CatalogEntry* entry;  // the file record; null for a named owner
     uint8_t forkType;
-    std::string text;           // the named owner's name
+    const char* text;           // the named owner's name
 };
 
 struct Fork {
@@ -42,6 +43,7 @@ struct Allocation {
     uint32_t blockBytes;
     std::vector<uint32_t> owner;       // per allocation block: owner number + 1, 0 for none
     std::vector<Owner> owners;         // by owner number
+    std::deque<std::string> names;     // the names of named owners made here
 };
 
 // "allocation block 5" or "allocation blocks 5-7", with the verb that goes
@@ -56,7 +58,7 @@ std::string BlockRangeText(uint32_t first, uint32_t last, const char* one, const
 std::string OwnerName(const Allocation& a, uint32_t me)
 {
     const Owner& o = a.owners[me];
-    if (!o.entry) return o.text;
+    if (!o.entry) return o.text ? o.text : "";
     return "file " + std::to_string(GetU32(o.entry->data + kFileRecFileId)) + " " + QuotedMacName(o.entry->name) +
            (o.forkType == kDataFork ? " data fork" : " resource fork");
 }
@@ -167,7 +169,7 @@ std::vector<Fork> ListForks(CheckContext* ctx)
         if (e.data[0] != kFileRecord || e.dataSize < kFileRecordSize) continue;
         const uint32_t id = GetU32(e.data + kFileRecFileId);
         for (uint8_t fork : {kDataFork, kResourceFork})
-            forks.push_back(Fork{{&e, fork, {}}, id, fork, GetU32(e.data + ForkPhysicalOffset(fork)),
+            forks.push_back(Fork{{&e, fork, nullptr}, id, fork, GetU32(e.data + ForkPhysicalOffset(fork)),
                                  GetU32(e.data + ForkLogicalOffset(fork)), true, e.data + ForkExtentsOffset(fork)});
     }
     return forks;
@@ -231,7 +233,7 @@ void CheckBitmap(Allocation& a, bool ownersKnown)
 void CheckAllocation(CheckContext* ctx)
 {
     const uint8_t* mdb = MacVolume.mdb->data;
-    Allocation a{ctx, GetU16(mdb + kMdbAllocBlocks), MacVolume.allocBlockSize * kHfsBlockSize, {}, {}};
+    Allocation a{ctx, GetU16(mdb + kMdbAllocBlocks), MacVolume.allocBlockSize * kHfsBlockSize, {}, {}, {}};
     if (a.blockBytes == 0 || a.blocks == 0) return;   // reported with the MDB
     a.owner.assign(a.blocks, 0);
 
@@ -276,7 +278,8 @@ void CheckAllocation(CheckContext* ctx)
             Problem(ctx, "%s: fork type is neither 0 (data) nor 255 (resource)", what.c_str());
         else if (ctx->catalogComplete)
             Problem(ctx, "%s: the catalog has no such file", what.c_str());
-        TakeRecord(a, AddOwner(a, {nullptr, r.forkType, what}), r.extents, "the record");
+        a.names.push_back(what);
+        TakeRecord(a, AddOwner(a, {nullptr, r.forkType, a.names.back().c_str()}), r.extents, "the record");
     }
     CheckBitmap(a, ctx->catalogComplete && ctx->extentsComplete);
 }
