@@ -84,7 +84,8 @@ enum class PathKind {
     Other,
 };
 PathKind GetPathKind(const char* path);
-// Sets the file's modification time (seconds since 1970-01-01 UTC).
+// Sets the modification time (seconds since 1970-01-01 UTC) of the file
+// itself: a link of the name is not followed.
 bool FileSetModifiedTime(const char* path, int64_t unixSeconds);
 // The file's modification time (seconds since 1970-01-01 UTC); false when
 // its status cannot be read.

@@ -41,8 +41,12 @@ std::string DirectoryOf(const char* native)
 // file system), and replaced only when the copy has succeeded.
 FileHandle OpenPcDestination(ByteStream& s, const char* native)
 {
+    // The exclusive create answers "is the name free?" itself, so a new file
+    // costs no look beforehand.
+    const FileHandle created = FileOpen(native, FileMode::CreateNew);
+    if (created != kNoFile) return created;
     const PathKind kind = GetPathKind(native);
-    if (kind == PathKind::Missing) return FileOpen(native, FileMode::CreateNew);
+    if (kind == PathKind::Missing) return kNoFile;  // not a clash: the directory refuses
     // A folder is never replaced, nor a file the user may not change.
     if (kind == PathKind::Directory || (kind == PathKind::Regular && !FileIsWritable(native))) return kNoFile;
     static unsigned counter = 0;

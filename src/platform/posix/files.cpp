@@ -249,7 +249,7 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     times[0].tv_nsec = UTIME_OMIT;
     times[1].tv_sec = static_cast<time_t>(unixSeconds);
     times[1].tv_nsec = 0;
-    return utimensat(AT_FDCWD, path, times, 0) == 0;
+    return utimensat(AT_FDCWD, path, times, AT_SYMLINK_NOFOLLOW) == 0;
 }
 
 bool FileModifiedTime(const char* path, int64_t* unixSeconds)

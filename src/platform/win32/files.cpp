@@ -215,7 +215,7 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     modified.dwLowDateTime = static_cast<DWORD>(units);
     modified.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(units) >> 32);
     HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
-                           FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+                           FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = SetFileTime(h, nullptr, nullptr, &modified) != 0;
     CloseHandle(h);
