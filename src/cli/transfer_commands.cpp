@@ -231,6 +231,23 @@ std::string FoldedPcName(const char* name)
     return folded;
 }
 
+// The folded names of what the current directory holds: a copy of many
+// files rules most names out with one read of the directory instead of a
+// look per name. A name found here is still looked at (the file system may
+// compare names exactly); false when the directory cannot be read.
+bool ListCurrentPcNames(std::set<std::string>* out)
+{
+    return ListDir(
+        ".",
+        [](const DirEntry& entry, void* context) {
+            char ansi[1024];
+            if (NativeToAnsi(entry.name, ansi, sizeof ansi))
+                static_cast<std::set<std::string>*>(context)->insert(FoldedPcName(ansi));
+            return true;
+        },
+        out);
+}
+
 // Splits a native path into its directory ("" for none) and last name.
 void SplitPcPath(const std::string& path, std::string* directory, std::string* base)
 {
@@ -455,13 +472,16 @@ int CommandGet(const CliArgs& args)
     if (policy == ClashPolicy::Stop || policy == ClashPolicy::OverWrite) {
         bool clash = false;
         std::set<std::string> seen;
+        std::set<std::string> present;
+        const bool listed = policy == ClashPolicy::Stop && targets.size() > 8 && ListCurrentPcNames(&present);
         for (size_t t = 0; t < targets.size(); ++t) {
             char name[256];
             if (!PlannedPcName(targets[t], index, name)) return FailWithStatus();
             planned[t] = FoldedPcName(name);
             if (policy != ClashPolicy::Stop) continue;
             const bool twice = !seen.insert(planned[t]).second;
-            if (!twice && !PcFileExists(name)) continue;
+            const bool mayExist = !listed || present.count(planned[t]) != 0;
+            if (!twice && !(mayExist && PcFileExists(name))) continue;
             Fail(AnsiToUtf8(name) + (twice ? " is the PC name of two sources (" + args.positional[t + 1] + " is one)"
                                            : " already exists in " + directory) +
                  " (use --rename, --skip or --overwrite)");

@@ -203,6 +203,15 @@ TEST_F(CliTransferTest, PcClashesFollowThePolicy)
     EXPECT_EQ(r.exitCode, 2);
     EXPECT_NE(r.err.find("Report.txt already exists"), std::string::npos) << r.err;
     EXPECT_EQ(PcOutNames(), std::vector<std::string>{"Report.txt"});
+    // Many sources are checked against one read of the directory: the clash
+    // is found all the same, last in line, and nothing is copied.
+    std::vector<std::string> many{"get", image};
+    for (int i = 0; i < 12; ++i) many.push_back("other");
+    many.insert(many.end(), {"Report.txt", "-o", pcOut.Path()});
+    r = Cli(many);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("Report.txt already exists"), std::string::npos) << r.err;
+    EXPECT_EQ(PcOutNames(), std::vector<std::string>{"Report.txt"});
 
     Ok({"get", image, "Report.txt", "-o", pcOut.Path(), "--skip"});
     EXPECT_EQ(ReadFileBytes(existing), Text("pc"));

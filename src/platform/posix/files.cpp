@@ -52,6 +52,8 @@ FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
         fd = open(path, flags, 0666);
     } while (fd < 0 && errno == EINTR);
     if (fd < 0) return kNoFile;
+    // A file just created exclusively is a new, empty regular file.
+    if (mode == FileMode::CreateNew && !status) return fd;
     // Directories open fine for reading on POSIX; as files they are useless.
     struct stat st;
     if (fstat(fd, &st) != 0 || S_ISDIR(st.st_mode) ||
