@@ -136,6 +136,13 @@ uint16_t WriteDeviceBlocks(const uint8_t* buffer, uint16_t count, uint32_t block
     return static_cast<uint16_t>(n);
 }
 
+const BlockBuffer* PeekCachedBlock(uint32_t block)
+{
+    const auto& index = Index();
+    const auto it = index.find(block);
+    return it != index.end() && it->second->loaded ? it->second : nullptr;
+}
+
 int FindCachedBlock(BlockBuffer** out, uint32_t block)
 {
     auto& index = Index();

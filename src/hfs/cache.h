@@ -46,6 +46,11 @@ uint16_t GetBlockDirect(uint8_t* data, uint32_t block, uint16_t count);
 uint16_t GetVolumeBlock(BlockBuffer** buffer, uint32_t block, uint16_t count);
 uint16_t GetVolumeBlockDirect(uint8_t* data, uint32_t block, uint16_t count);
 
+// The cached, loaded buffer of absolute block `block`, or null. Neither reads
+// nor changes the use order: for readers that look at a block once and would
+// only crowd the cache with it.
+const BlockBuffer* PeekCachedBlock(uint32_t block);
+
 // Frees every buffer without writing anything.
 void FreeBlockCache();
 

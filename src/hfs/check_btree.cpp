@@ -186,13 +186,11 @@ bool ReadNode(TreeWalk& w, uint32_t n, NodeImage* out)
     }
     StatusCode = 0;
     LastCorruption = nullptr;
-    BlockBuffer* buffer = nullptr;
-    if (ReadForkNode(&buffer, n, kDataFork, w.file) < 1 || !buffer) {
+    if (CopyForkNode(out->data(), n, kDataFork, w.file) < 1) {
         Problem(w.ctx, "%s: node %u cannot be read (%s)", w.name, n, ReadFailureText().c_str());
         StatusCode = 0;
         return false;
     }
-    std::memcpy(out->data(), buffer->data, kHfsBlockSize);
     return true;
 }
 

@@ -1,6 +1,7 @@
 #include "hfs/fork_io.h"
 
 #include <cstddef>
+#include <cstring>
 
 #include "disk/status.h"
 #include "hfs/extents.h"
@@ -52,6 +53,21 @@ uint16_t ReadForkNode(BlockBuffer** out, uint32_t forkBlock, uint8_t fork, ForkR
     if (StatusCode != 0) return 0;
     if (!MapForkBlock(forkBlock, fork, ref, false, &volumeBlock, &available)) return 0;
     return GetVolumeBlock(out, volumeBlock, 1);
+}
+
+uint16_t CopyForkNode(uint8_t* out, uint32_t forkBlock, uint8_t fork, ForkRef* ref)
+{
+    uint32_t volumeBlock = 0;
+    uint32_t available = 0;
+    if (StatusCode != 0) return 0;
+    if (!MapForkBlock(forkBlock, fork, ref, false, &volumeBlock, &available)) return 0;
+    if (volumeBlock < MacVolume.volumeSize) {
+        if (const BlockBuffer* cached = PeekCachedBlock(MacVolume.partitionStart + volumeBlock)) {
+            std::memcpy(out, cached->data, kHfsBlockSize);
+            return 1;
+        }
+    }
+    return GetVolumeBlockDirect(out, volumeBlock, 1);
 }
 
 uint16_t ReadForkBlocks(uint8_t* data, uint32_t forkBlock, uint16_t count, uint8_t fork, ForkRef* ref)

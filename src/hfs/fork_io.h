@@ -16,6 +16,11 @@ bool MapForkBlock(uint32_t forkBlock, uint8_t fork, const ForkRef* ref, bool for
 
 // Reads one fork block into the cache. Returns the blocks served (1) or 0.
 uint16_t ReadForkNode(BlockBuffer** out, uint32_t forkBlock, uint8_t fork, ForkRef* ref);
+// Copies one fork block into `out` (512 bytes): the cache's copy when it
+// holds the block (changes not yet written back included), else straight from
+// the medium without caching it. For a walk of a whole B-tree, which would
+// otherwise fill the cache with every node. Returns 1, or 0 with StatusCode set.
+uint16_t CopyForkNode(uint8_t* out, uint32_t forkBlock, uint8_t fork, ForkRef* ref);
 // Reads up to `count` fork blocks straight into `data`; never crosses an
 // extent boundary. Returns the blocks read, or 0 with StatusCode set.
 uint16_t ReadForkBlocks(uint8_t* data, uint32_t forkBlock, uint16_t count, uint8_t fork, ForkRef* ref);
