@@ -27,40 +27,11 @@
 
 namespace {
 
-// The reading of the local clock a MacDate holds, taken apart. A MacDate is
-// such a reading already, so no zone applies: the text shows what Mac OS
-// showed, even in an hour a change of zone skips.
-struct WallTime {
-    int64_t year;
-    unsigned month, day, hour, minute, second;
-};
-
-WallTime MacWallTime(uint32_t macDate)
-{
-    constexpr int64_t kSecondsPerDay = 86400;
-    const int64_t wall = int64_t{macDate} - kMacEpochToUnixEpoch;  // from 1970-01-01 00:00 on the same clock
-    const int64_t days = (wall >= 0 ? wall : wall - (kSecondsPerDay - 1)) / kSecondsPerDay;
-    const int64_t seconds = wall - days * kSecondsPerDay;
-    // The civil date of a day count, in years that start in March so that
-    // the leap day ends each one.
-    const int64_t shifted = days + 719468;  // days since 0000-03-01
-    const int64_t era = (shifted >= 0 ? shifted : shifted - 146096) / 146097;
-    const int64_t dayOfEra = shifted - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const auto month = static_cast<unsigned>(shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9);
-    return WallTime{yearOfEra + era * 400 + (month <= 2 ? 1 : 0), month,
-                    static_cast<unsigned>(dayOfYear - (153 * shiftedMonth + 2) / 5 + 1),
-                    static_cast<unsigned>(seconds / 3600), static_cast<unsigned>(seconds / 60 % 60),
-                    static_cast<unsigned>(seconds % 60)};
-}
-
 // "YYYY-MM-DD HH:MM[:SS]", or "-" when there is no date (0).
 std::string MacDateText(uint32_t macDate, bool withSeconds = true)
 {
     if (macDate == 0) return "-";
-    const WallTime t = MacWallTime(macDate);
+    const MacClockReading t = MacDateFields(macDate);
     char text[40];
     std::snprintf(text, sizeof text, "%04lld-%02u-%02u %02u:%02u", static_cast<long long>(t.year), t.month, t.day,
                   t.hour, t.minute);
@@ -101,7 +72,7 @@ std::string JsonString(const std::string& utf8)
 std::string JsonDate(uint32_t macDate)
 {
     if (macDate == 0) return "null";
-    const WallTime t = MacWallTime(macDate);
+    const MacClockReading t = MacDateFields(macDate);
     // The zone's offset at the instant the clock showed that reading.
     const int64_t offsetMinutes = (int64_t{macDate} - kMacEpochToUnixEpoch - MacDateToUnix(macDate)) / 60;
     const int64_t absolute = offsetMinutes < 0 ? -offsetMinutes : offsetMinutes;

@@ -15,3 +15,10 @@ int64_t MacDateToUnix(uint32_t macDate);
 int64_t UnixToMacSeconds(int64_t unixSeconds);
 // The same held to the MacDate range (0 to 2040-02-06 06:28:15).
 uint32_t UnixToMacDate(int64_t unixSeconds);
+
+// A MacDate taken apart as the clock reading it is; no zone applies.
+struct MacClockReading {
+    int64_t year;
+    unsigned month, day, hour, minute, second;
+};
+MacClockReading MacDateFields(uint32_t macDate);

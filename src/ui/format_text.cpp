@@ -85,25 +85,10 @@ uint32_t DosTimeFromPc(uint64_t fileTime)
 uint32_t DosTimeFromMac(uint32_t macDate)
 {
     // A MacDate is a reading of the local clock already: no zone applies.
-    constexpr int64_t kSecondsPerDay = 86400;
-    constexpr int64_t kDos1980 = 315532800;  // 1980-01-01 00:00 in seconds since 1970
-    const int64_t wall = int64_t{macDate} - kMacEpochToUnixEpoch;
-    if (wall < kDos1980) return 0;  // a MacDate ends in 2040, well before DOS dates do
-    const int64_t seconds = wall % kSecondsPerDay;
-    // The civil date of a day count, in years that start in March so that
-    // the leap day ends each one.
-    const int64_t days = wall / kSecondsPerDay + 719468;  // days since 0000-03-01
-    const int64_t era = days / 146097;
-    const int64_t dayOfEra = days - era * 146097;
-    const int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
-    const int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
-    const int64_t shiftedMonth = (5 * dayOfYear + 2) / 153;
-    const int64_t day = dayOfYear - (153 * shiftedMonth + 2) / 5 + 1;
-    const int64_t month = shiftedMonth < 10 ? shiftedMonth + 3 : shiftedMonth - 9;
-    const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
-    const uint32_t date = static_cast<uint32_t>(((year - 1980) << 9) | (month << 5) | day);
-    const uint32_t time =
-        static_cast<uint32_t>(((seconds / 3600) << 11) | ((seconds / 60 % 60) << 5) | (seconds % 60 / 2));
+    const MacClockReading t = MacDateFields(macDate);
+    if (t.year < 1980) return 0;  // a MacDate ends in 2040, well before DOS dates do
+    const uint32_t date = static_cast<uint32_t>(((t.year - 1980) << 9) | (t.month << 5) | t.day);
+    const uint32_t time = (t.hour << 11) | (t.minute << 5) | (t.second / 2);
     return date << 16 | time;
 }
 
