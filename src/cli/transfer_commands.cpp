@@ -351,7 +351,7 @@ private:
             return Failed("the name is too long: " + AnsiToUtf8(source->ansiName));
         source->directory = directory_.string();
         source->path = source->directory + PathSeparator() + native;
-        const FileHandle file = FileOpen(source->path.c_str(), FileMode::Create);
+        const FileHandle file = FileOpen(source->path.c_str(), FileMode::CreateNew);
         if (file == kNoFile) return Failed("cannot make a file named " + AnsiToUtf8(source->ansiName));
 #ifdef _WIN32
         _setmode(_fileno(stdin), _O_BINARY);

@@ -289,6 +289,7 @@ TEST_F(CliTransferTest, SourcesAreRegularFilesOrStandardInput)
         int exitCode;
         std::string macName;  // holds `data` afterwards
         std::string data;
+        std::string said = {};  // in the error output
     } cases[] = {
         {{fifo}, "", 2, "", ""},
         {{"/dev/null"}, "", 2, "", ""},
@@ -296,6 +297,8 @@ TEST_F(CliTransferTest, SourcesAreRegularFilesOrStandardInput)
         {{"-", "--name", "From stdin"}, "piped", 0, "From stdin", "piped"},
         {{"-", "--as", "macbinary"}, std::string(bin.begin(), bin.end()), 0, "Encoded", "from a pipe"},
         {{"-"}, "no name", 1, "", ""},
+        // More than twice the volume: refused once the copy passes that, not read on forever.
+        {{"-", "--name", "Endless"}, std::string(2 * 1474560 + (2u << 20), 'z'), 2, "", "", "more than the volume"},
         {{"-", "-", "--name", "twice"}, "", 1, "", ""},
     };
     for (const auto& c : cases) {
@@ -305,6 +308,7 @@ TEST_F(CliTransferTest, SourcesAreRegularFilesOrStandardInput)
         options.input = c.input;
         const CommandResult r = RunShell(script, options);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << ": " << r.err;
+        EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
         if (!c.macName.empty()) {
             EXPECT_EQ(HfsData(":" + c.macName), Text(c.data));
         }
