@@ -1,10 +1,13 @@
 // quaylink-cli check: the consistency check of one volume. The image is
-// opened read-only; nothing is ever written to it.
+// opened read-only; nothing is ever written to it. A clean result is
+// remembered, so that the next command writing to the image need not check
+// it again.
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "disk/check_memory.h"
 #include "disk/image_drive.h"
 #include "hfs/volume_check.h"
 #include "ui/main_state.h"
@@ -40,6 +43,7 @@ int CommandCheck(const CliArgs& args)
         std::fprintf(stderr, "quaylink-cli: %s: %d problem%s found\n", imageArg.c_str(), count, count == 1 ? "" : "s");
         return kExitFailed;
     }
+    RememberCleanCheck(&DriveTable[MacDriveIndex], MacVolume.partitionStart);
     const uint8_t* mdb = MacVolume.mdb->data;
     const std::string line = VolumeSpecText(imageArg) + ": volume " +
                        MacNameUtf8(mdb + kMdbVolumeName) + " is consistent: " +

@@ -258,10 +258,14 @@ DriveEntry* AddImageDrive(int slot)
     return DriveCount > index ? entry : nullptr;
 }
 
+const ImageSlot* ImageSlotOfDrive(const DriveEntry* entry)
+{
+    return entry != nullptr && entry->ReadSectors == ImageReadBlocks ? SlotOf(entry) : nullptr;
+}
+
 const char* DriveImageWarning(const DriveEntry* entry)
 {
-    if (entry == nullptr || entry->ReadSectors != ImageReadBlocks) return nullptr;
-    const ImageSlot* slot = SlotOf(entry);
+    const ImageSlot* slot = ImageSlotOfDrive(entry);
     return slot && slot->warning[0] ? slot->warning : nullptr;
 }
 
@@ -297,14 +301,21 @@ int32_t ImageWriteSectors(uint8_t* buffer, uint32_t count, uint32_t first, const
     ImageSlot* slot = SlotOf(entry);
     if (slot == nullptr || !slot->writable) return -1;
     ++slot->faults.writes;
-    if (slot->faults.writes == slot->faults.failWriteAt) return 0;
+    if (slot->faults.writes == slot->faults.failWriteAt) {
+        slot->writeFailed = true;
+        return 0;
+    }
 
     const uint32_t n = SectorsAvailable(*slot, count, first);
-    if (n == 0) return 0;
+    if (n == 0) {
+        slot->writeFailed = true;
+        return 0;
+    }
     const uint64_t bytes = uint64_t{n} * slot->sectorSize;
     const int64_t put = FileWriteAt(slot->file, buffer, static_cast<size_t>(bytes),
                                     slot->dataOffset + uint64_t{first} * slot->sectorSize);
     if (put > 0) slot->written = true;
+    if (put < static_cast<int64_t>(slot->sectorSize)) slot->writeFailed = true;
     if (put < 0) return -2;
     return static_cast<int32_t>(static_cast<uint64_t>(put) / slot->sectorSize);
 }

@@ -27,6 +27,7 @@ struct ImageSlot {
     bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
     char warning[192];          // what is wrong with the image file itself (a DiskCopy checksum); empty if nothing
     bool written;               // a sector was written since the image was opened
+    bool writeFailed;           // a sector write failed since the image was opened
     char path[1024];
     FileHandle file;            // open from OpenImage to CloseImage (for writing when writable)
     ImageFaults faults;
@@ -58,6 +59,8 @@ DriveEntry* AddImageDrive(int slot);
 // DiskCopy header whose sizes do not match the file. Null when nothing is,
 // or for a drive that is not an image.
 const char* DriveImageWarning(const DriveEntry* entry);
+// The open image behind an image drive; null for any other drive.
+const ImageSlot* ImageSlotOfDrive(const DriveEntry* entry);
 
 int32_t ImageReadBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);
 int32_t ImageWriteBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveEntry* entry);

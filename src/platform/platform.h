@@ -91,6 +91,19 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds);
 // its status cannot be read.
 bool FileModifiedTime(const char* path, int64_t* unixSeconds);
 
+// Who an open file is and when it last changed, to tell later whether
+// anything has written it since. The change time moves with every write and
+// every change of the file's status, and no program can set it back.
+struct FileIdentity {
+    bool regular;         // a regular file (a device's times do not move when it is written)
+    uint64_t device;      // the file system holding it
+    uint64_t file;        // the file within that file system (inode, file index)
+    int64_t size;
+    int64_t changedNs;    // status change time, nanoseconds since 1970-01-01 UTC
+    int64_t modifiedNs;   // data modification time, the same way
+};
+bool GetFileIdentity(FileHandle file, FileIdentity* identity);
+
 // Test hook, never set by the program: makes the k-th FileRead or FileWrite
 // (1-based, counted since the record was last cleared) fail with -1, or
 // with `writeNothing` makes that write report 0 bytes moved.
@@ -173,3 +186,8 @@ void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize);
 
 // Full native path of the running program; false when it cannot be had.
 bool GetModulePath(char* out, size_t outSize);
+
+// The directory where this user's programs keep data they can always make
+// again ($XDG_CACHE_HOME or ~/.cache; %LOCALAPPDATA% on Windows). It may not
+// exist yet. False when the environment names none.
+bool GetUserCacheDir(char* out, size_t outSize);

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "disk/check_memory.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "disk/status.h"
@@ -19,21 +20,31 @@ namespace {
 int g_imageSlot = -1;
 bool g_imageInUse = false;
 std::vector<std::string> g_writeBlockers;
+// The open volume was found free of damage that blocks writing (by the check
+// before writing, or by one remembered from an earlier command).
+bool g_volumeSound = false;
 
 // Runs the consistency check on a volume about to be written and, if it
 // finds damage a write could spread, makes the drive read only. Every write
 // then stops at the block layer with the read-only status, before anything
-// reaches the medium.
+// reaches the medium. A check of this very image state made by an earlier
+// command is taken instead: on a volume of many files the check costs far
+// more than writing one of them.
 void GuardWritableVolume()
 {
     DriveEntry& drive = DriveTable[MacDriveIndex];
     if (drive.WriteSectors == nullptr || (drive.Flags & kDriveReadOnly) || MacVolume.writeRefusal) return;
+    if (CleanCheckRemembered(&drive, MacVolume.partitionStart)) {
+        g_volumeSound = true;
+        return;
+    }
     std::vector<std::string> problems;
     std::vector<ProblemSeverity> severities;
     CheckVolume(&problems, &severities);
     for (size_t i = 0; i < problems.size(); ++i)
         if (severities[i] == ProblemSeverity::Blocking) g_writeBlockers.push_back(problems[i]);
     if (!g_writeBlockers.empty()) drive.Flags |= kDriveReadOnly;
+    g_volumeSound = g_writeBlockers.empty();
 }
 
 // The data of the catalog leaf record for (parentId, name), checked to hold
@@ -92,6 +103,7 @@ bool OpenListedVolume(unsigned index, bool listRoot)
     // not this volume's.
     if (!g_writeBlockers.empty()) DriveTable[MacDriveIndex].Flags &= ~kDriveReadOnly;
     g_writeBlockers.clear();
+    g_volumeSound = false;
     CheckAlternateMdb();
     if (StatusCode == 0) OpenVolume();
     if (StatusCode == 0 && MacVolume.writeRefusal) {
@@ -125,6 +137,10 @@ const std::vector<std::string>& WriteBlockers() { return g_writeBlockers; }
 
 void CloseMacDrive()
 {
+    // What reached the image is whole flushes of a sound volume (a failed
+    // write makes the record refuse), so the next command need not check it.
+    if (g_volumeSound && DriveCount > 0) RememberCleanCheck(&DriveTable[MacDriveIndex], MacVolume.partitionStart);
+    g_volumeSound = false;
     FreeBlockCache();
     FreeMacItemList();
     MacVolume = MacVolumeState{};

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
@@ -1192,9 +1193,14 @@ TEST_F(VolumeCheckTest, CliOnDamagedVolumes)
     const std::string pc = dir.WriteFile("pc.bin", PatternBytes(20000, 9));
     for (const WriteOnDamage& row : kWritesOnDamage) {
         SCOPED_TRACE(row.name);
+        // The clean volume is checked first: a clean check remembered from
+        // before the damage must not let a write through.
         Image image = Clean().image;
-        row.damage(image);
         const std::string path = dir.WriteFile(std::string(row.name) + ".img", image.bytes);
+        ASSERT_EQ(RunCommand({QUAYLINK_CLI_PATH, "check", path}).exitCode, 0);
+        row.damage(image);
+        std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
+            .write(reinterpret_cast<const char*>(image.bytes.data()), static_cast<std::streamsize>(image.bytes.size()));
         const Problems problems = CheckImageFile(path);
         for (const DamagedCommand& c : row.commands) {
             SCOPED_TRACE(c.args[0] + " " + c.args.back());

@@ -262,3 +262,21 @@ bool FileModifiedTime(const char* path, int64_t* unixSeconds)
     return true;
 }
 
+
+bool GetFileIdentity(FileHandle file, FileIdentity* identity)
+{
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0) return false;
+    identity->regular = S_ISREG(st.st_mode);
+    identity->device = static_cast<uint64_t>(st.st_dev);
+    identity->file = static_cast<uint64_t>(st.st_ino);
+    identity->size = static_cast<int64_t>(st.st_size);
+#if defined(__APPLE__)
+    const struct timespec changed = st.st_ctimespec, modified = st.st_mtimespec;
+#else
+    const struct timespec changed = st.st_ctim, modified = st.st_mtim;
+#endif
+    identity->changedNs = int64_t{changed.tv_sec} * 1000000000 + changed.tv_nsec;
+    identity->modifiedNs = int64_t{modified.tv_sec} * 1000000000 + modified.tv_nsec;
+    return true;
+}

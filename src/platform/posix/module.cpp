@@ -1,6 +1,8 @@
-// The path of the running program.
+// The path of the running program, and where the user's caches go.
 #include "platform/platform.h"
 
+#include <cstdio>
+#include <cstdlib>
 #include <unistd.h>
 
 #if defined(__APPLE__)
@@ -25,4 +27,16 @@ bool GetModulePath(char* out, size_t outSize)
     out[n] = 0;
     return true;
 #endif
+}
+
+bool GetUserCacheDir(char* out, size_t outSize)
+{
+    const char* cache = std::getenv("XDG_CACHE_HOME");
+    int n = -1;
+    if (cache != nullptr && cache[0] == '/') {
+        n = std::snprintf(out, outSize, "%s", cache);
+    } else if (const char* home = std::getenv("HOME"); home != nullptr && home[0] == '/') {
+        n = std::snprintf(out, outSize, "%s/.cache", home);
+    }
+    return n > 0 && static_cast<size_t>(n) < outSize;
 }

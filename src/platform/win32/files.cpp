@@ -230,3 +230,21 @@ bool FileModifiedTime(const char* path, int64_t* unixSeconds)
     *unixSeconds = UnixSecondsOf(data.ftLastWriteTime);
     return true;
 }
+
+bool GetFileIdentity(FileHandle file, FileIdentity* identity)
+{
+    BY_HANDLE_FILE_INFORMATION info;
+    FILE_BASIC_INFO basic;
+    if (!GetFileInformationByHandle(Handle(file), &info) ||
+        !GetFileInformationByHandleEx(Handle(file), FileBasicInfo, &basic, sizeof basic))
+        return false;
+    identity->regular = GetFileType(Handle(file)) == FILE_TYPE_DISK &&
+                        !(info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) &&
+                        (info.nFileIndexHigh | info.nFileIndexLow) != 0;
+    identity->device = info.dwVolumeSerialNumber;
+    identity->file = (uint64_t{info.nFileIndexHigh} << 32) | info.nFileIndexLow;
+    identity->size = static_cast<int64_t>((uint64_t{info.nFileSizeHigh} << 32) | info.nFileSizeLow);
+    identity->changedNs = (basic.ChangeTime.QuadPart - kUnixEpochFileTime) * 100;
+    identity->modifiedNs = (basic.LastWriteTime.QuadPart - kUnixEpochFileTime) * 100;
+    return true;
+}

@@ -1,5 +1,8 @@
-// The path of the running program.
+// The path of the running program, and where the user's caches go.
 #include "platform/platform.h"
+
+#include <cstdio>
+#include <cstdlib>
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
@@ -14,4 +17,12 @@ bool GetModulePath(char* out, size_t outSize)
         return false;
     }
     return true;
+}
+
+bool GetUserCacheDir(char* out, size_t outSize)
+{
+    const char* local = std::getenv("LOCALAPPDATA");
+    if (local == nullptr || local[0] == 0) return false;
+    const int n = std::snprintf(out, outSize, "%s", local);
+    return n > 0 && static_cast<size_t>(n) < outSize;
 }
