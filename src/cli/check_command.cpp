@@ -5,9 +5,9 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "core/main_state.h"
 #include "disk/image_drive.h"
 #include "hfs/volume_check.h"
-#include "ui/main_state.h"
 
 namespace {
 

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
+#include "core/status.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 
 DriveEntry DriveTable[kDriveTableRoom];
 uint32_t DriveCount = 0;

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "disk/drive_table.h"
-#include "disk/format.h"
+#include "hfs/format.h"
 #include "platform/platform.h"
 
 ImageSlot ImageTable[kMaxImages];

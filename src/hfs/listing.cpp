@@ -5,15 +5,15 @@
 #include <cstring>
 #include <new>
 
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "ui/format_text.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 MacPaneStateRecord MacPaneState;
 

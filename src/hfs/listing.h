@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <set>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 enum : uint16_t { kItemFolder = 1, kItemFile = 2, kItemVolume = 3 };
 

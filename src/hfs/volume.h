@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/window_system.h"
 #include "hfs/bytes.h"
 #include "hfs/cache.h"
-#include "ui/window_system.h"
 
 // A file's catalog record, by the buffer that holds it.
 struct ForkRef {

@@ -1,8 +1,8 @@
 // Choosing a Mac drive (the pane then lists its volumes) and dropping it.
 #include <cstring>
 
+#include "core/status.h"
 #include "disk/discovery.h"
-#include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 

@@ -5,9 +5,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/window_system.h"
 #include "hfs/mac_time.h"
 #include "platform/platform.h"
-#include "ui/window_system.h"
 
 bool WaitCursorEnabled = true;
 

@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
+#include "core/window_system.h"
 #include "support/time_zone.h"
 #include "ui/format_text.h"
-#include "ui/window_system.h"
 
 namespace {
 

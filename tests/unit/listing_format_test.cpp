@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
 #include "hfs/listing.h"
 #include "support/engine_state.h"
-#include "ui/main_state.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
-#include "disk/status.h"
+#include "core/status.h"
 
 #include <cstdio>
 
+#include "core/window_system.h"
 #include "hfs/volume.h"
-#include "ui/window_system.h"
 
 uint32_t StatusCode = 0;
 

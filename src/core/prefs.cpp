@@ -1,16 +1,16 @@
 // Start-up preferences: where PIER.INI, PIER.FTM and the help file live, the
 // reading of PIER.INI into Prefs, the transfer limit, and the writing back at
 // exit.
-#include "ui/prefs.h"
+#include "core/prefs.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
+#include "core/main_state.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
 #include "translate/registry.h"
-#include "ui/main_state.h"
 
 PrefsRecord Prefs;
 char IniPath[256];

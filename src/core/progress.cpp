@@ -1,6 +1,6 @@
-#include "ui/progress.h"
+#include "core/progress.h"
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "ui/format_text.h"
 
 WindowHandle ProgressWindow = nullptr;

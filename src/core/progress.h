@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 // Kinds of progress window; each has its title.
 enum : unsigned {
