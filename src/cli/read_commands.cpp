@@ -24,6 +24,7 @@
 #include "hfs/volume.h"
 #include "hfs/volume_scan.h"
 #include "ui/format_text.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

@@ -68,3 +68,8 @@ void ProgressCommand(unsigned command);
 // ends at width - 2 when full).
 unsigned ProgressPercent();
 int ProgressBarRight(int width);
+
+// The hourglass while long listings run; `WaitCursorEnabled` false (the
+// progress window is up) makes it do nothing.
+void SetWaitCursor(bool on);
+extern bool WaitCursorEnabled;

@@ -2,9 +2,6 @@
 
 #include <cstdio>
 
-#include "core/window_system.h"
-#include "hfs/volume.h"
-
 uint32_t StatusCode = 0;
 
 namespace {
@@ -60,17 +57,4 @@ uint32_t ReportCorruption(const char* what)
     LastCorruption = what;
     if (StatusCode == 0) StatusCode = kStatusBadNode;
     return StatusCode;
-}
-
-void ReportStatus(void* ownerWindow)
-{
-    if (StatusCode == 0) return;
-    char text[96];
-    if (StatusMessage(StatusCode, text, sizeof text))
-        Ws().ShowMessage(ownerWindow, text, nullptr, kMbOk | kMbIconExclamation);
-    StatusCode = 0;
-    if (DiscardVolumeChanges() < 0) {
-        StatusCode = 0;
-        ResetMacPane(ownerWindow);
-    }
 }

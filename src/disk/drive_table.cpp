@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/prefs.h"
 #include "core/status.h"
 #include "disk/image_drive.h"
 
@@ -137,4 +138,12 @@ bool IsDisketteDrive(const DriveEntry* entry)
     // drive; this platform builds none.
     (void)entry;
     return false;
+}
+
+void SetTransferLimit()
+{
+    uint32_t bytes = static_cast<uint32_t>(Prefs.MaxIOBufSzK) * 1024;
+    if (bytes > 32768) bytes = 32768;
+    if (bytes < 4096) bytes = 4096;
+    MaxTransferBytes = bytes;
 }

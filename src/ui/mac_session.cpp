@@ -13,6 +13,7 @@
 #include "hfs/mac_names.h"
 #include "hfs/volume_check.h"
 #include "hfs/volume_scan.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

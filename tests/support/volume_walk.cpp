@@ -15,6 +15,7 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
+#include "ui/mac_pane.h"
 #include "ui/mac_session.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include "core/main_state.h"
 #include "hfs/listing.h"
 #include "support/engine_state.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

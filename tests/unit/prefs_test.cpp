@@ -13,6 +13,7 @@
 #include "platform/platform.h"
 #include "support/temp_image.h"
 #include "translate/registry.h"
+#include "ui/prefs_save.h"
 
 namespace {
 
