@@ -24,15 +24,15 @@
 #include <string>
 #include <vector>
 
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/fork_io.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "ui/mac_session.h"
-#include "ui/prefs.h"
 
 #include "bench_support.h"
 

@@ -22,14 +22,14 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "platform/platform.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
-#include "ui/prefs.h"
 
 #include "bench_support.h"
 

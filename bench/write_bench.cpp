@@ -37,8 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/cache.h"
 #include "hfs/catalog_ops.h"

@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "core/main_state.h"
 #include "disk/check_memory.h"
 #include "disk/image_drive.h"
 #include "hfs/volume_check.h"
-#include "ui/main_state.h"
 
 namespace {
 

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "cli/cli.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume_scan.h"

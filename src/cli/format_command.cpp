@@ -4,12 +4,12 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "core/status.h"
+#include "core/window_system.h"
 #include "disk/drive_table.h"
-#include "disk/format.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
+#include "hfs/format.h"
 #include "platform/platform.h"
-#include "ui/window_system.h"
 
 namespace {
 

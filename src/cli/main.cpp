@@ -7,9 +7,9 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "core/prefs.h"
+#include "core/window_system.h"
 #include "disk/image_drive.h"
-#include "ui/prefs.h"
-#include "ui/window_system.h"
 
 namespace {
 

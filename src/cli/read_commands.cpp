@@ -10,9 +10,11 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/fork_io.h"
@@ -22,8 +24,7 @@
 #include "hfs/volume.h"
 #include "hfs/volume_scan.h"
 #include "ui/format_text.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

@@ -28,17 +28,17 @@
 #endif
 
 #include "cli/cli.h"
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "platform/platform.h"
-#include "transfer/names.h"
 #include "translate/byte_stream.h"
+#include "translate/names.h"
 #include "translate/registry.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 namespace {
 

@@ -7,13 +7,13 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
-#include "ui/prefs.h"
 
 namespace {
 

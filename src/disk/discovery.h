@@ -1,5 +1,5 @@
 // Finding the drives that may hold Mac volumes, and the two drive boxes.
 #pragma once
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 void FillMacDriveBox(WindowHandle window);

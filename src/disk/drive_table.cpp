@@ -2,8 +2,9 @@
 
 #include <cstring>
 
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 
 DriveEntry DriveTable[kDriveTableRoom];
 uint32_t DriveCount = 0;
@@ -137,4 +138,12 @@ bool IsDisketteDrive(const DriveEntry* entry)
     // drive; this platform builds none.
     (void)entry;
     return false;
+}
+
+void SetTransferLimit()
+{
+    uint32_t bytes = static_cast<uint32_t>(Prefs.MaxIOBufSzK) * 1024;
+    if (bytes > 32768) bytes = 32768;
+    if (bytes < 4096) bytes = 4096;
+    MaxTransferBytes = bytes;
 }

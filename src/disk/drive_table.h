@@ -42,6 +42,9 @@ extern uint8_t SectorBuffer[kSectorBufferSize];
 extern uint8_t ScratchBuffer[kScratchBufferSize];
 extern uint32_t MaxTransferBytes;
 
+// MaxTransferBytes from the MaxIOBufSzK preference, held to 4 to 32 KB.
+void SetTransferLimit();
+
 // Clears the slot at DriveCount and returns it for a new entry.
 DriveEntry* BeginDriveEntry();
 // Adds the entry built by BeginDriveEntry while fewer than 20 are listed.

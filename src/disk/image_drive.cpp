@@ -5,10 +5,10 @@
 #include <string>
 
 #include "disk/drive_table.h"
-#include "disk/format.h"
 #include "platform/platform.h"
 
 ImageSlot ImageTable[kMaxImages];
+DriveFormatOp DisketteImageFormatter = nullptr;
 
 namespace {
 
@@ -246,8 +246,8 @@ DriveEntry* AddImageDrive(int slot)
     entry->WriteSectors = s.writable ? ImageWriteBlocks : nullptr;
     // A plain image the size of a 1.44 MB diskette can take the empty volume
     // that formatting writes; no other image can.
-    if (!s.diskCopy && s.sectorSize == kBlockSize && s.dataLength == kDisketteBytes)
-        entry->FormatVolume = FormatDiskette;
+    if (!s.diskCopy && s.sectorSize == kBlockSize && s.dataLength == kDisketteImageBytes)
+        entry->FormatVolume = DisketteImageFormatter;
     // Drive names are ANSI text like every other name the engine shows.
     char base[sizeof ImageTable[0].path];
     if (!NativeToAnsi(BaseName(s.path), base, sizeof base)) std::strcpy(base, "?");

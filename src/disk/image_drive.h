@@ -54,6 +54,13 @@ void CloseAllImages();
 // "[IMAGE name]" after the file's base name. Returns the entry or null when
 // the table is full.
 DriveEntry* AddImageDrive(int slot);
+
+// The byte size of a 1.44 MB diskette image (2880 blocks of 512 bytes).
+constexpr uint64_t kDisketteImageBytes = 1474560;
+// The format operation AddImageDrive gives a plain image of exactly that
+// size. The HFS layer, which writes the empty volume, fills it in; while it
+// is null no image can be formatted.
+extern DriveFormatOp DisketteImageFormatter;
 // What is wrong with the image file behind an image drive (not with a volume
 // on it): a DiskCopy 4.2 data checksum that does not match the data, or a
 // DiskCopy header whose sizes do not match the file. Null when nothing is,

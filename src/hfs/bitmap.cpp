@@ -3,7 +3,7 @@
 #include <bit>
 #include <cstdint>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/cache.h"
 #include "hfs/volume.h"
 

@@ -3,7 +3,7 @@
 // file when the map has no free node.
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_update.h"
 #include "hfs/extents.h"

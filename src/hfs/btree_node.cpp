@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/fork_io.h"
 
 uint32_t TreeNodeCapacity(const ForkRef* tree)

@@ -1,6 +1,6 @@
 #include "hfs/btree_search.h"
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/catalog_keys.h"
 
 uint32_t CatalogRoot() { return GetU32(MacVolume.catalogHeader->data + kHeaderRoot); }

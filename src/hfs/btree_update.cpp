@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/fork_io.h"

@@ -4,10 +4,10 @@
 #include <new>
 #include <unordered_map>
 
+#include "core/main_state.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/volume.h"
-#include "ui/main_state.h"
 
 unsigned CacheAllocationLimit = 0;
 

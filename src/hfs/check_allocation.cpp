@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/check_context.h"
 #include "hfs/extents.h"
 

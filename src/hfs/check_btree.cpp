@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/check_context.h"
 #include "hfs/extents.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/check_context.h"
 
 namespace {

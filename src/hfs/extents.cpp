@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_search.h"
 #include "hfs/btree_update.h"

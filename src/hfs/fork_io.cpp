@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/extents.h"
 
 bool MapForkBlock(uint32_t forkBlock, uint8_t fork, const ForkRef* ref, bool forWrite, uint32_t* volumeBlock,

@@ -1,12 +1,9 @@
-// The Mac pane's contents: the volumes of the drive in use, or the items of
-// one folder of the open volume, with the navigation between folders. The
-// transfer operations walk folder trees through the same calls, with
-// DisplayUpdates cleared.
+// The Mac pane's contents as read from the medium: the volumes of the drive
+// in use, or the items of one folder of the open volume. The pane itself
+// (its order, its lines, the moves between folders) is ui/mac_pane.h.
 #pragma once
 #include <cstdint>
 #include <set>
-
-#include "ui/window_system.h"
 
 enum : uint16_t { kItemFolder = 1, kItemFile = 2, kItemVolume = 3 };
 
@@ -34,17 +31,25 @@ struct MacPaneStateRecord {
 
 extern MacPaneStateRecord MacPaneState;
 
-void ListVolumeRoot(WindowHandle window);
-void OpenMacFolder(WindowHandle window);
-void GoUpMacFolders(WindowHandle window, unsigned levels);
-void RefreshMacFolder(WindowHandle window);
-void RelistMacFolder(WindowHandle window);
-void BuildMacItemList(uint32_t startNode, uint16_t startIndex, WindowHandle window);
 void FreeMacItemList();
-// Writes the pane's line for entry `index` into `line` (at least 81 bytes,
-// zero-terminated here for convenience; the columns are those of the pane).
-void FormatMacItemLine(char* line, unsigned index);
-int CompareMacItems(const MacItem* a, const MacItem* b);
+// Frees the list and makes room for `capacity` entries, none filled. False
+// with StatusCode 2 when memory runs out.
+bool StartMacItemList(uint32_t capacity);
+// Reads the items of the folder whose thread record is record `startIndex`
+// of leaf `startNode` into MacPaneState.items from entry 0, at most `limit`
+// of them (the list has room for that many), in catalog order; invisible
+// files are left out when HideInvisible is on. Returns the number read; a
+// failure stops the read with StatusCode set.
+uint16_t ReadMacFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t limit);
+
+// The first record of `folderId` (its thread record), as (node, index).
+bool FindFolderStart(uint32_t folderId, uint32_t* node, uint16_t* index);
+// The valence of the folder record (parentId, name); false on failure.
+bool FolderValence(uint32_t parentId, const uint8_t* name, uint16_t* valence);
+// The parent's ID and the name (length-prefixed) in the thread record of
+// `folderId`; `name` has room for 32 bytes. False on failure (StatusCode 6
+// for a record that is not a folder's thread).
+bool ReadFolderThread(uint32_t folderId, uint32_t* parentId, uint8_t* name);
 
 // A walk down a folder tree of a volume that may be damaged (listing it,
 // deleting it, copying it). A folder met twice means folders that contain
@@ -65,6 +70,3 @@ bool EnterWalkedFolder(FolderWalk* walk, uint32_t folderId, uint32_t depth);
 // memory runs out.
 bool StartVolumeList();
 void AddVolumeItem(uint32_t partitionStart, uint32_t volumeSize, const uint8_t* mdb);
-
-// The Mac Drive label with the open volume's free and total space.
-void UpdateMacSpaceLabel(WindowHandle window);

@@ -34,3 +34,13 @@ MacClockReading MacDateFields(uint32_t macDate)
                            static_cast<unsigned>(seconds / 3600), static_cast<unsigned>(seconds / 60 % 60),
                            static_cast<unsigned>(seconds % 60)};
 }
+
+uint32_t DosTimeFromMac(uint32_t macDate)
+{
+    // A MacDate is a reading of the local clock already: no zone applies.
+    const MacClockReading t = MacDateFields(macDate);
+    if (t.year < 1980) return 0;  // a MacDate ends in 2040, well before DOS dates do
+    const uint32_t date = static_cast<uint32_t>(((t.year - 1980) << 9) | (t.month << 5) | t.day);
+    const uint32_t time = (t.hour << 11) | (t.minute << 5) | (t.second / 2);
+    return date << 16 | time;
+}

@@ -22,3 +22,7 @@ struct MacClockReading {
     unsigned month, day, hour, minute, second;
 };
 MacClockReading MacDateFields(uint32_t macDate);
+
+// The MacDate as a packed DOS date (high 16 bits) and time (low 16 bits), the
+// form the panes sort and show; 0 before 1980.
+uint32_t DosTimeFromMac(uint32_t macDate);

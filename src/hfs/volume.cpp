@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
 #include "hfs/fork_io.h"

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/window_system.h"
 #include "hfs/bytes.h"
 #include "hfs/cache.h"
-#include "ui/window_system.h"
 
 // A file's catalog record, by the buffer that holds it.
 struct ForkRef {
@@ -119,3 +119,7 @@ int DiscardVolumeChanges();
 // Drive selection and unmount, with their effect on the Mac pane.
 void SelectMacDrive(WindowHandle window);
 void ResetMacPane(WindowHandle window);
+// The end-of-command report: shows the message for StatusCode (if any)
+// through the window system, clears the status and discards the unwritten
+// changes of the open volume; unmounts it when that re-read fails.
+void ReportStatus(WindowHandle ownerWindow);

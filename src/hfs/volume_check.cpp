@@ -3,7 +3,7 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/check_context.h"
 #include "hfs/fork_io.h"

@@ -10,12 +10,12 @@
 #include <cstring>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/bytes.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
-#include "ui/main_state.h"
 
 namespace {
 

@@ -1,8 +1,9 @@
-// Choosing a Mac drive (the pane then lists its volumes) and dropping it.
+// Choosing a Mac drive (the pane then lists its volumes), dropping it, and
+// the report at the end of a command that may drop it.
 #include <cstring>
 
+#include "core/status.h"
 #include "disk/discovery.h"
-#include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 
@@ -36,4 +37,17 @@ void ResetMacPane(WindowHandle window)
     MacPaneState.parentId = 0;
     FillMacDriveBox(window);
     ws.EnableControl(kIdMacUpButton, false);
+}
+
+void ReportStatus(WindowHandle ownerWindow)
+{
+    if (StatusCode == 0) return;
+    char text[96];
+    if (StatusMessage(StatusCode, text, sizeof text))
+        Ws().ShowMessage(ownerWindow, text, nullptr, kMbOk | kMbIconExclamation);
+    StatusCode = 0;
+    if (DiscardVolumeChanges() < 0) {
+        StatusCode = 0;
+        ResetMacPane(ownerWindow);
+    }
 }

@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/mac_names.h"
-#include "transfer/names.h"
 #include "translate/byte_stream.h"
 #include "translate/crc16.h"
+#include "translate/names.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
 #include "translate/whole_file_copy.h"

@@ -5,11 +5,11 @@
 #include <new>
 #include <string>
 
-#include "disk/status.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/fork_io.h"
-#include "ui/progress.h"
 
 ByteStream StreamTable[StreamSlotCount];
 

@@ -4,14 +4,14 @@
 // and "Resource File" (the resource fork, byte for byte).
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
-#include "transfer/names.h"
 #include "translate/byte_stream.h"
+#include "translate/names.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
-#include "ui/prefs.h"
 
 namespace {
 

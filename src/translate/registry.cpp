@@ -8,11 +8,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/prefs.h"
 #include "hfs/mac_names.h"
 #include "platform/platform.h"
 #include "translate/byte_stream.h"
 #include "translate/translators.h"
-#include "ui/prefs.h"
 
 Translator TranslatorTable[TranslatorLimit];
 unsigned TranslatorCount = 0;

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/mac_names.h"
-#include "transfer/names.h"
+#include "translate/names.h"
 #include "translate/registry.h"
 
 void OpenMacToPcCopy(const uint8_t* macName, uint32_t folderId, uint16_t translator, WholeFileCopy* copy)

@@ -1,15 +1,10 @@
-// Sizes and dates as the panes, the dialogs and the drive names show them,
-// and the wait cursor of long listings.
+// Sizes and dates as the panes, the dialogs and the drive names show them.
 #include "ui/format_text.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "hfs/mac_time.h"
 #include "platform/platform.h"
-#include "ui/window_system.h"
-
-bool WaitCursorEnabled = true;
 
 namespace {
 
@@ -82,24 +77,8 @@ uint32_t DosTimeFromPc(uint64_t fileTime)
     return LocalDosDateTime(unixSeconds);
 }
 
-uint32_t DosTimeFromMac(uint32_t macDate)
-{
-    // A MacDate is a reading of the local clock already: no zone applies.
-    const MacClockReading t = MacDateFields(macDate);
-    if (t.year < 1980) return 0;  // a MacDate ends in 2040, well before DOS dates do
-    const uint32_t date = static_cast<uint32_t>(((t.year - 1980) << 9) | (t.month << 5) | t.day);
-    const uint32_t time = (t.hour << 11) | (t.minute << 5) | (t.second / 2);
-    return date << 16 | time;
-}
-
 const char* FormatDosDateTime(uint32_t dosDateTime)
 {
     FormatLocalTimeAndDate(dosDateTime, DateText, sizeof DateText);
     return DateText;
-}
-
-void SetWaitCursor(bool on)
-{
-    // The window system keeps the cursor it replaces and puts it back.
-    if (WaitCursorEnabled) Ws().SetBusyCursor(on);
 }

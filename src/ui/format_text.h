@@ -9,15 +9,10 @@ void FormatSize(uint32_t bytes, char* out);
 void InsertThousands(char* text);
 
 // Packed local DOS date (high 16 bits) and time (low 16 bits); 0 = no date.
-// `fileTime` counts 100-nanosecond units since 1601-01-01 UTC.
+// `fileTime` counts 100-nanosecond units since 1601-01-01 UTC. (The same
+// from a MacDate, DosTimeFromMac, is with the Mac times in hfs/mac_time.h.)
 uint32_t DosTimeFromPc(uint64_t fileTime);
-uint32_t DosTimeFromMac(uint32_t macDate);
 
 // Time, one space, long date; the returned text lives in one static buffer
 // that the next call overwrites.
 const char* FormatDosDateTime(uint32_t dosDateTime);
-
-// The hourglass while long listings run; `WaitCursorEnabled` false (the
-// progress window is up) makes it do nothing.
-void SetWaitCursor(bool on);
-extern bool WaitCursorEnabled;

@@ -3,17 +3,18 @@
 #include <cstring>
 #include <string>
 
+#include "core/main_state.h"
+#include "core/status.h"
 #include "disk/check_memory.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume_check.h"
 #include "hfs/volume_scan.h"
-#include "ui/main_state.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

@@ -1,9 +1,9 @@
 #include <cstdio>
 
 #include "hfs/bytes.h"
-#include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "ui/format_text.h"
+#include "ui/mac_pane.h"
 
 void UpdateMacSpaceLabel(WindowHandle /*window*/)
 {

@@ -18,16 +18,16 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/macbinary_file.h"
-#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/sha256.h"
-#include "ui/prefs.h"
+#include "support/temp_image.h"
 
 namespace {
 

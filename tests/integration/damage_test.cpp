@@ -42,14 +42,14 @@
 #endif
 #endif
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/bytes.h"
 #include "support/engine_state.h"
 #include "support/hfs_layout.h"
 #include "support/hfsutils_driver.h"
 #include "support/mini_volume.h"
-#include "support/temp_image.h"
 #include "support/run_command.h"
+#include "support/temp_image.h"
 #include "support/volume_walk.h"
 
 namespace {

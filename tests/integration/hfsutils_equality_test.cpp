@@ -25,18 +25,18 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
-#include "support/hfsutils_driver.h"
 #include "support/hfs_layout.h"
-#include "support/temp_image.h"
+#include "support/hfsutils_driver.h"
 #include "support/sha256.h"
-#include "ui/prefs.h"
+#include "support/temp_image.h"
 
 namespace {
 

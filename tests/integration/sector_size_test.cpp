@@ -16,19 +16,19 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/bytes.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
-#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/sha256.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
+#include "support/temp_image.h"
 
 namespace {
 

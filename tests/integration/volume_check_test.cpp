@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
+#include "core/status.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/listing.h"

@@ -12,21 +12,21 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/fork_io.h"
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
-#include "support/temp_image.h"
 #include "support/recording_window.h"
 #include "support/shadow_volume.h"
+#include "support/temp_image.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 namespace {
 

@@ -24,26 +24,26 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
+#include "core/window_system.h"
 #include "disk/drive_table.h"
-#include "disk/format.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_update.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/fork_io.h"
+#include "hfs/format.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/hfsutils_driver.h"
-#include "support/temp_image.h"
 #include "support/run_command.h"
 #include "support/shadow_volume.h"
+#include "support/temp_image.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
-#include "ui/window_system.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 #include "support/engine_state.h"
 
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
+#include "core/window_system.h"
 #include "hfs/cache.h"
 #include "hfs/listing.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
-#include "ui/window_system.h"
 
 void ResetEngineState()
 {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <utility>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/fork_io.h"
 #include "hfs/listing.h"

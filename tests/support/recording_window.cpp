@@ -1,6 +1,6 @@
 #include "support/recording_window.h"
 
-#include "ui/progress.h"
+#include "core/progress.h"
 
 RecordingWindowSystem::RecordingWindowSystem() { SetWindowSystem(this); }
 

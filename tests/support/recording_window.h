@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 class RecordingWindowSystem : public HeadlessWindowSystem {
 public:

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "transfer/names.h"
-#include "ui/progress.h"
+#include "core/progress.h"
+#include "translate/names.h"
 
 ScriptedDialogs::ScriptedDialogs() { SetWindowSystem(this); }
 

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 struct ScriptedAnswer {
     intptr_t answer;

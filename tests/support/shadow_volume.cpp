@@ -5,7 +5,8 @@
 #include <random>
 #include <set>
 
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
@@ -17,7 +18,6 @@
 #include "support/engine_tree.h"
 #include "support/hfsutils_driver.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
 
 namespace {
 

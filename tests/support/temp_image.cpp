@@ -8,9 +8,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 
 namespace fs = std::filesystem;
 

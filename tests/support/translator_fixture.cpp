@@ -4,8 +4,10 @@
 #include <cstring>
 #include <filesystem>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
@@ -16,8 +18,6 @@
 #include "translate/byte_stream.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 namespace fs = std::filesystem;
 

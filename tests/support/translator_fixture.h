@@ -21,7 +21,7 @@
 #include "support/macbinary_file.h"
 #include "support/recording_window.h"
 #include "support/temp_image.h"
-#include "transfer/names.h"
+#include "translate/names.h"
 #include "translate/registry.h"
 
 // A length-prefixed Mac name (at most 255 characters are kept).

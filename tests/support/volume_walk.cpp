@@ -5,17 +5,18 @@
 #include <cstring>
 #include <unordered_set>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/fork_io.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
+#include "ui/mac_pane.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/status.h"
 #include "hfs/catalog_ops.h"
 #include "support/macbinary_file.h"
 #include "support/translator_fixture.h"

@@ -14,8 +14,9 @@
 #include <tuple>
 #include <vector>
 
-#include "disk/format.h"
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
@@ -25,6 +26,7 @@
 #include "hfs/catalog_ops.h"
 #include "hfs/extents.h"
 #include "hfs/fork_io.h"
+#include "hfs/format.h"
 #include "hfs/listing.h"
 #include "hfs/mac_time.h"
 #include "hfs/volume.h"
@@ -32,8 +34,6 @@
 #include "support/engine_state.h"
 #include "support/shadow_volume.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
 
 namespace {
 

@@ -7,12 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/cache.h"
 #include "support/engine_state.h"
-#include "ui/main_state.h"
 
 namespace {
 

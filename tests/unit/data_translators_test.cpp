@@ -10,8 +10,10 @@
 #include <tuple>
 #include <vector>
 
+#include "core/prefs.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
@@ -20,13 +22,11 @@
 #include "support/host.h"
 #include "support/scripted_dialogs.h"
 #include "support/translator_fixture.h"
-#include "transfer/names.h"
 #include "translate/byte_stream.h"
+#include "translate/names.h"
 #include "translate/registry.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
-#include "ui/prefs.h"
-#include "ui/progress.h"
 
 namespace {
 

@@ -8,8 +8,8 @@
 #include <tuple>
 #include <vector>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "support/temp_image.h"
 
 namespace {

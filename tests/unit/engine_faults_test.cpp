@@ -11,9 +11,11 @@
 #include <utility>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/status.h"
+#include "core/window_system.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/cache.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
@@ -21,8 +23,6 @@
 #include "support/mini_volume.h"
 #include "support/volume_walk.h"
 #include "ui/mac_session.h"
-#include "ui/main_state.h"
-#include "ui/window_system.h"
 
 namespace {
 

@@ -9,26 +9,26 @@
 #include <string>
 #include <vector>
 
+#include "core/progress.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
-#include "disk/format.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/bytes.h"
 #include "hfs/catalog_keys.h"
+#include "hfs/format.h"
 #include "hfs/mac_time.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/hfs_layout.h"
-#include "support/temp_image.h"
-#include "support/shadow_volume.h"
 #include "support/recording_window.h"
+#include "support/shadow_volume.h"
+#include "support/temp_image.h"
 #include "ui/format_text.h"
 #include "ui/mac_session.h"
-#include "ui/progress.h"
 
 namespace {
 

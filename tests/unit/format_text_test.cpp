@@ -5,9 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include "core/progress.h"
+#include "core/window_system.h"
+#include "hfs/mac_time.h"
 #include "support/time_zone.h"
 #include "ui/format_text.h"
-#include "ui/window_system.h"
 
 namespace {
 

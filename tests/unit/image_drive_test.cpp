@@ -10,9 +10,9 @@
 #include <utility>
 #include <vector>
 
+#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "disk/status.h"
 #include "hfs/bytes.h"
 #include "support/temp_image.h"
 

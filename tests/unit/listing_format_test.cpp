@@ -5,9 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
 #include "hfs/listing.h"
 #include "support/engine_state.h"
-#include "ui/main_state.h"
+#include "ui/mac_pane.h"
 
 namespace {
 

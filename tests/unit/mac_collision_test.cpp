@@ -8,15 +8,15 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "support/scripted_dialogs.h"
 #include "support/translator_fixture.h"
-#include "transfer/names.h"
 #include "translate/byte_stream.h"
+#include "translate/names.h"
 #include "ui/mac_session.h"
-#include "ui/progress.h"
 
 namespace {
 

@@ -7,15 +7,15 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/prefs.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "platform/platform.h"
 #include "support/engine_state.h"
 #include "support/host.h"
 #include "support/scripted_dialogs.h"
 #include "support/temp_image.h"
-#include "transfer/names.h"
-#include "ui/prefs.h"
-#include "ui/progress.h"
+#include "translate/names.h"
 
 namespace {
 

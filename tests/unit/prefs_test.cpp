@@ -7,12 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
 #include "support/temp_image.h"
-#include "ui/main_state.h"
 #include "translate/registry.h"
-#include "ui/prefs.h"
+#include "ui/prefs_save.h"
 
 namespace {
 

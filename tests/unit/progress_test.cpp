@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
-#include "disk/status.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "support/recording_window.h"
 #include "ui/format_text.h"
-#include "ui/progress.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "core/status.h"
+#include "core/window_system.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/bytes.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/listing.h"
@@ -21,7 +22,6 @@
 #include "support/mini_volume.h"
 #include "support/sha256.h"
 #include "ui/mac_session.h"
-#include "ui/window_system.h"
 
 namespace {
 

@@ -1,19 +1,19 @@
-#include "disk/format.h"
+#include "hfs/format.h"
 
 #include <cstdio>
 #include <cstring>
 
+#include "core/main_state.h"
+#include "core/progress.h"
+#include "core/status.h"
+#include "core/window_system.h"
 #include "disk/drive_table.h"
-#include "disk/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/bytes.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "platform/platform.h"
-#include "ui/main_state.h"
-#include "ui/progress.h"
-#include "ui/window_system.h"
 
 uint8_t VolumeLabel[32];
 
@@ -211,6 +211,10 @@ void WriteEmptyVolume(DriveEntry* entry)
         if (kTemplateAdvances[t]) AdvanceProgress(1);
     }
 }
+
+// Images the size of a diskette are formatted the way diskettes are. Set
+// before main(), so that every image added takes it.
+[[maybe_unused]] const bool g_imageFormatterSet = (DisketteImageFormatter = FormatDiskette, true);
 
 int32_t FormatDiskette(DriveEntry* entry)
 {

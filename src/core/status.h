@@ -1,5 +1,5 @@
 // The one global status value through which every layer reports failure,
-// and the end-of-command report that turns it into a message.
+// its messages, and the one report of damage found on a medium.
 #pragma once
 #include <cstdint>
 
@@ -39,8 +39,3 @@ bool StatusMessage(uint32_t code, char* out, unsigned outSize);
 // diagnostics and tests.
 uint32_t ReportCorruption(const char* what);
 extern const char* LastCorruption;
-
-// Shows the message for StatusCode (if any) through the window system, clears
-// the status and discards the unwritten changes of the open volume; unmounts
-// it when that re-read fails.
-void ReportStatus(void* ownerWindow);

@@ -1,9 +1,6 @@
-#include "disk/status.h"
+#include "core/status.h"
 
 #include <cstdio>
-
-#include "hfs/volume.h"
-#include "ui/window_system.h"
 
 uint32_t StatusCode = 0;
 
@@ -60,17 +57,4 @@ uint32_t ReportCorruption(const char* what)
     LastCorruption = what;
     if (StatusCode == 0) StatusCode = kStatusBadNode;
     return StatusCode;
-}
-
-void ReportStatus(void* ownerWindow)
-{
-    if (StatusCode == 0) return;
-    char text[96];
-    if (StatusMessage(StatusCode, text, sizeof text))
-        Ws().ShowMessage(ownerWindow, text, nullptr, kMbOk | kMbIconExclamation);
-    StatusCode = 0;
-    if (DiscardVolumeChanges() < 0) {
-        StatusCode = 0;
-        ResetMacPane(ownerWindow);
-    }
 }

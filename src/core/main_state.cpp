@@ -1,4 +1,4 @@
-#include "ui/main_state.h"
+#include "core/main_state.h"
 
 WindowHandle MainWindow = nullptr;
 uint16_t ActivePane = 1;

@@ -5,10 +5,10 @@
 #pragma once
 #include <cstdint>
 
-struct DriveEntry;
+#include "disk/image_drive.h"
 
 constexpr unsigned kMaxVolumeLabel = 27;       // characters; the MDB's name field holds 27
-constexpr uint32_t kDisketteBytes = 1474560;   // 2880 blocks of 512 bytes
+constexpr uint32_t kDisketteBytes = kDisketteImageBytes;
 constexpr uint32_t kFormatProgressSteps = 24;
 constexpr unsigned kTemplateCount = 7;
 

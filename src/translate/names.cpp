@@ -1,9 +1,12 @@
-#include "transfer/names.h"
+#include "translate/names.h"
 
 #include <cstdio>
 #include <cstring>
 
-#include "disk/status.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
@@ -11,9 +14,6 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "platform/platform.h"
-#include "ui/main_state.h"
-#include "ui/prefs.h"
-#include "ui/progress.h"
 
 char* CollisionName = nullptr;
 DialogProc PCollisionProc = nullptr;

@@ -5,8 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "core/window_system.h"
 #include "translate/byte_stream.h"
-#include "ui/window_system.h"
 
 // Answers of the naming operations.
 enum CollisionResult : int {

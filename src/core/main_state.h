@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 extern WindowHandle MainWindow;
 extern uint16_t ActivePane;      // 1 PC pane, 0 Mac pane

@@ -1,5 +1,5 @@
-// Start-up preferences: the three file paths beside the program, PIER.INI
-// and the transfer limit derived from it.
+// Start-up preferences: the three file paths beside the program and the
+// settings read from PIER.INI.
 #pragma once
 #include <cstdint>
 
@@ -43,8 +43,6 @@ void LoadPreferences();
 // beside a given program path, and WorkingDir and Prefs read from IniPath.
 void BuildFilePathsFrom(const char* programPath);
 void ReadPreferences();
-void SavePreferences();
-void SetTransferLimit();
 
 int ReadSwitch(const char* section, const char* key, int defaultValue);
 int32_t ReadNumber(const char* section, const char* key);

@@ -1,16 +1,12 @@
-// Start-up preferences: where PIER.INI, PIER.FTM and the help file live, the
-// reading of PIER.INI into Prefs, the transfer limit, and the writing back at
-// exit.
-#include "ui/prefs.h"
+// Start-up preferences: where PIER.INI, PIER.FTM and the help file live, and
+// the reading of PIER.INI into Prefs.
+#include "core/prefs.h"
 
 #include <cctype>
 #include <cstdio>
 #include <cstring>
 
-#include "disk/drive_table.h"
 #include "platform/platform.h"
-#include "translate/registry.h"
-#include "ui/main_state.h"
 
 PrefsRecord Prefs;
 char IniPath[256];
@@ -63,27 +59,6 @@ void PlaceBeside(const char* program, size_t dirLength, const char* name, char* 
     if (dirLength + nameLength >= outSize) dirLength = 0;
     std::memcpy(out, program, dirLength);
     std::memcpy(out + dirLength, name, nameLength + 1);
-}
-
-// The translator choices of this moment and the translators' own entries
-// belong to the translator registry; until it takes them over here, the
-// choices read at start-up are written back and the entries stay as they are.
-void CurrentTranslatorChoices(int32_t& macToPc, int32_t& pcToMac)
-{
-    macToPc = MacToPcIndex;
-    pcToMac = PcToMacIndex;
-}
-
-void SaveTranslatorEntries() { SaveTranslatorSettings(); }
-
-// A fixed-size text field, bounded even if it lost its terminator.
-void WriteField(const char* key, const char* field, size_t size)
-{
-    const void* end = std::memchr(field, 0, size);
-    size_t length = end ? static_cast<size_t>(static_cast<const char*>(end) - field) : size;
-    char text[8];
-    std::snprintf(text, sizeof text, "%.*s", static_cast<int>(length), field);
-    WriteProfileString(kMainPrefs, key, text, IniPath);
 }
 
 }  // namespace
@@ -159,14 +134,6 @@ void ReadPreferences()
     ReadText(kMainPrefs, "PCFilterExt", Prefs.PCFilterExt, 3);
 }
 
-void SetTransferLimit()
-{
-    uint32_t bytes = static_cast<uint32_t>(Prefs.MaxIOBufSzK) * 1024;
-    if (bytes > 32768) bytes = 32768;
-    if (bytes < 4096) bytes = 4096;
-    MaxTransferBytes = bytes;
-}
-
 int ReadSwitch(const char* section, const char* key, int defaultValue)
 {
     char value[10];
@@ -197,38 +164,4 @@ void WriteNumber(const char* section, const char* key, int32_t value)
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     WriteProfileString(section, key, text, IniPath);
-}
-
-void SavePreferences()
-{
-    if (Prefs.SavePrefs) {
-        WriteSwitch(kMainPrefs, "CopyPrefs", Prefs.CopyPrefs);
-        WriteSwitch(kMainPrefs, "AutoRename", Prefs.AutoRename);
-        WriteSwitch(kMainPrefs, "AllowUpper", Prefs.AllowUpper);
-        WriteSwitch(kMainPrefs, "MacUseMap", Prefs.MacUseMap);
-        WriteSwitch(kMainPrefs, "PCUseMap", Prefs.PCUseMap);
-        WriteSwitch(kMainPrefs, "MacCopyDir", Prefs.MacCopyDir);
-        WriteSwitch(kMainPrefs, "PCCopyDir", Prefs.PCCopyDir);
-        WriteSwitch(kMainPrefs, "MacCopyFilter", Prefs.MacCopyFilter);
-        WriteSwitch(kMainPrefs, "PCCopyFilter", Prefs.PCCopyFilter);
-
-        int32_t macToPc = 0, pcToMac = 0;
-        CurrentTranslatorChoices(macToPc, pcToMac);
-        WriteNumber(kMainPrefs, "MacTrans", macToPc);
-        WriteNumber(kMainPrefs, "PCTrans", pcToMac);
-        WriteNumber(kMainPrefs, "MacSort", MacSortId);
-        WriteNumber(kMainPrefs, "PCSort", PcSortId);
-
-        WriteField("MacFilterType", Prefs.MacFilterType, sizeof Prefs.MacFilterType);
-        WriteField("MacFilterCrtr", Prefs.MacFilterCrtr, sizeof Prefs.MacFilterCrtr);
-        WriteField("MacFilterExt", Prefs.MacFilterExt, sizeof Prefs.MacFilterExt);
-        WriteField("PCFilterExt", Prefs.PCFilterExt, sizeof Prefs.PCFilterExt);
-
-        SaveTranslatorEntries();
-
-        char dir[256];
-        if (GetCurrentDir(dir, sizeof dir)) WriteProfileString(kMainPrefs, "WorkingDir", dir, IniPath);
-    }
-    // Always, so that switching the option off is remembered.
-    WriteSwitch(kMainPrefs, "SavePrefs", Prefs.SavePrefs);
 }

@@ -9,7 +9,7 @@
 #pragma once
 #include <cstdint>
 
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 // Kinds of progress window; each has its title.
 enum : unsigned {
@@ -68,3 +68,8 @@ void ProgressCommand(unsigned command);
 // ends at width - 2 when full).
 unsigned ProgressPercent();
 int ProgressBarRight(int width);
+
+// The hourglass while long listings run; `WaitCursorEnabled` false (the
+// progress window is up) makes it do nothing.
+void SetWaitCursor(bool on);
+extern bool WaitCursorEnabled;

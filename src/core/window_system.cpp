@@ -1,4 +1,4 @@
-#include "ui/window_system.h"
+#include "core/window_system.h"
 
 #include <cstdio>
 

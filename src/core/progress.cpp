@@ -1,12 +1,12 @@
-#include "ui/progress.h"
+#include "core/progress.h"
 
-#include "disk/status.h"
-#include "ui/format_text.h"
+#include "core/status.h"
 
 WindowHandle ProgressWindow = nullptr;
 uint32_t ProgressTotal = 0;
 uint32_t ProgressDone = 0;
 const char* ProgressTitle = nullptr;
+bool WaitCursorEnabled = true;
 
 namespace {
 
@@ -99,4 +99,10 @@ int ProgressBarRight(int width)
     const int inner = width - 4;  // a 2-pixel margin on either side
     if (inner <= 0) return 2;
     return 2 + inner * static_cast<int>(ProgressPercent()) / 100;
+}
+
+void SetWaitCursor(bool on)
+{
+    // The window system keeps the cursor it replaces and puts it back.
+    if (WaitCursorEnabled) Ws().SetBusyCursor(on);
 }
