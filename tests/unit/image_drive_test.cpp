@@ -305,73 +305,31 @@ TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
 
 // ---- read-only files -----------------------------------------------------------------
 
+// A read-only image, or a file without write permission, has no write
+// operation, and even the device layer called directly refuses.
 TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 {
     const Bytes file = PatternBytes(8 * 512, 12);
     TempImage image(file, 512, false);
-    ASSERT_NE(image.drive, nullptr);
     EXPECT_FALSE(image.Slot().writable);
     EXPECT_EQ(image.drive->WriteSectors, nullptr);
-    // Even the device layer called directly refuses.
     std::memcpy(SectorBuffer, PatternBytes(512, 13).data(), 512);
     EXPECT_LE(ImageWriteSectors(SectorBuffer, 1, 0, image.drive), 0);
     EXPECT_EQ(image.Bytes(), file);
-}
 
-TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
-{
-    TempDir dir;
-    const std::string path = dir.WriteFile("locked.img", PatternBytes(8 * 512, 14));
     namespace fs = std::filesystem;
-    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    if (std::FILE* probe = std::fopen(path.c_str(), "r+b")) {
+    fs::permissions(image.path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (std::FILE* probe = std::fopen(image.path.c_str(), "r+b")) {
         std::fclose(probe);
         GTEST_SKIP() << "this user can write a read-only file";
     }
-    const int slot = OpenImage(path.c_str(), 512, true);
+    const int slot = OpenImage(image.path.c_str(), 512, true);
     ASSERT_GE(slot, 0);
     EXPECT_FALSE(ImageTable[slot].writable);
-    DriveEntry* drive = AddImageDrive(slot);
-    ASSERT_NE(drive, nullptr);
-    EXPECT_EQ(drive->WriteSectors, nullptr);
+    EXPECT_EQ(AddImageDrive(slot)->WriteSectors, nullptr);
 }
 
 // ---- injected faults -----------------------------------------------------------------
-
-// An injected read fault fails that read only; a failed read of a partly
-// covered sector or a failed write changes nothing on the image.
-TEST_F(ImageDriveTest, InjectedFaultsFailThatCallOnly)
-{
-    const Bytes file = PatternBytes(32 * 512, 15);
-    TempImage image(file, 2048);
-    ImageFaults& faults = image.Slot().faults;
-    faults.failReadAt = 2;
-    Bytes out(4 * 512, 0xEE);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 0, image.drive), 4);
-    out.assign(4 * 512, 0xEE);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-    EXPECT_EQ(out, Bytes(4 * 512, 0xEE));
-    StatusCode = 0;
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 4);
-    EXPECT_EQ(faults.reads, 3u);
-    EXPECT_EQ(faults.writes, 0u);
-
-    faults = ImageFaults{};
-    faults.failReadAt = 1;
-    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(512, 17).data(), 1, 5, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    EXPECT_EQ(faults.reads, 1u);
-    EXPECT_EQ(faults.writes, 0u);
-    StatusCode = 0;
-    faults.failWriteAt = 1;
-    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(4 * 512, 18).data(), 4, 8, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    EXPECT_EQ(faults.reads, 1u);
-    EXPECT_EQ(faults.writes, 1u);
-    EXPECT_EQ(image.Bytes(), file);
-    EXPECT_FALSE(image.Slot().written);
-}
 
 TEST_F(ImageDriveTest, ShortTransfersAreReportedAndTheRunStillCompletes)
 {

@@ -21,7 +21,6 @@
 #include "support/mini_volume.h"
 #include "support/sha256.h"
 #include "ui/mac_session.h"
-#include "ui/window_system.h"
 
 namespace {
 
@@ -305,54 +304,6 @@ TEST_F(VolumeScan, PartitionsThatCannotBeReadAreListedBesideTheWholeOnes)
         }
         CloseMacDrive();
     }
-}
-
-class RecordingQuestions : public HeadlessWindowSystem {};
-
-TEST_F(VolumeScan, MissingBackupMdbAsksAndMarksTheDriveReadOnly)
-{
-    RecordingQuestions ws;
-    SetWindowSystem(&ws);
-    DiskBuilder disk(2880);
-    disk.Mdb(0, "No backup", 512, 5, 2873);
-    ASSERT_EQ(Scan(disk.bytes).size(), 1u);
-    MacVolume.partitionStart = 0;
-    MacVolume.volumeSize = 2880;
-
-    ws.questionAnswer = kIdYes;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_STREQ(ws.lastText, "Mount volume read only?");
-    EXPECT_STREQ(ws.lastCaption, "Can't find backup VIB");
-    EXPECT_EQ(ws.lastStyle, static_cast<unsigned>(kMbYesNo | kMbIconQuestion));
-    EXPECT_TRUE(DriveTable[0].Flags & kDriveReadOnly);
-
-    ws.questionAnswer = kIdNo;
-    EXPECT_EQ(CheckAlternateMdb(), 1);
-    EXPECT_FALSE(DriveTable[0].Flags & kDriveReadOnly);
-    EXPECT_EQ(ws.messageCount, 2);
-
-    // With the backup in place nothing is asked.
-    disk.Mdb(0, "No backup", 512, 5, 2873, 2880);
-    ASSERT_EQ(Scan(disk.bytes).size(), 1u);
-    MacVolume.volumeSize = 2880;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_EQ(ws.messageCount, 2);
-    SetWindowSystem(nullptr);
-}
-
-TEST_F(VolumeScan, DriveThatCannotBeWrittenIsNotAsked)
-{
-    RecordingQuestions ws;
-    SetWindowSystem(&ws);
-    DiskBuilder disk(2880);
-    disk.Mdb(0, "CD", 512, 5, 2873);
-    const std::string path = dir.WriteFile("disk.img", disk.bytes);
-    ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), false));
-    ASSERT_EQ(DriveTable[0].WriteSectors, nullptr);
-    MacVolume.volumeSize = 2880;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_EQ(ws.messageCount, 0);
-    SetWindowSystem(nullptr);
 }
 
 }  // namespace
