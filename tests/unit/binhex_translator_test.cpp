@@ -342,7 +342,8 @@ TEST_F(BinHexTranslator, TakenName)
 }
 TEST_F(BinHexTranslator, MacWriteFailures)
 {
-    ExpectMacWriteFailuresLeaveNothing(SampleMacFile("Doomed", 50000, 2000, 9), HqxFile(SampleMacFile("Doomed", 50000, 2000, 9)));
+    const MacFileImage file = SampleMacFile("Doomed", 50000, 2000, 9);
+    ExpectMacWriteFailuresLeaveNothing(file, HqxFile(file));
 }
 TEST_F(BinHexTranslator, MacReadFailures) { ExpectMacReadFailuresLeaveNoPcFile(); }
 TEST_F(BinHexTranslator, Cancel) { ExpectCancelLeavesNoFile(HqxFile(SampleMacFile("Late", 90000, 0, 10))); }

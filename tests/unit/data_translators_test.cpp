@@ -109,9 +109,10 @@ TEST_F(DataTranslators, TextLineEndsAtBufferBoundaries)
 TEST_F(DataTranslators, EachForkGoesOutOnItsOwnAndEmptyForksGiveEmptyFiles)
 {
     const MacFileImage alpha = GetMac("Alpha");
-    for (const auto& [op, name, want] : {std::tuple{&DataMacToPc, "Alpha", alpha.data}, {&ResourceMacToPc, "Alpha", alpha.rsrc},
-                                         {&ResourceMacToPc, "Gamma", Bytes{}}, {&DataMacToPc, "Beta", Bytes{}},
-                                         {&TextMacToPc, "Beta", Bytes{}}, {&ResourceMacToPc, "Beta", Bytes{}}}) {
+    const std::tuple<ToPcOp, const char*, Bytes> cases[] = {
+        {DataMacToPc, "Alpha", alpha.data}, {ResourceMacToPc, "Alpha", alpha.rsrc}, {ResourceMacToPc, "Gamma", {}},
+        {DataMacToPc, "Beta", {}},          {TextMacToPc, "Beta", {}},              {ResourceMacToPc, "Beta", {}}};
+    for (const auto& [op, name, want] : cases) {
         ASSERT_EQ(ToPc(op, name), 0u) << name;
         EXPECT_TRUE(PcFileExists(name)) << name;
         EXPECT_EQ(ReadPc(name), want) << name;
@@ -124,14 +125,16 @@ TEST_F(DataTranslators, EachForkGoesOutOnItsOwnAndEmptyForksGiveEmptyFiles)
 TEST_F(DataTranslators, KeepDateCarriesTheModificationDate)
 {
     ASSERT_TRUE(PutMac("dated", {1, 2, 3}, "TEXTttxt", UnixToMacDate(1100000000)));
-    for (const auto& [op, keep, carried] : {std::tuple{&DataMacToPc, 1, true}, {&TextMacToPc, 1, false}, {&DataMacToPc, 0, false}}) {
+    for (const auto& [op, keep, carried] :
+         {std::tuple{&DataMacToPc, 1, true}, {&TextMacToPc, 1, false}, {&DataMacToPc, 0, false}}) {
         Prefs.KeepDate = static_cast<uint8_t>(keep);
         ASSERT_EQ(ToPc(op, "dated"), 0u);
         EXPECT_EQ(PcFileModifiedTime("dated") == 1100000000, carried);
         ASSERT_TRUE(FileDelete(PcPath("dated").c_str()));
     }
     const uint32_t before = MacNow();
-    for (const auto& [name, op, keep] : {std::tuple{"kept", &DataPcToMac, 1}, {"text", &TextPcToMac, 1}, {"off", &DataPcToMac, 0}}) {
+    for (const auto& [name, op, keep] :
+         {std::tuple{"kept", &DataPcToMac, 1}, {"text", &TextPcToMac, 1}, {"off", &DataPcToMac, 0}}) {
         WritePc(name, {4});
         SetPcFileDate(name, 1200000000);
         Prefs.KeepDate = static_cast<uint8_t>(keep);
@@ -150,7 +153,9 @@ TEST_F(DataTranslators, MacTypeMapGivesTheExtension)
 {
     SetTranslator(kDataTranslator, "BINA", "????", "dat");
     SetTranslator(kTextTranslator, "TEXT", "ttxt", "txt");
-    ASSERT_TRUE(PutMac("both", {1}, "TEXTttxt") && PutMac("typeonly", {1}, "TEXTxxxx") && PutMac("neither", {1}, "GIFFogle"));
+    ASSERT_TRUE(PutMac("both", {1}, "TEXTttxt"));
+    ASSERT_TRUE(PutMac("typeonly", {1}, "TEXTxxxx"));
+    ASSERT_TRUE(PutMac("neither", {1}, "GIFFogle"));
     // An entry equal to the translator's extension still lets the type entry
     // decide; Text ignores the map, and Data with MacUseMap off.
     const std::tuple<const char*, const char*, ToPcOp, int, const char*> cases[] = {
@@ -202,7 +207,8 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
     // A translator without settings gives four spaces each.
     Prefs.PCUseMap = 1;
     SetTranslator(kDataTranslator, "    ", "    ", "");
-    for (const auto& [name, typeCreator] : {std::pair{"j.unknown", "        "}, {"plain", "        "}, {"k.four", "ABCD    "}})
+    for (const auto& [name, typeCreator] :
+         {std::pair{"j.unknown", "        "}, {"plain", "        "}, {"k.four", "ABCD    "}})
         expect(name, DataPcToMac, typeCreator);
 }
 

@@ -263,8 +263,10 @@ TEST_F(EngineFaults, WalkWithFewCacheBuffersReadsTheSameOrRunsOutOfMemory)
 TEST_F(EngineFaults, ReportTextsAndSilentCancel)
 {
     auto image = Drive(mini.bytes);
-    for (const auto& [code, text] : {std::pair<uint32_t, const char*>{12, "Misc error: 12"},
-                                     {kStatusBadNode, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)"}}) {
+    const std::pair<uint32_t, const char*> reports[] = {
+        {12, "Misc error: 12"},
+        {kStatusBadNode, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)"}};
+    for (const auto& [code, text] : reports) {
         Clear();
         StatusCode = code;
         ReportStatus(MainWindow);

@@ -196,11 +196,13 @@ TEST_F(MacBinaryTranslator, FileShorterThanItsForksIsRefused)
 
 TEST_F(MacBinaryTranslator, TakenName)
 {
-    ExpectTakenNameGoesToTheClashDialog(SampleMacFile("Alpha", 77, 33, 7), WriteMacBinary(SampleMacFile("Alpha", 77, 33, 7)));
+    const MacFileImage file = SampleMacFile("Alpha", 77, 33, 7);
+    ExpectTakenNameGoesToTheClashDialog(file, WriteMacBinary(file));
 }
 TEST_F(MacBinaryTranslator, MacWriteFailures)
 {
-    ExpectMacWriteFailuresLeaveNothing(SampleMacFile("Doomed", 40000, 3000, 8), WriteMacBinary(SampleMacFile("Doomed", 40000, 3000, 8)));
+    const MacFileImage file = SampleMacFile("Doomed", 40000, 3000, 8);
+    ExpectMacWriteFailuresLeaveNothing(file, WriteMacBinary(file));
 }
 TEST_F(MacBinaryTranslator, MacReadFailures) { ExpectMacReadFailuresLeaveNoPcFile(); }
 TEST_F(MacBinaryTranslator, Cancel)

@@ -170,15 +170,17 @@ TEST_F(ProfileTest, ListsOfKeyLinesKeysAndSections)
 // value deletes the key, a null key the section; no directory, no file.
 TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
 {
-    Write("; settings\r\n[Main Prefs]\r\nSavePrefs = NO\r\n\r\nMacTrans=2\r\n\r\n[Disk Prefs]\r\nAddASPI=win ; edited\r\n"
-          "[Misc Prefs]\r\nKeepDate=no");  // no line end at the end of the file
-    for (const auto& [section, key, value] : {std::tuple{"main prefs", "savePrefs", "YES"}, {"Main Prefs", "PCTrans", "3"},
-                                              {"Misc Prefs", "HideInvisible", "YES"}, {"New", "k", "v"}})
+    Write("; settings\r\n[Main Prefs]\r\nSavePrefs = NO\r\n\r\nMacTrans=2\r\n\r\n"
+          "[Disk Prefs]\r\nAddASPI=win ; edited\r\n[Misc Prefs]\r\nKeepDate=no");  // no line end at the end of the file
+    for (const auto& [section, key, value] : {std::tuple{"main prefs", "savePrefs", "YES"},
+                                              {"Main Prefs", "PCTrans", "3"},
+                                              {"Misc Prefs", "HideInvisible", "YES"},
+                                              {"New", "k", "v"}})
         ASSERT_TRUE(WriteProfileString(section, key, value, ini.c_str()));
 #if !defined(_WIN32)
     EXPECT_EQ(FileText(ini), "; settings\r\n[Main Prefs]\r\nSavePrefs = YES\r\n\r\nMacTrans=2\r\nPCTrans=3\r\n\r\n"
-                             "[Disk Prefs]\r\nAddASPI=win ; edited\r\n[Misc Prefs]\r\nKeepDate=no\r\nHideInvisible=YES\r\n"
-                             "[New]\r\nk=v\r\n");
+                             "[Disk Prefs]\r\nAddASPI=win ; edited\r\n[Misc Prefs]\r\nKeepDate=no\r\n"
+                             "HideInvisible=YES\r\n[New]\r\nk=v\r\n");
 #endif
     EXPECT_EQ(Read("Disk Prefs", "AddASPI"), "win ; edited");
     ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", nullptr, ini.c_str()));
