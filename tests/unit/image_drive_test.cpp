@@ -135,35 +135,6 @@ TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
 
 // ---- mapping over a real file --------------------------------------------------
 
-TEST_F(ImageDriveTest, BothSectorSizesReadAndWriteTheSameBytes)
-{
-    const Bytes file = PatternBytes(256 * 512, 1);
-    TempImage small(file, 512);
-    TempImage large(file, 2048);
-    ASSERT_TRUE(small.drive && large.drive);
-    const std::pair<uint32_t, uint32_t> reads[] = {{0, 1},   {0, 256}, {1, 3},     {3, 2},   {5, 64},
-                                                   {10, 64}, {63, 65}, {127, 129}, {255, 1}, {250, 6}};
-    for (const auto& [first, count] : reads) {
-        Bytes a, b;
-        EXPECT_EQ(ReadRun(small.drive, a, count, first), count) << first << "+" << count;
-        EXPECT_EQ(ReadRun(large.drive, b, count, first), count) << first << "+" << count;
-        EXPECT_EQ(a, Slice(file, first * 512, count * 512)) << first << "+" << count;
-        EXPECT_EQ(b, a) << first << "+" << count;
-    }
-    Bytes expected = file;
-    const std::pair<uint32_t, uint32_t> writes[] = {{5, 3}, {4, 6}, {0, 1}, {7, 1}, {9, 70}, {128, 128}, {255, 1}};
-    uint32_t seed = 10;
-    for (const auto& [first, count] : writes) {
-        const Bytes data = PatternBytes(count * 512, seed++);
-        EXPECT_EQ(WriteRun(small.drive, data, first), count) << first << "+" << count;
-        EXPECT_EQ(WriteRun(large.drive, data, first), count) << first << "+" << count;
-        std::copy(data.begin(), data.end(), expected.begin() + first * 512);
-        EXPECT_EQ(small.Bytes(), expected) << first << "+" << count;
-        EXPECT_EQ(large.Bytes(), expected) << first << "+" << count;
-    }
-    EXPECT_EQ(StatusCode, 0u);
-}
-
 TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
 {
     TempImage image(Bytes{});
@@ -330,27 +301,6 @@ TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 }
 
 // ---- injected faults -----------------------------------------------------------------
-
-TEST_F(ImageDriveTest, ShortTransfersAreReportedAndTheRunStillCompletes)
-{
-    const Bytes file = PatternBytes(64 * 512, 19);
-    TempImage image(file, 2048);
-    image.Slot().faults.maxSectorsPerCall = 1;
-
-    Bytes out(16 * 512);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 16, 1, image.drive), 3);
-    EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
-    EXPECT_EQ(out, file);
-    EXPECT_EQ(image.Slot().faults.reads, 17u);
-
-    Bytes data = PatternBytes(12 * 512, 20);
-    EXPECT_EQ(image.drive->WriteSectors(data.data(), 12, 4, image.drive), 4);
-    EXPECT_EQ(image.Slot().faults.writes, 1u);
-    EXPECT_EQ(WriteRun(image.drive, data, 4), 12u);
-    Bytes expected = file;
-    std::copy(data.begin(), data.end(), expected.begin() + 4 * 512);
-    EXPECT_EQ(image.Bytes(), expected);
-}
 
 // A fault-injection loop: fail each device call of a run in turn; every run
 // ends either complete or with a failure status, never a crash or overrun.
