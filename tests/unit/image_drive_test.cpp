@@ -277,7 +277,7 @@ TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
 // ---- read-only files -----------------------------------------------------------------
 
 // A read-only image, or a file without write permission, has no write
-// operation, and even the device layer called directly refuses.
+// operation; even the device layer called directly refuses.
 TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 {
     const Bytes file = PatternBytes(8 * 512, 12);
@@ -287,7 +287,11 @@ TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
     std::memcpy(SectorBuffer, PatternBytes(512, 13).data(), 512);
     EXPECT_LE(ImageWriteSectors(SectorBuffer, 1, 0, image.drive), 0);
     EXPECT_EQ(image.Bytes(), file);
+}
 
+TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
+{
+    TempImage image(PatternBytes(8 * 512, 14));
     namespace fs = std::filesystem;
     fs::permissions(image.path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
     if (std::FILE* probe = std::fopen(image.path.c_str(), "r+b")) {
