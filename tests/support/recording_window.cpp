@@ -1,5 +1,7 @@
 #include "support/recording_window.h"
 
+#include <cstring>
+
 #include "core/progress.h"
 
 RecordingWindowSystem::RecordingWindowSystem() { SetWindowSystem(this); }
@@ -13,10 +15,25 @@ int RecordingWindowSystem::ShowMessage(WindowHandle owner, const char* text, con
     return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
 }
 
+intptr_t RecordingWindowSystem::RunDialog(WindowHandle, const char* templateName, DialogProc, intptr_t param)
+{
+    char* name = reinterpret_cast<char*>(param);
+    templates.push_back(templateName ? templateName : "");
+    if (name != CollisionName) paramMismatch = true;
+    shown.push_back(name ? name : "");
+    if (answers_.empty()) return unscriptedAnswer;
+    const ScriptedAnswer next = answers_.front();
+    answers_.pop_front();
+    if (next.answer == kAnswerNewName && name) {
+        const std::string typed = next.typed.substr(0, std::strcmp(templateName, "MCOLLISION") == 0 ? 31 : 255);
+        std::memcpy(name, typed.c_str(), typed.size() + 1);
+    }
+    return next.answer;
+}
+
 void RecordingWindowSystem::PumpMessages()
 {
-    ++pumps;
-    if (pumps == cancelAtPump) ProgressCommand(kProgressCommandCancel);
+    if (++pumps == cancelAtPump) ProgressCommand(kProgressCommandCancel);
 }
 
 WindowHandle RecordingWindowSystem::OpenProgressWindow(WindowHandle, const char* title, bool showBar)

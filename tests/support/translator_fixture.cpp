@@ -1,13 +1,12 @@
 #include "support/translator_fixture.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 
-#include "core/main_state.h"
-#include "core/prefs.h"
-#include "core/status.h"
 #include "disk/image_drive.h"
+#include "core/status.h"
 #include "hfs/btree_search.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
@@ -18,6 +17,9 @@
 #include "translate/byte_stream.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/progress.h"
 
 namespace fs = std::filesystem;
 
@@ -161,12 +163,15 @@ void TranslatorTest::SetUp()
     EngineStateTest::SetUp();
     std::copy(std::begin(TranslatorTable), std::end(TranslatorTable), savedTable_);
     savedCount_ = TranslatorCount;
+    std::memcpy(savedIni_, IniPath, sizeof savedIni_);
+    std::memcpy(savedFtm_, FtmPath, sizeof savedFtm_);
+    std::snprintf(IniPath, sizeof IniPath, "%s", settings.PathOf("PIER.INI").c_str());
+    std::snprintf(FtmPath, sizeof FtmPath, "%s", settings.PathOf("PIER.FTM").c_str());
     char directory[1024];
     if (GetCurrentDir(directory, sizeof directory)) savedDirectory_ = directory;
     PcFileFaults = PcFileFaultRecord{};
     ASSERT_TRUE(SetCurrentDir(pc.Path().c_str()));
-    // The extensions a user would have set; the type maps are not used by
-    // these translators.
+    // The extensions a user would have set.
     std::snprintf(TranslatorTable[kMacBinaryTranslator].extension, 4, "bin");
     std::snprintf(TranslatorTable[kBinHexTranslator].extension, 4, "hqx");
 }
@@ -175,10 +180,15 @@ void TranslatorTest::TearDown()
 {
     for (unsigned slot = 0; slot < StreamSlotCount; ++slot) CloseStream(static_cast<int>(slot));
     CloseVolume();
+    CloseProgress();
+    ProgressTotal = 0;
+    ReleaseTypeMaps();
     PcFileFaults = PcFileFaultRecord{};
     if (!savedDirectory_.empty()) SetCurrentDir(savedDirectory_.c_str());
     std::copy(std::begin(savedTable_), std::end(savedTable_), TranslatorTable);
     TranslatorCount = savedCount_;
+    std::memcpy(IniPath, savedIni_, sizeof savedIni_);
+    std::memcpy(FtmPath, savedFtm_, sizeof savedFtm_);
     EngineStateTest::TearDown();
 }
 
@@ -194,6 +204,19 @@ bool TranslatorTest::OpenVolumeFile(const std::string& path)
 }
 
 bool TranslatorTest::OpenMiniVolume() { return OpenVolumeBytes(MakeMiniVolume().bytes); }
+
+bool TranslatorTest::Reopen()
+{
+    const std::string path = imagePath;
+    CloseVolume();
+    return OpenVolumeFile(path);
+}
+
+bool TranslatorTest::MacHas(const std::string& name, uint32_t folder)
+{
+    const std::vector<std::string> names = MacFolderNames(folder);
+    return std::find(names.begin(), names.end(), name) != names.end();
+}
 
 void TranslatorTest::CloseVolume()
 {
@@ -257,7 +280,7 @@ void WholeFileTranslatorTest::ExpectDecodesTo(const std::string& pcName, const M
     ExpectSameMacFile(got, want, what, {flagMask, format_.keepsDates});
 }
 
-void WholeFileTranslatorTest::ExpectVolumeClean(const std::string& what)
+void TranslatorTest::ExpectVolumeClean(const std::string& what)
 {
     std::string why;
     EXPECT_TRUE(VolumeClean(&why)) << what << ": " << why;
@@ -278,19 +301,19 @@ void WholeFileTranslatorTest::ExpectRefused(const std::vector<std::pair<std::str
 void WholeFileTranslatorTest::ExpectTakenNameGoesToTheClashDialog(const MacFileImage& replacement,
                                                                   const std::vector<uint8_t>& encoded)
 {
-    ClashWindowSystem ws;
+    RecordingWindowSystem ws;
     ASSERT_TRUE(OpenMiniVolume());
     MacFileImage old;
     ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &old));
     const std::string pcName = EncodedName("taken");
     WritePc(pcName, encoded);
-    ws.answer = kAnswerSkip;  // nothing changes, and no failure
+    ws.unscriptedAnswer = kAnswerSkip;  // nothing changes, and no failure
     EXPECT_EQ(Decode(pcName), 0u);
-    ASSERT_EQ(ws.dialogs, std::vector<std::string>{"MCOLLISION"});
+    ASSERT_EQ(ws.templates, std::vector<std::string>{"MCOLLISION"});
     MacFileImage got;
     ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &got));
     ExpectSameMacFile(got, old, "skipped");
-    ws.answer = kAnswerOverWrite;
+    ws.unscriptedAnswer = kAnswerOverWrite;
     ExpectDecodesTo(pcName, replacement, "overwritten");
     ExpectVolumeClean();
 }
@@ -380,9 +403,8 @@ void WholeFileTranslatorTest::ExpectPcWriteFailuresLeaveNoPartialFile(const MacF
     fs::remove(PcPath(pcName));
     // A new file, and one replacing a file of the name (the clash dialog's
     // OverWrite), which must stay byte for byte.
-    ClashWindowSystem ws;
-    ws.answer = kAnswerOverWrite;
-    Prefs.AutoRename = 0;
+    RecordingWindowSystem ws;
+    ws.unscriptedAnswer = kAnswerOverWrite;
     const std::vector<uint8_t> old = PatternBytes(40000, 17);
     for (bool replacing : {false, true}) {
         for (uint32_t k = 1; k <= writes; ++k) {

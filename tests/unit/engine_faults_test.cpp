@@ -21,6 +21,7 @@
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/mini_volume.h"
+#include "support/recording_window.h"
 #include "support/volume_walk.h"
 #include "ui/mac_session.h"
 
@@ -31,46 +32,6 @@ using ForkKey = std::pair<std::string, uint8_t>;
 
 constexpr const char* kReadErrorText = "Error reading Mac disk";
 
-class RecordingWindowSystem : public HeadlessWindowSystem {
-public:
-    struct Message {
-        std::string text;
-        bool hasCaption;
-        std::string caption;
-        unsigned style;
-    };
-
-    int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
-    {
-        messages.push_back({text ? text : "", caption != nullptr, caption ? caption : "", style});
-        return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
-    }
-    void ListReset(int control) override { calls.push_back("ListReset " + std::to_string(control)); }
-    void ComboReset(int control) override { calls.push_back("ComboReset " + std::to_string(control)); }
-    void ComboAdd(int control, const char* text) override
-    {
-        calls.push_back("ComboAdd " + std::to_string(control) + " " + text);
-    }
-    void EnableControl(int control, bool enable) override
-    {
-        calls.push_back("Enable " + std::to_string(control) + (enable ? " on" : " off"));
-    }
-    bool Called(const std::string& call) const
-    {
-        for (const std::string& c : calls)
-            if (c == call) return true;
-        return false;
-    }
-    void Clear()
-    {
-        messages.clear();
-        calls.clear();
-    }
-
-    std::vector<Message> messages;
-    std::vector<std::string> calls;
-};
-
 class EngineFaults : public EngineStateTest {
 protected:
     void SetUp() override
@@ -78,13 +39,22 @@ protected:
         EngineStateTest::SetUp();
         SetWindowSystem(&ws);
     }
+    bool Called(const std::string& call) const
+    {
+        return std::find(ws.calls.begin(), ws.calls.end(), call) != ws.calls.end();
+    }
+    void Clear()
+    {
+        ws.messages.clear();
+        ws.calls.clear();
+    }
 
     // The image as the only drive, and the drive in use. The walk selects it.
     std::unique_ptr<TempImage> Drive(const Bytes& bytes, bool writable = false, uint32_t sectorSize = 512)
     {
         ResetEngineState();
         SetWindowSystem(&ws);
-        ws.Clear();
+        Clear();
         auto image = std::make_unique<TempImage>(bytes, sectorSize, writable);
         EXPECT_NE(image->drive, nullptr);
         MacDriveIndex = 0;
@@ -185,7 +155,7 @@ TEST_F(EngineFaults, FailingEachDeviceReadStopsTheWalkWithOneReport)
             ReportStatus(MainWindow);
             ASSERT_EQ(ws.messages.size(), 1u);
             EXPECT_EQ(ws.messages[0].text, kReadErrorText);
-            EXPECT_FALSE(ws.messages[0].hasCaption);
+            EXPECT_TRUE(ws.messages[0].caption.empty());
             EXPECT_EQ(ws.messages[0].style, kMbOk | kMbIconExclamation);
             EXPECT_EQ(StatusCode, 0u);
             // Nothing was changed in memory, so nothing was read back.
@@ -289,33 +259,28 @@ TEST_F(EngineFaults, WalkWithFewCacheBuffersReadsTheSameOrRunsOutOfMemory)
     }
 }
 
+// A cancel shows nothing but still drops what the command changed in memory.
 TEST_F(EngineFaults, ReportTextsAndSilentCancel)
 {
     auto image = Drive(mini.bytes);
-    StatusCode = 12;
-    ReportStatus(MainWindow);
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Misc error: 12");
-    EXPECT_EQ(StatusCode, 0u);
-
-    ws.Clear();
-    StatusCode = kStatusBadNode;
-    ReportStatus(MainWindow);
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)");
-
-    ws.Clear();
-    ReportStatus(MainWindow);  // nothing to report
-    EXPECT_TRUE(ws.messages.empty());
-
-    // A cancel shows nothing but still drops what the command changed in memory.
+    const std::pair<uint32_t, const char*> reports[] = {
+        {12, "Misc error: 12"},
+        {kStatusBadNode, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)"}};
+    for (const auto& [code, text] : reports) {
+        Clear();
+        StatusCode = code;
+        ReportStatus(MainWindow);
+        ASSERT_EQ(ws.messages.size(), 1u);
+        EXPECT_EQ(ws.messages[0].text, text);
+        EXPECT_EQ(StatusCode, 0u);
+    }
     ASSERT_TRUE(WalkSelectedDrive().Clean());
     BlockBuffer* mdb = MacVolume.mdb;
-    ASSERT_NE(mdb, nullptr);
     BlockPutU8('X', mdb, kMdbVolumeName + 1);
-    ws.Clear();
+    Clear();
     StatusCode = kStatusCancelled;
     ReportStatus(MainWindow);
+    ReportStatus(MainWindow);  // nothing left to report
     EXPECT_TRUE(ws.messages.empty());
     EXPECT_EQ(StatusCode, 0u);
     EXPECT_EQ(mdb->data[kMdbVolumeName + 1], 'M');
@@ -332,7 +297,7 @@ TEST_F(EngineFaults, FailedRereadDuringDiscardUnmountsWithoutASecondMessage)
     ASSERT_NE(leaf, nullptr);
     BlockPutU8(0, leaf, 20);
     image->Slot().faults.failReadAt = image->Slot().faults.reads + 1;
-    ws.Clear();
+    Clear();
 
     StatusCode = kStatusBadNode;
     ReportStatus(MainWindow);
@@ -344,12 +309,12 @@ TEST_F(EngineFaults, FailedRereadDuringDiscardUnmountsWithoutASecondMessage)
     EXPECT_EQ(CacheHead(), nullptr);
     EXPECT_EQ(MacVolume.mdb, nullptr);
     EXPECT_EQ(MacPaneState.items, nullptr);
-    EXPECT_TRUE(ws.Called("ListReset " + std::to_string(kIdMacList)));
-    EXPECT_TRUE(ws.Called("ComboReset " + std::to_string(kIdMacFolderBox)));
-    EXPECT_TRUE(ws.Called("Enable " + std::to_string(kIdMacFolderBox) + " off"));
-    EXPECT_TRUE(ws.Called("ComboReset " + std::to_string(kIdMacDriveBox)));
-    EXPECT_TRUE(ws.Called("ComboAdd " + std::to_string(kIdMacDriveBox) + " [IMAGE disk.img]"));
-    EXPECT_TRUE(ws.Called("Enable " + std::to_string(kIdMacUpButton) + " off"));
+    EXPECT_TRUE(Called("ListReset " + std::to_string(kIdMacList)));
+    EXPECT_TRUE(Called("ComboReset " + std::to_string(kIdMacFolderBox)));
+    EXPECT_TRUE(Called("Enable " + std::to_string(kIdMacFolderBox) + " off"));
+    EXPECT_TRUE(Called("ComboReset " + std::to_string(kIdMacDriveBox)));
+    EXPECT_TRUE(Called("ComboAdd " + std::to_string(kIdMacDriveBox) + " [IMAGE disk.img]"));
+    EXPECT_TRUE(Called("Enable " + std::to_string(kIdMacUpButton) + " off"));
     EXPECT_EQ(image->Slot().faults.writes, 0u);
     EXPECT_EQ(image->Bytes(), mini.bytes);
 }
@@ -391,7 +356,7 @@ TEST_F(EngineFaults, MissingAlternateMdbAnsweredYesMountsReadOnly)
     BlockPutU8('X', MacVolume.mdb, kMdbVolumeName + 1);
     FlushVolume();
     EXPECT_EQ(StatusCode, kStatusReadOnly);
-    ws.Clear();
+    Clear();
     ReportStatus(MainWindow);
     ASSERT_EQ(ws.messages.size(), 1u);
     EXPECT_EQ(ws.messages[0].text, "Mac volume is read only");

@@ -135,35 +135,6 @@ TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
 
 // ---- mapping over a real file --------------------------------------------------
 
-TEST_F(ImageDriveTest, BothSectorSizesReadAndWriteTheSameBytes)
-{
-    const Bytes file = PatternBytes(256 * 512, 1);
-    TempImage small(file, 512);
-    TempImage large(file, 2048);
-    ASSERT_TRUE(small.drive && large.drive);
-    const std::pair<uint32_t, uint32_t> reads[] = {{0, 1},   {0, 256}, {1, 3},     {3, 2},   {5, 64},
-                                                   {10, 64}, {63, 65}, {127, 129}, {255, 1}, {250, 6}};
-    for (const auto& [first, count] : reads) {
-        Bytes a, b;
-        EXPECT_EQ(ReadRun(small.drive, a, count, first), count) << first << "+" << count;
-        EXPECT_EQ(ReadRun(large.drive, b, count, first), count) << first << "+" << count;
-        EXPECT_EQ(a, Slice(file, first * 512, count * 512)) << first << "+" << count;
-        EXPECT_EQ(b, a) << first << "+" << count;
-    }
-    Bytes expected = file;
-    const std::pair<uint32_t, uint32_t> writes[] = {{5, 3}, {4, 6}, {0, 1}, {7, 1}, {9, 70}, {128, 128}, {255, 1}};
-    uint32_t seed = 10;
-    for (const auto& [first, count] : writes) {
-        const Bytes data = PatternBytes(count * 512, seed++);
-        EXPECT_EQ(WriteRun(small.drive, data, first), count) << first << "+" << count;
-        EXPECT_EQ(WriteRun(large.drive, data, first), count) << first << "+" << count;
-        std::copy(data.begin(), data.end(), expected.begin() + first * 512);
-        EXPECT_EQ(small.Bytes(), expected) << first << "+" << count;
-        EXPECT_EQ(large.Bytes(), expected) << first << "+" << count;
-    }
-    EXPECT_EQ(StatusCode, 0u);
-}
-
 TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
 {
     TempImage image(Bytes{});
@@ -305,14 +276,14 @@ TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
 
 // ---- read-only files -----------------------------------------------------------------
 
+// A read-only image, or a file without write permission, has no write
+// operation; even the device layer called directly refuses.
 TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 {
     const Bytes file = PatternBytes(8 * 512, 12);
     TempImage image(file, 512, false);
-    ASSERT_NE(image.drive, nullptr);
     EXPECT_FALSE(image.Slot().writable);
     EXPECT_EQ(image.drive->WriteSectors, nullptr);
-    // Even the device layer called directly refuses.
     std::memcpy(SectorBuffer, PatternBytes(512, 13).data(), 512);
     EXPECT_LE(ImageWriteSectors(SectorBuffer, 1, 0, image.drive), 0);
     EXPECT_EQ(image.Bytes(), file);
@@ -320,79 +291,20 @@ TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 
 TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
 {
-    TempDir dir;
-    const std::string path = dir.WriteFile("locked.img", PatternBytes(8 * 512, 14));
+    TempImage image(PatternBytes(8 * 512, 14));
     namespace fs = std::filesystem;
-    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    if (std::FILE* probe = std::fopen(path.c_str(), "r+b")) {
+    fs::permissions(image.path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    if (std::FILE* probe = std::fopen(image.path.c_str(), "r+b")) {
         std::fclose(probe);
         GTEST_SKIP() << "this user can write a read-only file";
     }
-    const int slot = OpenImage(path.c_str(), 512, true);
+    const int slot = OpenImage(image.path.c_str(), 512, true);
     ASSERT_GE(slot, 0);
     EXPECT_FALSE(ImageTable[slot].writable);
-    DriveEntry* drive = AddImageDrive(slot);
-    ASSERT_NE(drive, nullptr);
-    EXPECT_EQ(drive->WriteSectors, nullptr);
+    EXPECT_EQ(AddImageDrive(slot)->WriteSectors, nullptr);
 }
 
 // ---- injected faults -----------------------------------------------------------------
-
-// An injected read fault fails that read only; a failed read of a partly
-// covered sector or a failed write changes nothing on the image.
-TEST_F(ImageDriveTest, InjectedFaultsFailThatCallOnly)
-{
-    const Bytes file = PatternBytes(32 * 512, 15);
-    TempImage image(file, 2048);
-    ImageFaults& faults = image.Slot().faults;
-    faults.failReadAt = 2;
-    Bytes out(4 * 512, 0xEE);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 0, image.drive), 4);
-    out.assign(4 * 512, 0xEE);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-    EXPECT_EQ(out, Bytes(4 * 512, 0xEE));
-    StatusCode = 0;
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 4, 4, image.drive), 4);
-    EXPECT_EQ(faults.reads, 3u);
-    EXPECT_EQ(faults.writes, 0u);
-
-    faults = ImageFaults{};
-    faults.failReadAt = 1;
-    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(512, 17).data(), 1, 5, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    EXPECT_EQ(faults.reads, 1u);
-    EXPECT_EQ(faults.writes, 0u);
-    StatusCode = 0;
-    faults.failWriteAt = 1;
-    EXPECT_EQ(image.drive->WriteSectors(PatternBytes(4 * 512, 18).data(), 4, 8, image.drive), 0);
-    EXPECT_EQ(StatusCode, kStatusWriteError);
-    EXPECT_EQ(faults.reads, 1u);
-    EXPECT_EQ(faults.writes, 1u);
-    EXPECT_EQ(image.Bytes(), file);
-    EXPECT_FALSE(image.Slot().written);
-}
-
-TEST_F(ImageDriveTest, ShortTransfersAreReportedAndTheRunStillCompletes)
-{
-    const Bytes file = PatternBytes(64 * 512, 19);
-    TempImage image(file, 2048);
-    image.Slot().faults.maxSectorsPerCall = 1;
-
-    Bytes out(16 * 512);
-    EXPECT_EQ(image.drive->ReadSectors(out.data(), 16, 1, image.drive), 3);
-    EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
-    EXPECT_EQ(out, file);
-    EXPECT_EQ(image.Slot().faults.reads, 17u);
-
-    Bytes data = PatternBytes(12 * 512, 20);
-    EXPECT_EQ(image.drive->WriteSectors(data.data(), 12, 4, image.drive), 4);
-    EXPECT_EQ(image.Slot().faults.writes, 1u);
-    EXPECT_EQ(WriteRun(image.drive, data, 4), 12u);
-    Bytes expected = file;
-    std::copy(data.begin(), data.end(), expected.begin() + 4 * 512);
-    EXPECT_EQ(image.Bytes(), expected);
-}
 
 // A fault-injection loop: fail each device call of a run in turn; every run
 // ends either complete or with a failure status, never a crash or overrun.

@@ -33,8 +33,6 @@ protected:
     MacBinaryTranslator() : WholeFileTranslatorTest(kMacBinaryFormat) {}
 };
 
-// Read back with the test side's reader. The header's layout, byte for byte,
-// is DecodeThenEncodeGivesTheSameBytes's business.
 TEST_F(MacBinaryTranslator, EncodesEveryFileOfTheVolume)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -196,31 +194,26 @@ TEST_F(MacBinaryTranslator, FileShorterThanItsForksIsRefused)
     ExpectDecodesTo("unpadded.bin", file, "without its last padding");
 }
 
-TEST_F(MacBinaryTranslator, TakenNameGoesToTheClashDialog)
+TEST_F(MacBinaryTranslator, TakenName)
 {
-    const MacFileImage replacement = SampleMacFile("Alpha", 77, 33, 7);
-    ExpectTakenNameGoesToTheClashDialog(replacement, WriteMacBinary(replacement));
+    const MacFileImage file = SampleMacFile("Alpha", 77, 33, 7);
+    ExpectTakenNameGoesToTheClashDialog(file, WriteMacBinary(file));
 }
-
-TEST_F(MacBinaryTranslator, MacWriteFailureLeavesNothingAfterTheDiscard)
+TEST_F(MacBinaryTranslator, MacWriteFailures)
 {
     const MacFileImage file = SampleMacFile("Doomed", 40000, 3000, 8);
     ExpectMacWriteFailuresLeaveNothing(file, WriteMacBinary(file));
 }
-
-TEST_F(MacBinaryTranslator, MacReadFailureLeavesNoPcFile) { ExpectMacReadFailuresLeaveNoPcFile(); }
-
-TEST_F(MacBinaryTranslator, CancelLeavesNoFileOnEitherSide)
+TEST_F(MacBinaryTranslator, MacReadFailures) { ExpectMacReadFailuresLeaveNoPcFile(); }
+TEST_F(MacBinaryTranslator, Cancel)
 {
     ExpectCancelLeavesNoFile(WriteMacBinary(SampleMacFile("Cancelled", 100000, 0, 9)));
 }
-
-TEST_F(MacBinaryTranslator, PcWriteFailureLeavesNoPartialFile)
+TEST_F(MacBinaryTranslator, PcWriteFailures)
 {
     ExpectPcWriteFailuresLeaveNoPartialFile(SampleMacFile("Large", 70000, 9000, 10));
 }
-
-TEST_F(MacBinaryTranslator, PcReadFailureCreatesNothing)
+TEST_F(MacBinaryTranslator, PcReadFailures)
 {
     ExpectPcReadFailuresCreateNothing(WriteMacBinary(SampleMacFile("Large", 70000, 9000, 11)), kStatusPcReadError);
 }

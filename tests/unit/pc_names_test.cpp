@@ -1,34 +1,96 @@
 // PC names made from Mac names: cleaning, extensions, the names Windows would
-// misread, automatic renaming, the PC collision dialog, and the small PC file
-// queries.
+// misread, the OEM table, automatic renaming, the PC collision dialog, and
+// the small PC file queries.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/prefs.h"
-#include "core/progress.h"
 #include "core/status.h"
 #include "platform/platform.h"
 #include "support/engine_state.h"
 #include "support/host.h"
-#include "support/scripted_dialogs.h"
-#include "support/temp_image.h"
+#include "support/recording_window.h"
 #include "translate/names.h"
+#include "core/prefs.h"
+#include "core/progress.h"
 
 namespace {
 
-std::string Sanitized(const std::string& name, const char* extension, bool allowUpper = false)
+TEST(SanitizePcName, CleansExtendsAndMendsNames)
 {
-    Prefs.AllowUpper = allowUpper ? 1 : 0;
-    char buffer[256] = {};
-    std::memcpy(buffer, name.c_str(), name.size() + 1);
-    SanitizePcName(buffer, extension);
-    return buffer;
+    struct Case {
+        const char* name;
+        const char* extension;
+        bool allowUpper;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"  a:b", "", false, "!!a_b"},
+        {"a/b\\c*d?e\"f<g>h|i", "", true, "a_b_c_d_e_f_g_h_i"},
+        {"x\x01y\x1Fz\x7F", "", false, "x_y_z_"},
+        {"a$%'-_@~`!(){}^#&.+,;=[] b", "", false, "a$%'-_@~`!(){}^#&.+,;=[] b"},
+        {"", "TXT", false, ""},
+        {"caf\xE9", "", true, "caf\xE9"},
+        {"caf\xE9", "", false, "caf_"},
+        {" ", "", false, "!"},
+        // The extension unless the name carries it (up to 6 characters from the dot).
+        {"notes.txt", "TXT", false, "notes.txt"},
+        {"notes.txt2", "TXT", false, "notes.txt2"},
+        {"notes.text", "TXT", false, "notes.text.TXT"},
+        {"notes", "TXT", false, "notes.TXT"},
+        {"a.tx", "TXT", false, "a.tx.TXT"},
+        {"a.TX", "tx", false, "a.TX"},
+        {"a.txtab", "TXT", false, "a.txtab"},
+        {"a.txtabc", "TXT", false, "a.txtabc.TXT"},
+        // Names that would escape the directory or open a device.
+        {".", "", false, "_"},
+        {"..", "", false, "__"},
+        {"..", "TXT", false, "__.TXT"},
+        {"CON", "", false, "_CON"},
+        {"con.txt", "TXT", false, "_con.txt"},
+        {"Aux", "TXT", false, "_Aux.TXT"},
+        {"Lpt1", "", false, "_Lpt1"},
+        {"com9.tar.gz", "", false, "_com9.tar.gz"},
+        {"NUL .txt", "", false, "_NUL .txt"},
+        {"conout$", "", false, "_conout$"},
+        {"COM\xB9", "", true, "_COM\xB9"},
+        {"COM0", "", false, "COM0"},
+        {"CONSOLE", "", false, "CONSOLE"},
+        {"my con", "", false, "my con"},
+        {"name. .", "", false, "name___"},
+        {"name ", "", false, "name_"},
+        {"CON.", "", false, "CON_"},
+        {"Notes.", "TXT", false, "Notes..TXT"},
+    };
+    for (const Case& c : cases) {
+        Prefs.AllowUpper = c.allowUpper ? 1 : 0;
+        char buffer[256] = {};
+        std::strcpy(buffer, c.name);
+        SanitizePcName(buffer, c.extension);
+        EXPECT_STREQ(buffer, c.want) << c.name;
+    }
+    Prefs = PrefsRecord{};
 }
 
-// Tests that work with files in a scratch directory made current.
+TEST(OemNames, ConvertThroughTheTable)
+{
+    char out[8];
+    AnsiToOem("\xE9\x80", out);
+    EXPECT_STREQ(out, "\x82_");
+    OemToAnsi("\xC4", out);  // stands for two ANSI characters: the lower wins
+    EXPECT_STREQ(out, "\x97");
+    OemToAnsi("\xB0z", out);  // no ANSI character maps to it
+    EXPECT_STREQ(out, "\xB0z");
+    for (unsigned i = 0; i < 128; ++i) {
+        const char one[2] = {static_cast<char>(0x80 + i), 0};
+        AnsiToOem(one, out);
+        EXPECT_EQ(static_cast<uint8_t>(out[0]), OemTable[i]);
+    }
+}
+
+// Files in a scratch directory made current.
 class PcNameFiles : public EngineStateTest {
 protected:
     void SetUp() override
@@ -59,188 +121,82 @@ protected:
     std::string saved_;
 };
 
-TEST(SanitizePcName, ReplacesWhatPcNamesCannotHold)
-{
-    for (bool upper : {false, true}) {
-        EXPECT_EQ(Sanitized("  a:b", "", upper), "!!a_b");
-        EXPECT_EQ(Sanitized("a/b\\c*d?e\"f<g>h|i", "", upper), "a_b_c_d_e_f_g_h_i");
-        EXPECT_EQ(Sanitized(std::string("x\x01y\x1Fz\x7F"), "", upper), "x_y_z_");
-        EXPECT_EQ(Sanitized("a$%'-_@~`!(){}^#&.+,;=[] b", "", upper), "a$%'-_@~`!(){}^#&.+,;=[] b");
-        EXPECT_EQ(Sanitized("", "TXT", upper), "");  // empty stays empty, no extension
-    }
-    EXPECT_EQ(Sanitized("caf\xE9", "", true), "caf\xE9");
-    EXPECT_EQ(Sanitized("caf\xE9", "", false), "caf_");
-    EXPECT_EQ(Sanitized(" ", ""), "!");
-}
-
-TEST(SanitizePcName, AppendsTheExtensionUnlessTheNameCarriesIt)
-{
-    EXPECT_EQ(Sanitized("notes.txt", "TXT"), "notes.txt");
-    EXPECT_EQ(Sanitized("notes.txt2", "TXT"), "notes.txt2");
-    EXPECT_EQ(Sanitized("notes.text", "TXT"), "notes.text.TXT");
-    EXPECT_EQ(Sanitized("notes", "TXT"), "notes.TXT");
-    EXPECT_EQ(Sanitized("a.verylongext", "TXT"), "a.verylongext.TXT");
-    EXPECT_EQ(Sanitized("a.tx", "TXT"), "a.tx.TXT");
-    EXPECT_EQ(Sanitized("a.TX", "tx"), "a.TX");
-    EXPECT_EQ(Sanitized("a.txtab", "TXT"), "a.txtab");       // 6 characters from the dot
-    EXPECT_EQ(Sanitized("a.txtabc", "TXT"), "a.txtabc.TXT");  // 7
-}
-
-TEST(SanitizePcName, MendsNamesThatEscapeOrNameADevice)
-{
-    EXPECT_EQ(Sanitized(".", ""), "_");
-    EXPECT_EQ(Sanitized("..", ""), "__");
-    EXPECT_EQ(Sanitized("...", ""), "___");
-    EXPECT_EQ(Sanitized("..", "TXT"), "__.TXT");
-    EXPECT_EQ(Sanitized("CON", ""), "_CON");
-    EXPECT_EQ(Sanitized("con.txt", "TXT"), "_con.txt");
-    EXPECT_EQ(Sanitized("Aux", "TXT"), "_Aux.TXT");
-    EXPECT_EQ(Sanitized("Lpt1", ""), "_Lpt1");
-    EXPECT_EQ(Sanitized("com9.tar.gz", ""), "_com9.tar.gz");
-    EXPECT_EQ(Sanitized("NUL .txt", ""), "_NUL .txt");
-    EXPECT_EQ(Sanitized("conout$", ""), "_conout$");
-    EXPECT_EQ(Sanitized("COM\xB9", "", true), "_COM\xB9");
-    EXPECT_EQ(Sanitized("COM0", ""), "COM0");
-    EXPECT_EQ(Sanitized("CONSOLE", ""), "CONSOLE");
-    EXPECT_EQ(Sanitized("my con", ""), "my con");
-    EXPECT_EQ(Sanitized("name.", ""), "name_");
-    EXPECT_EQ(Sanitized("name. .", ""), "name___");
-    EXPECT_EQ(Sanitized("name ", ""), "name_");
-    EXPECT_EQ(Sanitized("CON.", ""), "CON_");
-    EXPECT_EQ(Sanitized("Notes.", "TXT"), "Notes..TXT");
-}
-
-TEST(OemNames, ConvertThroughTheTable)
-{
-    char out[8];
-    AnsiToOem("\xE9\x80", out);
-    EXPECT_EQ(std::string(out), "\x82_");
-    OemToAnsi("\x82", out);
-    EXPECT_EQ(std::string(out), "\xE9");
-    // 0xC4 stands for two ANSI characters; the lower one wins.
-    OemToAnsi("\xC4", out);
-    EXPECT_EQ(std::string(out), "\x97");
-    // A byte no ANSI character maps to stays as it is.
-    OemToAnsi("\xB0z", out);
-    EXPECT_EQ(std::string(out), "\xB0z");
-    // In place.
-    char same[] = "a\xE9";
-    AnsiToOem(same, same);
-    EXPECT_EQ(std::string(same), "a\x82");
-    for (unsigned i = 0; i < 128; ++i) {
-        const char one[2] = {static_cast<char>(0x80 + i), 0};
-        AnsiToOem(one, out);
-        EXPECT_EQ(static_cast<uint8_t>(out[0]), OemTable[i]);
-    }
-}
-
-TEST_F(PcNameFiles, AutomaticRenamingCountsThroughDigitsAndLetters)
+TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
 {
     Prefs.AutoRename = 1;
-    ScriptedDialogs dialogs;
-    EXPECT_EQ(Make("A.TXT", "TXT"), "A.TXT");
-    Touch("A.TXT");
+    RecordingWindowSystem ws;
+    for (const char* name : {"A.TXT", "REPORT.TXT", "LONGNAMES.TXT", "A.B.TOOLONG", "noext", "exactly8.c",
+                             "COM.TXT", "COM0.TXT"})
+        Touch(name);
+    EXPECT_EQ(Make("B.TXT", "TXT"), "B.TXT");
     EXPECT_EQ(Make("A.TXT", "TXT"), "A0.TXT");
-    for (char c = '0'; c <= '9'; ++c) Touch(std::string("A") + c + ".TXT");
-    EXPECT_EQ(Make("A", "TXT"), "AA.TXT");
-    for (char c = 'A'; c <= 'Z'; ++c) Touch(std::string("A") + c + ".TXT");
-    dialogs.Script({{kAnswerSkip, ""}});
-    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
-    EXPECT_EQ(dialogs.templates, std::vector<std::string>{"PCOLLISION"});
-    EXPECT_EQ(dialogs.shown, std::vector<std::string>{"A.TXT"});
-    EXPECT_FALSE(dialogs.paramMismatch);
-}
-
-TEST_F(PcNameFiles, AutomaticRenamingPlacesTheCounter)
-{
-    Prefs.AutoRename = 1;
-    for (const char* name : {"REPORT.TXT", "LONGNAMES.TXT", "A.B.TOOLONG", "noext", "exactly8.c"}) Touch(name);
     EXPECT_EQ(Make("REPORT.TXT", ""), "REPORT0.TXT");
     EXPECT_EQ(Make("LONGNAMES.TXT", ""), "LONGNAME0.TXT");
     EXPECT_EQ(Make("A.B.TOOLONG", ""), "A.B.TOOLON0");
     EXPECT_EQ(Make("noext", ""), "noext0");
     EXPECT_EQ(Make("exactly8.c", ""), "exactly0.c");
-    // Candidates that Windows reads as devices are passed over.
-    Touch("COM.TXT");
-    Touch("COM0.TXT");
-    EXPECT_EQ(Make("COM.TXT", ""), "COMA.TXT");
+    EXPECT_EQ(Make("COM.TXT", ""), "COMA.TXT");  // COM1 to COM9 name devices
+    for (char c = '0'; c <= '9'; ++c) Touch(std::string("A") + c + ".TXT");
+    EXPECT_EQ(Make("A", "TXT"), "AA.TXT");
+    for (char c = 'A'; c <= 'Z'; ++c) Touch(std::string("A") + c + ".TXT");
+    ws.Script({{kAnswerSkip, ""}});  // every counter taken: the dialog
+    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
+    EXPECT_EQ(ws.shown, std::vector<std::string>{"A.TXT"});
 }
 
-TEST_F(PcNameFiles, DirectoriesDoNotClash)
-{
-    ASSERT_TRUE(MakeDir("Docs"));
-    ScriptedDialogs dialogs;
-    EXPECT_EQ(Make("Docs", ""), "Docs");
-    EXPECT_TRUE(dialogs.templates.empty());
-    EXPECT_FALSE(PcFileExists("Docs"));
-    EXPECT_FALSE(PcFileExists("missing"));
-    Touch("there");
-    EXPECT_TRUE(PcFileExists("there"));
-}
-
-TEST_F(PcNameFiles, DialogAsksAgainWhileTheTypedNameExists)
+// The typed name is taken as it is (not cleaned, no extension) once free;
+// a directory is no clash; without a progress window Cancel gives up only
+// this file, with one the command.
+TEST_F(PcNameFiles, TheDialogsAnswers)
 {
     Touch("A.TXT");
     Touch("B.TXT");
-    ScriptedDialogs dialogs;
-    dialogs.Script({{kAnswerNewName, "B.TXT"}, {kAnswerNewName, "c"}});
-    // The typed name is taken as it is: not cleaned, no extension.
+    ASSERT_TRUE(MakeDir("Docs"));
+    RecordingWindowSystem ws;
+    ws.showsProgress = false;
+    EXPECT_EQ(Make("Docs", ""), "Docs");
+    ws.Script({{kAnswerNewName, "B.TXT"}, {kAnswerNewName, "c"}, {kAnswerSkip, ""}, {kAnswerOverWrite, ""},
+               {kAnswerCancel, ""}});
     EXPECT_EQ(Make("A", "TXT"), "c");
-    EXPECT_EQ(dialogs.shown, (std::vector<std::string>{"A.TXT", "B.TXT"}));
-    EXPECT_EQ(StatusCode, 0u);
-}
-
-TEST_F(PcNameFiles, DialogSkipOverWriteAndCancel)
-{
-    Touch("A.TXT");
-    ScriptedDialogs dialogs;
-    dialogs.Script({{kAnswerSkip, ""}, {kAnswerOverWrite, ""}, {kAnswerCancel, ""}});
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionGoOn), "A.TXT");
-    // Without a progress window a Cancel gives up only this file.
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
     EXPECT_EQ(StatusCode, 0u);
+    EXPECT_EQ(ws.shown, (std::vector<std::string>{"A.TXT", "B.TXT", "A.TXT", "A.TXT", "A.TXT"}));
+    EXPECT_EQ(ws.templates.front(), "PCOLLISION");
+    // Unanswered (a front end with no window): cancelled, not asked forever.
+    EXPECT_EQ(Make("B.TXT", "", kCollisionCancel), "B.TXT");
 
-    dialogs.showsProgress = true;
+    ws.showsProgress = true;
     ProgressTotal = 100;
     OpenProgress(nullptr, kProgressCopyMacToPc);
-    ASSERT_NE(ProgressWindow, nullptr);
-    dialogs.Script({{kAnswerCancel, ""}});
+    ws.Script({{kAnswerCancel, ""}});
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
     EXPECT_EQ(StatusCode, kStatusCancelled);
-    EXPECT_FALSE(dialogs.paramMismatch);
+    EXPECT_FALSE(ws.paramMismatch);
     EXPECT_EQ(CollisionName, nullptr);
 }
 
-TEST_F(PcNameFiles, WithoutAWindowAClashIsCancelledNotAskedForever)
+TEST_F(PcNameFiles, ExistenceAndModificationTime)
 {
-    Touch("report.txt");
-    EXPECT_EQ(Make("report.txt", "", kCollisionCancel), "report.txt");
-    EXPECT_EQ(StatusCode, 0u);  // no progress window: only this file is given up
-}
-
-TEST_F(PcNameFiles, ModificationTimeBothWays)
-{
+    ASSERT_TRUE(MakeDir("Docs"));
+    EXPECT_FALSE(PcFileExists("Docs"));
     Touch("dated");
-    SetPcFileDate("dated", 1000000000);
-    EXPECT_EQ(PcFileModifiedTime("dated"), 1000000000);
-    SetPcFileDate("dated", 86400 * 365);
-    EXPECT_EQ(PcFileModifiedTime("dated"), 86400 * 365);
+    for (int64_t when : {int64_t{1000000000}, int64_t{86400 * 365}}) {
+        SetPcFileDate("dated", when);
+        EXPECT_EQ(PcFileModifiedTime("dated"), when);
+    }
     EXPECT_EQ(PcFileModifiedTime("missing"), 0);
-    SetPcFileDate("missing", 5);  // nothing to date: no file appears
+    SetPcFileDate("missing", 5);
     EXPECT_FALSE(PcFileExists("missing"));
-}
-
-TEST_F(PcNameFiles, AnsiNamesReachTheFileSystem)
-{
-    if (RunningUnderWine()) GTEST_SKIP() << "wine keeps names above 0x7F in the host's character set";
+    if (RunningUnderWine()) return;  // wine keeps names above 0x7F in the host's character set
     // A name above 0x7F is created, found and dated under its own characters.
     Prefs.AllowUpper = 1;
     EXPECT_EQ(Make("caf\xE9", "TXT"), "caf\xE9.TXT");
 #if defined(_WIN32)
     Touch("caf\xE9.TXT");
 #else
-    Touch("caf\xC3\xA9.TXT");  // the file system's UTF-8 spelling
+    Touch("caf\xC3\xA9.TXT");
 #endif
     EXPECT_TRUE(PcFileExists("caf\xE9.TXT"));
     SetPcFileDate("caf\xE9.TXT", 1234567890);

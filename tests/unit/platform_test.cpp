@@ -4,9 +4,11 @@
 // the system's own calls, so both implementations are held to one behaviour.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "platform/platform.h"
@@ -163,60 +165,40 @@ TEST_F(ProfileTest, ListsOfKeyLinesKeysAndSections)
     EXPECT_EQ(SplitList(out, n), (std::vector<std::string>{"One", "Two"}));
 }
 
-TEST_F(ProfileTest, WritingCreatesTheFileAndTheSectionAndNullDeletes)
+// Writing creates the file and the section, changes only its own line, puts
+// new keys after the section's last, follows the file's line ends; a null
+// value deletes the key, a null key the section; no directory, no file.
+TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
 {
-    ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", "YES", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("Main Prefs", "CopyPrefs", "NO", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("Disk Prefs", "AddBIOS", "on", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("Misc Prefs", "KeepDate", "no", ini.c_str()));
-    EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "YES");
-    EXPECT_EQ(Read("Disk Prefs", "AddBIOS"), "on");
-    EXPECT_EQ(Section("Main Prefs"), (std::vector<std::string>{"SavePrefs=YES", "CopyPrefs=NO"}));
-    // A null value deletes the key, a null key the section.
+    Write("; settings\r\n[Main Prefs]\r\nSavePrefs = NO\r\n\r\nMacTrans=2\r\n\r\n"
+          "[Disk Prefs]\r\nAddASPI=win ; edited\r\n[Misc Prefs]\r\nKeepDate=no");  // no line end at the end of the file
+    for (const auto& [section, key, value] : {std::tuple{"main prefs", "savePrefs", "YES"},
+                                              {"Main Prefs", "PCTrans", "3"},
+                                              {"Misc Prefs", "HideInvisible", "YES"},
+                                              {"New", "k", "v"}})
+        ASSERT_TRUE(WriteProfileString(section, key, value, ini.c_str()));
+#if !defined(_WIN32)
+    EXPECT_EQ(FileText(ini), "; settings\r\n[Main Prefs]\r\nSavePrefs = YES\r\n\r\nMacTrans=2\r\nPCTrans=3\r\n\r\n"
+                             "[Disk Prefs]\r\nAddASPI=win ; edited\r\n[Misc Prefs]\r\nKeepDate=no\r\n"
+                             "HideInvisible=YES\r\n[New]\r\nk=v\r\n");
+#endif
+    EXPECT_EQ(Read("Disk Prefs", "AddASPI"), "win ; edited");
     ASSERT_TRUE(WriteProfileString("Main Prefs", "SavePrefs", nullptr, ini.c_str()));
     ASSERT_TRUE(WriteProfileString("disk prefs", nullptr, nullptr, ini.c_str()));
     EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "dflt");
-    EXPECT_EQ(Read("Main Prefs", "CopyPrefs"), "NO");
-    EXPECT_EQ(Read("Disk Prefs", "AddBIOS"), "dflt");
-    EXPECT_EQ(Read("Misc Prefs", "KeepDate"), "no");
-}
-
-TEST_F(ProfileTest, WritingKeepsEveryOtherLine)
-{
-    Write("; settings\n[Main Prefs]\nSavePrefs = NO\n\nMacTrans=2\n\n[Disk Prefs]\nAddASPI=win ; hand-edited\n"
-          "[Misc Prefs]\nKeepDate=no");  // no line end at the end of the file
-    ASSERT_TRUE(WriteProfileString("main prefs", "savePrefs", "YES", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("Main Prefs", "PCTrans", "3", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("Misc Prefs", "HideInvisible", "YES", ini.c_str()));
-
-    EXPECT_EQ(Read("Main Prefs", "SavePrefs"), "YES");
     EXPECT_EQ(Read("Main Prefs", "MacTrans"), "2");
-    EXPECT_EQ(Read("Main Prefs", "PCTrans"), "3");
-    EXPECT_EQ(Read("Disk Prefs", "AddASPI"), "win ; hand-edited");
-    EXPECT_EQ(Read("Misc Prefs", "KeepDate"), "no");
-    EXPECT_EQ(Read("Misc Prefs", "HideInvisible"), "YES");
-#if !defined(_WIN32)
-    // Byte for byte: only the changed line differs, new keys follow the
-    // section's last key.
-    EXPECT_EQ(FileText(ini), "; settings\n[Main Prefs]\nSavePrefs = YES\n\nMacTrans=2\nPCTrans=3\n\n"
-                             "[Disk Prefs]\nAddASPI=win ; hand-edited\n[Misc Prefs]\nKeepDate=no\nHideInvisible=YES\n");
-#endif
-}
+    EXPECT_EQ(Read("Disk Prefs", "AddASPI"), "dflt");
+    EXPECT_EQ(Section("Main Prefs"), (std::vector<std::string>{"MacTrans=2", "PCTrans=3"}));
 
-// New lines follow the file's line ends; a file in a missing directory is
-// not written.
-TEST_F(ProfileTest, WritingFollowsTheFilesLineEndsAndNeedsItsDirectory)
-{
-    Write("[S]\r\na=1\r\n");
-    ASSERT_TRUE(WriteProfileString("S", "b", "2", ini.c_str()));
-    ASSERT_TRUE(WriteProfileString("T", "c", "3", ini.c_str()));
-    EXPECT_EQ(FileText(ini), "[S]\r\na=1\r\nb=2\r\n[T]\r\nc=3\r\n");
-
-    std::string path = dir.PathOf("no-such-dir");
-    path += PathSeparator();
-    path += "PIER.INI";
-    EXPECT_FALSE(WriteProfileString("S", "k", "v", path.c_str()));
-    EXPECT_FALSE(FileExists(path.c_str()));
+    TempDir fresh;
+    const std::string created = fresh.PathOf("PIER.INI");
+    ASSERT_TRUE(WriteProfileString("S", "a", "1", created.c_str()));
+    char value[8];
+    ReadProfileString("S", "a", "", value, sizeof value, created.c_str());
+    EXPECT_STREQ(value, "1");
+    const std::string missing = fresh.PathOf("no-such-dir") + PathSeparator() + "PIER.INI";
+    EXPECT_FALSE(WriteProfileString("S", "k", "v", missing.c_str()));
+    EXPECT_FALSE(FileExists(missing.c_str()));
 }
 
 // ---- directories --------------------------------------------------------------
@@ -251,62 +233,41 @@ const DirEntry* Find(const Listing& listing, const char* name)
     return nullptr;
 }
 
-TEST_F(DirectoryTest, MakeListAndRemove)
+TEST_F(DirectoryTest, MakeListRemoveAndTheCurrentDirectory)
 {
-    std::string sub = Join(dir.Path(), "Sub Folder");
+    const std::string sub = Join(dir.Path(), "Sub Folder");
     ASSERT_TRUE(MakeDir(sub.c_str()));
-    EXPECT_FALSE(MakeDir(sub.c_str())) << "it exists already";
+    EXPECT_FALSE(MakeDir(sub.c_str()));
     EXPECT_TRUE(IsDirectory(sub.c_str()));
     dir.WriteFile("file.bin", std::vector<uint8_t>(1234, 7));
     EXPECT_FALSE(IsDirectory(dir.PathOf("file.bin").c_str()));
     EXPECT_FALSE(IsDirectory(dir.PathOf("missing").c_str()));
 
-    Listing listing;
-    ASSERT_TRUE(ListDir(dir.Path().c_str(), Collect, &listing));
-    ASSERT_EQ(listing.entries.size(), 2u) << "no . or ..";
-    const DirEntry* folder = Find(listing, "Sub Folder");
-    const DirEntry* file = Find(listing, "file.bin");
-    ASSERT_NE(folder, nullptr);
-    ASSERT_NE(file, nullptr);
-    EXPECT_TRUE(folder->isDirectory);
-    EXPECT_FALSE(file->isDirectory);
-    EXPECT_EQ(file->size, 1234u);
-
-    Listing first;
-    first.stopAfter = 1;
-    ASSERT_TRUE(ListDir(dir.Path().c_str(), Collect, &first));
-    EXPECT_EQ(first.entries.size(), 1u) << "the visitor stops the listing";
-
-    Listing none;
-    ASSERT_TRUE(ListDir(sub.c_str(), Collect, &none));
-    EXPECT_TRUE(none.entries.empty());
-    EXPECT_FALSE(ListDir(dir.PathOf("missing").c_str(), Collect, &none));
-
-    EXPECT_FALSE(RemoveDir(dir.Path().c_str())) << "not empty";
-    EXPECT_TRUE(RemoveDir(sub.c_str()));
-    EXPECT_FALSE(IsDirectory(sub.c_str()));
-}
-
-TEST_F(DirectoryTest, CurrentDirectoryGovernsRelativeNames)
-{
     ASSERT_TRUE(SetCurrentDir(dir.Path().c_str()));
-    FileHandle f = FileOpen("probe.txt", FileMode::Create);
-    ASSERT_NE(f, kNoFile);
-    FileClose(f);
-    EXPECT_TRUE(FileExists(dir.PathOf("probe.txt").c_str()));
-
     char here[1024];
     ASSERT_TRUE(GetCurrentDir(here, sizeof here));
     Listing listing;
     ASSERT_TRUE(ListDir(here, Collect, &listing));
-    EXPECT_NE(Find(listing, "probe.txt"), nullptr);
+    ASSERT_EQ(listing.entries.size(), 2u) << "no . or ..";
+    ASSERT_TRUE(Find(listing, "Sub Folder") && Find(listing, "file.bin"));
+    EXPECT_TRUE(Find(listing, "Sub Folder")->isDirectory);
+    EXPECT_FALSE(Find(listing, "file.bin")->isDirectory);
+    EXPECT_EQ(Find(listing, "file.bin")->size, 1234u);
+    Listing first;
+    first.stopAfter = 1;
+    ASSERT_TRUE(ListDir(here, Collect, &first));
+    EXPECT_EQ(first.entries.size(), 1u) << "the visitor stops the listing";
+    EXPECT_FALSE(ListDir(dir.PathOf("missing").c_str(), Collect, &first));
+    EXPECT_TRUE(FileExists("file.bin")) << "relative names";
 
     char tiny[2];
     EXPECT_FALSE(GetCurrentDir(tiny, sizeof tiny));
     EXPECT_FALSE(SetCurrentDir(dir.PathOf("missing").c_str()));
     EXPECT_FALSE(SetCurrentDir(""));
-    ASSERT_TRUE(GetCurrentDir(here, sizeof here));
-    EXPECT_TRUE(FileExists("probe.txt")) << "a failed change leaves the directory";
+    EXPECT_TRUE(FileExists("file.bin")) << "a failed change leaves the directory";
+    EXPECT_FALSE(RemoveDir(dir.Path().c_str())) << "not empty";
+    EXPECT_TRUE(RemoveDir(sub.c_str()));
+    EXPECT_FALSE(IsDirectory(sub.c_str()));
 }
 
 TEST_F(DirectoryTest, Drives)
@@ -344,97 +305,46 @@ protected:
     TempDir dir;
 };
 
-TEST_F(FileTest, CreateWriteReadAndSize)
+TEST_F(FileTest, CreateReadWriteAndPositionedIo)
 {
-    std::string path = dir.PathOf("data.bin");
-    std::vector<uint8_t> pattern = PatternBytes(100000, 3);
+    const std::string path = dir.PathOf("data.bin");
+    const std::vector<uint8_t> pattern = PatternBytes(100000, 3);
     FileHandle f = FileOpen(path.c_str(), FileMode::Create);
     ASSERT_NE(f, kNoFile);
     EXPECT_EQ(FileWrite(f, pattern.data(), pattern.size()), 100000);
     EXPECT_TRUE(FileFlush(f));
     EXPECT_EQ(FileSize(f), 100000);
     FileClose(f);
-    EXPECT_EQ(ReadFileBytes(path), pattern);
 
-    f = FileOpen(path.c_str(), FileMode::Read);
+    std::vector<uint8_t> expected = pattern;
+    f = FileOpen(path.c_str(), FileMode::ReadWrite);
     ASSERT_NE(f, kNoFile);
-    std::vector<uint8_t> back(60000 + 50000);  // room for every byte asked for
-    EXPECT_EQ(FileRead(f, back.data(), 60000), 60000);
-    EXPECT_EQ(FileRead(f, back.data() + 60000, 50000), 40000) << "short at the end";
-    EXPECT_EQ(FileRead(f, back.data(), 10), 0);
-    back.resize(pattern.size());
-    EXPECT_EQ(back, pattern);
-    uint8_t byte = 1;
-    EXPECT_EQ(FileWrite(f, &byte, 1), -1) << "opened for reading only";
-    FileClose(f);
-
-    // Create truncates.
-    f = FileOpen(path.c_str(), FileMode::Create);
-    ASSERT_NE(f, kNoFile);
-    EXPECT_EQ(FileSize(f), 0);
-    FileClose(f);
-}
-
-TEST_F(FileTest, OpeningWhatIsNotThereOrNotAFileFails)
-{
-    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::Read), kNoFile);
-    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::ReadWrite), kNoFile);
-    EXPECT_FALSE(FileExists(dir.PathOf("missing").c_str()));
-    EXPECT_EQ(FileOpen(dir.Path().c_str(), FileMode::Read), kNoFile);
-    std::string inMissing = dir.PathOf("missing");
-    inMissing += PathSeparator();
-    inMissing += "x";
-    EXPECT_EQ(FileOpen(inMissing.c_str(), FileMode::Create), kNoFile);
-}
-
-TEST_F(FileTest, PositionedIoLeavesThePositionAlone)
-{
-    std::string path = dir.WriteFile("pos.bin", PatternBytes(4096, 9));
-    std::vector<uint8_t> expected = PatternBytes(4096, 9);
-    FileHandle f = FileOpen(path.c_str(), FileMode::ReadWrite);
-    ASSERT_NE(f, kNoFile);
-    uint8_t head[16], middle[16];
-    ASSERT_EQ(FileRead(f, head, 16), 16);
-    ASSERT_EQ(FileReadAt(f, middle, 16, 2000), 16);
-    EXPECT_EQ(std::vector<uint8_t>(middle, middle + 16),
-              std::vector<uint8_t>(expected.begin() + 2000, expected.begin() + 2016));
+    std::vector<uint8_t> back(110000);
+    EXPECT_EQ(FileRead(f, back.data(), 16), 16);
+    EXPECT_EQ(FileReadAt(f, back.data() + 16, 16, 2000), 16);  // leaves the position alone
+    EXPECT_TRUE(std::equal(back.begin() + 16, back.begin() + 32, pattern.begin() + 2000));
     const uint8_t patch[4] = {0xDE, 0xAD, 0xBE, 0xEF};
     ASSERT_EQ(FileWriteAt(f, patch, 4, 3000), 4);
-    uint8_t next[16];
-    ASSERT_EQ(FileRead(f, next, 16), 16);
-    EXPECT_EQ(std::vector<uint8_t>(next, next + 16), std::vector<uint8_t>(expected.begin() + 16, expected.begin() + 32));
-    EXPECT_EQ(FileReadAt(f, middle, 16, 4090), 6) << "short at the end";
-    EXPECT_EQ(FileReadAt(f, middle, 16, 5000), 0);
-    FileClose(f);
     std::copy(patch, patch + 4, expected.begin() + 3000);
-    EXPECT_EQ(ReadFileBytes(path), expected);
-}
-
-TEST_F(FileTest, OffsetsPastFourGigabytes)
-{
-    std::string path = dir.PathOf("sparse.img");
-    FileHandle f = FileOpen(path.c_str(), FileMode::Create);
-    ASSERT_NE(f, kNoFile);
-    const uint64_t beyond = (5ull << 30) + 3;       // past 4 GiB, not sector aligned
-    const uint64_t edge = (4ull << 30) - 5;      // straddles the 32-bit boundary
-    std::vector<uint8_t> a = PatternBytes(777, 1), b = PatternBytes(10, 2);
-    if (FileWriteAt(f, a.data(), a.size(), beyond) != static_cast<int64_t>(a.size())) {
-        FileClose(f);
-        GTEST_SKIP() << "this file system takes no file of 5 GiB";
-    }
-    ASSERT_EQ(FileWriteAt(f, b.data(), b.size(), edge), 10);
-    EXPECT_EQ(FileSize(f), static_cast<int64_t>(beyond + a.size()));
-    std::vector<uint8_t> back(777);
-    ASSERT_EQ(FileReadAt(f, back.data(), back.size(), beyond), 777);
-    EXPECT_EQ(back, a);
-    back.resize(10);
-    ASSERT_EQ(FileReadAt(f, back.data(), 10, edge), 10);
-    EXPECT_EQ(back, b);
-    uint8_t hole[8] = {1, 1, 1, 1, 1, 1, 1, 1};
-    ASSERT_EQ(FileReadAt(f, hole, 8, 3ull << 30), 8);
-    EXPECT_EQ(std::vector<uint8_t>(hole, hole + 8), std::vector<uint8_t>(8, 0));
+    EXPECT_EQ(FileRead(f, back.data() + 16, 109984), 99984) << "short at the end";
+    back.resize(100000);
+    EXPECT_EQ(back, expected);
+    EXPECT_EQ(FileRead(f, back.data(), 10), 0);
+    EXPECT_EQ(FileReadAt(f, back.data(), 16, 99990), 10);
+    EXPECT_EQ(FileReadAt(f, back.data(), 16, 200000), 0);
     FileClose(f);
-    EXPECT_TRUE(FileDelete(path.c_str()));
+    f = FileOpen(path.c_str(), FileMode::Read);
+    EXPECT_EQ(FileWrite(f, patch, 1), -1) << "opened for reading only";
+    FileClose(f);
+    f = FileOpen(path.c_str(), FileMode::Create);
+    EXPECT_EQ(FileSize(f), 0) << "create truncates";
+    FileClose(f);
+
+    const std::string inMissing = dir.PathOf("missing") + PathSeparator() + "x";
+    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::Read), kNoFile);
+    EXPECT_EQ(FileOpen(dir.PathOf("missing").c_str(), FileMode::ReadWrite), kNoFile);
+    EXPECT_EQ(FileOpen(dir.Path().c_str(), FileMode::Read), kNoFile);
+    EXPECT_EQ(FileOpen(inMissing.c_str(), FileMode::Create), kNoFile);
 }
 
 #if !defined(_WIN32)

@@ -89,65 +89,89 @@ protected:
     TempDir dir;
 };
 
-TEST_F(VolumeScan, BareVolumeSizeComesFromItsMdb)
+// Each disk, the volumes listed ("start size name") and the status left.
+TEST_F(VolumeScan, ListsTheVolumesOfEachLayout)
 {
-    DiskBuilder disk(2880);
-    disk.Mdb(0, "Floppy", 512, 5, 2873);
-    EXPECT_EQ(Scan(disk.bytes), std::vector<std::string>{"0 2880 Floppy"});  // 5 + 2 + 2873
-    EXPECT_EQ(StatusCode, 0u);
-
-    DiskBuilder big(4000);
-    big.Mdb(0, "Big", 2048, 16, 990);  // ceil((16 + 2) / 4) = 5 allocation blocks before the first
-    EXPECT_EQ(Scan(big.bytes), std::vector<std::string>{"0 3980 Big"});
-}
-
-TEST_F(VolumeScan, BareVolumeWinsOverAPartitionMap)
-{
-    DiskBuilder disk(2000);
-    disk.MapEntry(1, kBlock, "Apple_HFS", 100, 1000);
-    disk.Mdb(0, "Bare", 512, 5, 1900);
-    EXPECT_EQ(Scan(disk.bytes), std::vector<std::string>{"0 1907 Bare"});
-}
-
-TEST_F(VolumeScan, ApplePartitionMapListsEveryHfsPartition)
-{
-    DiskBuilder disk(3000);
-    disk.MapEntry(1, kBlock, "Apple_partition_map", 1, 63);
-    disk.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
-    disk.MapEntry(3, kBlock, "Apple_Free", 1100, 100);
-    disk.MapEntry(4, kBlock, "Apple_HFSX", 1200, 1000);  // nine letters compared: taken
-    disk.MapEntry(5, kBlock, "Apple_HFS", 2200, 700);    // no MDB there: skipped
-    disk.Mdb(100, "First", 512, 5, 990);
-    disk.Mdb(1200, "Second", 512, 5, 990);
-    EXPECT_EQ(Scan(disk.bytes), (std::vector<std::string>{"100 1000 First", "1200 1000 Second"}));
-    EXPECT_EQ(StatusCode, 0u);
-}
-
-TEST_F(VolumeScan, HfsEntryStartingAtZeroEndsTheMap)
-{
-    DiskBuilder disk(3000);
-    disk.MapEntry(1, kBlock, "Apple_HFS", 0, 1000);
-    disk.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
-    disk.Mdb(100, "Unseen", 512, 5, 990);
-    EXPECT_TRUE(Scan(disk.bytes).empty());
-    EXPECT_EQ(StatusCode, 0u);  // an empty list, no message
-}
-
-TEST_F(VolumeScan, AtMostTwentyVolumesAreListed)
-{
-    DiskBuilder disk(22 * 100 + 100);
-    for (unsigned k = 1; k <= 21; ++k) {
-        disk.MapEntry(k, kBlock, "Apple_HFS", 100 * k, 100);
-        disk.Mdb(100 * k, ("V" + std::to_string(k)).c_str(), 512, 5, 90);
+    struct Case {
+        const char* what;
+        uint32_t blocks;
+        void (*build)(DiskBuilder&);
+        std::vector<std::string> volumes;
+        uint32_t status = 0;
+        uint32_t sectorSize = 512;
+    };
+    const Case cases[] = {
+        {"bare: size from the MDB, 5 + 2 + 2873", 2880, [](DiskBuilder& d) { d.Mdb(0, "Floppy", 512, 5, 2873); },
+         {"0 2880 Floppy"}},
+        {"bare, 2048-byte allocation blocks: ceil((16 + 2) / 4) before the first", 4000,
+         [](DiskBuilder& d) { d.Mdb(0, "Big", 2048, 16, 990); }, {"0 3980 Big"}},
+        {"a bare volume wins over a partition map", 2000,
+         [](DiskBuilder& d) {
+             d.MapEntry(1, kBlock, "Apple_HFS", 100, 1000);
+             d.Mdb(0, "Bare", 512, 5, 1900);
+         },
+         {"0 1907 Bare"}},
+        {"every HFS partition; nine letters compared; no MDB, skipped", 3000,
+         [](DiskBuilder& d) {
+             d.MapEntry(1, kBlock, "Apple_partition_map", 1, 63);
+             d.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
+             d.MapEntry(3, kBlock, "Apple_Free", 1100, 100);
+             d.MapEntry(4, kBlock, "Apple_HFSX", 1200, 1000);
+             d.MapEntry(5, kBlock, "Apple_HFS", 2200, 700);
+             d.Mdb(100, "First", 512, 5, 990);
+             d.Mdb(1200, "Second", 512, 5, 990);
+         },
+         {"100 1000 First", "1200 1000 Second"}},
+        {"an HFS entry starting at 0 ends the map, without a message", 3000,
+         [](DiskBuilder& d) {
+             d.MapEntry(1, kBlock, "Apple_HFS", 0, 1000);
+             d.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
+             d.Mdb(100, "Unseen", 512, 5, 990);
+         },
+         {}},
+        {"at most twenty", 2300,
+         [](DiskBuilder& d) {
+             for (unsigned k = 1; k <= 21; ++k) {
+                 d.MapEntry(k, kBlock, "Apple_HFS", 100 * k, 100);
+                 d.Mdb(100 * k, ("V" + std::to_string(k)).c_str(), 512, 5, 90);
+             }
+         },
+         [] {
+             std::vector<std::string> twenty;
+             for (unsigned k = 1; k <= 20; ++k)
+                 twenty.push_back(std::to_string(100 * k) + " 100 V" + std::to_string(k));
+             return twenty;
+         }()},
+        {"the old 'TS' map stops at its first empty entry", 3000,
+         [](DiskBuilder& d) {
+             PutU16(0x5453, d.Block(1));
+             const uint32_t starts[] = {100, 1100, 0, 2100};
+             for (unsigned i = 0; i < 4; ++i) {
+                 PutU32(starts[i], d.Block(1) + 2 + 12 * i);
+                 PutU32(900, d.Block(1) + 6 + 12 * i);
+             }
+             d.Mdb(100, "One", 512, 5, 890);
+             d.Mdb(1100, "Two", 512, 5, 890);
+             d.Mdb(2100, "Never", 512, 5, 890);
+         },
+         {"100 900 One", "1100 900 Two"}},
+        {"no volume", 100, [](DiskBuilder&) {}, {}, kStatusNoVolume},
+        {"allocation blocks below 512 bytes", 2880, [](DiskBuilder& d) { d.Mdb(0, "Tiny", 256, 5, 2000); }, {},
+         kStatusNoVolume},
+        {"a truncated disk", 2, [](DiskBuilder&) {}, {}, kStatusReadError},
+    };
+    for (const Case& c : cases) {
+        DiskBuilder disk(c.blocks);
+        c.build(disk);
+        StatusCode = 0;
+        EXPECT_EQ(Scan(disk.bytes), c.volumes) << c.what;
+        EXPECT_EQ(StatusCode, c.status) << c.what;
     }
-    const auto volumes = Scan(disk.bytes);
-    ASSERT_EQ(volumes.size(), 20u);
-    EXPECT_EQ(volumes.back(), "2000 100 V20");
 }
 
+// A CD-ROM layout: the map's entries and its starts count 2048-byte blocks.
 TEST_F(VolumeScan, MapInTwoKilobyteBlocksNeedsFactorFour)
 {
-    // A CD-ROM layout: the map's entries and its starts count 2048-byte blocks.
     DiskBuilder disk(4 * 600);
     PutU16(0x4552, disk.Block(0));  // "ER" driver descriptor
     PutU16(2048, disk.Block(0) + 2);
@@ -157,41 +181,6 @@ TEST_F(VolumeScan, MapInTwoKilobyteBlocksNeedsFactorFour)
     EXPECT_EQ(Scan(disk.bytes, 2048), std::vector<std::string>{"400 1600 CD Volume"});
     EXPECT_EQ(DriveTable[0].BlocksPerSector, 4);
     EXPECT_EQ(Scan(disk.bytes, 512), std::vector<std::string>{"400 1600 CD Volume"});
-}
-
-TEST_F(VolumeScan, OldMapStopsAtTheFirstEmptyEntry)
-{
-    DiskBuilder disk(3000);
-    uint8_t* map = disk.Block(1);
-    PutU16(0x5453, map);
-    const uint32_t starts[] = {100, 1100, 0, 2100};
-    for (unsigned i = 0; i < 4; ++i) {
-        PutU32(starts[i], map + 2 + 12 * i);
-        PutU32(900, map + 6 + 12 * i);
-    }
-    disk.Mdb(100, "One", 512, 5, 890);
-    disk.Mdb(1100, "Two", 512, 5, 890);
-    disk.Mdb(2100, "Never", 512, 5, 890);
-    EXPECT_EQ(Scan(disk.bytes), (std::vector<std::string>{"100 900 One", "1100 900 Two"}));
-}
-
-TEST_F(VolumeScan, NoVolumeAndUnusableVolumesGiveCode7)
-{
-    DiskBuilder empty(100);
-    EXPECT_TRUE(Scan(empty.bytes).empty());
-    EXPECT_EQ(StatusCode, static_cast<uint32_t>(kStatusNoVolume));
-
-    DiskBuilder tiny(2880);
-    tiny.Mdb(0, "Tiny blocks", 256, 5, 2000);  // allocation blocks below 512 bytes
-    EXPECT_TRUE(Scan(tiny.bytes).empty());
-    EXPECT_EQ(StatusCode, static_cast<uint32_t>(kStatusNoVolume));
-}
-
-TEST_F(VolumeScan, TruncatedDiskIsAReadError)
-{
-    DiskBuilder disk(2);
-    EXPECT_TRUE(Scan(disk.bytes).empty());
-    EXPECT_EQ(StatusCode, static_cast<uint32_t>(kStatusReadError));
 }
 
 // Sixty folders made one at a time in the root, each flushed as a command
@@ -305,54 +294,6 @@ TEST_F(VolumeScan, PartitionsThatCannotBeReadAreListedBesideTheWholeOnes)
         }
         CloseMacDrive();
     }
-}
-
-class RecordingQuestions : public HeadlessWindowSystem {};
-
-TEST_F(VolumeScan, MissingBackupMdbAsksAndMarksTheDriveReadOnly)
-{
-    RecordingQuestions ws;
-    SetWindowSystem(&ws);
-    DiskBuilder disk(2880);
-    disk.Mdb(0, "No backup", 512, 5, 2873);
-    ASSERT_EQ(Scan(disk.bytes).size(), 1u);
-    MacVolume.partitionStart = 0;
-    MacVolume.volumeSize = 2880;
-
-    ws.questionAnswer = kIdYes;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_STREQ(ws.lastText, "Mount volume read only?");
-    EXPECT_STREQ(ws.lastCaption, "Can't find backup VIB");
-    EXPECT_EQ(ws.lastStyle, static_cast<unsigned>(kMbYesNo | kMbIconQuestion));
-    EXPECT_TRUE(DriveTable[0].Flags & kDriveReadOnly);
-
-    ws.questionAnswer = kIdNo;
-    EXPECT_EQ(CheckAlternateMdb(), 1);
-    EXPECT_FALSE(DriveTable[0].Flags & kDriveReadOnly);
-    EXPECT_EQ(ws.messageCount, 2);
-
-    // With the backup in place nothing is asked.
-    disk.Mdb(0, "No backup", 512, 5, 2873, 2880);
-    ASSERT_EQ(Scan(disk.bytes).size(), 1u);
-    MacVolume.volumeSize = 2880;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_EQ(ws.messageCount, 2);
-    SetWindowSystem(nullptr);
-}
-
-TEST_F(VolumeScan, DriveThatCannotBeWrittenIsNotAsked)
-{
-    RecordingQuestions ws;
-    SetWindowSystem(&ws);
-    DiskBuilder disk(2880);
-    disk.Mdb(0, "CD", 512, 5, 2873);
-    const std::string path = dir.WriteFile("disk.img", disk.bytes);
-    ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), false));
-    ASSERT_EQ(DriveTable[0].WriteSectors, nullptr);
-    MacVolume.volumeSize = 2880;
-    EXPECT_EQ(CheckAlternateMdb(), 0);
-    EXPECT_EQ(ws.messageCount, 0);
-    SetWindowSystem(nullptr);
 }
 
 }  // namespace
