@@ -1968,62 +1968,6 @@ TEST_F(VolumeCheckTest, RandomDamageNeverBreaksTheCheck)
 }
 
 // ---------------------------------------------------------------------------
-// The corpus
-
-// Every HFS volume of the shared corpus (the images its listings in
-// expected/ describe). Two are not consistent, and the check must say
-// exactly why:
-// - complex.img.gz: the thread record of folder 119 spells the folder's
-//   name with 0x0F where the folder's own key has "f" ("Drive Setup f");
-//   the tool that built that image wrote the two differently.
-// - hello-world-untitled-volume.img was imaged while Linux had it mounted
-//   (attributes 0x0800: "inconsistent" set, "unmounted" clear). The copy in
-//   the corpus has been mounted by libhfs since (its hash differs from the
-//   manifest's): libhfs rebuilt what an unclean unmount leaves stale and set
-//   "unmounted" on the way out, but kept the inconsistent bit: 0x0900.
-class VolumeCheckCorpusTest : public EngineStateTest {};
-
-TEST_F(VolumeCheckCorpusTest, CorpusVolumesAreCleanButTwo)
-{
-    const fs::path corpus = QUAYLINK_CORPUS_DIR;
-    if (!fs::exists(corpus / "expected")) GTEST_SKIP() << "corpus not present";
-    const std::map<std::string, Problems> expected = {
-        {"complex.img.gz@1",
-         {"catalog: the thread record of folder \"Drive Setup f\" (ID 119) gives parent 50 and name "
-          "\"Drive Setup \\x0F\", its record parent 50"}},
-        {"hello-world-untitled-volume.img@1", {"MDB: the volume is marked inconsistent (attributes 0x0900)"}},
-    };
-    std::map<std::string, fs::path> images;  // by name
-    for (const auto& entry : fs::recursive_directory_iterator(corpus))
-        if (entry.path().parent_path().filename() != "expected")
-            images[entry.path().filename().string()] = entry.path();
-    TempDir dir;
-    CommandOptions unpack;  // gzip -dcf copies a file that is not compressed as it is
-    unpack.outFile = dir.PathOf("image");
-    unsigned checked = 0;
-    for (const auto& entry : fs::directory_iterator(corpus / "expected")) {
-        const std::string listing = entry.path().filename().string();
-        const size_t suffix = listing.rfind(".hls.txt");
-        if (suffix == std::string::npos) continue;
-        const std::string name = listing.substr(0, suffix);
-        ASSERT_EQ(images.count(name), 1u) << name;
-        ASSERT_EQ(RunCommand({"gzip", "-dcf", images[name].string()}, unpack).exitCode, 0) << name;
-        ResetEngineState();
-        ASSERT_TRUE(OpenImageAsMacDrive(unpack.outFile.c_str(), false)) << name << " status " << StatusCode;
-        const unsigned volumes = MacPaneState.count;
-        CloseMacDrive();
-        ASSERT_GE(volumes, 1u) << name;
-        for (unsigned v = 0; v < volumes; ++v, ++checked) {
-            const std::string key = name + "@" + std::to_string(v + 1);
-            const Problems problems = CheckImageFile(unpack.outFile, v);
-            const auto want = expected.find(key);
-            EXPECT_EQ(problems, want == expected.end() ? Problems{} : want->second) << key << Listing(problems);
-        }
-    }
-    EXPECT_GE(checked, 14u);
-}
-
-// ---------------------------------------------------------------------------
 // quaylink-cli check
 
 #ifdef QUAYLINK_CLI_PATH
