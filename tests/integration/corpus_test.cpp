@@ -22,6 +22,7 @@
 #include "core/status.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
+#include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
 #include "support/macbinary_file.h"
@@ -314,6 +315,24 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
         EXPECT_EQ(Sha256Hex(rsrc), want.rsrcSha);
     }
     EXPECT_EQ(StatusCode, 0u);
+    // The consistency checker finds nothing, but on two images, and there
+    // exactly why:
+    // - complex.img.gz: the thread record of folder 119 spells the folder's
+    //   name with 0x0F where the folder's own key has "f"; the tool that
+    //   built that image wrote the two differently.
+    // - hello-world-untitled-volume.img was imaged while Linux had it mounted
+    //   (inconsistent set, unmounted clear); libhfs has mounted the copy in
+    //   the corpus since and set "unmounted", but kept the inconsistent bit.
+    const std::map<std::string, std::vector<std::string>> knownProblems = {
+        {"complex.img.gz",
+         {"catalog: the thread record of folder \"Drive Setup f\" (ID 119) gives parent 50 and name "
+          "\"Drive Setup \\x0F\", its record parent 50"}},
+        {"hello-world-untitled-volume.img", {"MDB: the volume is marked inconsistent (attributes 0x0900)"}},
+    };
+    std::vector<std::string> problems;
+    CheckVolume(&problems);
+    const auto known = knownProblems.find(imageName);
+    EXPECT_EQ(problems, known == knownProblems.end() ? std::vector<std::string>{} : known->second);
     CloseMacDrive();
     EXPECT_EQ(Sha256File(*image), before) << "reading changed the image";
 }

@@ -25,6 +25,7 @@
 #include "hfs/volume.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
+#include "support/hfs_layout.h"
 #include "support/hfsutils_driver.h"
 #include "support/run_command.h"
 #include "support/sha256.h"
@@ -34,8 +35,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
-
-void PutText(Bytes& b, size_t at, const char* text) { std::memcpy(b.data() + at, text, std::strlen(text)); }
 
 // One line per item of every volume of the image: what the pane shows and
 // the hashes of both forks. Volumes by their listed start and size.
@@ -145,38 +144,14 @@ protected:
     // volumes); the first volume from block `firstStart` on, the second right
     // after it. Blocks are `blockSize` bytes; the image is padded to whole
     // 2048-byte sectors.
-    static Bytes Wrap(size_t blockSize, uint32_t firstStart, const Bytes& first, const Bytes& second)
+    static Bytes Wrap(uint32_t blockSize, uint32_t firstStart, const Bytes& first, const Bytes& second)
     {
         const uint32_t firstBlocks = static_cast<uint32_t>(first.size() / blockSize);
-        const uint32_t secondBlocks = static_cast<uint32_t>(second.size() / blockSize);
-        const uint32_t total = firstStart + firstBlocks + secondBlocks;
-        Bytes image((size_t{total} * blockSize + 2047) / 2048 * 2048, 0);
-        PutU16(0x4552, &image[0]);  // "ER"
-        PutU16(static_cast<uint16_t>(blockSize), &image[2]);
-        PutU32(total, &image[4]);
-        struct Entry {
-            uint32_t start, count;
-            const char* name;
-            const char* type;
-        };
-        const Entry entries[] = {{1, 3, "Apple", "Apple_partition_map"},
-                                 {firstStart, firstBlocks, "First", "Apple_HFS"},
-                                 {firstStart + firstBlocks, secondBlocks, "Second", "Apple_HFS"}};
-        for (size_t k = 0; k < 3; ++k) {
-            const size_t at = (k + 1) * blockSize;
-            PutU16(0x504D, &image[at]);  // "PM"
-            PutU32(3, &image[at + 4]);   // entries in the map
-            PutU32(entries[k].start, &image[at + 8]);
-            PutU32(entries[k].count, &image[at + 12]);
-            PutText(image, at + 16, entries[k].name);
-            PutText(image, at + 48, entries[k].type);
-            PutU32(entries[k].count, &image[at + 84]);  // data area: the whole partition
-            PutU32(0x33, &image[at + 88]);              // valid, allocated, readable, writable
-        }
-        std::copy(first.begin(), first.end(), image.begin() + static_cast<long>(firstStart * blockSize));
-        std::copy(second.begin(), second.end(),
-                  image.begin() + static_cast<long>((firstStart + firstBlocks) * blockSize));
-        return image;
+        return BuildPartitionMap(blockSize, 3,
+                                 {{"First", "Apple_HFS", firstStart, firstBlocks, first},
+                                  {"Second", "Apple_HFS", firstStart + firstBlocks,
+                                   static_cast<uint32_t>(second.size() / blockSize), second}},
+                                 2048);
     }
 
     // Both volumes, each read from an image of its own.

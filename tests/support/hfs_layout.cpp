@@ -159,3 +159,30 @@ RawVolume ParseRawVolume(const Bytes& image)
     volume.ok = true;
     return volume;
 }
+
+std::vector<uint8_t> BuildPartitionMap(uint32_t blockSize, uint32_t mapBlocks, const std::vector<MapPartition>& parts,
+                                       uint32_t padTo)
+{
+    uint32_t total = mapBlocks + 1;
+    for (const MapPartition& p : parts) total = std::max(total, p.start + p.blocks);
+    Bytes image((size_t{total} * blockSize + padTo - 1) / padTo * padTo, 0);
+    PutU16(0x4552, &image[0]);  // "ER"
+    PutU16(static_cast<uint16_t>(blockSize), &image[2]);
+    PutU32(total, &image[4]);
+    std::vector<MapPartition> entries{{"Apple", "Apple_partition_map", 1, mapBlocks, {}}};
+    entries.insert(entries.end(), parts.begin(), parts.end());
+    for (size_t k = 0; k < entries.size(); ++k) {
+        uint8_t* e = &image[(k + 1) * blockSize];
+        PutU16(0x504D, e);  // "PM"
+        PutU32(static_cast<uint32_t>(entries.size()), e + 4);
+        PutU32(entries[k].start, e + 8);
+        PutU32(entries[k].blocks, e + 12);
+        std::memcpy(e + 16, entries[k].name, std::strlen(entries[k].name));
+        std::memcpy(e + 48, entries[k].type, std::strlen(entries[k].type));
+        PutU32(entries[k].blocks, e + 84);  // data area: the whole partition
+        PutU32(0x33, e + 88);               // valid, allocated, readable, writable
+        std::copy(entries[k].bytes.begin(), entries[k].bytes.end(),
+                  image.begin() + static_cast<std::ptrdiff_t>(size_t{entries[k].start} * blockSize));
+    }
+    return image;
+}

@@ -33,6 +33,20 @@ struct HfsDiskLayout {
     std::vector<size_t> mapEntries;             // image offsets of the partition map entries
 };
 
+// An Apple partition map: the driver descriptor in block 0 and one map
+// entry a block from block 1 (the map's own entry first, covering `mapBlocks`
+// blocks), each volume's bytes copied in at its start, blocks of
+// `blockSize` bytes, the image padded to whole `padTo`-byte sectors.
+struct MapPartition {
+    const char* name;
+    const char* type;                           // "Apple_HFS", "Apple_Free" ...
+    uint32_t start = 0;                         // in map blocks
+    uint32_t blocks = 0;
+    std::vector<uint8_t> bytes;                 // the volume, when there is one
+};
+std::vector<uint8_t> BuildPartitionMap(uint32_t blockSize, uint32_t mapBlocks, const std::vector<MapPartition>& parts,
+                                       uint32_t padTo = 512);
+
 // A bare volume's size follows from its MDB the way the engine's scan
 // derives it; a partition's is its map entry's.
 HfsDiskLayout MapHfsDisk(const std::vector<uint8_t>& image);

@@ -436,6 +436,54 @@ uint32_t EndCommand(uint32_t status)
     return result;
 }
 
+namespace {
+
+// A volume's tree as one lister sees it, item by path (":A:B"). hls gives no
+// type and creator: those are left empty and not compared.
+struct ListedItem {
+    bool folder = false;
+    uint32_t valence = 0;
+    uint32_t dataLength = 0, rsrcLength = 0;
+    std::string type, creator;
+    bool operator==(const ListedItem&) const = default;
+};
+using Listing = std::map<std::string, ListedItem>;
+
+void ListModel(const ShadowNode& node, Listing* out)
+{
+    for (const auto& [name, child] : node.children) {
+        const ShadowFile& f = child->file;
+        (*out)[JoinMacPath(node.Path(), name)] =
+            child->folder ? ListedItem{true, static_cast<uint32_t>(child->children.size()), 0, 0, "", ""}
+                          : ListedItem{false, 0, f.data.size, f.rsrc.size, f.type, f.creator};
+        if (child->folder) ListModel(*child, out);
+    }
+}
+
+// Every difference of `got` from the model's listing, as notes from `who`.
+void CompareListing(const ShadowVolume& model, const Listing& got, const std::string& who, std::string* why,
+                    unsigned* notes)
+{
+    Listing want;
+    ListModel(*model.Root(), &want);
+    for (const auto& [path, item] : want) {
+        auto it = got.find(path);
+        ListedItem seen = it == got.end() ? ListedItem{} : it->second;
+        if (seen.type.empty() && !item.folder) seen.type = item.type, seen.creator = item.creator;
+        if (it == got.end())
+            Note(why, who + ": missing " + Show(path), notes);
+        else if (!(seen == item))
+            Note(why, who + ": " + Show(path) + " is " + (seen.folder ? "a folder of " : "a file of ") +
+                          std::to_string(seen.folder ? seen.valence : seen.dataLength) + "/" +
+                          std::to_string(seen.rsrcLength) + " " + seen.type + "/" + seen.creator,
+                 notes);
+    }
+    for (const auto& [path, item] : got)
+        if (!want.count(path)) Note(why, who + ": not in the model: " + Show(path), notes);
+}
+
+}  // namespace
+
 bool EngineMatches(const ShadowVolume& model, bool bytes, std::string* why)
 {
     why->clear();
@@ -446,60 +494,30 @@ bool EngineMatches(const ShadowVolume& model, bool bytes, std::string* why)
         StatusCode = 0;
         return false;
     }
-    std::vector<const ShadowNode*> pending{model.Root()};
-    size_t folders = 0;
-    while (!pending.empty()) {
-        const ShadowNode* node = pending.back();
-        pending.pop_back();
-        ++folders;
-        const std::string path = node->Path();
-        auto found = tree.find(path);
-        if (found == tree.end()) {
-            Note(why, "folder missing: " + path, &notes);
-            continue;
-        }
-        std::map<std::string, const EngineEntry*> listed;
-        for (const EngineEntry& e : found->second.items) listed[e.name] = &e;
-        if (listed.size() != node->children.size())
-            Note(why, path + ": " + std::to_string(listed.size()) + " entries, expected " +
-                          std::to_string(node->children.size()), &notes);
-        for (const auto& [name, child] : node->children) {
-            auto it = listed.find(name);
-            if (it == listed.end()) {
-                Note(why, path + ": missing " + Show(name), &notes);
-                continue;
-            }
-            const EngineEntry& e = *it->second;
-            const std::string where = JoinMacPath(path, name);
-            if (e.folder != child->folder) {
-                Note(why, where + ": wrong kind", &notes);
-                continue;
-            }
-            if (child->folder) {
-                if (e.valence != child->children.size())
-                    Note(why, where + ": valence " + std::to_string(e.valence), &notes);
-                pending.push_back(child.get());
-                continue;
-            }
-            const ShadowFile& f = child->file;
-            if (e.type != f.type || e.creator != f.creator) Note(why, where + ": type/creator " + e.type + "/" + e.creator, &notes);
-            if (e.dataLength != f.data.size || e.rsrcLength != f.rsrc.size)
-                Note(why, where + ": lengths " + std::to_string(e.dataLength) + "/" + std::to_string(e.rsrcLength) +
-                              ", expected " + std::to_string(f.data.size) + "/" + std::to_string(f.rsrc.size), &notes);
-            if (!bytes) continue;
+    Listing got;
+    for (const auto& [path, folder] : tree)
+        for (const EngineEntry& e : folder.items)
+            got[JoinMacPath(path, e.name)] = {e.folder, e.folder ? e.valence : 0, e.dataLength, e.rsrcLength,
+                                              e.folder ? "" : e.type, e.folder ? "" : e.creator};
+    CompareListing(model, got, "engine", why, &notes);
+    for (const auto& [path, folder] : tree) {
+        const ShadowNode* node = bytes && notes == 0 ? const_cast<ShadowVolume&>(model).Find(path) : nullptr;
+        for (const EngineEntry& e : node ? folder.items : std::vector<EngineEntry>{}) {
+            if (e.folder) continue;
+            const ShadowFile& f = node->children.at(e.name)->file;
             for (int k = 0; k < 2; ++k) {
                 std::vector<uint8_t> read;
-                if (!ReadEngineFork(found->second.id, name, k ? kResourceFork : kDataFork, &read)) {
-                    Note(why, where + ": fork read failed, status " + std::to_string(StatusCode), &notes);
+                if (!ReadEngineFork(folder.id, e.name, k ? kResourceFork : kDataFork, &read)) {
+                    Note(why, JoinMacPath(path, e.name) + ": fork read failed, status " + std::to_string(StatusCode),
+                         &notes);
                     StatusCode = 0;
                 } else if (read != (k ? f.rsrc : f.data).Bytes()) {
-                    Note(why, where + (k ? ": resource fork differs" : ": data fork differs"), &notes);
+                    Note(why, JoinMacPath(path, e.name) + (k ? ": resource fork differs" : ": data fork differs"),
+                         &notes);
                 }
             }
         }
     }
-    if (tree.size() != folders)
-        Note(why, std::to_string(tree.size()) + " folders listed, expected " + std::to_string(folders), &notes);
     return notes == 0;
 }
 
@@ -512,73 +530,37 @@ bool HfsUtilsMatches(HfsUtils& hfs, const ShadowVolume& model, bool bytes, unsig
         *why = hfs.LastError();
         return false;
     }
-    std::vector<const ShadowNode*> pending{model.Root()};
-    size_t folders = 0;
+    Listing got;
+    for (const auto& [path, entries] : tree)
+        for (const HlsEntry& e : entries)
+            got[JoinMacPath(path, e.name)] = {e.folder, e.folder ? e.valence : 0, e.dataLength, e.rsrcLength, "", ""};
+    CompareListing(model, got, "hls", why, &notes);
+    if (!bytes || notes != 0) return notes == 0;
     unsigned fileCount = 0;
-    while (!pending.empty()) {
-        const ShadowNode* node = pending.back();
-        pending.pop_back();
-        ++folders;
-        const std::string path = node->Path();
-        auto found = tree.find(path);
-        if (found == tree.end()) {
-            if (!node->children.empty()) Note(why, "hls: folder missing: " + path, &notes);
-            continue;
-        }
-        std::map<std::string, const HlsEntry*> listed;
-        for (const HlsEntry& e : found->second) listed[e.name] = &e;
-        if (listed.size() != node->children.size())
-            Note(why, "hls " + path + ": " + std::to_string(listed.size()) + " entries, expected " +
-                          std::to_string(node->children.size()), &notes);
-        std::vector<std::string> fileNames;
-        for (const auto& [name, child] : node->children) {
-            auto it = listed.find(name);
-            const std::string where = JoinMacPath(path, name);
-            if (it == listed.end()) {
-                Note(why, "hls: missing " + where, &notes);
-                continue;
-            }
-            const HlsEntry& e = *it->second;
-            if (e.folder != child->folder) {
-                Note(why, "hls: wrong kind " + where, &notes);
-                continue;
-            }
-            if (child->folder) {
-                if (e.valence != child->children.size()) Note(why, "hls: valence of " + where, &notes);
-                pending.push_back(child.get());
-                continue;
-            }
-            if (e.dataLength != child->file.data.size || e.rsrcLength != child->file.rsrc.size)
-                Note(why, "hls: lengths of " + where + ": " + std::to_string(e.dataLength) + "/" +
-                              std::to_string(e.rsrcLength), &notes);
-            // The tools would expand a pattern in the path; such files are
-            // compared by listing only.
-            if (!HasHfsGlobCharacter(where)) fileNames.push_back(name);
-        }
-        if (!bytes || fileNames.empty()) continue;
+    for (const ShadowNode* node : const_cast<ShadowVolume&>(model).Folders()) {
+        // The tools would expand a pattern in the path; such files are
+        // compared by listing only.
+        std::vector<std::string> names;
+        for (const auto& [name, child] : node->children)
+            if (!child->folder && !HasHfsGlobCharacter(JoinMacPath(node->Path(), name))) names.push_back(name);
         std::map<std::string, MacFileImage> copied;
-        if (!hfs.GetMacBinaryMany(path, fileNames, &copied)) {
-            Note(why, "hcopy -m in " + path + ": " + hfs.LastError(), &notes);
+        if (names.empty()) continue;
+        if (!hfs.GetMacBinaryMany(node->Path(), names, &copied)) {
+            Note(why, "hcopy -m in " + node->Path() + ": " + hfs.LastError(), &notes);
             continue;
         }
-        for (const std::string& name : fileNames) {
+        for (const std::string& name : names) {
             const ShadowFile& f = node->children.at(name)->file;
-            const std::string where = JoinMacPath(path, name);
+            const std::string where = JoinMacPath(node->Path(), name);
             const MacFileImage& image = copied[name];
-            if (image.type != f.type || image.creator != f.creator)
-                Note(why, "hcopy -m: type/creator of " + where + ": " + image.type + "/" + image.creator, &notes);
-            if (image.data != f.data.Bytes()) Note(why, "hcopy -m: data fork of " + where, &notes);
-            if (image.rsrc != f.rsrc.Bytes()) Note(why, "hcopy -m: resource fork of " + where, &notes);
-            if (rawEvery != 0 && fileCount++ % rawEvery == 0) {
-                std::vector<uint8_t> raw;
-                if (!hfs.GetRaw(where, &raw))
-                    Note(why, "hcopy -r " + where + ": " + hfs.LastError(), &notes);
-                else if (raw != f.data.Bytes())
-                    Note(why, "hcopy -r: data fork of " + where, &notes);
-            }
+            if (image.type != f.type || image.creator != f.creator || image.data != f.data.Bytes() ||
+                image.rsrc != f.rsrc.Bytes())
+                Note(why, "hcopy -m: " + where + " differs (" + image.type + "/" + image.creator + ")", &notes);
+            std::vector<uint8_t> raw;
+            if (rawEvery != 0 && fileCount++ % rawEvery == 0 && (!hfs.GetRaw(where, &raw) || raw != f.data.Bytes()))
+                Note(why, "hcopy -r: data fork of " + where + " " + hfs.LastError(), &notes);
         }
     }
-    if (tree.size() > folders) Note(why, "hls lists " + std::to_string(tree.size()) + " folders", &notes);
     return notes == 0;
 }
 
