@@ -1783,6 +1783,7 @@ void ExpectWriteGuard(const Bytes& clean, const Bytes& bytes, const std::string&
     ASSERT_EQ(RunCommand({QUAYLINK_CLI_PATH, "check", path}).exitCode, 0);
     std::fstream(path, std::ios::in | std::ios::out | std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    fs::resize_file(path, bytes.size());
     const std::string pc = dir.WriteFile("pc.bin", PatternBytes(20000, 9));
     Problems problems, blockers;
     std::vector<ProblemSeverity> severities;
