@@ -18,14 +18,12 @@ namespace {
 // failure report) go to standard error.
 class FormatWindowSystem : public HeadlessWindowSystem {
 public:
+    bool Confirm(WindowHandle, const char*, const char*) override { return true; }
     int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
     {
-        const int answer = HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
-        if ((style & kMbOkCancel) == 0) {
-            std::fprintf(stderr, "%s%s%s\n", caption ? caption : "", caption ? ": " : "", text);
-            ++failures;
-        }
-        return answer;
+        std::fprintf(stderr, "%s%s%s\n", caption ? caption : "", caption ? ": " : "", text);
+        ++failures;
+        return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
     }
     int failures = 0;
 };

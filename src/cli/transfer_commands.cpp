@@ -1,7 +1,7 @@
 // get and put: files named on the command line copied between the volume and
 // the PC through one of the five translators, as the desktop program copies
 // them. A name that is taken is settled by the policy given (--rename,
-// --skip, --overwrite), which answers the collision dialogs; with none, the
+// --skip, --overwrite), which answers the taken-name questions; with none, the
 // names are checked before anything is written and a clash stops the command
 // with nothing changed. Two sources that land on one name clash with each
 // other the same way, and --overwrite never replaces a file this command
@@ -44,7 +44,7 @@ namespace {
 
 enum class ClashPolicy { Stop, Rename, Skip, OverWrite };
 
-// Answers the two collision dialogs by the policy; other messages go to
+// Answers the taken-name questions by the policy; other messages go to
 // standard error as the other commands print them.
 class TransferWindowSystem : public HeadlessWindowSystem {
 public:
@@ -56,18 +56,15 @@ public:
         return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
     }
 
-    intptr_t RunDialog(WindowHandle owner, const char* templateName, DialogProc proc, intptr_t param) override
+    NameExistsAnswer AskNameExists(WindowHandle, NameSide nameSide, char* name) override
     {
-        const bool mac = std::strcmp(templateName, "MCOLLISION") == 0;
-        if (!mac && std::strcmp(templateName, "PCOLLISION") != 0)
-            return HeadlessWindowSystem::RunDialog(owner, templateName, proc, param);
-        char* name = reinterpret_cast<char*>(param);
+        const bool mac = nameSide == NameSide::Mac;
         const std::string shown = mac ? MacTextShown(name) : AnsiToUtf8(name);
         const char* side = mac ? "on the volume" : "in the PC directory";
         switch (policy_) {
         case ClashPolicy::Skip:
             std::fprintf(stderr, "quaylink-cli: skipped %s: the name is taken %s\n", shown.c_str(), side);
-            return kAnswerSkip;
+            return NameExistsAnswer::Skip;
         case ClashPolicy::OverWrite:
             // Asked again for the name just overwritten: a folder holds it.
             if (mac && overwritten_ == name) return Stop("cannot overwrite the folder " + shown);
@@ -75,13 +72,13 @@ public:
                 std::fprintf(stderr, "quaylink-cli: not copied: %s: %s names a file this command wrote from an earlier source\n",
                              source_.c_str(), shown.c_str());
                 ++refusals_;
-                return kAnswerSkip;
+                return NameExistsAnswer::Skip;
             }
             overwritten_ = name;
-            return kAnswerOverWrite;
+            return NameExistsAnswer::Overwrite;
         case ClashPolicy::Rename:
-            if (mac && MakeFreeMacName(name)) return kAnswerNewName;
-            if (StatusCode != 0) return kAnswerCancel;
+            if (mac && MakeFreeMacName(name)) return NameExistsAnswer::NewName;
+            if (StatusCode != 0) return NameExistsAnswer::Cancel;
             return Stop("no free name for " + shown + " " + side);
         case ClashPolicy::Stop:
             break;
@@ -104,11 +101,11 @@ public:
     void SetWrittenEarlier(std::function<bool(const char*)> test) { writtenEarlier_ = std::move(test); }
 
 private:
-    intptr_t Stop(const std::string& why)
+    NameExistsAnswer Stop(const std::string& why)
     {
         std::fprintf(stderr, "quaylink-cli: %s\n", why.c_str());
         stopped_ = true;
-        return kAnswerCancel;
+        return NameExistsAnswer::Cancel;
     }
 
     ClashPolicy policy_;

@@ -18,7 +18,11 @@ enum : unsigned {
 enum : int { kIdOk = 1, kIdCancel = 2, kIdYes = 6, kIdNo = 7 };
 
 using WindowHandle = void*;
-using DialogProc = intptr_t (*)(WindowHandle dialog, unsigned message, uintptr_t wParam, intptr_t lParam);
+
+// "This name exists: overwrite, rename, skip or cancel?", asked when a copied
+// item's name is taken on one side.
+enum class NameSide { Pc, Mac };
+enum class NameExistsAnswer { NewName, Skip, Cancel, Overwrite };
 
 class WindowSystem {
 public:
@@ -26,7 +30,17 @@ public:
 
     // caption null: the system's default caption ("Error").
     virtual int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) = 0;
-    virtual intptr_t RunDialog(WindowHandle owner, const char* templateName, DialogProc proc, intptr_t param) = 0;
+    // The question about a taken name. `name` holds it, zero-terminated
+    // Windows-1252 (a 256-byte buffer); with NewName the answer has put the
+    // new name there: not empty, at most 255 characters on the PC side and
+    // 31 on the Mac side.
+    virtual NameExistsAnswer AskNameExists(WindowHandle owner, NameSide side, char* name) = 0;
+    // "Are you sure?" with OK and Cancel: true for OK. A message box unless
+    // the window system has its own way of asking.
+    virtual bool Confirm(WindowHandle owner, const char* text, const char* caption)
+    {
+        return ShowMessage(owner, text, caption, kMbOkCancel | kMbIconExclamation) == kIdOk;
+    }
 
     // List boxes (the two file lists).
     virtual int ListCount(int control) = 0;
@@ -80,9 +94,8 @@ public:
 class HeadlessWindowSystem : public WindowSystem {
 public:
     int ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style) override;
-    // With no one to answer, every dialog is cancelled (end value 2), which
-    // no dialog takes as a change or a name to retry with.
-    intptr_t RunDialog(WindowHandle, const char*, DialogProc, intptr_t) override { return dialogAnswer; }
+    // With no one to answer, a taken name cancels the copy.
+    NameExistsAnswer AskNameExists(WindowHandle, NameSide, char*) override { return NameExistsAnswer::Cancel; }
     int ListCount(int) override { return 0; }
     int ListSelectedCount(int) override { return 0; }
     int ListCaretIndex(int) override { return -1; }
@@ -116,7 +129,6 @@ public:
     void CloseProgressWindow(WindowHandle) override {}
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
-    intptr_t dialogAnswer = 2;    // end value of every dialog
     int messageCount = 0;
     char lastText[512] = {};
     char lastCaption[128] = {};

@@ -219,9 +219,7 @@ void WriteEmptyVolume(DriveEntry* entry)
 int32_t FormatDiskette(DriveEntry* entry)
 {
     ProgressTotal = kFormatProgressSteps;
-    const int answer = Ws().ShowMessage(MainWindow, "Formatting will erase all data on diskette!", "WARNING!",
-                                        kMbOkCancel | kMbIconExclamation);
-    if (answer != kIdOk) return 2;
+    if (!Ws().Confirm(MainWindow, "Formatting will erase all data on diskette!", "WARNING!")) return 2;
 
     OpenProgress(MainWindow, kProgressFormatting);
     if (ProgressWindow != nullptr) ShowFormatTarget(entry);

@@ -16,8 +16,6 @@
 #include "platform/platform.h"
 
 char* CollisionName = nullptr;
-DialogProc PCollisionProc = nullptr;
-DialogProc MCollisionProc = nullptr;
 
 const char PcNameCharacters[] = "$%'-_@~`!(){}^#&.+,;=[] ";
 
@@ -120,10 +118,10 @@ bool TryAutomaticName(char* name)
     return false;
 }
 
-intptr_t AskCollision(const char* templateName, DialogProc proc, char* name)
+NameExistsAnswer AskCollision(NameSide side, char* name)
 {
     CollisionName = name;
-    const intptr_t answer = Ws().RunDialog(MainWindow, templateName, proc, reinterpret_cast<intptr_t>(name));
+    const NameExistsAnswer answer = Ws().AskNameExists(MainWindow, side, name);
     CollisionName = nullptr;
     return answer;
 }
@@ -210,15 +208,15 @@ int MakePcName(char* name, const char* extension)
 int ResolvePcCollision(char* name)
 {
     while (PcFileExists(name)) {
-        switch (AskCollision("PCOLLISION", PCollisionProc, name)) {
-        case kAnswerNewName:
+        switch (AskCollision(NameSide::Pc, name)) {
+        case NameExistsAnswer::NewName:
             name[kNameBuffer - 1] = 0;
             break;  // ask again when the typed name exists too
-        case kAnswerSkip:
+        case NameExistsAnswer::Skip:
             return kCollisionSkip;
-        case kAnswerOverWrite:
+        case NameExistsAnswer::Overwrite:
             return kCollisionGoOn;
-        default:
+        case NameExistsAnswer::Cancel:
             return CancelAnswer();
         }
     }
@@ -239,10 +237,10 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
         if (StatusCode == 0 && *slot >= 0) return kCollisionGoOn;
         if (StatusCode != kStatusNameExists) return kCollisionFailed;
         StatusCode = 0;
-        switch (AskCollision("MCOLLISION", MCollisionProc, name)) {
-        case kAnswerNewName:
+        switch (AskCollision(NameSide::Mac, name)) {
+        case NameExistsAnswer::NewName:
             break;
-        case kAnswerOverWrite: {
+        case NameExistsAnswer::Overwrite: {
             const int kind = MacNameKind(name);
             if (kind < 0) return kCollisionFailed;
             if (kind == kItemFolder) {
@@ -255,9 +253,9 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
             if (StatusCode != 0) return kCollisionFailed;
             break;
         }
-        case kAnswerSkip:
+        case NameExistsAnswer::Skip:
             return kCollisionSkip;
-        default:
+        case NameExistsAnswer::Cancel:
             return CancelAnswer();
         }
     }

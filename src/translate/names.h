@@ -1,7 +1,7 @@
 // Names between the two systems: cleaning a Mac name into a PC name with an
 // extension, settling a clash with an existing PC file (automatic renaming,
-// or the collision dialog), and creating a Mac file for a copy with its own
-// clash dialog.
+// or the taken-name question), and creating a Mac file for a copy with its
+// own taken-name question.
 #pragma once
 #include <cstdint>
 
@@ -16,23 +16,9 @@ enum CollisionResult : int {
     kCollisionFailed = -1,   // CreateMacFileForCopy only: StatusCode set
 };
 
-// The two collision dialogs, "PCOLLISION" and "MCOLLISION", are run through
-// Ws().RunDialog with `param` (and CollisionName) pointing at the caller's
-// 256-byte name buffer, which holds the clashing name as a zero-terminated
-// Windows-1252 string. The dialog ends with a CollisionAnswer; on OK it has
-// replaced the buffer's contents with the typed name (PCOLLISION: up to 255
-// characters, MCOLLISION: 1 to 31).
-enum CollisionAnswer : intptr_t {
-    kAnswerNewName = 0,
-    kAnswerSkip = 1,
-    kAnswerCancel = 2,
-    kAnswerOverWrite = 3,
-};
+// The taken name while Ws().AskNameExists asks about it (the buffer it
+// was handed); null otherwise.
 extern char* CollisionName;
-// The dialog procedures handed to RunDialog; the desktop program sets them,
-// other window systems answer by template name and leave them null.
-extern DialogProc PCollisionProc;
-extern DialogProc MCollisionProc;
 
 extern const char PcNameCharacters[];
 extern const uint8_t OemTable[128];

@@ -15,17 +15,16 @@ int RecordingWindowSystem::ShowMessage(WindowHandle owner, const char* text, con
     return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
 }
 
-intptr_t RecordingWindowSystem::RunDialog(WindowHandle, const char* templateName, DialogProc, intptr_t param)
+NameExistsAnswer RecordingWindowSystem::AskNameExists(WindowHandle, NameSide side, char* name)
 {
-    char* name = reinterpret_cast<char*>(param);
-    templates.push_back(templateName ? templateName : "");
+    asked.push_back(side);
     if (name != CollisionName) paramMismatch = true;
     shown.push_back(name ? name : "");
     if (answers_.empty()) return unscriptedAnswer;
     const ScriptedAnswer next = answers_.front();
     answers_.pop_front();
-    if (next.answer == kAnswerNewName && name) {
-        const std::string typed = next.typed.substr(0, std::strcmp(templateName, "MCOLLISION") == 0 ? 31 : 255);
+    if (next.answer == NameExistsAnswer::NewName && name) {
+        const std::string typed = next.typed.substr(0, side == NameSide::Mac ? 31 : 255);
         std::memcpy(name, typed.c_str(), typed.size() + 1);
     }
     return next.answer;

@@ -1,11 +1,11 @@
 // A window system for tests: it records message boxes, the progress
-// window's calls, every dialog run (template and the name shown) and the
-// pane controls reset; it answers OK/Cancel questions and the collision
-// dialogs from a script, and can press the progress window's Cancel during
+// window's calls, every taken-name question (its side and the name shown)
+// and the pane controls reset; it answers OK/Cancel questions and the
+// taken-name questions from a script, and can press the progress window's Cancel during
 // a chosen pump.
 //
 //   RecordingWindowSystem ws;                      // installs itself; the destructor
-//   ws.Script({{kAnswerNewName, "B.TXT"}, {kAnswerSkip}});  // puts the headless one back
+//   ws.Script({{NameExistsAnswer::NewName, "B.TXT"}, {NameExistsAnswer::Skip}});  // puts the headless one back
 //   ws.cancelAtPump = 3;
 #pragma once
 #include <deque>
@@ -16,7 +16,7 @@
 #include "core/window_system.h"
 
 struct ScriptedAnswer {
-    intptr_t answer;
+    NameExistsAnswer answer;
     std::string typed;  // written into the name buffer on OK
 };
 
@@ -36,7 +36,7 @@ public:
     void Script(std::vector<ScriptedAnswer> answers) { answers_.assign(answers.begin(), answers.end()); }
 
     int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override;
-    intptr_t RunDialog(WindowHandle owner, const char* templateName, DialogProc proc, intptr_t param) override;
+    NameExistsAnswer AskNameExists(WindowHandle owner, NameSide side, char* name) override;
     void PumpMessages() override;
     WindowHandle OpenProgressWindow(WindowHandle owner, const char* title, bool showBar) override;
     void SetProgressItem(WindowHandle progress, const char* text) override;
@@ -55,15 +55,15 @@ public:
 
     // Script.
     int okCancelAnswer = kIdOk;           // answer to OK/Cancel questions
-    intptr_t unscriptedAnswer = kAnswerCancel;  // a dialog run with no scripted answer left
+    NameExistsAnswer unscriptedAnswer = NameExistsAnswer::Cancel;  // a question with no scripted answer left
     bool showsProgress = true;            // false: OpenProgressWindow answers null
     unsigned cancelAtPump = 0;            // 1-based pump during which Cancel is pressed; 0 never
 
     // Record.
     std::vector<Message> messages;
-    std::vector<std::string> templates;   // every dialog run, in order
+    std::vector<NameSide> asked;          // every taken-name question, in order
     std::vector<std::string> shown;       // the name in the buffer when it opened
-    bool paramMismatch = false;           // a dialog's param was not CollisionName
+    bool paramMismatch = false;           // a question's name was not CollisionName
     std::vector<std::string> calls;       // pane controls reset, filled and enabled
     unsigned pumps = 0;
     unsigned progressOpened = 0;

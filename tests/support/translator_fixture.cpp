@@ -307,13 +307,13 @@ void WholeFileTranslatorTest::ExpectTakenNameGoesToTheClashDialog(const MacFileI
     ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &old));
     const std::string pcName = EncodedName("taken");
     WritePc(pcName, encoded);
-    ws.unscriptedAnswer = kAnswerSkip;  // nothing changes, and no failure
+    ws.unscriptedAnswer = NameExistsAnswer::Skip;  // nothing changes, and no failure
     EXPECT_EQ(Decode(pcName), 0u);
-    ASSERT_EQ(ws.templates, std::vector<std::string>{"MCOLLISION"});
+    ASSERT_EQ(ws.asked, std::vector<NameSide>{NameSide::Mac});
     MacFileImage got;
     ASSERT_TRUE(ReadMacFile(kRootFolderId, replacement.name, &got));
     ExpectSameMacFile(got, old, "skipped");
-    ws.unscriptedAnswer = kAnswerOverWrite;
+    ws.unscriptedAnswer = NameExistsAnswer::Overwrite;
     ExpectDecodesTo(pcName, replacement, "overwritten");
     ExpectVolumeClean();
 }
@@ -404,7 +404,7 @@ void WholeFileTranslatorTest::ExpectPcWriteFailuresLeaveNoPartialFile(const MacF
     // A new file, and one replacing a file of the name (the clash dialog's
     // OverWrite), which must stay byte for byte.
     RecordingWindowSystem ws;
-    ws.unscriptedAnswer = kAnswerOverWrite;
+    ws.unscriptedAnswer = NameExistsAnswer::Overwrite;
     const std::vector<uint8_t> old = PatternBytes(40000, 17);
     for (bool replacing : {false, true}) {
         for (uint32_t k = 1; k <= writes; ++k) {

@@ -304,12 +304,12 @@ TEST_F(DataTranslators, SkipInTheDialogWritesNothing)
 {
     WritePc("Alpha", {1, 2});
     RecordingWindowSystem ws;
-    ws.Script({{kAnswerSkip, ""}, {kAnswerSkip, ""}});
+    ws.Script({{NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Skip, ""}});
     EXPECT_EQ(ToPc(DataMacToPc, "Alpha"), 0u);
     EXPECT_EQ(ReadPc("Alpha"), (Bytes{1, 2}));
     EXPECT_EQ(ToMac(DataPcToMac, "Alpha"), 0u);
     EXPECT_EQ(GetMac("Alpha").data.size(), 1000u);
-    EXPECT_EQ(ws.templates, (std::vector<std::string>{"PCOLLISION", "MCOLLISION"}));
+    EXPECT_EQ(ws.asked, (std::vector<NameSide>{NameSide::Pc, NameSide::Mac}));
 }
 
 }  // namespace

@@ -61,8 +61,8 @@ TEST_F(MacCollision, FreeNamesAreCreatedAndTakenOnesAskAgain)
     std::string created;
     EXPECT_EQ(Create(forty, {9}, &created), kCollisionGoOn);
     EXPECT_EQ(created, forty.substr(0, 31));
-    EXPECT_TRUE(ws.templates.empty());
-    ws.Script({{kAnswerNewName, "Gamma"}, {kAnswerNewName, "Epsilon"}});
+    EXPECT_TRUE(ws.asked.empty());
+    ws.Script({{NameExistsAnswer::NewName, "Gamma"}, {NameExistsAnswer::NewName, "Epsilon"}});
     EXPECT_EQ(Create("Alpha", {7}, &created), kCollisionGoOn);
     EXPECT_EQ(FinishCommand(), 0u);
     EXPECT_EQ(created, "Epsilon");
@@ -77,7 +77,7 @@ TEST_F(MacCollision, OverWriteReplacesAFileAndFreesItsSpaceButNeverAFolder)
 {
     const uint16_t freeBefore = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);
     RecordingWindowSystem ws;
-    ws.Script({{kAnswerOverWrite, ""}, {kAnswerOverWrite, ""}, {kAnswerSkip, ""}});
+    ws.Script({{NameExistsAnswer::Overwrite, ""}, {NameExistsAnswer::Overwrite, ""}, {NameExistsAnswer::Skip, ""}});
     // Delta has four extents, one in the overflow tree, and a resource fork.
     EXPECT_EQ(Create("Delta", {5, 6}), kCollisionGoOn);
     EXPECT_EQ(FinishCommand(), 0u);
@@ -98,7 +98,7 @@ TEST_F(MacCollision, OverWriteReplacesAFileAndFreesItsSpaceButNeverAFolder)
 TEST_F(MacCollision, SkipCancelEmptyNameAndPendingFailure)
 {
     RecordingWindowSystem ws;
-    ws.Script({{kAnswerSkip, ""}, {kAnswerCancel, ""}, {kAnswerNewName, ""}});
+    ws.Script({{NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Cancel, ""}, {NameExistsAnswer::NewName, ""}});
     EXPECT_EQ(Create("Alpha", {1}), kCollisionSkip);
     EXPECT_EQ(Create("Alpha", {1}), kCollisionCancel);
     EXPECT_EQ(StatusCode, 0u);
@@ -106,7 +106,7 @@ TEST_F(MacCollision, SkipCancelEmptyNameAndPendingFailure)
     EXPECT_EQ(FinishCommand(), kStatusCannotCreate);
     ProgressTotal = 10;
     OpenProgress(nullptr, kProgressCopyPcToMac);
-    ws.Script({{kAnswerCancel, ""}});
+    ws.Script({{NameExistsAnswer::Cancel, ""}});
     EXPECT_EQ(Create("Alpha", {1}), kCollisionCancel);
     EXPECT_EQ(FinishCommand(), kStatusCancelled);
     EXPECT_EQ(Data("Alpha").size(), 1000u);

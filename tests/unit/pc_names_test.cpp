@@ -139,7 +139,7 @@ TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
     for (char c = '0'; c <= '9'; ++c) Touch(std::string("A") + c + ".TXT");
     EXPECT_EQ(Make("A", "TXT"), "AA.TXT");
     for (char c = 'A'; c <= 'Z'; ++c) Touch(std::string("A") + c + ".TXT");
-    ws.Script({{kAnswerSkip, ""}});  // every counter taken: the dialog
+    ws.Script({{NameExistsAnswer::Skip, ""}});  // every counter taken: the dialog
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
     EXPECT_EQ(ws.shown, std::vector<std::string>{"A.TXT"});
 }
@@ -155,22 +155,22 @@ TEST_F(PcNameFiles, TheDialogsAnswers)
     RecordingWindowSystem ws;
     ws.showsProgress = false;
     EXPECT_EQ(Make("Docs", ""), "Docs");
-    ws.Script({{kAnswerNewName, "B.TXT"}, {kAnswerNewName, "c"}, {kAnswerSkip, ""}, {kAnswerOverWrite, ""},
-               {kAnswerCancel, ""}});
+    ws.Script({{NameExistsAnswer::NewName, "B.TXT"}, {NameExistsAnswer::NewName, "c"}, {NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Overwrite, ""},
+               {NameExistsAnswer::Cancel, ""}});
     EXPECT_EQ(Make("A", "TXT"), "c");
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionGoOn), "A.TXT");
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
     EXPECT_EQ(StatusCode, 0u);
     EXPECT_EQ(ws.shown, (std::vector<std::string>{"A.TXT", "B.TXT", "A.TXT", "A.TXT", "A.TXT"}));
-    EXPECT_EQ(ws.templates.front(), "PCOLLISION");
+    EXPECT_EQ(ws.asked.front(), NameSide::Pc);
     // Unanswered (a front end with no window): cancelled, not asked forever.
     EXPECT_EQ(Make("B.TXT", "", kCollisionCancel), "B.TXT");
 
     ws.showsProgress = true;
     ProgressTotal = 100;
     OpenProgress(nullptr, kProgressCopyMacToPc);
-    ws.Script({{kAnswerCancel, ""}});
+    ws.Script({{NameExistsAnswer::Cancel, ""}});
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
     EXPECT_EQ(StatusCode, kStatusCancelled);
     EXPECT_FALSE(ws.paramMismatch);
