@@ -10,6 +10,7 @@
 #include "core/prefs.h"
 #include "core/window_system.h"
 #include "disk/image_drive.h"
+#include "ui/program_state.h"
 
 namespace {
 
@@ -119,9 +120,9 @@ int main(int argc, char** argv)
     // the partial file is removed, instead of the signal ending the program.
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
+    ResetProgramState();
     static CliWindowSystem windowSystem;
     SetWindowSystem(&windowSystem);
-    Prefs = PrefsRecord{};
     Prefs.HideInvisible = 1;
     Prefs.KeepDate = 1;
     Prefs.MaxIOBufSzK = 64;  // the preference's default: 32 KB transfers

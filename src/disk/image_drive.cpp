@@ -233,6 +233,17 @@ void CloseAllImages()
     for (unsigned i = 0; i < kMaxImages; ++i) CloseImage(static_cast<int>(i));
 }
 
+void ResetDiskState()
+{
+    CloseAllImages();
+    for (ImageSlot& slot : ImageTable) slot = ImageSlot{};
+    for (DriveEntry& entry : DriveTable) entry = DriveEntry{};
+    DriveCount = 0;
+    std::memset(SectorBuffer, 0, sizeof SectorBuffer);
+    std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
+    MaxTransferBytes = 32768;
+}
+
 DriveEntry* AddImageDrive(int slot)
 {
     if (slot < 0 || slot >= static_cast<int>(kMaxImages) || !ImageTable[slot].used) return nullptr;

@@ -49,6 +49,10 @@ int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite);
 // checksum first.
 void CloseImage(int slot);
 void CloseAllImages();
+// Closes every image slot (a written DiskCopy image gets its checksum), then
+// empties the image and drive tables and the sector buffers and puts the
+// transfer size back to its start. The diskette formatter stays wired.
+void ResetDiskState();
 
 // Builds and commits a drive entry for an open image slot, named
 // "[IMAGE name]" after the file's base name. Returns the entry or null when

@@ -334,12 +334,18 @@ int ProbeBlockFactor()
     return deviceFactor;
 }
 
-void ScanVolumes()
+void ForgetScannedVolumes()
 {
     g_found.clear();
     g_foundLength.clear();
     g_foundEntry.clear();
     g_partitions.clear();
+    g_deviceBlocks = 0;
+}
+
+void ScanVolumes()
+{
+    ForgetScannedVolumes();
     g_deviceBlocks = DriveBlockCount(Drive());
     const uint32_t f = static_cast<uint32_t>(ProbeBlockFactor());
     if (!ReadScratch(2)) return;

@@ -25,6 +25,8 @@ struct ScannedVolume {
 // The scan's finding for volume list entry `index`; null past the end.
 const ScannedVolume* ScannedVolumeAt(unsigned index);
 unsigned ScannedVolumeCount();
+// Drops what the last scan found.
+void ForgetScannedVolumes();
 // "an HFS+ volume", "an MFS volume (the 400K diskette format)", ...; null for
 // a plain HFS volume.
 const char* VolumeKindText(VolumeKind kind);

@@ -81,7 +81,7 @@ TEST_F(ImageCorpusTest, RewritingAnImageWithAStaleChecksumRepairsIt)
 TEST_F(ImageCorpusTest, ImageWithTagsKeepsThemAndItsValidChecksum)
 {
     for (uint32_t sectorSize : {512u, 2048u}) {
-        ResetDiskState();
+        ResetProgramState();
         auto image = Open("cp2/Installer Disk 1.image", sectorSize);
         if (!image) GTEST_SKIP() << "corpus not present";
         ASSERT_NE(image->drive, nullptr);

@@ -1,25 +1,12 @@
 #include "support/engine_state.h"
 
-#include "core/main_state.h"
 #include "core/prefs.h"
-#include "core/status.h"
-#include "core/window_system.h"
-#include "hfs/cache.h"
-#include "hfs/listing.h"
-#include "ui/mac_session.h"
+#include "ui/program_state.h"
 
 void ResetEngineState()
 {
-    CloseMacDrive();
-    ResetDiskState();
-    CacheAllocationLimit = 0;
-    LastCorruption = nullptr;
-    StatusCode = 0;
-    Prefs = PrefsRecord{};
+    ResetProgramState();
+    // The defaults the command line starts with.
     Prefs.HideInvisible = 1;
     Prefs.KeepDate = 1;
-    MacSortId = kSortByName;
-    DisplayUpdates = 1;
-    MacDriveIndex = 0;
-    SetWindowSystem(nullptr);
 }

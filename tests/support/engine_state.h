@@ -5,8 +5,8 @@
 
 #include "support/temp_image.h"
 
-// Drops the open volume and the pane's lists, then resets the disk state
-// (ResetDiskState) and the engine's globals to their start-up values.
+// The program's one reset (ResetProgramState), then the preferences the
+// command line starts with.
 void ResetEngineState();
 
 class EngineStateTest : public ::testing::Test {

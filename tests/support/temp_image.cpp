@@ -14,18 +14,6 @@
 
 namespace fs = std::filesystem;
 
-void ResetDiskState()
-{
-    CloseAllImages();
-    std::memset(static_cast<void*>(ImageTable), 0, sizeof ImageTable);
-    std::memset(static_cast<void*>(DriveTable), 0, sizeof DriveTable);
-    DriveCount = 0;
-    std::memset(SectorBuffer, 0, sizeof SectorBuffer);
-    std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
-    StatusCode = 0;
-    MaxTransferBytes = 32768;
-}
-
 TempDir::TempDir()
 {
     static std::atomic<unsigned> counter{0};

@@ -15,19 +15,17 @@
 #include <string>
 #include <vector>
 
+#include "disk/image_drive.h"
+#include "ui/program_state.h"
+
 struct DriveEntry;
 struct ImageSlot;
 
-// Closes every image slot (a written DiskCopy image gets its checksum), then
-// zeroes ImageTable, DriveTable, DriveCount, SectorBuffer, ScratchBuffer and
-// StatusCode, and puts MaxTransferBytes back to 32768.
-void ResetDiskState();
-
-// A fixture that calls ResetDiskState before and after each test.
+// A fixture that resets the whole program's state before and after each test.
 class DiskStateTest : public ::testing::Test {
 protected:
-    void SetUp() override { ResetDiskState(); }
-    void TearDown() override { ResetDiskState(); }
+    void SetUp() override { ResetProgramState(); }
+    void TearDown() override { ResetProgramState(); }
 };
 
 // A new, empty directory under the system's temporary directory, removed with

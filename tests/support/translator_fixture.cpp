@@ -222,6 +222,7 @@ void TranslatorTest::CloseVolume()
 {
     CloseMacDrive();
     ResetDiskState();
+    StatusCode = 0;
 }
 
 uint32_t TranslatorTest::FinishCommand()

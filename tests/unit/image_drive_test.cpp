@@ -120,7 +120,7 @@ TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
     EXPECT_EQ(OpenImage(path.c_str(), 512, false), 7);
 
     // With the drive table full an image gets a slot but no drive.
-    ResetDiskState();
+    ResetProgramState();
     for (unsigned i = 0; i < kMaxDrives; ++i) {
         BeginDriveEntry();
         CommitDriveEntry();
@@ -142,7 +142,7 @@ TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
     std::filesystem::resize_file(image.path, 5ull << 30, error);  // sparse where the file system allows
     if (error) GTEST_SKIP() << "cannot make a 5 GiB file here";
     CloseImage(image.slot);
-    ResetDiskState();
+    ResetProgramState();
     image.slot = OpenImage(image.path.c_str(), 2048, true);
     image.drive = AddImageDrive(image.slot);
     ASSERT_NE(image.drive, nullptr);
@@ -180,7 +180,7 @@ TEST_F(ImageDriveTest, TheDataEndsAtTheLastWholeSector)
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.size) + " bytes in sectors of " + std::to_string(c.sectorSize));
-        ResetDiskState();
+        ResetProgramState();
         const Bytes file = PatternBytes(c.size, 4);
         TempImage image(file, c.sectorSize);
         ASSERT_NE(image.drive, nullptr);
@@ -207,7 +207,7 @@ TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
 {
     const Bytes tags(64 * 12, 0x5C);
     for (uint32_t sectorSize : {512u, 2048u}) {
-        ResetDiskState();
+        ResetProgramState();
         Bytes data = PatternBytes(64 * 512, 7 + sectorSize);
         const Bytes file = MakeDiskCopy(data, tags);
         TempImage image(file, sectorSize);
@@ -265,7 +265,7 @@ TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
         {"shorter than a header", Slice(good, 0, 80)},
     };
     for (const auto& [what, bytes] : cases) {
-        ResetDiskState();
+        ResetProgramState();
         TempImage image(bytes);
         ASSERT_GE(image.slot, 0) << what;
         EXPECT_FALSE(image.Slot().diskCopy) << what;
@@ -313,7 +313,7 @@ TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)
     const Bytes file = PatternBytes(64 * 512, 21);
     const Bytes data = PatternBytes(30 * 512, 22);
     for (uint32_t k = 1; k <= 12; ++k) {
-        ResetDiskState();
+        ResetProgramState();
         TempImage image(file, 2048);
         image.Slot().faults.maxSectorsPerCall = 2;
         image.Slot().faults.failWriteAt = k;
