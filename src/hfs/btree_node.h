@@ -6,42 +6,8 @@
 #include <cstdint>
 
 #include "hfs/cache.h"
+#include "hfs/layout.h"
 #include "hfs/volume.h"
-
-enum : uint8_t {
-    kIndexNode = 0x00,
-    kHeaderNode = 0x01,
-    kMapNode = 0x02,
-    kLeafNode = 0xFF,
-};
-
-// Descriptor fields.
-enum : uint16_t {
-    kNodeForward = 0,
-    kNodeBackward = 4,
-    kNodeType = 8,
-    kNodeHeight = 9,
-    kNodeRecordCount = 10,
-    kNodeFirstRecord = 14,
-};
-
-// Header record fields (in node 0).
-enum : uint16_t {
-    kHeaderDepth = 14,
-    kHeaderRoot = 16,
-    kHeaderLeafRecords = 20,
-    kHeaderFirstLeaf = 24,
-    kHeaderLastLeaf = 28,
-    kHeaderNodeSize = 32,
-    kHeaderMaxKeyLength = 34,
-    kHeaderTotalNodes = 36,
-    kHeaderFreeNodes = 40,
-    kHeaderMapRecord = 248,   // offset of the node map record in the header node
-};
-
-constexpr unsigned kMaxTreeDepth = 8;
-constexpr unsigned kCatalogIndexKeyLength = 37;
-constexpr unsigned kExtentKeyLength = 7;
 
 inline uint8_t NodeType(const BlockData* node) { return node->data[kNodeType]; }
 inline uint8_t NodeHeight(const BlockData* node) { return node->data[kNodeHeight]; }
@@ -49,7 +15,7 @@ inline uint16_t NodeRecordCount(const BlockData* node) { return GetU16(node->dat
 inline uint32_t NodeForwardLink(const BlockData* node) { return GetU32(node->data + kNodeForward); }
 inline uint32_t NodeBackwardLink(const BlockData* node) { return GetU32(node->data + kNodeBackward); }
 // Offset of record i (i == count gives the start of the free space).
-inline uint16_t NodeRecordOffset(const BlockData* node, unsigned i) { return GetU16(node->data + 510 - 2 * i); }
+inline uint16_t NodeRecordOffset(const BlockData* node, unsigned i) { return GetU16(node->data + NodeOffsetSlot(i)); }
 inline uint16_t NodeRecordSize(const BlockData* node, unsigned i)
 {
     return static_cast<uint16_t>(NodeRecordOffset(node, i + 1) - NodeRecordOffset(node, i));
@@ -58,7 +24,7 @@ inline uint16_t NodeRecordSize(const BlockData* node, unsigned i)
 // key length byte and key are padded to an even size.
 inline uint16_t RecordDataOffset(const BlockData* node, uint16_t recordOffset)
 {
-    return static_cast<uint16_t>(recordOffset + ((node->data[recordOffset] + 2u) & ~1u));
+    return static_cast<uint16_t>(recordOffset + PaddedKeySize(node->data[recordOffset]));
 }
 // End offset of the record that starts at `recordOffset` (0 when no record
 // starts there). Record layouts are checked when a node is read, so this

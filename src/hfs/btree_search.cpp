@@ -129,7 +129,7 @@ BlockBuffer* SearchExtents(uint32_t startNode, uint16_t block, uint8_t fork, con
         if (GetU32(key + kExtKeyFileId) != ref->fileId || key[kExtKeyForkType] != fork ||
             GetU16(key + kExtKeyStartBlock) > block)
             return nullptr;
-        *outDataOffset = static_cast<uint16_t>(offset + 8);
+        *outDataOffset = RecordDataOffset(buffer, offset);
         *outFirstBlock = GetU16(key + kExtKeyStartBlock);
         return buffer;
     }

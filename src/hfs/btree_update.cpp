@@ -48,11 +48,13 @@ void MakeIndexRecord(TreeChange& t, const BlockData* child, uint32_t childNumber
     const uint8_t* key = child->data + NodeRecordOffset(child, 0);
     const unsigned keyLength = t.catalog ? kCatalogIndexKeyLength : kExtentKeyLength;
     std::memset(record, 0, kIndexRecordRoom);
-    record[0] = static_cast<uint8_t>(keyLength + 1 + 4);
-    record[1] = static_cast<uint8_t>(keyLength);
+    // The buffer's first byte is the record's size: key length byte, key, child pointer.
+    uint8_t* indexKey = record + 1;
+    record[0] = static_cast<uint8_t>(1 + keyLength + kIndexPointerSize);
+    indexKey[kCatKeyLength] = static_cast<uint8_t>(keyLength);
     const unsigned copy = key[0] < keyLength ? key[0] : keyLength;
-    std::memcpy(record + 2, key + 1, copy);
-    PutU32(childNumber, record + 2 + keyLength);
+    std::memcpy(indexKey + 1, key + 1, copy);
+    PutU32(childNumber, indexKey + 1 + keyLength);
 }
 
 // Copies the child's first key over the key of index record `index` of
@@ -111,7 +113,7 @@ int InsertIntoNode(TreeChange& t, uint32_t n, unsigned i, uint8_t* record)
     }
     BlockBuffer* node = Node(t, n);
     if (!node) return kTreeUnchanged;
-    if (NodeFreeSpace(node) >= length + 2) {
+    if (NodeFreeSpace(node) >= length + kRecordOffsetSize) {
         NodeInsertRecord(node, i, record + 1, length);
         return i == 0 ? kTreeFirstKeyChanged : kTreeUnchanged;
     }
@@ -134,7 +136,7 @@ int InsertIntoNode(TreeChange& t, uint32_t n, unsigned i, uint8_t* record)
             if (room < needed) break;
             room -= needed;
             if (k < i) freed += needed;
-            if ((k < i && freed >= length + 2) || k == i) {
+            if ((k < i && freed >= length + kRecordOffsetSize) || k == i) {
                 success = true;
                 break;
             }
@@ -194,7 +196,7 @@ int SplitNode(TreeChange& t, uint32_t n, BlockBuffer* node, unsigned i, uint8_t*
     }
     if (!placed) {
         const unsigned at = i - (toNew);
-        if (NodeFreeSpace(node) < length + 2) {
+        if (NodeFreeSpace(node) < length + kRecordOffsetSize) {
             unpin();
             ReportCorruption("record too large for a split node");
             return kTreeUnchanged;

@@ -63,7 +63,7 @@ int CompareExtentKey(uint32_t fileId, uint8_t fork, uint16_t block, const uint8_
     if (fork != keyFork) return fork < keyFork ? -1 : 1;
     const uint16_t start = GetU16(key + kExtKeyStartBlock);
     if (nodeType == kIndexNode) return static_cast<int>(block) - static_cast<int>(start);
-    const uint32_t end = start + ExtentRecordBlocks(key + 8);
+    const uint32_t end = start + ExtentRecordBlocks(key + kExtentKeySize);
     return block < end ? -1 : 1;
 }
 
@@ -79,15 +79,23 @@ int CompareExtentKeys(const uint8_t* a, const uint8_t* b)
     return 0;
 }
 
+void BuildExtentKey(uint32_t fileId, uint8_t fork, uint16_t startBlock, uint8_t* out)
+{
+    out[kCatKeyLength] = kExtentKeyLength;
+    out[kExtKeyForkType] = fork;
+    PutU32(fileId, out + kExtKeyFileId);
+    PutU16(startBlock, out + kExtKeyStartBlock);
+}
+
 unsigned BuildCatalogKey(uint32_t parentId, const uint8_t* name, uint8_t* out)
 {
     const unsigned nameLength = name[0] > 31 ? 31 : name[0];
-    out[kCatKeyLength] = static_cast<uint8_t>(6 + nameLength);
-    out[1] = 0;
+    out[kCatKeyLength] = static_cast<uint8_t>(kMinCatalogKeyLength + nameLength);
+    out[kCatKeyReserved] = 0;
     PutU32(parentId, out + kCatKeyParentId);
     out[kCatKeyName] = static_cast<uint8_t>(nameLength);
     std::memcpy(out + kCatKeyName + 1, name + 1, nameLength);
-    unsigned size = nameLength + 7;
+    unsigned size = kCatKeyName + 1 + nameLength;
     if (size & 1u) out[size++] = 0;
     return size;
 }

@@ -13,11 +13,6 @@
 
 namespace {
 
-// Catalog IDs below this are the system's own.
-constexpr uint32_t kFirstUserCatalogId = 16;
-// A file record's flags: the file has a thread record (Mac OS gives one to
-// files it hands out IDs for); the thread must follow the file.
-constexpr uint8_t kFileThreadExists = 0x02;
 const uint8_t kEmptyName[1] = {0};
 
 // A catalog record found by key: its leaf, the offset of its key and of its
@@ -102,7 +97,7 @@ bool CheckName(const uint8_t* name)
 
 void DeleteRecordByKey(const FoundRecord& record)
 {
-    uint8_t key[64];
+    uint8_t key[kMaxCatalogKeySize];
     const uint8_t* stored = record.leaf->data + record.keyOffset;
     std::memcpy(key, stored, 1u + stored[0]);
     const bool wasPinned = record.leaf->flags & kBlockPinned;
@@ -127,7 +122,7 @@ bool FindThread(uint32_t id, uint8_t type, FoundRecord* out)
 // Writes `name` into a thread record's name field.
 void RenameThread(const FoundRecord& thread, const uint8_t* name)
 {
-    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, 32);
+    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, kThreadNameBytes);
     BlockMove(thread.leaf, thread.dataOffset + kThreadName, name, 1u + name[0]);
 }
 
@@ -142,7 +137,7 @@ bool IsValidMacName(const uint8_t* name)
 uint32_t NextCatalogID()
 {
     const uint32_t next = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
-    if (next < kFirstUserCatalogId) {
+    if (next < kFirstUserId) {
         ReportCorruption("next catalog ID among the reserved ones");
         return 0;
     }
@@ -260,8 +255,8 @@ int DeleteEmptyFolder()
     const uint32_t folderId = GetU32(record.Data() + kFolderId);
     DeleteRecordByKey(record);
     if (StatusCode != 0) return 0;
-    uint8_t threadKey[8] = {6, 0};
-    PutU32(folderId, threadKey + 2);
+    uint8_t threadKey[kMaxCatalogKeySize];
+    BuildCatalogKey(folderId, kEmptyName, threadKey);
     BTreeDeleteRecord(&MacVolume.catalogFile, threadKey);
     if (StatusCode != 0) return 0;
     AdjustCurrentFolder(-1);

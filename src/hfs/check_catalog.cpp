@@ -10,8 +10,6 @@
 
 namespace {
 
-constexpr uint32_t kFirstUserId = 16;
-
 bool IsFolder(const CatalogEntry& e) { return e.data[0] == kFolderRecord; }
 
 uint32_t ItemId(const CatalogEntry& e)

@@ -27,7 +27,7 @@ struct ExtentEntry {
     uint8_t forkType;
     uint32_t fileId;
     uint16_t startBlock;              // fork allocation block of the first extent
-    uint8_t extents[12];              // three (start, count) descriptors
+    uint8_t extents[kExtentRecordSize];  // three (start, count) descriptors
 };
 
 struct CheckContext {

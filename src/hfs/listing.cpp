@@ -132,7 +132,7 @@ void AddVolumeItem(uint32_t partitionStart, uint32_t volumeSize, const uint8_t* 
     item->kind = kItemVolume;
     item->size = partitionStart;
     item->resourceSize = volumeSize;
-    CopyName(item->name, mdb + kMdbVolumeName, 27);
+    CopyName(item->name, mdb + kMdbVolumeName, kMaxVolumeName);
     MacPaneState.items[MacPaneState.count++] = item;
 }
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-constexpr unsigned kMaxMacName = 31;
+#include "hfs/layout.h"
 
 // `out` receives name[0] characters, plus a terminating zero when
 // `terminate` is set. A zero byte in the name becomes 0x02.

@@ -112,9 +112,10 @@ bool OpenMacRead(ByteStream& s, TransferRecord* record)
     PinRecord(s);
     record->dataLength = RecordU32(s.fork, kFileRecDataLogical);
     record->resourceLength = RecordU32(s.fork, kFileRecRsrcLogical);
-    record->created = RecordU32(s.fork, 44);
-    record->modified = RecordU32(s.fork, 48);
-    std::memcpy(record->finderInfo, s.fork.recordBuffer->data + s.fork.recordOffset + 4, 16);
+    record->created = RecordU32(s.fork, kFileCreated);
+    record->modified = RecordU32(s.fork, kFileModified);
+    std::memcpy(record->finderInfo, s.fork.recordBuffer->data + s.fork.recordOffset + kFileFinderInfo,
+                kFinderInfoSize);
     s.forkLength = (s.flags & StreamResourceFork) ? record->resourceLength : record->dataLength;
     return true;
 }

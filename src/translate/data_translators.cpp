@@ -133,7 +133,7 @@ void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
         std::memcpy(name, source.name, sizeof name);
         if (!(data && Prefs.PCUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
             PutMacCode(destination.finderInfo, settings.macType);
-            PutMacCode(destination.finderInfo + 4, settings.macCreator);
+            PutMacCode(destination.finderInfo + kFinderInfoCreator, settings.macCreator);
         }
         const uint8_t fork = index == kResourceTranslator ? StreamResourceFork : 0;
         if (CreateMacFileForCopy(name, fork, &destination, &out) == kCollisionGoOn)
