@@ -176,11 +176,12 @@ void GrowBTreeFile(ForkRef* tree)
     // map before it does not cover, and marks itself as used.
     while (total > mapped) {
         const uint32_t mapNode = mapped;
-        const bool lastWasPinned = last.buffer->flags & kBlockPinned;
-        PinBlock(last.buffer);
         BlockBuffer* buffer = nullptr;
-        const uint16_t read = ReadForkNode(&buffer, mapNode, kDataFork, tree);
-        if (!lastWasPinned) UnpinBlock(last.buffer);
+        uint16_t read = 0;
+        {
+            const ScopedPin pin(last.buffer);
+            read = ReadForkNode(&buffer, mapNode, kDataFork, tree);
+        }
         if (read < 1 || !buffer) return;
         InitNode(buffer, 0, 0, kMapNode, 0);
         BlockPutU16(1, buffer, kNodeRecordCount);

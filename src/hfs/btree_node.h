@@ -36,6 +36,35 @@ inline uint32_t IndexRecordChild(const BlockData* node, unsigned i)
     return GetU32(node->data + RecordDataOffset(node, NodeRecordOffset(node, i)));
 }
 
+// The first record of `node` (which holds at least one) whose key does not
+// sort below the search key, or the last record when every key does;
+// *comparison receives the search key against that record's key.
+// `compare(recordKey)` is negative when the search key sorts first.
+template <typename Compare>
+unsigned FirstRecordNotBelow(const BlockData* node, Compare compare, int* comparison)
+{
+    const unsigned count = NodeRecordCount(node);
+    unsigned i = 0;
+    int c = compare(node->data + NodeRecordOffset(node, 0));
+    while (c > 0 && i + 1 < count) c = compare(node->data + NodeRecordOffset(node, ++i));
+    *comparison = c;
+    return i;
+}
+
+// The record an index node leads to for a search key: the last record whose
+// key is not greater, or the first when every key is greater. An exact match
+// leads through its own record unless `exactTakesRecord` is false (a search
+// by parent alone matches a whole folder, whose first record may lie in the
+// child before).
+template <typename Compare>
+unsigned ChooseIndexRecord(const BlockData* node, Compare compare, bool exactTakesRecord = true)
+{
+    int c = 0;
+    const unsigned i = FirstRecordNotBelow(node, compare, &c);
+    if (i == 0 || c > 0 || (c == 0 && exactTakesRecord)) return i;
+    return i - 1;
+}
+
 // Reads node `node` of the B-tree file `tree` through the cache and checks it.
 // Returns null with StatusCode set (the drive's error, or 6 for a node that
 // does not hold together or lies beyond the file).

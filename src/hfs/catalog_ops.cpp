@@ -30,21 +30,9 @@ bool FindRecord(uint32_t parentId, const uint8_t* name, FoundRecord* out)
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return false;
-    const uint16_t end = RecordEndAt(leaf, offset);
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    if (end == 0 || data >= end) {
-        ReportCorruption("catalog record without data");
-        return false;
-    }
-    *out = FoundRecord{leaf, offset, data, static_cast<uint16_t>(end - data)};
-    const uint8_t type = leaf->data[data];
-    const unsigned needed = type == kFolderRecord ? kFolderRecordSize
-                            : type == kFileRecord ? kFileRecordSize
-                                                  : kThreadRecordSize;
-    if (out->dataSize < needed) {
-        ReportCorruption("catalog record shorter than its type");
-        return false;
-    }
+    CatalogRecord record;
+    if (!ReadCatalogRecord(leaf, offset, &record)) return false;
+    *out = FoundRecord{leaf, offset, static_cast<uint16_t>(offset + record.dataOffset), record.dataSize};
     return true;
 }
 
@@ -130,7 +118,7 @@ void RenameThread(const FoundRecord& thread, const uint8_t* name)
 
 bool IsValidMacName(const uint8_t* name)
 {
-    if (name[0] == 0 || name[0] > 31) return false;
+    if (name[0] == 0 || name[0] > kMaxMacName) return false;
     return std::memchr(name + 1, ':', name[0]) == nullptr;
 }
 

@@ -166,7 +166,7 @@ std::vector<Fork> ListForks(CheckContext* ctx)
     forks.push_back(Fork{{nullptr, kDataFork, "catalog file"}, kCatalogFileId, kDataFork, GetU32(mdb + kMdbCatalogSize), 0, false,
                          mdb + kMdbCatalogExtents});
     for (const CatalogEntry& e : ctx->catalog) {
-        if (e.data[0] != kFileRecord || e.dataSize < kFileRecordSize) continue;
+        if (e.type != kFileRecord || e.fault != CatalogRecordFault::None) continue;
         const uint32_t id = GetU32(e.data + kFileRecFileId);
         for (uint8_t fork : {kDataFork, kResourceFork})
             forks.push_back(Fork{{&e, fork, nullptr}, id, fork, GetU32(e.data + ForkPhysicalOffset(fork)),

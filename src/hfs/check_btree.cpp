@@ -547,10 +547,14 @@ void CollectCatalogRecord(CheckContext* ctx, uint32_t node, unsigned index, cons
     entry.node = node;
     entry.index = static_cast<uint16_t>(index);
     entry.parentId = GetU32(key + kCatKeyParentId);
-    std::memcpy(entry.name, key + kCatKeyName, 1u + key[kCatKeyName]);
-    const unsigned dataStart = start + PaddedKeySize(key[0]);
-    entry.dataSize = static_cast<uint16_t>(end - dataStart);
-    std::memcpy(entry.data, image + dataStart, entry.dataSize < sizeof entry.data ? entry.dataSize : sizeof entry.data);
+    Str31(key + kCatKeyName).CopyTo(entry.name);
+    CatalogRecord record{};
+    entry.fault = DecodeCatalogRecord(key, end - start, &record);
+    if (entry.fault != CatalogRecordFault::NoData) {
+        entry.type = record.type;
+        entry.dataSize = record.dataSize;
+        std::memcpy(entry.data, record.data, entry.dataSize < sizeof entry.data ? entry.dataSize : sizeof entry.data);
+    }
     ctx->catalog.push_back(entry);
 }
 

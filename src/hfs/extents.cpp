@@ -37,26 +37,6 @@ bool FindExtentRecord(uint16_t block, uint8_t fork, const ForkRef* ref, ExtentRe
 
 namespace {
 
-// Pins a buffer for the span of an operation and puts its pinned bit back as
-// it was, so that a pin held by a caller (an open stream) survives.
-class ScopedPin {
-public:
-    explicit ScopedPin(BlockData* block) : block_(block), wasPinned_(block && (block->flags & kBlockPinned))
-    {
-        if (block_) PinBlock(block_);
-    }
-    ~ScopedPin()
-    {
-        if (block_ && !wasPinned_) UnpinBlock(block_);
-    }
-    ScopedPin(const ScopedPin&) = delete;
-    ScopedPin& operator=(const ScopedPin&) = delete;
-
-private:
-    BlockData* block_;
-    bool wasPinned_;
-};
-
 uint32_t ForkAllocBlocks(const ForkRef* ref, uint8_t fork)
 {
     const uint32_t physical = GetU32(ref->recordBuffer->data + ref->recordOffset + ForkPhysicalOffset(fork));

@@ -91,10 +91,7 @@ void PatchTemplate(Patch patch, uint32_t now)
 void ShowFormatTarget(const DriveEntry* entry)
 {
     char label[kMaxMacName + 1];
-    uint8_t name[32];
-    name[0] = VolumeLabel[0] > kMaxVolumeName ? static_cast<uint8_t>(kMaxVolumeName) : VolumeLabel[0];
-    std::memcpy(name + 1, VolumeLabel + 1, name[0]);
-    MacNameToPc(label, name, true);  // the window shows PC characters
+    MacNameToPc(label, Str31(VolumeLabel, kMaxVolumeName).bytes, true);  // the window shows PC characters
     char driveName[sizeof entry->Name];
     std::memcpy(driveName, entry->Name, sizeof driveName);
     driveName[sizeof driveName - 1] = 0;
@@ -154,12 +151,10 @@ int UnpackBits(const uint8_t* packed, unsigned packedLength, uint8_t* destinatio
 
 void BuildRootFolderRecord(uint8_t* node, uint32_t now)
 {
-    uint8_t label[32] = {};
-    label[0] = VolumeLabel[0] > kMaxVolumeName ? static_cast<uint8_t>(kMaxVolumeName) : VolumeLabel[0];
-    std::memcpy(label + 1, VolumeLabel + 1, label[0]);
+    const Str31 label(VolumeLabel, kMaxVolumeName);
 
     uint8_t record[kRootFolderArea] = {};
-    const unsigned keySize = BuildCatalogKey(kRootParentId, label, record);
+    const unsigned keySize = BuildCatalogKey(kRootParentId, label.bytes, record);
     uint8_t* folder = record + keySize;
     folder[0] = kFolderRecord;
     PutU16(1, folder + kFolderValence);  // the Desktop file

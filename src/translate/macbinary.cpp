@@ -46,9 +46,7 @@ unsigned PaddingOf(uint32_t length) { return (kMbPad - length % kMbPad) % kMbPad
 void BuildHeader(const uint8_t* macName, const TransferRecord& source, uint8_t* header)
 {
     std::memset(header, 0, kMbHeaderSize);
-    const unsigned length = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    header[kMbNameLength] = static_cast<uint8_t>(length);
-    std::memcpy(header + kMbName, macName + 1, length);
+    Str31(macName).CopyTo(header + kMbNameLength);  // the name's characters follow at kMbName
     std::memcpy(header + kMbFinderInfo, source.finderInfo, kFinderFlagsLow);  // type, creator, flags high byte
     header[kMbFlagsLow] = source.finderInfo[kFinderFlagsLow];
     PutU32(source.dataLength, header + kMbDataLength);
