@@ -122,7 +122,7 @@ std::string MacTextShown(const std::string& engineText) { return ShownText(MacTe
 
 std::string MacNameExact(const uint8_t* macName)
 {
-    return MacRomanToUtf8(macName + 1, macName[0] > kMaxMacName ? kMaxMacName : macName[0]);
+    return MacRomanToUtf8(macName + 1, MacNameLength(macName));
 }
 
 std::string MacNameUtf8(const uint8_t* macName) { return ShownText(MacNameExact(macName)); }

@@ -36,8 +36,8 @@ int CommandFormat(const CliArgs& args)
     const std::string& path = args.positional[0];
     const std::string label = Utf8ToAnsi(args.positional[1]);
 
-    if (label.empty() || label.size() > kMaxVolumeLabel) {
-        Fail("a volume label has 1 to " + std::to_string(kMaxVolumeLabel) + " characters");
+    if (label.empty() || label.size() > kMaxVolumeName) {
+        Fail("a volume label has 1 to " + std::to_string(kMaxVolumeName) + " characters");
         StatusCode = kStatusCannotCreate;
         return FailWithStatus();
     }

@@ -176,7 +176,7 @@ std::string ItemLine(unsigned index)
     const std::string pane(line, std::strlen(line));
     const MacItem* item = MacPaneState.items[index];
     if (item->kind == kItemVolume || pane.size() < 57) return MacTextShown(pane);
-    const size_t nameLength = item->name[0] > kMaxMacName ? kMaxMacName : item->name[0];
+    const size_t nameLength = MacNameLength(item->name);
     std::string text = MacNameUtf8(item->name) + pane.substr(nameLength, 33 - nameLength);
     if (item->kind == kItemFile)
         text += MacNameUtf8(item->type) + pane.substr(37, 2) + MacNameUtf8(item->creator) + pane.substr(43, 14);

@@ -11,9 +11,6 @@
 
 namespace {
 
-constexpr unsigned kHeaderMapRecordIndex = 2;
-constexpr uint16_t kMapNodeRecordEnd = 506;  // a map node's one record runs from 14 to here
-
 // One stretch of the node map: `bytes` bytes at `offset` of `buffer`, whose
 // first bit is node `firstNode`.
 struct MapRecord {
@@ -36,7 +33,7 @@ bool WalkNodeMap(ForkRef* tree, Visit visit)
     }
     const uint16_t start = NodeRecordOffset(header, kHeaderMapRecordIndex);
     const uint16_t end = NodeRecordOffset(header, kHeaderMapRecordIndex + 1);
-    if (end <= start || end > kHfsBlockSize - 8) {
+    if (end <= start || end > NodeOffsetSlot(kHeaderMapRecordIndex + 1)) {
         ReportCorruption("header node map record");
         return false;
     }
@@ -143,7 +140,7 @@ void GrowBTreeFile(ForkRef* tree)
 {
     if (StatusCode != 0) return;
     const bool extents = tree->fileId == kExtentsFileId;
-    if (extents && GetU16(ExtentsFileRecord.data + kFileRecDataExtents + 10) != 0) {
+    if (extents && GetU16(ExtentsFileRecord.data + kFileRecDataExtents + ExtentCountAt(kExtentsPerRecord - 1)) != 0) {
         // The extents file keeps all its extents in the MDB: three at most.
         StatusCode = kStatusDiskFull;
         return;
@@ -158,7 +155,7 @@ void GrowBTreeFile(ForkRef* tree)
     if (StatusCode != 0) return;
     // The file's logical length follows its physical length.
     BlockMove(tree->recordBuffer, tree->recordOffset + kFileRecDataLogical,
-              tree->recordBuffer->data + tree->recordOffset + kFileRecDataPhysical, 4);
+              tree->recordBuffer->data + tree->recordOffset + kFileRecDataPhysical, sizeof(uint32_t));
 
     BlockBuffer* header = TreeHeader(tree);
     const uint32_t added = uint32_t{granted} * MacVolume.allocBlockSize;
@@ -179,15 +176,16 @@ void GrowBTreeFile(ForkRef* tree)
     // map before it does not cover, and marks itself as used.
     while (total > mapped) {
         const uint32_t mapNode = mapped;
-        const bool lastWasPinned = last.buffer->flags & kBlockPinned;
-        PinBlock(last.buffer);
         BlockBuffer* buffer = nullptr;
-        const uint16_t read = ReadForkNode(&buffer, mapNode, kDataFork, tree);
-        if (!lastWasPinned) UnpinBlock(last.buffer);
+        uint16_t read = 0;
+        {
+            const ScopedPin pin(last.buffer);
+            read = ReadForkNode(&buffer, mapNode, kDataFork, tree);
+        }
         if (read < 1 || !buffer) return;
         InitNode(buffer, 0, 0, kMapNode, 0);
         BlockPutU16(1, buffer, kNodeRecordCount);
-        BlockPutU16(kMapNodeRecordEnd, buffer, 508);
+        BlockPutU16(kMapNodeRecordEnd, buffer, NodeOffsetSlot(1));
         BlockPutU8(0x80, buffer, kNodeFirstRecord);
         buffer->nodeCheck = NodeCheck::Unchecked;
         BlockPutU32(mapNode, last.buffer, kNodeForward);

@@ -30,14 +30,14 @@ namespace {
 bool KeyFitsTree(const uint8_t* key, unsigned recordSize, bool isIndex, bool extentsTree)
 {
     const unsigned keyLength = key[0];
-    const unsigned paddedKey = (keyLength + 2u) & ~1u;
+    const unsigned paddedKey = PaddedKeySize(keyLength);
     if (keyLength + 1u > recordSize || paddedKey > recordSize) return false;
-    if (isIndex && paddedKey + 4u > recordSize) return false;
-    if (extentsTree) return keyLength == kExtentKeyLength && (isIndex || paddedKey + 12u <= recordSize);
+    if (isIndex && paddedKey + kIndexPointerSize > recordSize) return false;
+    if (extentsTree) return keyLength == kExtentKeyLength && (isIndex || paddedKey + kExtentRecordSize <= recordSize);
     // Catalog key: reserved byte, parent ID, then a name that fits the key.
-    if (keyLength < 6 || keyLength > kCatalogIndexKeyLength) return false;
-    const unsigned nameLength = key[6];
-    return nameLength <= 31 && nameLength + 6u <= keyLength;
+    if (keyLength < kMinCatalogKeyLength || keyLength > kCatalogIndexKeyLength) return false;
+    const unsigned nameLength = key[kCatKeyName];
+    return nameLength <= kMaxMacName && nameLength + kMinCatalogKeyLength <= keyLength;
 }
 
 }  // namespace
@@ -112,7 +112,7 @@ int NodeInsertRecord(BlockData* node, unsigned index, const uint8_t* data, unsig
     BlockMove(node, start + length, node->data + start, freeOffset - start);
     BlockMove(node, start, data, length);
     for (unsigned j = count + 1; j-- > index;)
-        BlockPutU16(static_cast<uint16_t>(NodeRecordOffset(node, j) + length), node, 510 - 2 * (j + 1));
+        BlockPutU16(static_cast<uint16_t>(NodeRecordOffset(node, j) + length), node, NodeOffsetSlot(j + 1));
     BlockPutU16(static_cast<uint16_t>(count + 1), node, kNodeRecordCount);
     return 0;
 }
@@ -128,7 +128,7 @@ void NodeDeleteRecord(BlockData* node, unsigned index)
     if (freeOffset != next) {
         BlockMove(node, start, node->data + next, freeOffset - next);
         for (unsigned j = index; j < count; ++j)
-            BlockPutU16(static_cast<uint16_t>(NodeRecordOffset(node, j + 1) - size), node, 510 - 2 * j);
+            BlockPutU16(static_cast<uint16_t>(NodeRecordOffset(node, j + 1) - size), node, NodeOffsetSlot(j));
     }
     BlockPutU16(static_cast<uint16_t>(count - 1), node, kNodeRecordCount);
 }
@@ -140,5 +140,5 @@ void InitNode(BlockData* node, uint32_t forward, uint32_t backward, uint8_t type
     BlockPutU32(backward, node, kNodeBackward);
     BlockPutU8(type, node, kNodeType);
     BlockPutU8(height, node, kNodeHeight);
-    BlockPutU16(kNodeFirstRecord, node, 510);
+    BlockPutU16(kNodeFirstRecord, node, NodeOffsetSlot(0));
 }

@@ -6,42 +6,8 @@
 #include <cstdint>
 
 #include "hfs/cache.h"
+#include "hfs/layout.h"
 #include "hfs/volume.h"
-
-enum : uint8_t {
-    kIndexNode = 0x00,
-    kHeaderNode = 0x01,
-    kMapNode = 0x02,
-    kLeafNode = 0xFF,
-};
-
-// Descriptor fields.
-enum : uint16_t {
-    kNodeForward = 0,
-    kNodeBackward = 4,
-    kNodeType = 8,
-    kNodeHeight = 9,
-    kNodeRecordCount = 10,
-    kNodeFirstRecord = 14,
-};
-
-// Header record fields (in node 0).
-enum : uint16_t {
-    kHeaderDepth = 14,
-    kHeaderRoot = 16,
-    kHeaderLeafRecords = 20,
-    kHeaderFirstLeaf = 24,
-    kHeaderLastLeaf = 28,
-    kHeaderNodeSize = 32,
-    kHeaderMaxKeyLength = 34,
-    kHeaderTotalNodes = 36,
-    kHeaderFreeNodes = 40,
-    kHeaderMapRecord = 248,   // offset of the node map record in the header node
-};
-
-constexpr unsigned kMaxTreeDepth = 8;
-constexpr unsigned kCatalogIndexKeyLength = 37;
-constexpr unsigned kExtentKeyLength = 7;
 
 inline uint8_t NodeType(const BlockData* node) { return node->data[kNodeType]; }
 inline uint8_t NodeHeight(const BlockData* node) { return node->data[kNodeHeight]; }
@@ -49,7 +15,7 @@ inline uint16_t NodeRecordCount(const BlockData* node) { return GetU16(node->dat
 inline uint32_t NodeForwardLink(const BlockData* node) { return GetU32(node->data + kNodeForward); }
 inline uint32_t NodeBackwardLink(const BlockData* node) { return GetU32(node->data + kNodeBackward); }
 // Offset of record i (i == count gives the start of the free space).
-inline uint16_t NodeRecordOffset(const BlockData* node, unsigned i) { return GetU16(node->data + 510 - 2 * i); }
+inline uint16_t NodeRecordOffset(const BlockData* node, unsigned i) { return GetU16(node->data + NodeOffsetSlot(i)); }
 inline uint16_t NodeRecordSize(const BlockData* node, unsigned i)
 {
     return static_cast<uint16_t>(NodeRecordOffset(node, i + 1) - NodeRecordOffset(node, i));
@@ -58,7 +24,7 @@ inline uint16_t NodeRecordSize(const BlockData* node, unsigned i)
 // key length byte and key are padded to an even size.
 inline uint16_t RecordDataOffset(const BlockData* node, uint16_t recordOffset)
 {
-    return static_cast<uint16_t>(recordOffset + ((node->data[recordOffset] + 2u) & ~1u));
+    return static_cast<uint16_t>(recordOffset + PaddedKeySize(node->data[recordOffset]));
 }
 // End offset of the record that starts at `recordOffset` (0 when no record
 // starts there). Record layouts are checked when a node is read, so this
@@ -68,6 +34,35 @@ uint16_t RecordEndAt(const BlockData* node, uint16_t recordOffset);
 inline uint32_t IndexRecordChild(const BlockData* node, unsigned i)
 {
     return GetU32(node->data + RecordDataOffset(node, NodeRecordOffset(node, i)));
+}
+
+// The first record of `node` (which holds at least one) whose key does not
+// sort below the search key, or the last record when every key does;
+// *comparison receives the search key against that record's key.
+// `compare(recordKey)` is negative when the search key sorts first.
+template <typename Compare>
+unsigned FirstRecordNotBelow(const BlockData* node, Compare compare, int* comparison)
+{
+    const unsigned count = NodeRecordCount(node);
+    unsigned i = 0;
+    int c = compare(node->data + NodeRecordOffset(node, 0));
+    while (c > 0 && i + 1 < count) c = compare(node->data + NodeRecordOffset(node, ++i));
+    *comparison = c;
+    return i;
+}
+
+// The record an index node leads to for a search key: the last record whose
+// key is not greater, or the first when every key is greater. An exact match
+// leads through its own record unless `exactTakesRecord` is false (a search
+// by parent alone matches a whole folder, whose first record may lie in the
+// child before).
+template <typename Compare>
+unsigned ChooseIndexRecord(const BlockData* node, Compare compare, bool exactTakesRecord = true)
+{
+    int c = 0;
+    const unsigned i = FirstRecordNotBelow(node, compare, &c);
+    if (i == 0 || c > 0 || (c == 0 && exactTakesRecord)) return i;
+    return i - 1;
 }
 
 // Reads node `node` of the B-tree file `tree` through the cache and checks it.

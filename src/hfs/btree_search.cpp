@@ -20,15 +20,6 @@ BlockBuffer* DescendTo(ForkRef* tree, uint32_t node, unsigned expectedHeight)
     return buffer;
 }
 
-// Index-node child choice shared by both trees: record i when there is no
-// previous record, when the key was matched exactly, or when i is the last
-// record and the key sorts after it; otherwise the previous record.
-unsigned ChooseChild(unsigned i, int previous, bool takeExact, int comparison, unsigned count)
-{
-    if (previous < 0 || takeExact || (i == count - 1 && comparison > 0)) return i;
-    return static_cast<unsigned>(previous);
-}
-
 }  // namespace
 
 int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, uint32_t* outNode,
@@ -52,19 +43,8 @@ int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, ui
             ReportCorruption("empty catalog index node");
             return 1;
         }
-        int previous = -1;
-        unsigned i = 0;
-        int comparison = 0;
-        for (;; ++i) {
-            comparison = CompareCatalogKey(parentId, name, buffer->data + NodeRecordOffset(buffer, i));
-            if (i != count - 1 && comparison > 0) {
-                previous = static_cast<int>(i);
-                continue;
-            }
-            break;
-        }
-        const unsigned chosen = ChooseChild(i, previous, name && comparison == 0, comparison, count);
-        node = IndexRecordChild(buffer, chosen);
+        const auto compare = [&](const uint8_t* key) { return CompareCatalogKey(parentId, name, key); };
+        node = IndexRecordChild(buffer, ChooseIndexRecord(buffer, compare, name != nullptr));
         expectedHeight = NodeHeight(buffer) - 1u;
     }
 
@@ -107,29 +87,24 @@ BlockBuffer* SearchExtents(uint32_t startNode, uint16_t block, uint8_t fork, con
         const unsigned count = NodeRecordCount(buffer);
         if (count == 0) return nullptr;
         const uint8_t type = NodeType(buffer);
-        int previous = -1;
-        unsigned i = 0;
-        int comparison = 0;
-        for (;; ++i) {
-            comparison = CompareExtentKey(ref->fileId, fork, block, buffer->data + NodeRecordOffset(buffer, i), type);
-            if (comparison > 0 && i != count - 1) {
-                previous = static_cast<int>(i);
-                continue;
-            }
-            break;
-        }
+        const auto compare = [&](const uint8_t* key) {
+            return CompareExtentKey(ref->fileId, fork, block, key, type);
+        };
         if (type == kIndexNode) {
-            node = IndexRecordChild(buffer, ChooseChild(i, previous, comparison == 0, comparison, count));
+            node = IndexRecordChild(buffer, ChooseIndexRecord(buffer, compare));
             expectedHeight = NodeHeight(buffer) - 1u;
             continue;
         }
+        // In a leaf, the comparison tells whether the block lies past a record's end.
+        int comparison = 0;
+        const unsigned i = FirstRecordNotBelow(buffer, compare, &comparison);
         if (comparison > 0) return nullptr;
         const uint16_t offset = NodeRecordOffset(buffer, i);
         const uint8_t* key = buffer->data + offset;
         if (GetU32(key + kExtKeyFileId) != ref->fileId || key[kExtKeyForkType] != fork ||
             GetU16(key + kExtKeyStartBlock) > block)
             return nullptr;
-        *outDataOffset = static_cast<uint16_t>(offset + 8);
+        *outDataOffset = RecordDataOffset(buffer, offset);
         *outFirstBlock = GetU16(key + kExtKeyStartBlock);
         return buffer;
     }

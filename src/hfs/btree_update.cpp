@@ -48,11 +48,13 @@ void MakeIndexRecord(TreeChange& t, const BlockData* child, uint32_t childNumber
     const uint8_t* key = child->data + NodeRecordOffset(child, 0);
     const unsigned keyLength = t.catalog ? kCatalogIndexKeyLength : kExtentKeyLength;
     std::memset(record, 0, kIndexRecordRoom);
-    record[0] = static_cast<uint8_t>(keyLength + 1 + 4);
-    record[1] = static_cast<uint8_t>(keyLength);
+    // The buffer's first byte is the record's size: key length byte, key, child pointer.
+    uint8_t* indexKey = record + 1;
+    record[0] = static_cast<uint8_t>(1 + keyLength + kIndexPointerSize);
+    indexKey[kCatKeyLength] = static_cast<uint8_t>(keyLength);
     const unsigned copy = key[0] < keyLength ? key[0] : keyLength;
-    std::memcpy(record + 2, key + 1, copy);
-    PutU32(childNumber, record + 2 + keyLength);
+    std::memcpy(indexKey + 1, key + 1, copy);
+    PutU32(childNumber, indexKey + 1 + keyLength);
 }
 
 // Copies the child's first key over the key of index record `index` of
@@ -64,10 +66,11 @@ int UpdateIndexKey(TreeChange& t, uint32_t node, unsigned index, uint32_t child)
         if (StatusCode == 0) ReportCorruption("index key update from an empty child");
         return 0;
     }
-    const bool wasPinned = childBuffer->flags & kBlockPinned;
-    PinBlock(childBuffer);
-    BlockBuffer* buffer = Node(t, node);
-    if (!wasPinned) UnpinBlock(childBuffer);
+    BlockBuffer* buffer = nullptr;
+    {
+        const ScopedPin pin(childBuffer);
+        buffer = Node(t, node);
+    }
     if (!buffer || index >= NodeRecordCount(buffer)) {
         if (StatusCode == 0) ReportCorruption("index record to update");
         return 0;
@@ -111,17 +114,18 @@ int InsertIntoNode(TreeChange& t, uint32_t n, unsigned i, uint8_t* record)
     }
     BlockBuffer* node = Node(t, n);
     if (!node) return kTreeUnchanged;
-    if (NodeFreeSpace(node) >= length + 2) {
+    if (NodeFreeSpace(node) >= length + kRecordOffsetSize) {
         NodeInsertRecord(node, i, record + 1, length);
         return i == 0 ? kTreeFirstKeyChanged : kTreeUnchanged;
     }
 
     const uint32_t left = NodeBackwardLink(node);
     if (left != 0) {
-        const bool nodeWasPinned = node->flags & kBlockPinned;
-        PinBlock(node);
-        BlockBuffer* neighbour = Node(t, left);
-        if (!nodeWasPinned) UnpinBlock(node);
+        BlockBuffer* neighbour = nullptr;
+        {
+            const ScopedPin pin(node);
+            neighbour = Node(t, left);
+        }
         if (!neighbour) return kTreeUnchanged;
         const unsigned count = NodeRecordCount(node);
         unsigned room = NodeFreeSpace(neighbour);
@@ -134,7 +138,7 @@ int InsertIntoNode(TreeChange& t, uint32_t n, unsigned i, uint8_t* record)
             if (room < needed) break;
             room -= needed;
             if (k < i) freed += needed;
-            if ((k < i && freed >= length + 2) || k == i) {
+            if ((k < i && freed >= length + kRecordOffsetSize) || k == i) {
                 success = true;
                 break;
             }
@@ -159,58 +163,46 @@ int SplitNode(TreeChange& t, uint32_t n, BlockBuffer* node, unsigned i, uint8_t*
     const uint32_t left = NodeBackwardLink(node);
     const uint8_t type = NodeType(node);
     const uint8_t height = NodeHeight(node);
-    const bool nodeWasPinned = node->flags & kBlockPinned;
-    PinBlock(node);
-    BlockBuffer* neighbour = left ? Node(t, left) : nullptr;
-    const bool neighbourWasPinned = neighbour && (neighbour->flags & kBlockPinned);
-    if (neighbour) PinBlock(neighbour);
-    auto unpin = [&] {
-        if (!nodeWasPinned) UnpinBlock(node);
-        if (neighbour && !neighbourWasPinned) UnpinBlock(neighbour);
-    };
-    if (left && !neighbour) {
-        unpin();
-        return kTreeUnchanged;
-    }
     uint32_t m = 0;
-    BlockBuffer* fresh = NewNode(t, &m, type, height, n, left);
-    if (!fresh) {
-        unpin();
-        return kTreeUnchanged;
-    }
-    if (neighbour) BlockPutU32(m, neighbour, kNodeForward);
-    BlockPutU32(m, node, kNodeBackward);
+    BlockBuffer* fresh = nullptr;
+    {
+        const ScopedPin nodePin(node);
+        BlockBuffer* neighbour = left ? Node(t, left) : nullptr;
+        const ScopedPin neighbourPin(neighbour);
+        if (left && !neighbour) return kTreeUnchanged;
+        fresh = NewNode(t, &m, type, height, n, left);
+        if (!fresh) return kTreeUnchanged;
+        if (neighbour) BlockPutU32(m, neighbour, kNodeForward);
+        BlockPutU32(m, node, kNodeBackward);
 
-    const unsigned count = NodeRecordCount(node);
-    const unsigned toNew = (count + 1) / 2;
-    bool placed = false;
-    for (unsigned e = 0; e < toNew; ++e) {
-        if (e == i) {
-            NodeInsertRecord(fresh, NodeRecordCount(fresh), record + 1, length);
-            placed = true;
-        } else {
-            MoveFirstRecord(node, fresh);
+        const unsigned count = NodeRecordCount(node);
+        const unsigned toNew = (count + 1) / 2;
+        bool placed = false;
+        for (unsigned e = 0; e < toNew; ++e) {
+            if (e == i) {
+                NodeInsertRecord(fresh, NodeRecordCount(fresh), record + 1, length);
+                placed = true;
+            } else {
+                MoveFirstRecord(node, fresh);
+            }
         }
-    }
-    if (!placed) {
-        const unsigned at = i - (toNew);
-        if (NodeFreeSpace(node) < length + 2) {
-            unpin();
-            ReportCorruption("record too large for a split node");
-            return kTreeUnchanged;
+        if (!placed) {
+            const unsigned at = i - (toNew);
+            if (NodeFreeSpace(node) < length + kRecordOffsetSize) {
+                ReportCorruption("record too large for a split node");
+                return kTreeUnchanged;
+            }
+            NodeInsertRecord(node, at, record + 1, length);
         }
-        NodeInsertRecord(node, at, record + 1, length);
+        MakeIndexRecord(t, fresh, m, record);
+        if (type == kLeafNode && left == 0) SetHeaderU32(t, kHeaderFirstLeaf, m);
     }
-    MakeIndexRecord(t, fresh, m, record);
-    if (type == kLeafNode && left == 0) SetHeaderU32(t, kHeaderFirstLeaf, m);
-    unpin();
 
     if (height != GetU16(t.header->data + kHeaderDepth)) return kTreeNodeSplitOrRemoved;
     // The root split: a new root above the two halves.
     uint32_t root = 0;
-    const bool freshWasPinned = fresh->flags & kBlockPinned;
-    PinBlock(fresh);
-    PinBlock(node);
+    const ScopedPin freshPin(fresh);
+    const ScopedPin nodePin(node);
     BlockBuffer* top = NewNode(t, &root, kIndexNode, static_cast<uint8_t>(height + 1), 0, 0);
     if (top) {
         uint8_t oldRootRecord[kIndexRecordRoom];
@@ -220,24 +212,13 @@ int SplitNode(TreeChange& t, uint32_t n, BlockBuffer* node, unsigned i, uint8_t*
         SetHeaderU32(t, kHeaderRoot, root);
         BlockPutU16(static_cast<uint16_t>(height + 1), t.header, kHeaderDepth);
     }
-    if (!freshWasPinned) UnpinBlock(fresh);
-    if (!nodeWasPinned) UnpinBlock(node);
     return kTreeNodeSplitOrRemoved;
 }
 
-// The record an index node leads to for `key`: the last record whose key is
-// not greater, or the first when every key is greater.
-unsigned ChooseIndexRecord(TreeChange& t, const BlockData* node, const uint8_t* key)
+// The index record a change to `key` goes through.
+unsigned ChooseChild(TreeChange& t, const BlockData* node, const uint8_t* key)
 {
-    const unsigned count = NodeRecordCount(node);
-    unsigned i = 0;
-    int c = 0;
-    for (; i < count; ++i) {
-        c = CompareKeys(t, node->data + NodeRecordOffset(node, i), key);
-        if (i == count - 1 || c >= 0) break;
-    }
-    if (i == 0 || c == 0 || (i == count - 1 && c < 0)) return i;
-    return i - 1;
+    return ChooseIndexRecord(node, [&](const uint8_t* recordKey) { return CompareKeys(t, key, recordKey); });
 }
 
 int Insert(TreeChange& t, uint32_t n, uint8_t* record, unsigned expectedHeight, unsigned depth)
@@ -279,7 +260,7 @@ int Insert(TreeChange& t, uint32_t n, uint8_t* record, unsigned expectedHeight, 
         SetHeaderU32(t, kHeaderLeafRecords, GetU32(t.header->data + kHeaderLeafRecords) + 1);
         return result;
     }
-    const unsigned i = ChooseIndexRecord(t, node, key);
+    const unsigned i = ChooseChild(t, node, key);
     const uint32_t child = IndexRecordChild(node, i);
     const unsigned childHeight = NodeHeight(node) - 1u;
     const int below = Insert(t, child, record, childHeight, depth + 1);
@@ -306,8 +287,6 @@ int DeleteFromNode(TreeChange& t, uint32_t n, unsigned i)
         NodeDeleteRecord(node, i);
         return i == 0 ? kTreeFirstKeyChanged : kTreeUnchanged;
     }
-    const bool wasPinned = node->flags & kBlockPinned;
-    PinBlock(node);
     const uint32_t forward = NodeForwardLink(node);
     const uint32_t backward = NodeBackwardLink(node);
     const bool leaf = NodeType(node) == kLeafNode;
@@ -322,17 +301,21 @@ int DeleteFromNode(TreeChange& t, uint32_t n, unsigned i)
         }
         result = kTreeLevelCollapsed;
     };
-    if (forward != 0) {
-        BlockBuffer* f = Node(t, forward);
-        if (!f) return kTreeUnchanged;
-        BlockPutU32(backward, f, kNodeBackward);
-        if (backward == 0 && NodeForwardLink(f) == 0) becomesRoot(f, forward);
-    }
-    if (backward != 0) {
-        BlockBuffer* b = Node(t, backward);
-        if (!b) return kTreeUnchanged;
-        BlockPutU32(forward, b, kNodeForward);
-        if (forward == 0 && NodeBackwardLink(b) == 0) becomesRoot(b, backward);
+    {
+        // The emptied node stays in the cache while its siblings are read.
+        const ScopedPin pin(node);
+        if (forward != 0) {
+            BlockBuffer* f = Node(t, forward);
+            if (!f) return kTreeUnchanged;
+            BlockPutU32(backward, f, kNodeBackward);
+            if (backward == 0 && NodeForwardLink(f) == 0) becomesRoot(f, forward);
+        }
+        if (backward != 0) {
+            BlockBuffer* b = Node(t, backward);
+            if (!b) return kTreeUnchanged;
+            BlockPutU32(forward, b, kNodeForward);
+            if (forward == 0 && NodeBackwardLink(b) == 0) becomesRoot(b, backward);
+        }
     }
     if (leaf) {
         if (forward == 0) SetHeaderU32(t, kHeaderLastLeaf, backward);
@@ -342,7 +325,6 @@ int DeleteFromNode(TreeChange& t, uint32_t n, unsigned i)
             SetHeaderU32(t, kHeaderRoot, 0);
         }
     }
-    if (!wasPinned) UnpinBlock(node);
     uint32_t number = n;
     AllocateNode(&number, t.tree);
     return result;
@@ -380,7 +362,7 @@ int Delete(TreeChange& t, uint32_t n, const uint8_t* key, unsigned expectedHeigh
         StatusCode = kStatusBadNode;
         return kTreeUnchanged;
     }
-    const unsigned i = ChooseIndexRecord(t, node, key);
+    const unsigned i = ChooseChild(t, node, key);
     const uint32_t child = IndexRecordChild(node, i);
     const unsigned childHeight = NodeHeight(node) - 1u;
     const int below = Delete(t, child, key, childHeight, depth + 1);

@@ -11,7 +11,7 @@
 // Records handed to insertion are length-prefixed: record[0] is the length of
 // the record (key and data) that follows. The buffer must have room for an
 // index record (kIndexRecordRoom bytes), since a split overwrites it.
-constexpr unsigned kIndexRecordRoom = 43;
+constexpr unsigned kIndexRecordRoom = 1 + kMaxCatalogKeySize + kIndexPointerSize;
 constexpr unsigned kMaxRecordBuffer = 256;
 
 // Results of BTreeInsert and BTreeDelete.

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "hfs/layout.h"
+
 inline uint16_t GetU16(const uint8_t* p) { return static_cast<uint16_t>(p[0] << 8 | p[1]); }
 inline uint32_t GetU32(const uint8_t* p)
 {
@@ -20,8 +22,6 @@ inline void PutU32(uint32_t value, uint8_t* p)
     p[2] = static_cast<uint8_t>(value >> 8);
     p[3] = static_cast<uint8_t>(value);
 }
-
-constexpr unsigned kHfsBlockSize = 512;
 
 enum : uint8_t {
     kBlockDirty = 0x01,

@@ -5,6 +5,7 @@
 #pragma once
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "hfs/bytes.h"
@@ -21,6 +22,44 @@ struct BlockBuffer : BlockData {
     bool listedDirty;        // on the dirty list
     bool hasMediumCopy;      // mediumCopy holds the block as it was when it turned dirty
     std::unique_ptr<uint8_t[]> mediumCopy;
+};
+
+// Pins a buffer while the guard lives and then puts its pinned bit back as
+// it was, so that a pin held further out (an open stream, a caller) survives.
+// Movable, so a stream can hold one from its open to its close.
+class ScopedPin {
+public:
+    ScopedPin() = default;
+    explicit ScopedPin(BlockData* block) : block_(block), wasPinned_(block && (block->flags & kBlockPinned))
+    {
+        if (block_) PinBlock(block_);
+    }
+    ScopedPin(ScopedPin&& other) noexcept
+        : block_(std::exchange(other.block_, nullptr)), wasPinned_(other.wasPinned_)
+    {
+    }
+    ScopedPin& operator=(ScopedPin&& other) noexcept
+    {
+        if (this != &other) {
+            Release();
+            block_ = std::exchange(other.block_, nullptr);
+            wasPinned_ = other.wasPinned_;
+        }
+        return *this;
+    }
+    ScopedPin(const ScopedPin&) = delete;
+    ScopedPin& operator=(const ScopedPin&) = delete;
+    ~ScopedPin() { Release(); }
+    // Ends the pin now.
+    void Release()
+    {
+        if (block_ && !wasPinned_) UnpinBlock(block_);
+        block_ = nullptr;
+    }
+
+private:
+    BlockData* block_ = nullptr;
+    bool wasPinned_ = false;
 };
 
 // Drive transfers of the drive in use (DriveTable[MacDriveIndex]); counts are

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/bytes.h"
 #include "hfs/extents.h"
@@ -63,7 +64,7 @@ int CompareExtentKey(uint32_t fileId, uint8_t fork, uint16_t block, const uint8_
     if (fork != keyFork) return fork < keyFork ? -1 : 1;
     const uint16_t start = GetU16(key + kExtKeyStartBlock);
     if (nodeType == kIndexNode) return static_cast<int>(block) - static_cast<int>(start);
-    const uint32_t end = start + ExtentRecordBlocks(key + 8);
+    const uint32_t end = start + ExtentRecordBlocks(key + kExtentKeySize);
     return block < end ? -1 : 1;
 }
 
@@ -79,15 +80,61 @@ int CompareExtentKeys(const uint8_t* a, const uint8_t* b)
     return 0;
 }
 
+void BuildExtentKey(uint32_t fileId, uint8_t fork, uint16_t startBlock, uint8_t* out)
+{
+    out[kCatKeyLength] = kExtentKeyLength;
+    out[kExtKeyForkType] = fork;
+    PutU32(fileId, out + kExtKeyFileId);
+    PutU16(startBlock, out + kExtKeyStartBlock);
+}
+
 unsigned BuildCatalogKey(uint32_t parentId, const uint8_t* name, uint8_t* out)
 {
-    const unsigned nameLength = name[0] > 31 ? 31 : name[0];
-    out[kCatKeyLength] = static_cast<uint8_t>(6 + nameLength);
-    out[1] = 0;
+    const unsigned nameLength = MacNameLength(name);
+    out[kCatKeyLength] = static_cast<uint8_t>(kMinCatalogKeyLength + nameLength);
+    out[kCatKeyReserved] = 0;
     PutU32(parentId, out + kCatKeyParentId);
     out[kCatKeyName] = static_cast<uint8_t>(nameLength);
     std::memcpy(out + kCatKeyName + 1, name + 1, nameLength);
-    unsigned size = nameLength + 7;
+    unsigned size = kCatKeyName + 1 + nameLength;
     if (size & 1u) out[size++] = 0;
     return size;
+}
+
+unsigned CatalogRecordSize(uint8_t type)
+{
+    switch (type) {
+    case kFolderRecord: return kFolderRecordSize;
+    case kFileRecord: return kFileRecordSize;
+    case kFolderThreadRecord:
+    case kFileThreadRecord: return kThreadRecordSize;
+    default: return 0;
+    }
+}
+
+CatalogRecordFault DecodeCatalogRecord(const uint8_t* key, unsigned recordSize, CatalogRecord* out)
+{
+    const unsigned dataOffset = PaddedKeySize(key[kCatKeyLength]);
+    if (dataOffset >= recordSize) return CatalogRecordFault::NoData;
+    *out = CatalogRecord{GetU32(key + kCatKeyParentId), Str31(key + kCatKeyName), key[dataOffset],
+                         static_cast<uint16_t>(dataOffset), static_cast<uint16_t>(recordSize - dataOffset),
+                         key + dataOffset};
+    const unsigned needed = CatalogRecordSize(out->type);
+    if (needed == 0) return CatalogRecordFault::UnknownType;
+    if (out->dataSize < needed) return CatalogRecordFault::Short;
+    return CatalogRecordFault::None;
+}
+
+bool ReadCatalogRecord(const BlockData* leaf, uint16_t keyOffset, CatalogRecord* out)
+{
+    const uint16_t end = RecordEndAt(leaf, keyOffset);
+    const CatalogRecordFault fault = end <= keyOffset ? CatalogRecordFault::NoData
+                                                      : DecodeCatalogRecord(leaf->data + keyOffset, end - keyOffset, out);
+    switch (fault) {
+    case CatalogRecordFault::None: return true;
+    case CatalogRecordFault::NoData: ReportCorruption("catalog record without data"); break;
+    case CatalogRecordFault::UnknownType: ReportCorruption("catalog record of an unknown type"); break;
+    case CatalogRecordFault::Short: ReportCorruption("catalog record shorter than its type"); break;
+    }
+    return false;
 }

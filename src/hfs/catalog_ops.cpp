@@ -13,11 +13,6 @@
 
 namespace {
 
-// Catalog IDs below this are the system's own.
-constexpr uint32_t kFirstUserCatalogId = 16;
-// A file record's flags: the file has a thread record (Mac OS gives one to
-// files it hands out IDs for); the thread must follow the file.
-constexpr uint8_t kFileThreadExists = 0x02;
 const uint8_t kEmptyName[1] = {0};
 
 // A catalog record found by key: its leaf, the offset of its key and of its
@@ -35,21 +30,9 @@ bool FindRecord(uint32_t parentId, const uint8_t* name, FoundRecord* out)
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return false;
-    const uint16_t end = RecordEndAt(leaf, offset);
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    if (end == 0 || data >= end) {
-        ReportCorruption("catalog record without data");
-        return false;
-    }
-    *out = FoundRecord{leaf, offset, data, static_cast<uint16_t>(end - data)};
-    const uint8_t type = leaf->data[data];
-    const unsigned needed = type == kFolderRecord ? kFolderRecordSize
-                            : type == kFileRecord ? kFileRecordSize
-                                                  : kThreadRecordSize;
-    if (out->dataSize < needed) {
-        ReportCorruption("catalog record shorter than its type");
-        return false;
-    }
+    CatalogRecord record;
+    if (!ReadCatalogRecord(leaf, offset, &record)) return false;
+    *out = FoundRecord{leaf, offset, static_cast<uint16_t>(offset + record.dataOffset), record.dataSize};
     return true;
 }
 
@@ -102,7 +85,7 @@ bool CheckName(const uint8_t* name)
 
 void DeleteRecordByKey(const FoundRecord& record)
 {
-    uint8_t key[64];
+    uint8_t key[kMaxCatalogKeySize];
     const uint8_t* stored = record.leaf->data + record.keyOffset;
     std::memcpy(key, stored, 1u + stored[0]);
     const bool wasPinned = record.leaf->flags & kBlockPinned;
@@ -127,7 +110,7 @@ bool FindThread(uint32_t id, uint8_t type, FoundRecord* out)
 // Writes `name` into a thread record's name field.
 void RenameThread(const FoundRecord& thread, const uint8_t* name)
 {
-    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, 32);
+    BlockFill(0, thread.leaf, thread.dataOffset + kThreadName, kThreadNameBytes);
     BlockMove(thread.leaf, thread.dataOffset + kThreadName, name, 1u + name[0]);
 }
 
@@ -135,14 +118,14 @@ void RenameThread(const FoundRecord& thread, const uint8_t* name)
 
 bool IsValidMacName(const uint8_t* name)
 {
-    if (name[0] == 0 || name[0] > 31) return false;
+    if (name[0] == 0 || name[0] > kMaxMacName) return false;
     return std::memchr(name + 1, ':', name[0]) == nullptr;
 }
 
 uint32_t NextCatalogID()
 {
     const uint32_t next = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
-    if (next < kFirstUserCatalogId) {
+    if (next < kFirstUserId) {
         ReportCorruption("next catalog ID among the reserved ones");
         return 0;
     }
@@ -260,8 +243,8 @@ int DeleteEmptyFolder()
     const uint32_t folderId = GetU32(record.Data() + kFolderId);
     DeleteRecordByKey(record);
     if (StatusCode != 0) return 0;
-    uint8_t threadKey[8] = {6, 0};
-    PutU32(folderId, threadKey + 2);
+    uint8_t threadKey[kMaxCatalogKeySize];
+    BuildCatalogKey(folderId, kEmptyName, threadKey);
     BTreeDeleteRecord(&MacVolume.catalogFile, threadKey);
     if (StatusCode != 0) return 0;
     AdjustCurrentFolder(-1);

@@ -95,9 +95,9 @@ uint32_t TakeRecord(Allocation& a, uint32_t me, const uint8_t* record, const cha
     uint32_t total = 0;
     bool sawEmpty = false;
     bool reported = false;
-    for (unsigned i = 0; i < 3; ++i) {
-        const uint32_t start = GetU16(record + 4 * i);
-        const uint32_t count = GetU16(record + 4 * i + 2);
+    for (unsigned i = 0; i < kExtentsPerRecord; ++i) {
+        const uint32_t start = GetU16(record + ExtentStartAt(i));
+        const uint32_t count = GetU16(record + ExtentCountAt(i));
         if (count == 0) {
             sawEmpty = true;
             continue;
@@ -131,7 +131,7 @@ void CheckFork(Allocation& a, const Fork& fork, const std::vector<const ExtentEn
                 fork.physical);
 
     uint32_t total = TakeRecord(a, me, fork.first, "its first extent record");
-    const bool firstFull = GetU16(fork.first + 10) != 0;
+    const bool firstFull = GetU16(fork.first + ExtentCountAt(kExtentsPerRecord - 1)) != 0;
     if (!overflow.empty() && !firstFull)
         Problem(a.ctx, "%s: has extents records although its first extent record is not full", who().c_str());
     uint32_t expected = total;
@@ -166,7 +166,7 @@ std::vector<Fork> ListForks(CheckContext* ctx)
     forks.push_back(Fork{{nullptr, kDataFork, "catalog file"}, kCatalogFileId, kDataFork, GetU32(mdb + kMdbCatalogSize), 0, false,
                          mdb + kMdbCatalogExtents});
     for (const CatalogEntry& e : ctx->catalog) {
-        if (e.data[0] != kFileRecord || e.dataSize < kFileRecordSize) continue;
+        if (e.type != kFileRecord || e.fault != CatalogRecordFault::None) continue;
         const uint32_t id = GetU32(e.data + kFileRecFileId);
         for (uint8_t fork : {kDataFork, kResourceFork})
             forks.push_back(Fork{{&e, fork, nullptr}, id, fork, GetU32(e.data + ForkPhysicalOffset(fork)),

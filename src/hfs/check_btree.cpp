@@ -22,8 +22,6 @@ namespace {
 using NodeImage = std::array<uint8_t, kHfsBlockSize>;
 using KeyCopy = std::array<uint8_t, 1 + kCatalogIndexKeyLength>;
 
-constexpr unsigned kHeaderRecordSize = 106;
-
 struct TreeWalk {
     CheckContext* ctx;
     ForkRef* file;
@@ -64,7 +62,7 @@ struct LevelNode {
 
 const Pending kGap{0, 0, 0, {}};
 
-uint16_t OffsetAt(const uint8_t* node, unsigned i) { return GetU16(node + 510 - 2 * i); }
+uint16_t OffsetAt(const uint8_t* node, unsigned i) { return GetU16(node + NodeOffsetSlot(i)); }
 
 // "node 5 is" or "nodes 5-9 are".
 std::string NodeRangeText(uint32_t first, uint32_t last)
@@ -103,7 +101,7 @@ int CompareKeys(const TreeWalk& w, const uint8_t* a, const uint8_t* b)
 bool SameKey(const TreeWalk& w, const uint8_t* indexKey, const uint8_t* childKey)
 {
     if (!w.catalog) return std::memcmp(indexKey, childKey, 1 + kExtentKeyLength) == 0;
-    if (std::memcmp(indexKey + kCatKeyParentId, childKey + kCatKeyParentId, 4) != 0) return false;
+    if (GetU32(indexKey + kCatKeyParentId) != GetU32(childKey + kCatKeyParentId)) return false;
     const unsigned length = indexKey[kCatKeyName];
     return length == childKey[kCatKeyName] &&
            std::memcmp(indexKey + kCatKeyName + 1, childKey + kCatKeyName + 1, length) == 0;
@@ -117,20 +115,20 @@ std::string RecordProblem(const TreeWalk& w, const uint8_t* node, unsigned i, un
     const auto at = [i] { return "record " + std::to_string(i) + ": "; };
     const unsigned size = end - start;
     const unsigned keyLength = node[start];
-    const unsigned padded = (keyLength + 2u) & ~1u;
+    const unsigned padded = PaddedKeySize(keyLength);
     if (padded > size)
         return at() + "key length " + std::to_string(keyLength) + " does not fit the record (" + std::to_string(size) +
                " bytes)";
-    if (index && padded + 4u > size) return at() + "no room for the child node number";
+    if (index && padded + kIndexPointerSize > size) return at() + "no room for the child node number";
     if (!w.catalog) {
         if (keyLength != kExtentKeyLength) return at() + "extents key length " + std::to_string(keyLength) + ", not 7";
-        if (!index && padded + 12u > size) return at() + "no room for the three extents";
+        if (!index && padded + kExtentRecordSize > size) return at() + "no room for the three extents";
         return "";
     }
-    if (keyLength < 6 || keyLength > kCatalogIndexKeyLength)
+    if (keyLength < kMinCatalogKeyLength || keyLength > kCatalogIndexKeyLength)
         return at() + "catalog key length " + std::to_string(keyLength) + " is not 6 to 37";
     const unsigned nameLength = node[start + kCatKeyName];
-    if (nameLength > 31 || nameLength + 6u > keyLength)
+    if (nameLength > kMaxMacName || nameLength + kMinCatalogKeyLength > keyLength)
         return at() + "name length " + std::to_string(nameLength) + " does not fit the key";
     return "";
 }
@@ -262,7 +260,7 @@ bool CollectNodeMap(TreeWalk& w, const uint8_t* h, std::vector<uint8_t>* map)
         const unsigned start = OffsetAt(d, 0);
         const unsigned end = OffsetAt(d, 1);
         if (GetU16(d + kNodeRecordCount) < 1 || start != kNodeFirstRecord || end <= start ||
-            end > kHfsBlockSize - 4) {
+            end > NodeOffsetSlot(1)) {
             Problem(w.ctx, "%s: map node %u does not hold one map record from offset 14", w.name, next);
             return false;
         }
@@ -363,7 +361,7 @@ uint32_t CheckTreeNode(TreeWalk& w, const Pending& entry, unsigned height, const
             w.onLeafRecord(w.ctx, entry.node, r, d);
             continue;
         }
-        const uint32_t child = GetU32(d + offset + ((key[0] + 2u) & ~1u));
+        const uint32_t child = GetU32(key + PaddedKeySize(key[0]));
         if (child == 0 || child >= w.capacity) {
             Problem(w.ctx, "%s: index node %u record %u points to node %u, outside the file", w.name, entry.node, r,
                     child);
@@ -404,7 +402,7 @@ unsigned ProbeDepth(TreeWalk& w, uint32_t root)
         if (d[kNodeType] != kIndexNode || !LayoutProblem(w, d, true).empty() || GetU16(d + kNodeRecordCount) == 0)
             return 0;
         const uint8_t* key = d + kNodeFirstRecord;
-        node = GetU32(key + ((key[0] + 2u) & ~1u));
+        node = GetU32(key + PaddedKeySize(key[0]));
     }
     return 0;
 }
@@ -549,10 +547,14 @@ void CollectCatalogRecord(CheckContext* ctx, uint32_t node, unsigned index, cons
     entry.node = node;
     entry.index = static_cast<uint16_t>(index);
     entry.parentId = GetU32(key + kCatKeyParentId);
-    std::memcpy(entry.name, key + kCatKeyName, 1u + key[kCatKeyName]);
-    const unsigned dataStart = start + ((key[0] + 2u) & ~1u);
-    entry.dataSize = static_cast<uint16_t>(end - dataStart);
-    std::memcpy(entry.data, image + dataStart, entry.dataSize < sizeof entry.data ? entry.dataSize : sizeof entry.data);
+    Str31(key + kCatKeyName).CopyTo(entry.name);
+    CatalogRecord record{};
+    entry.fault = DecodeCatalogRecord(key, end - start, &record);
+    if (entry.fault != CatalogRecordFault::NoData) {
+        entry.type = record.type;
+        entry.dataSize = record.dataSize;
+        std::memcpy(entry.data, record.data, entry.dataSize < sizeof entry.data ? entry.dataSize : sizeof entry.data);
+    }
     ctx->catalog.push_back(entry);
 }
 
@@ -565,7 +567,7 @@ void CollectExtentRecord(CheckContext* ctx, uint32_t node, unsigned index, const
     entry.forkType = key[kExtKeyForkType];
     entry.fileId = GetU32(key + kExtKeyFileId);
     entry.startBlock = GetU16(key + kExtKeyStartBlock);
-    std::memcpy(entry.extents, key + ((key[0] + 2u) & ~1u), sizeof entry.extents);
+    std::memcpy(entry.extents, key + PaddedKeySize(key[0]), sizeof entry.extents);
     ctx->extents.push_back(entry);
 }
 

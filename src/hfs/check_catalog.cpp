@@ -10,9 +10,7 @@
 
 namespace {
 
-constexpr uint32_t kFirstUserId = 16;
-
-bool IsFolder(const CatalogEntry& e) { return e.data[0] == kFolderRecord; }
+bool IsFolder(const CatalogEntry& e) { return e.type == kFolderRecord; }
 
 uint32_t ItemId(const CatalogEntry& e)
 {
@@ -33,14 +31,6 @@ std::string ItemText(const CatalogEntry& e)
 
 bool SameName(const uint8_t* a, const uint8_t* b) { return a[0] == b[0] && std::memcmp(a + 1, b + 1, a[0]) == 0; }
 
-// The thread's name, its length cut to what a name can be.
-void ThreadName(const CatalogEntry& e, uint8_t* out)
-{
-    const uint8_t* name = e.data + kThreadName;
-    out[0] = name[0] > 31 ? 31 : name[0];
-    std::memcpy(out + 1, name + 1, out[0]);
-}
-
 struct CatalogIndex {
     std::unordered_map<uint32_t, size_t> items;          // by folder ID or file number
     std::unordered_map<uint32_t, size_t> threads;        // by the ID in the thread's key
@@ -60,23 +50,22 @@ void IndexRecords(CheckContext* ctx, CatalogIndex* index)
 {
     for (size_t i = 0; i < ctx->catalog.size(); ++i) {
         const CatalogEntry& e = ctx->catalog[i];
-        const uint8_t type = e.dataSize > 0 ? e.data[0] : 0;
-        unsigned expected = 0;
-        const char* kind = "";
-        switch (type) {
-        case kFolderRecord: expected = kFolderRecordSize; kind = "folder"; break;
-        case kFileRecord: expected = kFileRecordSize; kind = "file"; break;
-        case kFolderThreadRecord: expected = kThreadRecordSize; kind = "folder thread"; break;
-        case kFileThreadRecord: expected = kThreadRecordSize; kind = "file thread"; break;
-        default:
+        const uint8_t type = e.type;
+        if (e.fault == CatalogRecordFault::NoData || e.fault == CatalogRecordFault::UnknownType) {
             Problem(ctx, "catalog: record (parent %u, %s) in %s has unknown type %u", e.parentId,
                     QuotedMacName(e.name).c_str(), Where(e).c_str(), type);
             continue;
         }
+        const unsigned expected = CatalogRecordSize(type);
+        const char* const kind = type == kFolderRecord         ? "folder"
+                                 : type == kFileRecord         ? "file"
+                                 : type == kFolderThreadRecord ? "folder thread"
+                                                               : "file thread";
+        // A record longer than its type is still usable; a shorter one is not.
         if (e.dataSize != expected) {
             Problem(ctx, "catalog: %s record (parent %u, %s) in %s is %u bytes, not %u", kind, e.parentId,
                     QuotedMacName(e.name).c_str(), Where(e).c_str(), e.dataSize, expected);
-            if (e.dataSize < expected) continue;
+            if (e.fault == CatalogRecordFault::Short) continue;
         }
         if (type == kFolderThreadRecord || type == kFileThreadRecord) {
             if (e.name[0] != 0)
@@ -122,7 +111,6 @@ void IndexRecords(CheckContext* ctx, CatalogIndex* index)
 
 void CheckThreads(CheckContext* ctx, const CatalogIndex& index)
 {
-    uint8_t name[32];
     for (size_t i : index.itemOrder) {
         const CatalogEntry& e = ctx->catalog[i];
         const auto thread = index.threads.find(ItemId(e));
@@ -131,28 +119,28 @@ void CheckThreads(CheckContext* ctx, const CatalogIndex& index)
             continue;
         }
         const CatalogEntry& t = ctx->catalog[thread->second];
-        const bool folderThread = t.data[0] == kFolderThreadRecord;
+        const bool folderThread = t.type == kFolderThreadRecord;
         if (folderThread != IsFolder(e)) {
             Problem(ctx, "catalog: %s has a %s thread record", ItemText(e).c_str(),
                     folderThread ? "folder" : "file");
             continue;
         }
         const uint32_t threadParent = GetU32(t.data + kThreadParentId);
-        ThreadName(t, name);
+        const Str31 name(t.data + kThreadName);
         // A name that differs is harmless: the folder record is found by
         // its parent and its own name, and a rename rewrites the thread.
-        if (threadParent != e.parentId || !SameName(name, e.name))
+        if (threadParent != e.parentId || !SameName(name.bytes, e.name))
             Problem(ctx, threadParent != e.parentId ? ProblemSeverity::Blocking : ProblemSeverity::Harmless,
                     "catalog: the thread record of %s gives parent %u and name %s, its record parent %u",
-                    ItemText(e).c_str(), threadParent, QuotedMacName(name).c_str(), e.parentId);
+                    ItemText(e).c_str(), threadParent, QuotedMacName(name.bytes).c_str(), e.parentId);
     }
     for (size_t i : index.threadOrder) {
         const CatalogEntry& t = ctx->catalog[i];
         const uint32_t id = t.parentId;
         if (index.items.count(id) != 0) continue;
         Problem(ctx, "catalog: %s thread record in %s is for ID %u, which has no %s record",
-                t.data[0] == kFolderThreadRecord ? "folder" : "file", Where(t).c_str(), id,
-                t.data[0] == kFolderThreadRecord ? "folder" : "file");
+                t.type == kFolderThreadRecord ? "folder" : "file", Where(t).c_str(), id,
+                t.type == kFolderThreadRecord ? "folder" : "file");
     }
 }
 

@@ -16,6 +16,8 @@ struct CatalogEntry {
     uint16_t index;
     uint32_t parentId;                // from the key
     uint8_t name[32];                 // from the key: length byte (at most 31) and characters
+    CatalogRecordFault fault;         // what the decoder found wrong with it
+    uint8_t type;                     // the record's type; 0 without data
     uint16_t dataSize;                // bytes of record data after the padded key
     uint8_t data[kFileRecordSize];    // the first bytes of the data, zero past dataSize
 };
@@ -27,7 +29,7 @@ struct ExtentEntry {
     uint8_t forkType;
     uint32_t fileId;
     uint16_t startBlock;              // fork allocation block of the first extent
-    uint8_t extents[12];              // three (start, count) descriptors
+    uint8_t extents[kExtentRecordSize];  // three (start, count) descriptors
 };
 
 struct CheckContext {

@@ -11,14 +11,13 @@ namespace {
 
 constexpr uint16_t kAttrUnmounted = 0x0100;     // set when the volume was put away cleanly
 constexpr uint16_t kAttrInconsistent = 0x0800;  // set by a system that may have left it half-written
-constexpr unsigned kMaxVolumeName = 27;
-constexpr uint32_t kFirstUserId = 16;         // IDs below are the file system's own
 
 std::string ExtentsText(const uint8_t* p)
 {
     char text[64];
-    std::snprintf(text, sizeof text, "(%u,%u) (%u,%u) (%u,%u)", GetU16(p), GetU16(p + 2), GetU16(p + 4),
-                  GetU16(p + 6), GetU16(p + 8), GetU16(p + 10));
+    std::snprintf(text, sizeof text, "(%u,%u) (%u,%u) (%u,%u)", GetU16(p + ExtentStartAt(0)),
+                  GetU16(p + ExtentCountAt(0)), GetU16(p + ExtentStartAt(1)), GetU16(p + ExtentCountAt(1)),
+                  GetU16(p + ExtentStartAt(2)), GetU16(p + ExtentCountAt(2)));
     return text;
 }
 
@@ -44,9 +43,9 @@ constexpr SharedField kSharedFields[] = {
     {kMdbAllocBlockSize, 4, "allocation block size"},
     {kMdbFirstAllocBlock, 2, "first allocation block"},
     {kMdbExtentsSize, 4, "extents file size"},
-    {kMdbExtentsExtents, 12, "extents file extents"},
+    {kMdbExtentsExtents, kExtentRecordSize, "extents file extents"},
     {kMdbCatalogSize, 4, "catalog file size"},
-    {kMdbCatalogExtents, 12, "catalog file extents"},
+    {kMdbCatalogExtents, kExtentRecordSize, "catalog file extents"},
 };
 
 }  // namespace
@@ -74,12 +73,12 @@ void CheckMasterBlock(CheckContext* ctx)
     const uint32_t first = GetU16(mdb + kMdbFirstAllocBlock);
     if (blocks == 0) Problem(ctx, "MDB: the volume has no allocation blocks");
     const uint64_t allocEnd = first + uint64_t{blocks} * s;
-    if (MacVolume.volumeSize < 3 || allocEnd > MacVolume.volumeSize - 2)
+    if (MacVolume.volumeSize <= kAlternateMdbFromEnd || allocEnd > MacVolume.volumeSize - kAlternateMdbFromEnd)
         Problem(ctx, "MDB: the allocation blocks end at volume block %s, past the alternate MDB at block %u",
-                std::to_string(allocEnd).c_str(), MacVolume.volumeSize - 2);
+                std::to_string(allocEnd).c_str(), MacVolume.volumeSize - kAlternateMdbFromEnd);
     const uint32_t bitmapStart = GetU16(mdb + kMdbBitmapStart);
     const uint32_t bitmapBlocks = (blocks + kHfsBlockSize * 8 - 1) / (kHfsBlockSize * 8);
-    if (bitmapStart < 3 || bitmapStart + bitmapBlocks > first)
+    if (bitmapStart <= kMdbBlock || bitmapStart + bitmapBlocks > first)
         Problem(ctx, "MDB: the bitmap (%u block(s) from volume block %u) does not lie between the MDB and the "
                 "first allocation block (%u)", bitmapBlocks, bitmapStart, first);
     const uint32_t freeBlocks = GetU16(mdb + kMdbFreeBlocks);
@@ -96,8 +95,8 @@ void CheckMasterBlock(CheckContext* ctx)
 // copies the whole MDB over it: what is wrong with it never blocks a write.
 void CheckAlternateMasterBlock(CheckContext* ctx)
 {
-    if (MacVolume.volumeSize < 3) return;   // reported with the allocation area
-    const uint32_t where = MacVolume.volumeSize - 2;
+    if (MacVolume.volumeSize <= kAlternateMdbFromEnd) return;   // reported with the allocation area
+    const uint32_t where = MacVolume.volumeSize - kAlternateMdbFromEnd;
     BlockBuffer* alternate = nullptr;
     StatusCode = 0;
     LastCorruption = nullptr;

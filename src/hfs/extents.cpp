@@ -6,10 +6,13 @@
 #include "hfs/bitmap.h"
 #include "hfs/btree_search.h"
 #include "hfs/btree_update.h"
+#include "hfs/catalog_keys.h"
 
 uint32_t ExtentRecordBlocks(const uint8_t* record)
 {
-    return static_cast<uint32_t>(GetU16(record + 2)) + GetU16(record + 6) + GetU16(record + 10);
+    uint32_t blocks = 0;
+    for (unsigned i = 0; i < kExtentsPerRecord; ++i) blocks += GetU16(record + ExtentCountAt(i));
+    return blocks;
 }
 
 bool FindExtentRecord(uint16_t block, uint8_t fork, const ForkRef* ref, ExtentRecordPos* out)
@@ -20,40 +23,19 @@ bool FindExtentRecord(uint16_t block, uint8_t fork, const ForkRef* ref, ExtentRe
         *out = ExtentRecordPos{ref->recordBuffer, offset, 0};
         return true;
     }
-    if (GetU16(first + 10) == 0) return false;  // fewer than three extents: no overflow records
+    if (GetU16(first + ExtentCountAt(kExtentsPerRecord - 1)) == 0) return false;  // fewer than three extents: no overflow records
     // The extents file never has overflow records of its own; looking for
     // them would search the tree through itself.
     if (ref->fileId == kExtentsFileId) return false;
     uint16_t dataOffset = 0;
     uint16_t firstBlock = 0;
-    BlockData* node = SearchExtents(GetU32(MacVolume.extentsHeader->data + 16), block, fork, ref, &dataOffset,
-                                    &firstBlock);
+    BlockData* node = SearchExtents(ExtentsRoot(), block, fork, ref, &dataOffset, &firstBlock);
     if (!node) return false;
     *out = ExtentRecordPos{node, dataOffset, firstBlock};
     return true;
 }
 
 namespace {
-
-// Pins a buffer for the span of an operation and puts its pinned bit back as
-// it was, so that a pin held by a caller (an open stream) survives.
-class ScopedPin {
-public:
-    explicit ScopedPin(BlockData* block) : block_(block), wasPinned_(block && (block->flags & kBlockPinned))
-    {
-        if (block_) PinBlock(block_);
-    }
-    ~ScopedPin()
-    {
-        if (block_ && !wasPinned_) UnpinBlock(block_);
-    }
-    ScopedPin(const ScopedPin&) = delete;
-    ScopedPin& operator=(const ScopedPin&) = delete;
-
-private:
-    BlockData* block_;
-    bool wasPinned_;
-};
 
 uint32_t ForkAllocBlocks(const ForkRef* ref, uint8_t fork)
 {
@@ -80,9 +62,11 @@ void ExtendFork(ForkRef* ref, uint8_t fork, uint16_t* count)
     }
     ScopedPin pin(pos.buffer);
     uint8_t* descriptors = pos.buffer->data + pos.offset;
-    const unsigned chosen = GetU16(descriptors + 6) == 0 ? 0 : GetU16(descriptors + 10) == 0 ? 1 : 2;
-    const uint16_t chosenStart = GetU16(descriptors + 4 * chosen);
-    const uint16_t chosenCount = GetU16(descriptors + 4 * chosen + 2);
+    // The last extent in use (the first when none is).
+    unsigned chosen = 0;
+    while (chosen + 1 < kExtentsPerRecord && GetU16(descriptors + ExtentCountAt(chosen + 1)) != 0) ++chosen;
+    const uint16_t chosenStart = GetU16(descriptors + ExtentStartAt(chosen));
+    const uint16_t chosenCount = GetU16(descriptors + ExtentCountAt(chosen));
     const uint32_t next = uint32_t{chosenStart} + chosenCount;
 
     uint16_t start = next > 0xFFFF ? 0 : static_cast<uint16_t>(next);
@@ -93,8 +77,8 @@ void ExtendFork(ForkRef* ref, uint8_t fork, uint16_t* count)
         // The fork owns nothing yet, or the blocks after it are free.
         if (StatusCode != 0) return;
         MarkAllocated(start, granted);
-        BlockPutU16(static_cast<uint16_t>(chosenCount + granted), pos.buffer, pos.offset + 4 * chosen + 2u);
-        if (chosenCount == 0) BlockPutU16(start, pos.buffer, pos.offset + 4 * chosen);
+        BlockPutU16(static_cast<uint16_t>(chosenCount + granted), pos.buffer, pos.offset + ExtentCountAt(chosen));
+        if (chosenCount == 0) BlockPutU16(start, pos.buffer, pos.offset + ExtentStartAt(chosen));
     } else {
         if (StatusCode != 0) return;
         start = 0;
@@ -104,9 +88,9 @@ void ExtendFork(ForkRef* ref, uint8_t fork, uint16_t* count)
             return;
         }
         MarkAllocated(start, granted);
-        if (chosen < 2) {
-            BlockPutU16(start, pos.buffer, pos.offset + 4 * (chosen + 1));
-            BlockPutU16(granted, pos.buffer, pos.offset + 4 * (chosen + 1) + 2u);
+        if (chosen + 1 < kExtentsPerRecord) {
+            BlockPutU16(start, pos.buffer, pos.offset + ExtentStartAt(chosen + 1));
+            BlockPutU16(granted, pos.buffer, pos.offset + ExtentCountAt(chosen + 1));
         } else {
             const uint32_t forkBlock = pos.firstBlock + ExtentRecordBlocks(descriptors);
             if (forkBlock > 0xFFFF) {
@@ -126,11 +110,12 @@ void ExtendFork(ForkRef* ref, uint8_t fork, uint16_t* count)
 
 void AddExtentRecord(const ForkRef* ref, uint8_t fork, uint16_t forkBlock, uint16_t start, uint16_t count)
 {
-    uint8_t record[kMaxRecordBuffer] = {20, 7, fork};
-    PutU32(ref->fileId, record + 3);
-    PutU16(forkBlock, record + 7);
-    PutU16(start, record + 9);
-    PutU16(count, record + 11);
+    // The buffer's first byte is the record's size: key and extent record.
+    uint8_t record[kMaxRecordBuffer] = {kExtentKeySize + kExtentRecordSize};
+    uint8_t* key = record + 1;
+    BuildExtentKey(ref->fileId, fork, forkBlock, key);
+    PutU16(start, key + kExtentKeySize + ExtentStartAt(0));
+    PutU16(count, key + kExtentKeySize + ExtentCountAt(0));
     BTreeInsertRecord(&MacVolume.extentsFile, record);
 }
 
@@ -146,18 +131,18 @@ void FreeFork(ForkRef* ref, uint8_t fork)
             if (StatusCode == 0) ReportCorruption("fork blocks without an extent record");
             return;
         }
-        uint8_t descriptors[12];
+        uint8_t descriptors[kExtentRecordSize];
         std::memcpy(descriptors, pos.buffer->data + pos.offset, sizeof descriptors);
         const uint32_t blocks = ExtentRecordBlocks(descriptors);
         if (blocks == 0) {
             ReportCorruption("empty extent record inside a fork");
             return;
         }
-        for (unsigned i = 0; i < 3; ++i) MarkFree(GetU16(descriptors + 4 * i), GetU16(descriptors + 4 * i + 2));
+        for (unsigned i = 0; i < kExtentsPerRecord; ++i)
+            MarkFree(GetU16(descriptors + ExtentStartAt(i)), GetU16(descriptors + ExtentCountAt(i)));
         if (pos.firstBlock != 0) {
-            uint8_t key[8] = {7, fork};
-            PutU32(ref->fileId, key + 2);
-            PutU16(pos.firstBlock, key + 6);
+            uint8_t key[kExtentKeySize];
+            BuildExtentKey(ref->fileId, fork, pos.firstBlock, key);
             BTreeDeleteRecord(&MacVolume.extentsFile, key);
         }
         block = uint32_t{pos.firstBlock} + blocks;

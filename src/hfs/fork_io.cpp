@@ -27,10 +27,10 @@ bool MapForkBlock(uint32_t forkBlock, uint8_t fork, const ForkRef* ref, bool for
     }
     uint32_t b = pos.firstBlock;
     const uint32_t allocBlocks = VolumeAllocBlockCount();
-    for (unsigned i = 0; i < 3; ++i) {
-        const uint8_t* d = pos.buffer->data + pos.offset + 4 * i;
-        const uint32_t start = GetU16(d);
-        const uint32_t count = GetU16(d + 2);
+    for (unsigned i = 0; i < kExtentsPerRecord; ++i) {
+        const uint8_t* d = pos.buffer->data + pos.offset;
+        const uint32_t start = GetU16(d + ExtentStartAt(i));
+        const uint32_t count = GetU16(d + ExtentCountAt(i));
         if (b + count > a) {
             if (start + count > allocBlocks) {
                 ReportCorruption("extent beyond the volume");

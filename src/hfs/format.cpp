@@ -25,11 +25,7 @@ constexpr uint32_t kBootBlocks = 2;                 // blocks 0 and 1
 constexpr uint32_t kExtentsNodes[2] = {5, 25};      // extents B-tree nodes 1 to 21
 constexpr uint32_t kCatalogNodes[2] = {28, 47};     // catalog B-tree nodes 2 to 21
 
-// Where the label and the date go in the templates.
-constexpr unsigned kMdbCreated = 2;
-constexpr unsigned kMdbModified = 6;
-constexpr unsigned kMdbVolumeName = 36;
-constexpr unsigned kMdbVolumeNameBytes = 28;
+// Where the label and the date go in the templates, besides the MDB's fields.
 constexpr unsigned kLeafThreadName = 122;           // the root's thread record: its name field
 constexpr unsigned kLeafThreadNameBytes = 32;
 constexpr unsigned kLeafDesktopCreated = 212;       // the Desktop file's record: its dates
@@ -95,10 +91,7 @@ void PatchTemplate(Patch patch, uint32_t now)
 void ShowFormatTarget(const DriveEntry* entry)
 {
     char label[kMaxMacName + 1];
-    uint8_t name[32];
-    name[0] = VolumeLabel[0] > kMaxVolumeLabel ? static_cast<uint8_t>(kMaxVolumeLabel) : VolumeLabel[0];
-    std::memcpy(name + 1, VolumeLabel + 1, name[0]);
-    MacNameToPc(label, name, true);  // the window shows PC characters
+    MacNameToPc(label, Str31(VolumeLabel, kMaxVolumeName).bytes, true);  // the window shows PC characters
     char driveName[sizeof entry->Name];
     std::memcpy(driveName, entry->Name, sizeof driveName);
     driveName[sizeof driveName - 1] = 0;
@@ -112,9 +105,9 @@ void ShowFormatTarget(const DriveEntry* entry)
 bool SetVolumeLabel(const char* text)
 {
     std::memset(VolumeLabel, 0, sizeof VolumeLabel);
-    char cut[kMaxVolumeLabel + 1] = {};
+    char cut[kMaxVolumeName + 1] = {};
     size_t length = 0;
-    while (text != nullptr && length < kMaxVolumeLabel && text[length] != 0) {
+    while (text != nullptr && length < kMaxVolumeName && text[length] != 0) {
         cut[length] = text[length];
         ++length;
     }
@@ -158,16 +151,14 @@ int UnpackBits(const uint8_t* packed, unsigned packedLength, uint8_t* destinatio
 
 void BuildRootFolderRecord(uint8_t* node, uint32_t now)
 {
-    uint8_t label[32] = {};
-    label[0] = VolumeLabel[0] > kMaxVolumeLabel ? static_cast<uint8_t>(kMaxVolumeLabel) : VolumeLabel[0];
-    std::memcpy(label + 1, VolumeLabel + 1, label[0]);
+    const Str31 label(VolumeLabel, kMaxVolumeName);
 
     uint8_t record[kRootFolderArea] = {};
-    const unsigned keySize = BuildCatalogKey(1, label, record);
+    const unsigned keySize = BuildCatalogKey(kRootParentId, label.bytes, record);
     uint8_t* folder = record + keySize;
     folder[0] = kFolderRecord;
     PutU16(1, folder + kFolderValence);  // the Desktop file
-    PutU32(2, folder + kFolderId);       // the root folder's ID
+    PutU32(kRootFolderId, folder + kFolderId);
     PutU32(now, folder + kFolderCreated);
     PutU32(now, folder + kFolderModified);
     const unsigned length = keySize + kFolderRecordSize;
@@ -176,7 +167,7 @@ void BuildRootFolderRecord(uint8_t* node, uint32_t now)
     std::memcpy(leaf.data, node, kHfsBlockSize);
     if (NodeRecordCount(&leaf) == 0) return;
     NodeDeleteRecord(&leaf, 0);
-    if (NodeFreeSpace(&leaf) < length + 2) return;
+    if (NodeFreeSpace(&leaf) < length + kRecordOffsetSize) return;
     NodeInsertRecord(&leaf, 0, record, length);
     std::memcpy(node, leaf.data, kHfsBlockSize);
 }

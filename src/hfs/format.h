@@ -6,8 +6,8 @@
 #include <cstdint>
 
 #include "disk/image_drive.h"
+#include "hfs/layout.h"
 
-constexpr unsigned kMaxVolumeLabel = 27;       // characters; the MDB's name field holds 27
 constexpr uint32_t kDisketteBytes = kDisketteImageBytes;
 constexpr uint32_t kFormatProgressSteps = 24;
 constexpr unsigned kTemplateCount = 7;

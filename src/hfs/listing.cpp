@@ -31,35 +31,27 @@ bool AllocateItems(uint32_t capacity)
     return true;
 }
 
-void CopyName(uint8_t* out, const uint8_t* name, unsigned limit)
-{
-    const unsigned length = name[0] > limit ? limit : name[0];
-    out[0] = static_cast<uint8_t>(length);
-    std::memcpy(out + 1, name + 1, length);
-}
-
 // Makes the pane entry for the catalog record at `offset` of `node`. Returns
 // null for a record that is not listed (an invisible file) or on failure
 // (StatusCode set).
 MacItem* MakeMacItem(const BlockData* node, uint16_t offset)
 {
-    const uint16_t end = RecordEndAt(node, offset);
-    const uint16_t data = RecordDataOffset(node, offset);
-    const uint8_t* d = node->data + data;
-    const unsigned kind = d[0] & 7u;
-    const unsigned needed = kind == kItemFolder ? kFolderRecordSize : kFileRecordSize;
-    if (end == 0 || data + needed > end) {
-        ReportCorruption("catalog record shorter than its type");
+    CatalogRecord record;
+    if (!ReadCatalogRecord(node, offset, &record)) return nullptr;
+    if (record.type != kFolderRecord && record.type != kFileRecord) {
+        ReportCorruption("thread record among a folder's items");
         return nullptr;
     }
-    if (kind != kItemFolder && Prefs.HideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return nullptr;
+    const uint8_t* d = record.data;
+    const bool folder = record.type == kFolderRecord;
+    if (!folder && Prefs.HideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return nullptr;
     MacItem* item = new (std::nothrow) MacItem();
     if (!item) {
         StatusCode = kStatusNoMemory;
         return nullptr;
     }
-    CopyName(item->name, node->data + offset + kCatKeyName, kMaxMacName);
-    if (kind == kItemFolder) {
+    record.name.CopyTo(item->name);
+    if (folder) {
         item->kind = kItemFolder;
         item->id = GetU32(d + kFolderId);
         item->size = GetU16(d + kFolderValence);
@@ -92,13 +84,13 @@ bool FolderValence(uint32_t parentId, const uint8_t* name, uint16_t* valence)
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return false;
-    const uint16_t end = RecordEndAt(leaf, offset);
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    if (end == 0 || data + kFolderRecordSize > end || (leaf->data[data] & 7u) != kFolderRecord) {
+    CatalogRecord record;
+    if (!ReadCatalogRecord(leaf, offset, &record)) return false;
+    if (record.type != kFolderRecord) {
         ReportCorruption("folder record expected");
         return false;
     }
-    *valence = GetU16(leaf->data + data + kFolderValence);
+    *valence = GetU16(record.data + kFolderValence);
     return true;
 }
 
@@ -132,7 +124,7 @@ void AddVolumeItem(uint32_t partitionStart, uint32_t volumeSize, const uint8_t* 
     item->kind = kItemVolume;
     item->size = partitionStart;
     item->resourceSize = volumeSize;
-    CopyName(item->name, mdb + kMdbVolumeName, 27);
+    Str31(mdb + kMdbVolumeName, kMaxVolumeName).CopyTo(item->name);
     MacPaneState.items[MacPaneState.count++] = item;
 }
 
@@ -162,15 +154,14 @@ bool ReadFolderThread(uint32_t folderId, uint32_t* parentId, uint8_t* name)
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), folderId, kEmptyName, nullptr, &offset, &leaf) != 0) return false;
-    const uint16_t end = RecordEndAt(leaf, offset);
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    if (end == 0 || data + kThreadRecordSize > end || leaf->data[data] != kFolderThreadRecord ||
-        leaf->data[data + kThreadName] > kMaxMacName) {
+    CatalogRecord record;
+    if (!ReadCatalogRecord(leaf, offset, &record)) return false;
+    if (record.type != kFolderThreadRecord || record.data[kThreadName] > kMaxMacName) {
         ReportCorruption("folder thread record expected");
         return false;
     }
-    *parentId = GetU32(leaf->data + data + kThreadParentId);
-    CopyName(name, leaf->data + data + kThreadName, kMaxMacName);
+    *parentId = GetU32(record.data + kThreadParentId);
+    Str31(record.data + kThreadName).CopyTo(name);
     return true;
 }
 

@@ -3,10 +3,37 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
-constexpr unsigned kMaxMacName = 31;
+#include "hfs/layout.h"
+
+// The length of a stored name, cut to `limit` (a name holds at most 31
+// characters, a volume name 27): a damaged length byte never reaches past
+// the name's field. Every cut of a Mac name's length is this one.
+constexpr uint8_t MacNameLength(const uint8_t* name, unsigned limit = kMaxMacName)
+{
+    return static_cast<uint8_t>(name[0] > limit ? limit : name[0]);
+}
+
+// A Mac name: a length byte and at most 31 Mac OS Roman characters, made
+// from a length-prefixed name as stored, its length cut by MacNameLength.
+struct Str31 {
+    uint8_t bytes[1 + kMaxMacName] = {};
+
+    Str31() = default;
+    explicit Str31(const uint8_t* name, unsigned limit = kMaxMacName)
+    {
+        bytes[0] = MacNameLength(name, limit);
+        std::memcpy(bytes + 1, name + 1, bytes[0]);
+    }
+    explicit Str31(const char* name) : Str31(reinterpret_cast<const uint8_t*>(name)) {}
+    uint8_t Length() const { return bytes[0]; }
+    // Writes the length byte and the characters to `out`.
+    void CopyTo(uint8_t* out) const { std::memcpy(out, bytes, 1u + bytes[0]); }
+    void CopyTo(char* out) const { std::memcpy(out, bytes, 1u + bytes[0]); }
+};
 
 // `out` receives name[0] characters, plus a terminating zero when
 // `terminate` is set. A zero byte in the name becomes 0x02.

@@ -64,16 +64,17 @@ void InitBTreeFileRecord(uint32_t fileId)
     ref = ForkRef{fileId, &record, 0};
     PutU32(fileId, record.data + kFileRecFileId);
     const uint8_t* size = mdb + (extents ? kMdbExtentsSize : kMdbCatalogSize);
-    std::memcpy(record.data + kFileRecDataLogical, size, 4);
-    std::memcpy(record.data + kFileRecDataPhysical, size, 4);
-    std::memcpy(record.data + kFileRecDataExtents, mdb + (extents ? kMdbExtentsExtents : kMdbCatalogExtents), 12);
+    std::memcpy(record.data + kFileRecDataLogical, size, sizeof(uint32_t));
+    std::memcpy(record.data + kFileRecDataPhysical, size, sizeof(uint32_t));
+    std::memcpy(record.data + kFileRecDataExtents, mdb + (extents ? kMdbExtentsExtents : kMdbCatalogExtents),
+                kExtentRecordSize);
 }
 
 void OpenVolume()
 {
     StatusCode = 0;
     BlockBuffer* mdb = nullptr;
-    if (GetVolumeBlock(&mdb, 2, 1) < 1 || !mdb) return;
+    if (GetVolumeBlock(&mdb, kMdbBlock, 1) < 1 || !mdb) return;
     PinBlock(mdb);
     if (GetU16(mdb->data + kMdbSignature) != kHfsSignature || !MdbDescribesVolume(mdb->data)) {
         UnpinBlock(mdb);
@@ -102,7 +103,7 @@ void OpenVolume()
 void UpdateAlternateMdb()
 {
     BlockBuffer* alternate = nullptr;
-    GetVolumeBlock(&alternate, MacVolume.volumeSize - 2, 0);
+    GetVolumeBlock(&alternate, MacVolume.volumeSize - kAlternateMdbFromEnd, 0);
     if (!alternate) return;
     BlockMove(alternate, 0, MacVolume.mdb->data, kHfsBlockSize);
 }
@@ -118,8 +119,8 @@ constexpr size_t kMaxRunBlocks = 64;
 void SaveBTreeFileRecord(BTreeFileRecord& record, uint16_t sizeOffset, uint16_t extentsOffset)
 {
     if (!(record.flags & kBlockDirty)) return;
-    BlockMove(MacVolume.mdb, sizeOffset, record.data + kFileRecDataPhysical, 4);
-    BlockMove(MacVolume.mdb, extentsOffset, record.data + kFileRecDataExtents, 12);
+    BlockMove(MacVolume.mdb, sizeOffset, record.data + kFileRecDataPhysical, sizeof(uint32_t));
+    BlockMove(MacVolume.mdb, extentsOffset, record.data + kFileRecDataExtents, kExtentRecordSize);
     UpdateAlternateMdb();
 }
 

@@ -8,6 +8,7 @@
 #include "core/window_system.h"
 #include "hfs/bytes.h"
 #include "hfs/cache.h"
+#include "hfs/layout.h"
 
 // A file's catalog record, by the buffer that holds it.
 struct ForkRef {
@@ -16,58 +17,6 @@ struct ForkRef {
     uint16_t recordOffset;   // offset of the record data (not the key) in the buffer
 };
 
-// Offsets in a catalog file record of the fields fork code uses.
-enum : uint16_t {
-    kFileRecFileId = 20,
-    kFileRecDataLogical = 26,
-    kFileRecDataPhysical = 30,
-    kFileRecRsrcLogical = 36,
-    kFileRecRsrcPhysical = 40,
-    kFileRecDataExtents = 74,
-    kFileRecRsrcExtents = 86,
-};
-
-// A fork selector: the data fork, or the resource fork.
-enum : uint8_t { kDataFork = 0x00, kResourceFork = 0xFF };
-
-inline uint16_t ForkLogicalOffset(uint8_t fork) { return fork ? kFileRecRsrcLogical : kFileRecDataLogical; }
-inline uint16_t ForkPhysicalOffset(uint8_t fork) { return fork ? kFileRecRsrcPhysical : kFileRecDataPhysical; }
-inline uint16_t ForkExtentsOffset(uint8_t fork) { return fork ? kFileRecRsrcExtents : kFileRecDataExtents; }
-
-// Byte offsets in the MDB.
-enum : uint16_t {
-    kMdbSignature = 0,
-    kMdbCreated = 2,
-    kMdbModified = 6,
-    kMdbAttributes = 10,
-    kMdbRootFiles = 12,
-    kMdbBitmapStart = 14,
-    kMdbAllocBlocks = 18,
-    kMdbAllocBlockSize = 20,
-    kMdbClumpSize = 24,
-    kMdbFirstAllocBlock = 28,
-    kMdbNextCatalogId = 30,
-    kMdbFreeBlocks = 34,
-    kMdbVolumeName = 36,
-    kMdbBackupDate = 64,
-    kMdbWriteCount = 70,
-    kMdbExtentsClump = 74,
-    kMdbCatalogClump = 78,
-    kMdbRootFolders = 82,
-    kMdbFileCount = 84,
-    kMdbFolderCount = 88,
-    kMdbFinderInfo = 92,
-    kMdbExtentsSize = 130,
-    kMdbExtentsExtents = 134,
-    kMdbCatalogSize = 146,
-    kMdbCatalogExtents = 150,
-};
-
-constexpr uint16_t kHfsSignature = 0x4244;        // "BD"
-constexpr uint32_t kExtentsFileId = 3;
-constexpr uint32_t kCatalogFileId = 4;
-constexpr uint32_t kRootFolderId = 2;
-constexpr uint32_t kRootParentId = 1;
 constexpr unsigned kVolumeListLimit = 20;
 
 // The in-memory catalog file record of a B-tree file: lets fork code treat

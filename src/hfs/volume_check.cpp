@@ -40,15 +40,13 @@ void Problem(CheckContext* ctx, ProblemSeverity severity, const char* format, ..
 
 std::string QuotedMacName(const uint8_t* name)
 {
-    uint8_t clamped[32];
-    clamped[0] = name[0] > kMaxMacName ? kMaxMacName : name[0];
-    for (unsigned i = 1; i <= clamped[0]; ++i) clamped[i] = name[i];
+    const Str31 clamped(name);
     char text[kMaxMacName + 1];
-    MacNameToPc(text, clamped, true);
+    MacNameToPc(text, clamped.bytes, true);
     // Control characters are shown as escapes, so a line shows every byte.
     std::string quoted = "\"";
-    for (unsigned i = 0; i < clamped[0]; ++i) {
-        const uint8_t c = clamped[i + 1];
+    for (unsigned i = 0; i < clamped.Length(); ++i) {
+        const uint8_t c = clamped.bytes[i + 1];
         if (c < 0x20 || c == 0x7F) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\x%02X", c);

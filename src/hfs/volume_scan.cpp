@@ -24,15 +24,22 @@ constexpr uint16_t kOldPartitionMap = 0x5453;    // "TS"
 constexpr uint16_t kHfsPlusSignature = 0x482B;   // "H+", at byte 1024 of the volume like an MDB
 constexpr uint16_t kHfsxSignature = 0x4858;      // "HX"
 constexpr uint16_t kMfsSignature = 0xD2D7;       // the flat file system of the first Macs
-constexpr uint16_t kMdbEmbedSignature = 124;     // signature of a volume embedded in an HFS wrapper
+// The old partition map: after its signature, up to 42 entries of a start
+// block, a block count and a file system ID (u32 each).
 constexpr unsigned kOldMapEntries = 42;
+constexpr unsigned kOldMapFirstEntry = 2;
+constexpr unsigned kOldMapEntrySize = 12;
+constexpr unsigned kOldMapEntryStart = 0;
+constexpr unsigned kOldMapEntryLength = 4;
 // A partition map lists far fewer entries; this only bounds a damaged one.
 constexpr unsigned kMaxMapEntries = 4096;
-// Apple partition map entry fields.
-constexpr unsigned kMapStart = 8;
-constexpr unsigned kMapLength = 12;
-constexpr unsigned kMapName = 16;
-constexpr unsigned kMapType = 48;
+// Apple partition map entry fields: one entry per block from block 1.
+constexpr unsigned kMapSignature = 0;   // u16, kApplePartitionMap
+constexpr unsigned kMapStart = 8;       // u32, first block of the partition
+constexpr unsigned kMapLength = 12;     // u32, blocks
+constexpr unsigned kMapName = 16;       // 32 bytes, zero-terminated
+constexpr unsigned kMapNameBytes = 32;
+constexpr unsigned kMapType = 48;       // 32 bytes, zero-terminated
 constexpr uint64_t kMaxBlock = 0xFFFFFFFFu;
 
 // Every partition of the map that holds something, in 512-byte blocks, to
@@ -81,7 +88,7 @@ struct NameOnly {
     explicit NameOnly(const uint8_t* text, size_t length)
     {
         size_t n = 0;
-        while (n < length && n < 27 && text[n] != 0) ++n;
+        while (n < length && n < kMaxVolumeName && text[n] != 0) ++n;
         bytes[kMdbVolumeName] = static_cast<uint8_t>(n);
         std::memcpy(bytes + kMdbVolumeName + 1, text, n);
     }
@@ -100,7 +107,7 @@ const char* MdbWriteRefusal(const uint8_t* mdb, uint64_t volumeBlocks)
     if (blockBytes < kHfsBlockSize || blockBytes % kHfsBlockSize != 0) return nullptr;  // refused when opened
     const uint64_t allocEnd =
         GetU16(mdb + kMdbFirstAllocBlock) + uint64_t{GetU16(mdb + kMdbAllocBlocks)} * (blockBytes / kHfsBlockSize);
-    if (volumeBlocks != 0 && allocEnd + 2 > volumeBlocks)
+    if (volumeBlocks != 0 && allocEnd + kAlternateMdbFromEnd > volumeBlocks)
         return "its master block describes a volume larger than its partition";
     return nullptr;
 }
@@ -136,7 +143,7 @@ void TryPartition(uint32_t f, uint32_t start, uint32_t length, unsigned entry, c
 {
     const uint64_t first = uint64_t{f} * start;
     const uint64_t size = uint64_t{f} * length;
-    uint8_t mapName[32] = {};
+    uint8_t mapName[kMapNameBytes] = {};
     if (name) std::memcpy(mapName, name, sizeof mapName);
     const NameOnly label(mapName, name ? sizeof mapName : 0);
 
@@ -146,17 +153,18 @@ void TryPartition(uint32_t f, uint32_t start, uint32_t length, unsigned entry, c
     const uint64_t room = kMaxBlock - found.partitionStart;
     found.volumeSize = static_cast<uint32_t>(size > room ? room : size);
 
-    if (first + 3 > kMaxBlock || (g_deviceBlocks != 0 && first + 3 > g_deviceBlocks)) {
+    const uint64_t mdbEnd = first + kMdbBlock + 1;
+    if (mdbEnd > kMaxBlock || (g_deviceBlocks != 0 && mdbEnd > g_deviceBlocks)) {
         found.kind = VolumeKind::Unreadable;
         found.problem = "its partition starts at block " + BlockText(first) + ", past the end of the disk" +
                         (g_deviceBlocks ? " (" + BlockText(g_deviceBlocks) + " blocks)" : std::string());
         ListVolume(std::move(found), size, entry, label.bytes);
         return;
     }
-    if (!ReadScratch(first + 2)) {
+    if (!ReadScratch(first + kMdbBlock)) {
         StatusCode = 0;
         found.kind = VolumeKind::Unreadable;
-        found.problem = "its master block (block " + BlockText(first + 2) + ") could not be read";
+        found.problem = "its master block (block " + BlockText(first + kMdbBlock) + ") could not be read";
         ListVolume(std::move(found), size, entry, label.bytes);
         return;
     }
@@ -193,22 +201,23 @@ void ScanApplePartitionMap(uint32_t f)
             NotePartition(uint64_t{f} * start, uint64_t{f} * length, k);
         if (std::memcmp(type, "Apple_HFS", 9) == 0) {
             if (start == 0) return;
-            uint8_t name[32];
+            uint8_t name[kMapNameBytes];
             std::memcpy(name, ScratchBuffer + kMapName, sizeof name);
             TryPartition(f, start, length, k, name);
             if (StatusCode != 0) return;
         }
         if (!ReadScratch(uint64_t{f} * (k + 1))) return;
-        if (GetU16(ScratchBuffer) != kApplePartitionMap) return;
+        if (GetU16(ScratchBuffer + kMapSignature) != kApplePartitionMap) return;
     }
 }
 
 void ScanOldPartitionMap(uint32_t f)
 {
     for (unsigned i = 0; i < kOldMapEntries; ++i) {
-        const uint32_t start = GetU32(ScratchBuffer + 2 + 12 * i);
+        const uint8_t* mapEntry = ScratchBuffer + kOldMapFirstEntry + kOldMapEntrySize * i;
+        const uint32_t start = GetU32(mapEntry + kOldMapEntryStart);
         if (start == 0) return;
-        const uint32_t length = GetU32(ScratchBuffer + 6 + 12 * i);
+        const uint32_t length = GetU32(mapEntry + kOldMapEntryLength);
         NotePartition(uint64_t{f} * start, uint64_t{f} * length, i + 1);
         TryPartition(f, start, length, i + 1, nullptr);
         if (StatusCode != 0) return;
@@ -241,7 +250,7 @@ bool MdbAt(uint64_t block)
 {
     if (block > kMaxBlock || (g_deviceBlocks != 0 && block >= g_deviceBlocks)) return false;
     const bool found = ReadDeviceBlocks(ScratchBuffer, 1, static_cast<uint32_t>(block)) == 1 &&
-                       GetU16(ScratchBuffer) == kHfsSignature;
+                       GetU16(ScratchBuffer + kMdbSignature) == kHfsSignature;
     StatusCode = 0;
     return found;
 }
@@ -261,7 +270,8 @@ void ListBareVolume()
     }
     const uint32_t firstAlloc = GetU16(mdb + kMdbFirstAllocBlock);
     uint64_t size = ((firstAlloc + s + 1) / s + uint64_t{GetU16(mdb + kMdbAllocBlocks)}) * s;
-    if (g_deviceBlocks >= 3 && g_deviceBlocks != size && !MdbAt(size - 2) && MdbAt(g_deviceBlocks - 2))
+    if (g_deviceBlocks > kAlternateMdbFromEnd && g_deviceBlocks != size && !MdbAt(size - kAlternateMdbFromEnd) &&
+        MdbAt(g_deviceBlocks - kAlternateMdbFromEnd))
         size = g_deviceBlocks;
 
     ScannedVolume found;
@@ -327,7 +337,7 @@ int ProbeBlockFactor()
     StatusCode = 0;
     if (n < 1) return deviceFactor;
     for (unsigned i = 1; i < n; i *= 2) {
-        const uint16_t signature = GetU16(ScratchBuffer + i * 512);
+        const uint16_t signature = GetU16(ScratchBuffer + i * kHfsBlockSize);
         if (signature == kApplePartitionMap || signature == kOldPartitionMap) return static_cast<int>(i);
         if (signature == kHfsSignature) return 1;
     }
@@ -348,8 +358,8 @@ void ScanVolumes()
     ForgetScannedVolumes();
     g_deviceBlocks = DriveBlockCount(Drive());
     const uint32_t f = static_cast<uint32_t>(ProbeBlockFactor());
-    if (!ReadScratch(2)) return;
-    const uint16_t bare = GetU16(ScratchBuffer);
+    if (!ReadScratch(kMdbBlock)) return;
+    const uint16_t bare = GetU16(ScratchBuffer + kMdbSignature);
     if (bare == kHfsSignature) {
         ListBareVolume();
         return;
@@ -359,7 +369,7 @@ void ScanVolumes()
     uint8_t block2[kHfsBlockSize];
     std::memcpy(block2, ScratchBuffer, sizeof block2);
     if (!ReadScratch(f)) return;
-    const uint16_t signature = GetU16(ScratchBuffer);
+    const uint16_t signature = GetU16(ScratchBuffer + kMapSignature);
     if (signature == kApplePartitionMap) {
         ScanApplePartitionMap(f);
     } else if (signature == kOldPartitionMap) {
@@ -389,10 +399,10 @@ int CheckAlternateMdb()
     // whatever its alternate MDB: there is nothing to ask.
     if (const ScannedVolume* found = FindingOfOpenVolume(); found && !found->readOnlyReason.empty()) return 0;
     uint16_t n = 0;
-    if (MacVolume.volumeSize >= 2)
-        n = ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - 2);
+    if (MacVolume.volumeSize >= kAlternateMdbFromEnd)
+        n = ReadDeviceBlocks(ScratchBuffer, 1, MacVolume.partitionStart + MacVolume.volumeSize - kAlternateMdbFromEnd);
     StatusCode = 0;
-    if (n >= 1 && GetU16(ScratchBuffer) == kHfsSignature) return 0;
+    if (n >= 1 && GetU16(ScratchBuffer + kMdbSignature) == kHfsSignature) return 0;
     const int answer = Ws().ShowMessage(MainWindow, "Mount volume read only?", "Can't find backup VIB",
                                         kMbYesNo | kMbIconQuestion);
     if (answer == kIdNo) {

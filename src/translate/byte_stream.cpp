@@ -10,6 +10,7 @@
 #include "hfs/btree_search.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/fork_io.h"
+#include "hfs/mac_names.h"
 
 ByteStream StreamTable[StreamSlotCount];
 
@@ -76,11 +77,7 @@ void FinishPcWrite(ByteStream& s)
     if (StatusCode != 0) FileDelete(s.pcTemp.empty() ? native : s.pcTemp.c_str());
 }
 
-void PinRecord(ByteStream& s)
-{
-    s.wasPinned = s.fork.recordBuffer->flags & kBlockPinned;
-    PinBlock(s.fork.recordBuffer);
-}
+void PinRecord(ByteStream& s) { s.recordPin = ScopedPin(s.fork.recordBuffer); }
 
 uint32_t RecordU32(const ForkRef& fork, uint16_t offset)
 {
@@ -105,16 +102,15 @@ bool OpenMacWrite(ByteStream& s)
 
 bool OpenMacRead(ByteStream& s, TransferRecord* record)
 {
-    uint8_t name[32];
-    std::memcpy(name, s.record.name, 32);
-    if (name[0] > 31) name[0] = 31;
-    if (LookupFile(name, s.record.parentId, &s.fork) != 0) return false;
+    const Str31 name(s.record.name);
+    if (LookupFile(name.bytes, s.record.parentId, &s.fork) != 0) return false;
     PinRecord(s);
     record->dataLength = RecordU32(s.fork, kFileRecDataLogical);
     record->resourceLength = RecordU32(s.fork, kFileRecRsrcLogical);
-    record->created = RecordU32(s.fork, 44);
-    record->modified = RecordU32(s.fork, 48);
-    std::memcpy(record->finderInfo, s.fork.recordBuffer->data + s.fork.recordOffset + 4, 16);
+    record->created = RecordU32(s.fork, kFileCreated);
+    record->modified = RecordU32(s.fork, kFileModified);
+    std::memcpy(record->finderInfo, s.fork.recordBuffer->data + s.fork.recordOffset + kFileFinderInfo,
+                kFinderInfoSize);
     s.forkLength = (s.flags & StreamResourceFork) ? record->resourceLength : record->dataLength;
     return true;
 }
@@ -350,8 +346,8 @@ void CloseStream(int slot)
     if (s.flags & StreamPcFile) {
         FileClose(s.file);
         if (s.flags & StreamWrite) FinishPcWrite(s);
-    } else if (s.fork.recordBuffer && !s.wasPinned) {
-        UnpinBlock(s.fork.recordBuffer);
+    } else {
+        s.recordPin.Release();
     }
     ReleaseSlot(s);
 }

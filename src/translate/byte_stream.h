@@ -44,7 +44,7 @@ struct ByteStream {
     uint16_t bufferSize;
     uint16_t limit;          // reading: valid bytes; writing: the buffer size
     uint16_t index;          // next byte to hand out or fill
-    bool wasPinned;          // the catalog buffer was pinned before the stream pinned it
+    ScopedPin recordPin;     // Mac streams: keeps the file's catalog record in the cache
     bool pcAtEnd;            // PC read streams: the last read stopped at the end of the file
     int64_t pcLeft;          // PC read streams: bytes of a regular file still to read; -1: read to the end
     int64_t pcModified;      // PC read streams: the file's modification time (seconds since 1970), or 0

@@ -83,16 +83,13 @@ void MacToPc(const uint8_t* macName, uint32_t folderId, uint16_t index)
     int in = -1;
     int out = -1;
 
-    const uint8_t length = macName[0] > kMaxMacName ? static_cast<uint8_t>(kMaxMacName) : macName[0];
-    source.name[0] = static_cast<char>(length);
-    std::memcpy(source.name + 1, macName + 1, length);
+    const Str31 sourceName(macName);
+    sourceName.CopyTo(source.name);
     source.parentId = folderId;
     in = OpenStream(index == kResourceTranslator ? StreamMacFork | StreamResourceFork : StreamMacFork, &source);
     if (in >= 0) {
         char name[256];
-        uint8_t pascal[32];
-        std::memcpy(pascal, source.name, length + 1u);
-        MacNameToPc(name, pascal, true);
+        MacNameToPc(name, sourceName.bytes, true);
         char extension[12];
         if (data && Prefs.MacUseMap)
             LookupMacTypeMap(in, extension, settings.extension);
@@ -133,7 +130,7 @@ void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
         std::memcpy(name, source.name, sizeof name);
         if (!(data && Prefs.PCUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
             PutMacCode(destination.finderInfo, settings.macType);
-            PutMacCode(destination.finderInfo + 4, settings.macCreator);
+            PutMacCode(destination.finderInfo + kFinderInfoCreator, settings.macCreator);
         }
         const uint8_t fork = index == kResourceTranslator ? StreamResourceFork : 0;
         if (CreateMacFileForCopy(name, fork, &destination, &out) == kCollisionGoOn)

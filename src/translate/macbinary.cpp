@@ -38,7 +38,7 @@ enum : unsigned {
 };
 
 constexpr uint8_t kMacBinaryII = 129;
-constexpr unsigned kFinderFlagsLow = 9;  // in the catalog's Finder info
+constexpr unsigned kFinderFlagsLow = kFinderInfoFlags + 1;  // in the catalog's Finder info
 constexpr unsigned kMbPad = 128;
 
 unsigned PaddingOf(uint32_t length) { return (kMbPad - length % kMbPad) % kMbPad; }
@@ -46,10 +46,8 @@ unsigned PaddingOf(uint32_t length) { return (kMbPad - length % kMbPad) % kMbPad
 void BuildHeader(const uint8_t* macName, const TransferRecord& source, uint8_t* header)
 {
     std::memset(header, 0, kMbHeaderSize);
-    const unsigned length = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    header[kMbNameLength] = static_cast<uint8_t>(length);
-    std::memcpy(header + kMbName, macName + 1, length);
-    std::memcpy(header + kMbFinderInfo, source.finderInfo, 9);  // type, creator, flags high byte
+    Str31(macName).CopyTo(header + kMbNameLength);  // the name's characters follow at kMbName
+    std::memcpy(header + kMbFinderInfo, source.finderInfo, kFinderFlagsLow);  // type, creator, flags high byte
     header[kMbFlagsLow] = source.finderInfo[kFinderFlagsLow];
     PutU32(source.dataLength, header + kMbDataLength);
     PutU32(source.resourceLength, header + kMbRsrcLength);

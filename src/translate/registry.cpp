@@ -151,8 +151,8 @@ void RunMacToPcTranslator(const uint8_t* macName, uint32_t folderId)
 void LookupMacTypeMap(int slot, char* out, const char* defaultExtension)
 {
     const ByteStream& s = StreamTable[slot];
-    uint8_t typeAndCreator[9] = {8};
-    std::memcpy(typeAndCreator + 1, s.fork.recordBuffer->data + s.fork.recordOffset + 4, 8);
+    uint8_t typeAndCreator[1 + 2 * kMacCodeSize] = {2 * kMacCodeSize};
+    std::memcpy(typeAndCreator + 1, s.fork.recordBuffer->data + s.fork.recordOffset + kFileType, 2 * kMacCodeSize);
     char key[9];
     MacNameToPc(key, typeAndCreator, true);
     ReadMap(kMacTypeMap, key, defaultExtension, out, 6);
@@ -167,12 +167,12 @@ int LookupPcTypeMap(uint8_t* finderInfo, const char* pcName)
     if (!dot) return 0;
     const Translator& t = SelectedPcToMac();
     PutMacCode(finderInfo, t.macType);
-    PutMacCode(finderInfo + 4, t.macCreator);
+    PutMacCode(finderInfo + kFinderInfoCreator, t.macCreator);
     char value[9];
     ReadMap(kPcTypeMap, dot + 1, "", value, sizeof value);
     const size_t length = std::strlen(value);
     if (length > 0) PutMacCode(finderInfo, std::string(value, length < 4 ? length : 4).c_str());
-    if (length > 4) PutMacCode(finderInfo + 4, value + 4);
+    if (length > 4) PutMacCode(finderInfo + kFinderInfoCreator, value + 4);
     return 1;
 }
 

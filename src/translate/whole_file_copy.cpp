@@ -11,9 +11,7 @@
 void OpenMacToPcCopy(const uint8_t* macName, uint32_t folderId, uint16_t translator, WholeFileCopy* copy)
 {
     TransferRecord& source = copy->sourceRecord;
-    const unsigned nameLength = macName[0] > kMaxMacName ? kMaxMacName : macName[0];
-    source.name[0] = static_cast<char>(nameLength);
-    std::memcpy(source.name + 1, macName + 1, nameLength);
+    Str31(macName).CopyTo(source.name);
     source.parentId = folderId;
     copy->source = OpenStream(StreamMacFork, &source);
     if (copy->source < 0) return;

@@ -16,12 +16,6 @@
 
 namespace {
 
-void CopyName(uint8_t* out, const uint8_t* name, unsigned limit)
-{
-    const unsigned length = name[0] > limit ? limit : name[0];
-    out[0] = static_cast<uint8_t>(length);
-    std::memcpy(out + 1, name + 1, length);
-}
 
 bool ItemSortsFirst(const MacItem* a, const MacItem* b) { return CompareMacItems(a, b) < 0; }
 
@@ -80,7 +74,7 @@ void OpenMacFolder(WindowHandle window)
     if (entry->kind != kItemFolder) return;
     const uint32_t folderId = entry->id;
     const uint16_t valence = static_cast<uint16_t>(entry->size);
-    CopyName(MacPaneState.name, entry->name, kMaxMacName);
+    Str31(entry->name).CopyTo(MacPaneState.name);
     MacPaneState.parentId = MacPaneState.folderId;
     MacPaneState.folderId = folderId;
     uint32_t node = 0;
@@ -101,7 +95,7 @@ void GoUpMacFolders(WindowHandle window, unsigned levels)
 {
     if (levels == 0 || MacPaneState.parentId == 0) return;
     uint8_t name[32];
-    CopyName(name, MacPaneState.name, kMaxMacName);
+    Str31(MacPaneState.name).CopyTo(name);
     // Bounded by the levels asked for; each step reads one thread record.
     while (levels > 0) {
         if (MacPaneState.parentId == kRootParentId) {
@@ -115,7 +109,7 @@ void GoUpMacFolders(WindowHandle window, unsigned levels)
         MacPaneState.folderId = MacPaneState.parentId;
         MacPaneState.parentId = grandParent;
     }
-    CopyName(MacPaneState.name, name, kMaxMacName);
+    Str31(name).CopyTo(MacPaneState.name);
     uint16_t valence = 0;
     if (!FolderValence(MacPaneState.parentId, MacPaneState.name, &valence)) return;
     FreeMacItemList();

@@ -55,15 +55,13 @@ const uint8_t* FindItemRecord(uint32_t parentId, const uint8_t* name)
     BlockBuffer* leaf = nullptr;
     uint16_t offset = 0;
     if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return nullptr;
-    const uint16_t end = RecordEndAt(leaf, offset);
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    const uint8_t type = leaf->data[data];
-    const unsigned needed = type == kFolderRecord ? kFolderRecordSize : kFileRecordSize;
-    if (end == 0 || (type != kFolderRecord && type != kFileRecord) || data + needed > end) {
+    CatalogRecord record;
+    if (!ReadCatalogRecord(leaf, offset, &record)) return nullptr;
+    if (record.type != kFolderRecord && record.type != kFileRecord) {
         ReportCorruption("catalog record of an unexpected kind");
         return nullptr;
     }
-    return leaf->data + data;
+    return record.data;
 }
 
 }  // namespace
@@ -177,8 +175,7 @@ bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
     if (SearchCatalog(CatalogRoot(), kRootParentId, nullptr, nullptr, &index, &leaf) != 0) return false;
     const uint8_t* rootKey = leaf->data + NodeRecordOffset(leaf, index);
     MacPathTarget target{kRootParentId, {}, kItemFolder, kRootFolderId};
-    std::memcpy(target.name, rootKey + kCatKeyName, 1u + (rootKey[kCatKeyName] > 31 ? 31 : rootKey[kCatKeyName]));
-    target.name[0] = rootKey[kCatKeyName] > 31 ? 31 : rootKey[kCatKeyName];
+    Str31(rootKey + kCatKeyName).CopyTo(target.name);
     MacPathTarget container = target;
 
     for (const std::string& part : SplitMacPath(path)) {
@@ -244,8 +241,7 @@ int FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out)
         return 0;
     }
     out->parentId = folderId;
-    std::memcpy(out->name, name, 1u + (name[0] > 31 ? 31 : name[0]));
-    out->name[0] = name[0] > 31 ? 31 : name[0];
+    Str31(name).CopyTo(out->name);
     const bool folder = record[0] == kFolderRecord;
     out->kind = folder ? kItemFolder : kItemFile;
     out->id = folder ? GetU32(record + kFolderId) : GetU32(record + kFileRecFileId);
