@@ -1,7 +1,6 @@
 // The BinHex 4.0 translator on the mini volume: the text the encoder writes
-// (its lines, and the binary stream under the six-bit layer with CRCs from
-// the test side's own CRC), a file written by macutils' binhex decoded,
-// line ends and stray text, runs, and damaged, truncated and refused files.
+// (its lines, and the stream under the six-bit layer), runs, and damaged,
+// truncated and refused files.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -20,53 +19,6 @@ using Bytes = std::vector<uint8_t>;
 
 const char kAlphabet[] = "!\"#$%&'()*+,-012345689@ABCDEFGHIJKLMNPQRSTUVXYZ[`abcdefhijklmpqr";
 const std::string kBanner = "(This file must be converted with BinHex 4.0)";
-
-// Written by macutils' `binhex` from a MacBinary file of: name "Runs" and
-// the Mac character 0xA5, type TEXT, creator ttxt, Finder flags 0x2100, the
-// data fork RunsData() and the resource fork RunsRsrc(). Its runs include
-// consecutive ones (600 x) and escaped 0x90 bytes; its line ends are LF.
-const char kRunsHqx[] = R"hqx((This file must be converted; you knew that already.)
-
-:"9*eER1P!&4&@&4dG(Kd)3!!!!53!!!!!#bNH8KPE'a[H*$rH*$rH*"DN!#3!*!
-!N!#3!*!!!!!"!J-%"3B(#!N+#``0$Jm3%4)6&"8@&aJC'KXF(4iI)#%L)b3P*LF
-S+5SV,#dZ,c!a-M-d06Bh1$Nk1c`p2Mp!38*$4%9'4dK*5NY-68j28&&58e499PG
-B@9TEA&eHAf"KBQ0NC@CRD'PUDfaYEQp`FA*cG(9fGhKjHRYmIAjrJ)'#Ji5&KSH
-)LBU,M)f1Mj!!NC+6P*@@PjLCQTZFRCkIS+'LSk5PTUHSUDUVV+fZVl#aXV1dYED
-hZ,QkZlbp[Vr!`F,$a-A'amM*bX[-cFl2d0(5dp69eYIBfGVEh0hHhq$KiZ2NjHE
-Rk1RUkqcYlZr`mI,cp2AfprMjq[[mrIlrN!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!!N!#3!*!
-!SBN!N#KbFh*M(,X:
-)hqx";
-
-Bytes RunsData()
-{
-    Bytes data = {'H', 'e', 'l', 'l', 'o'};
-    data.insert(data.end(), 600, 'x');
-    data.insert(data.end(), 5, 0x90);
-    data.push_back(0x90);
-    data.push_back(0x00);
-    for (unsigned i = 0; i < 256; ++i) data.push_back(static_cast<uint8_t>(i));
-    data.insert(data.end(), 300, 0x90);
-    return data;
-}
-
-Bytes RunsRsrc()
-{
-    Bytes rsrc(40, 0);
-    for (char c : std::string("rsrc")) rsrc.push_back(static_cast<uint8_t>(c));
-    return rsrc;
-}
 
 Bytes ToBytes(const std::string& s) { return Bytes(s.begin(), s.end()); }
 std::string ToText(const Bytes& b) { return std::string(b.begin(), b.end()); }
@@ -159,18 +111,6 @@ Bytes RawStream(const MacFileImage& file)
 // The test side's BinHex file of `file`: no runs, LF line ends.
 Bytes HqxFile(const MacFileImage& file) { return ToBytes(SixBitEncode(RawStream(file))); }
 
-MacFileImage RunsFile()
-{
-    MacFileImage file;
-    file.name = "Runs\xA5";
-    file.type = "TEXT";
-    file.creator = "ttxt";
-    file.finderFlags = 0x2100;
-    file.data = RunsData();
-    file.rsrc = RunsRsrc();
-    return file;
-}
-
 class BinHexTranslator : public WholeFileTranslatorTest {
 protected:
     BinHexTranslator() : WholeFileTranslatorTest(kBinHexFormat) {}
@@ -191,9 +131,6 @@ protected:
     }
 };
 
-// Lines of CR alone: the banner, then the data from a colon to a colon in
-// lines of 64 characters (the first counting its colon); the smallest file
-// takes one line. Under the six-bit layer, the test side's own stream.
 TEST_F(BinHexTranslator, EncodedTextHasItsLinesAndStream)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -213,7 +150,6 @@ TEST_F(BinHexTranslator, EncodedTextHasItsLinesAndStream)
     }
 }
 
-// A section whose CRC holds the byte 0x90 has it escaped like data.
 TEST_F(BinHexTranslator, CrcHoldingTheRunMarkerIsEscaped)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -230,33 +166,6 @@ TEST_F(BinHexTranslator, CrcHoldingTheRunMarkerIsEscaped)
     ExpectDecodesTo("Crc.hqx", file, "crc");
 }
 
-TEST_F(BinHexTranslator, DecodesMacutilsOutputInEveryLineEndStyle)
-{
-    ASSERT_TRUE(OpenMiniVolume());
-    const std::string lf = kRunsHqx;
-    std::string crlf;
-    std::string cr;
-    std::string blanks;
-    for (char c : lf) {
-        crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-        cr += c == '\n' ? '\r' : c;
-        blanks += c;
-        if (c == 'N') blanks += " \t";  // stray blanks inside the lines
-    }
-    const std::string before = "From: someone\nSubject: a file\n\nText: with a colon: inside\n\n" + lf;
-    const std::vector<std::pair<std::string, std::string>> variants = {
-        {"LF", lf}, {"CR LF", crlf}, {"CR", cr}, {"blanks", blanks}, {"text before", before}};
-    const MacFileImage want = RunsFile();
-    for (const auto& [what, text] : variants) {
-        WritePc("in.hqx", ToBytes(text));
-        ExpectDecodesTo("in.hqx", want, what);
-        RemoveMacFile(want.name);
-    }
-}
-
-// Runs as another program may write them: the run marker's count includes
-// the byte before it, consecutive runs go past 255, a run may repeat an
-// escaped 0x90, and a count of 1 adds nothing.
 TEST_F(BinHexTranslator, ExpandsRuns)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -278,8 +187,6 @@ TEST_F(BinHexTranslator, ExpandsRuns)
     ExpectDecodesTo("runs.hqx", file, "runs");
 }
 
-// A damaged character anywhere in the data gives code 16, and once the
-// command has ended the volume holds nothing of the file.
 TEST_F(BinHexTranslator, DamagedCharacterIsRefusedAndLeavesNoFile)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -334,8 +241,6 @@ TEST_F(BinHexTranslator, TruncatedAndRefusedFilesCreateNothing)
     ExpectDecodesTo("in.hqx", file, "trailing text");
 }
 
-// The shared failure checks. A read failure before the opening colon counts
-// as a file that holds none; a cancel during the marker search is a cancel.
 TEST_F(BinHexTranslator, TakenName)
 {
     ExpectTakenNameGoesToTheClashDialog(SampleMacFile("Alpha", 50, 60, 8), HqxFile(SampleMacFile("Alpha", 50, 60, 8)));

@@ -234,51 +234,6 @@ protected:
 
 // ---- insertion ------------------------------------------------------------------
 
-// Inserting into a full leaf: a root leaf splits three and three under a new
-// root, the new record counted where it belongs, and the old leaf keeps the
-// upper half. A full leaf whose left neighbour has room gives it its first
-// records instead, and no node is taken from the map.
-TEST_F(BTreeUpdate, AFullLeafSplitsOrShiftsIntoItsLeftNeighbour)
-{
-    struct Case {
-        std::vector<uint16_t> before;  // keys inserted
-        uint16_t small;                // the one of them with a small record; 0 none
-        uint16_t added;
-        uint32_t nodesTaken;
-        std::vector<std::vector<uint16_t>> leaves;
-    };
-    const Case cases[] = {
-        {{10, 20, 30, 40, 50}, 0, 5, 2, {{5, 10, 20}, {30, 40, 50}}},
-        {{10, 20, 30, 40, 50}, 0, 35, 2, {{10, 20, 30}, {35, 40, 50}}},
-        {{10, 20, 30, 40, 50}, 0, 25, 2, {{10, 20, 25}, {30, 40, 50}}},
-        {{10, 20, 30, 40, 50}, 0, 60, 2, {{10, 20, 30}, {40, 50, 60}}},
-        {{10, 20, 30, 40, 50, 35, 45, 55}, 0, 52, 0, {{10, 20, 30, 35}, {40, 45, 50, 52, 55}}},
-        // The new record itself goes to the neighbour when moving the records
-        // before its place does not make room: here the leaf's first record
-        // is small, so the neighbour takes it and then the new record.
-        {{10, 20, 30, 50, 60, 40, 70, 80, 90}, 40, 45, 0, {{10, 20, 30, 40, 45}, {50, 60, 70, 80, 90}}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE("adding " + std::to_string(c.added));
-        ResetEngineState();
-        MountEmpty();
-        for (uint16_t k : c.before) Insert(k, k == c.small ? kSmallRecordData : kBigRecordData);
-        const uint32_t full = HeaderU32(Extents(), kHeaderLastLeaf);
-        ASSERT_LT(NodeFreeSpace(Node(Extents(), full)), 90u) << "the leaf should be full";
-        const uint32_t freeNodes = FreeNodes(Extents());
-        Insert(c.added);
-        std::vector<std::vector<uint16_t>> leaves;
-        ExpectSoundTree(&leaves);
-        EXPECT_EQ(leaves, c.leaves);
-        EXPECT_EQ(Depth(Extents()), 2u);
-        EXPECT_EQ(FreeNodes(Extents()), freeNodes - c.nodesTaken);
-        EXPECT_EQ(HeaderU32(Extents(), kHeaderLastLeaf), full);
-    }
-}
-
-// Many records in random order: every level splits, collapses and empties
-// again, and the tree stays sound throughout (a smaller first key reaches
-// the index records above it, and a deleted first key leaves them).
 TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
 {
     MountEmpty();
@@ -317,13 +272,6 @@ TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
 
 // ---- the bitmap ------------------------------------------------------------------
 
-// The search remembers where the used blocks at the start of the bitmap end;
-// whatever is marked, written back or discarded, it must answer as a scan
-// of the whole bitmap from block 0 does: the first run long enough, else
-// the first of the longest runs; asked for a run from a given block, the
-// free blocks from there up to the count. Freed blocks stay in use until
-// the next flush (a discard brings their owner back); freeing a block twice
-// before it counts it once.
 TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
 {
     MountEmpty();
@@ -403,8 +351,6 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
 
 // ---- forks -----------------------------------------------------------------------
 
-// (A grant cut to the longest free run shows in write_sequences_test, where
-// a disk-full answer with room enough for the file is a failure.)
 TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
 {
     MountEmpty();
@@ -457,86 +403,5 @@ TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
 }
 
 // ---- catalog operations ---------------------------------------------------------------
-
-// A file created with the date 0 gets now for both dates; given dates stay.
-TEST_F(BTreeUpdate, FileWithCreationDateZeroGetsNowForBothDates)
-{
-    MountEmpty();
-    ASSERT_TRUE(MakeRootCurrent());
-    const uint32_t before = MacNow();
-    for (const auto& [name, created, modified] : {std::tuple<const char*, uint32_t, uint32_t>{"Dated", 0, 12345},
-                                                  {"Old", 0xA0000000u, 0xA0001000u}}) {
-        FileCreateRequest request{};
-        std::memcpy(request.name, Pascal(name).data(), 32);
-        request.created = created;
-        request.modified = modified;
-        CreateMacFile(&request);
-        ASSERT_EQ(StatusCode, 0u);
-        EXPECT_TRUE(created || (request.created >= before && request.created <= MacNow() &&
-                                request.modified == request.created));
-        ForkRef ref{};
-        ASSERT_EQ(LookupFile(Pascal(name).data(), kRootFolderId, &ref), 0);
-        const uint8_t* rec = ref.recordBuffer->data + ref.recordOffset;
-        EXPECT_EQ(GetU32(rec + kFileCreated), created ? created : request.created) << name;
-        EXPECT_EQ(GetU32(rec + kFileModified), created ? modified : request.created) << name;
-    }
-}
-
-// Mac OS gives some files a thread record too (key: the file's number and
-// an empty name; the record's flags say so). Renaming the file renames its
-// thread; deleting the file deletes it. (Renames onto taken names, folder
-// records and their threads, and deletes are checked after every command
-// of write_sequences_test.)
-TEST_F(BTreeUpdate, AFilesThreadRecordFollowsItsRenameAndDelete)
-{
-    MountEmpty();
-    ASSERT_TRUE(MakeRootCurrent());
-    ForkRef ref = NewFile("Threaded");
-    ASSERT_NE(ref.recordBuffer, nullptr);
-    const uint32_t fileId = ref.fileId;
-    BlockPutU8(static_cast<uint8_t>(ref.recordBuffer->data[ref.recordOffset + kFileFlags] | 0x02), ref.recordBuffer,
-               ref.recordOffset + kFileFlags);
-    UnpinBlock(ref.recordBuffer);
-    uint8_t thread[kMaxRecordBuffer] = {};
-    const uint8_t empty[1] = {0};
-    const unsigned keySize = BuildCatalogKey(fileId, empty, thread + 1);
-    thread[0] = static_cast<uint8_t>(keySize + kThreadRecordSize);
-    uint8_t* data = thread + 1 + keySize;
-    data[0] = kFileThreadRecord;
-    PutU32(kRootFolderId, data + kThreadParentId);
-    const Bytes name = Pascal("Threaded");
-    std::memcpy(data + kThreadName, name.data(), 1u + name[0]);
-    BTreeInsertRecord(Catalog(), thread);
-    FlushVolume();
-    ASSERT_EQ(StatusCode, 0u);
-    ExpectClean();
-
-    MacItem entry{};
-    std::memcpy(entry.name, name.data(), 32);
-    BlockBuffer* leaf = nullptr;
-    uint16_t offset = 0;
-    // First the same name in other letters, which is no clash.
-    for (const char* newName : {"THREADED", "Threaded, renamed"}) {
-        const Bytes renamed = Pascal(newName);
-        RenameMacItem(renamed.data(), &entry);
-        FlushVolume();
-        ASSERT_EQ(StatusCode, 0u) << newName;
-        ASSERT_EQ(SearchCatalog(CatalogRoot(), fileId, empty, nullptr, &offset, &leaf), 0);
-        const uint8_t* found = leaf->data + RecordDataOffset(leaf, offset);
-        EXPECT_EQ(found[0], kFileThreadRecord);
-        EXPECT_EQ(Bytes(found + kThreadName, found + kThreadName + 32), renamed);
-        ExpectClean();
-        std::memcpy(entry.name, renamed.data(), 32);
-    }
-
-    const uint32_t leafRecords = HeaderU32(Catalog(), kHeaderLeafRecords);
-    EXPECT_EQ(DeleteMacFile(Pascal("Threaded, renamed").data(), kRootFolderId), 1);
-    FlushVolume();
-    ASSERT_EQ(StatusCode, 0u);
-    EXPECT_EQ(HeaderU32(Catalog(), kHeaderLeafRecords), leafRecords - 2);
-    EXPECT_NE(SearchCatalog(CatalogRoot(), fileId, empty, nullptr, &offset, &leaf), 0);
-    StatusCode = 0;
-    ExpectClean();
-}
 
 }  // namespace

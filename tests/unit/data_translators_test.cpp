@@ -76,9 +76,6 @@ protected:
     }
 };
 
-// CRs at the last byte of a read buffer and where written CR LF pairs
-// straddle two write buffers; on the PC side a CR LF split between two read
-// buffers, an LF and a 0x1A closing one.
 TEST_F(DataTranslators, TextLineEndsAtBufferBoundaries)
 {
     Bytes mac = PlainBytes(100000, 3);
@@ -104,75 +101,6 @@ TEST_F(DataTranslators, TextLineEndsAtBufferBoundaries)
     WritePc("pcfile", text);
     ASSERT_EQ(ToMac(TextPcToMac, "pcfile"), 0u);
     EXPECT_EQ(GetMac("pcfile").data, want);
-}
-
-TEST_F(DataTranslators, EachForkGoesOutOnItsOwnAndEmptyForksGiveEmptyFiles)
-{
-    const MacFileImage alpha = GetMac("Alpha");
-    const std::tuple<ToPcOp, const char*, Bytes> cases[] = {
-        {DataMacToPc, "Alpha", alpha.data}, {ResourceMacToPc, "Alpha", alpha.rsrc}, {ResourceMacToPc, "Gamma", {}},
-        {DataMacToPc, "Beta", {}},          {TextMacToPc, "Beta", {}},              {ResourceMacToPc, "Beta", {}}};
-    for (const auto& [op, name, want] : cases) {
-        ASSERT_EQ(ToPc(op, name), 0u) << name;
-        EXPECT_TRUE(PcFileExists(name)) << name;
-        EXPECT_EQ(ReadPc(name), want) << name;
-        ASSERT_TRUE(FileDelete(PcPath(name).c_str()));
-    }
-}
-
-// Only the Data translator carries the modification date, and only with
-// KeepDate; otherwise a file made on the Mac gets now for both dates.
-TEST_F(DataTranslators, KeepDateCarriesTheModificationDate)
-{
-    ASSERT_TRUE(PutMac("dated", {1, 2, 3}, "TEXTttxt", UnixToMacDate(1100000000)));
-    for (const auto& [op, keep, carried] :
-         {std::tuple{&DataMacToPc, 1, true}, {&TextMacToPc, 1, false}, {&DataMacToPc, 0, false}}) {
-        Prefs.KeepDate = static_cast<uint8_t>(keep);
-        ASSERT_EQ(ToPc(op, "dated"), 0u);
-        EXPECT_EQ(PcFileModifiedTime("dated") == 1100000000, carried);
-        ASSERT_TRUE(FileDelete(PcPath("dated").c_str()));
-    }
-    const uint32_t before = MacNow();
-    for (const auto& [name, op, keep] :
-         {std::tuple{"kept", &DataPcToMac, 1}, {"text", &TextPcToMac, 1}, {"off", &DataPcToMac, 0}}) {
-        WritePc(name, {4});
-        SetPcFileDate(name, 1200000000);
-        Prefs.KeepDate = static_cast<uint8_t>(keep);
-        ASSERT_EQ(ToMac(op, name), 0u);
-    }
-    const uint32_t after = MacNow();
-    EXPECT_EQ(GetMac("kept").created, UnixToMacDate(1200000000));
-    EXPECT_EQ(GetMac("kept").modified, UnixToMacDate(1200000000));
-    for (const char* name : {"text", "off"}) {
-        const MacFileImage now = GetMac(name);
-        EXPECT_TRUE(now.created >= before && now.created <= after && now.created == now.modified) << name;
-    }
-}
-
-TEST_F(DataTranslators, MacTypeMapGivesTheExtension)
-{
-    SetTranslator(kDataTranslator, "BINA", "????", "dat");
-    SetTranslator(kTextTranslator, "TEXT", "ttxt", "txt");
-    ASSERT_TRUE(PutMac("both", {1}, "TEXTttxt"));
-    ASSERT_TRUE(PutMac("typeonly", {1}, "TEXTxxxx"));
-    ASSERT_TRUE(PutMac("neither", {1}, "GIFFogle"));
-    // An entry equal to the translator's extension still lets the type entry
-    // decide; Text ignores the map, and Data with MacUseMap off.
-    const std::tuple<const char*, const char*, ToPcOp, int, const char*> cases[] = {
-        {"TEXTttxt=doc\nTEXT=asc\n", "both", DataMacToPc, 1, "both.doc"},
-        {"TEXTttxt=doc\nTEXT=asc\n", "typeonly", DataMacToPc, 1, "typeonly.asc"},
-        {"TEXTttxt=doc\nTEXT=asc\n", "neither", DataMacToPc, 1, "neither.dat"},
-        {"TEXTttxt=dat\nTEXT=asc\n", "both", DataMacToPc, 1, "both.asc"},
-        {"TEXTttxt=dat\nTEXT=asc\n", "both", TextMacToPc, 1, "both.txt"},
-        {"TEXTttxt=dat\nTEXT=asc\n", "both", DataMacToPc, 0, "both.dat"},
-    };
-    for (const auto& [map, name, op, useMap, pcName] : cases) {
-        TypeMaps(std::string("[Mac Type Map]\n") + map);
-        Prefs.MacUseMap = static_cast<uint8_t>(useMap);
-        ASSERT_EQ(ToPc(op, name), 0u);
-        EXPECT_TRUE(PcFileExists(pcName)) << pcName;
-        FileDelete(PcPath(pcName).c_str());
-    }
 }
 
 TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
@@ -212,22 +140,6 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
         expect(name, DataPcToMac, typeCreator);
 }
 
-// PC names are Windows-1252 end to end; long ones are cut to 31.
-TEST_F(DataTranslators, PcNamesStayAnsiOnTheirWayToTheMac)
-{
-    if (RunningUnderWine()) GTEST_SKIP() << "wine keeps names above 0x7F in the host's character set";
-    char native[64];
-    ASSERT_TRUE(AnsiToNative("caf\xE9.txt", native, sizeof native));
-    WritePc(native, {1});
-    ASSERT_EQ(ToMac(DataPcToMac, "caf\xE9.txt"), 0u);
-    EXPECT_TRUE(MacHas("caf\x8E.txt"));
-    WritePc(std::string(40, 'n'), {2});
-    ASSERT_EQ(ToMac(DataPcToMac, std::string(40, 'n')), 0u);
-    EXPECT_TRUE(MacHas(std::string(31, 'n')));
-}
-
-// A PC write that fails, or writes nothing, or Cancel: one report (none for
-// Cancel), no write after the failing one, no file left.
 TEST_F(DataTranslators, FailedOrCancelledCopyToThePcLeavesNoFile)
 {
     ASSERT_TRUE(PutMac("big", PatternBytes(100000, 5)));
@@ -269,9 +181,6 @@ TEST_F(DataTranslators, FailedPcReadLeavesNothingOnTheMac)
     ExpectVolumeClean();
 }
 
-// The k-th device write of a copy to the Mac fails, for every k until it
-// gets through: the file under way is gone after the discard, the one put
-// before it is whole, and the volume checks clean from the medium.
 TEST_F(DataTranslators, FailedMacWriteLeavesNothingOfThatFile)
 {
     WritePc("first", PatternBytes(3000, 9));
@@ -298,18 +207,6 @@ TEST_F(DataTranslators, FailedMacWriteLeavesNothingOfThatFile)
         CloseVolume();
     }
     EXPECT_TRUE(gotThrough);
-}
-
-TEST_F(DataTranslators, SkipInTheDialogWritesNothing)
-{
-    WritePc("Alpha", {1, 2});
-    RecordingWindowSystem ws;
-    ws.Script({{NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Skip, ""}});
-    EXPECT_EQ(ToPc(DataMacToPc, "Alpha"), 0u);
-    EXPECT_EQ(ReadPc("Alpha"), (Bytes{1, 2}));
-    EXPECT_EQ(ToMac(DataPcToMac, "Alpha"), 0u);
-    EXPECT_EQ(GetMac("Alpha").data.size(), 1000u);
-    EXPECT_EQ(ws.asked, (std::vector<NameSide>{NameSide::Pc, NameSide::Mac}));
 }
 
 }  // namespace

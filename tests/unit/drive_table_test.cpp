@@ -133,9 +133,6 @@ TEST_F(DriveTableTest, NewEntryIsZeroedAndTheTableStopsAtTwenty)
 
 // ---- reading ---------------------------------------------------------------
 
-// Each read moves the device sectors that hold the blocks asked for, in one
-// call, and delivers only the blocks it could: the caller asks again for
-// the rest.
 TEST_F(MappedIoTest, ReadsDeliverTheWholeBlocksOfOneDeviceCall)
 {
     struct Case {
@@ -170,8 +167,6 @@ TEST_F(MappedIoTest, ReadsDeliverTheWholeBlocksOfOneDeviceCall)
     }
 }
 
-// Later failures overwrite a stored code: only the SCSI path keeps an
-// earlier one.
 TEST_F(MappedIoTest, FailedReadSetsStatus3AndLeavesTheCallersBufferAlone)
 {
     for (int32_t failValue : {0, -1, -3}) {
@@ -220,8 +215,6 @@ TEST_F(MappedIoTest, TransfersStayInsideTheSectorBuffer)
 
 // ---- writing ---------------------------------------------------------------
 
-// A write reads and patches the sectors the blocks only partly cover, and
-// moves at most what one device call takes.
 TEST_F(MappedIoTest, WritesPatchPartlyCoveredSectorsAndReportWhatOneCallWrote)
 {
     struct Case {

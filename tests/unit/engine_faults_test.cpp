@@ -115,11 +115,6 @@ TEST_F(EngineFaults, CleanWalkReadsEveryForkAsBuilt)
     EXPECT_TRUE(ws.messages.empty());
 }
 
-// Failing the k-th device read, for every k a clean walk makes: the rest of
-// the command runs on (the walk carries on through every remaining item) but
-// reads nothing more and keeps the one read error, and its report is one
-// message that leaves no status behind. The block factor probe reads block 0
-// twice and ignores both results' failures, so reads 1 and 2 cost nothing.
 TEST_F(EngineFaults, FailingEachDeviceReadStopsTheWalkWithOneReport)
 {
     for (const uint32_t sectorSize : {512u, 2048u}) {
@@ -160,24 +155,6 @@ TEST_F(EngineFaults, FailingEachDeviceReadStopsTheWalkWithOneReport)
             EXPECT_EQ(StatusCode, 0u);
             // Nothing was changed in memory, so nothing was read back.
             EXPECT_EQ(image->Slot().faults.reads, k);
-        }
-    }
-}
-
-TEST_F(EngineFaults, ShortDeviceTransfersGiveTheSameBytes)
-{
-    const std::map<ForkKey, Bytes> built = BuiltForks();
-    for (const uint32_t sectorSize : {512u, 2048u}) {
-        for (const uint32_t transferBytes : {32768u, 4096u}) {
-            SCOPED_TRACE(std::to_string(sectorSize) + "-byte sectors, transfers of " + std::to_string(transferBytes));
-            auto image = Drive(mini.bytes, false, sectorSize);
-            MaxTransferBytes = transferBytes;
-            image->Slot().faults.maxSectorsPerCall = 1;
-            std::map<ForkKey, Bytes> forks;
-            const WalkSummary s = WalkSelectedDrive(Collecting(&forks));
-            EXPECT_TRUE(s.Clean());
-            EXPECT_EQ(s.files, mini.files);
-            EXPECT_EQ(forks, built);
         }
     }
 }
@@ -257,143 +234,6 @@ TEST_F(EngineFaults, WalkWithFewCacheBuffersReadsTheSameOrRunsOutOfMemory)
         EXPECT_EQ(ws.messages[0].text, "Insufficient memory for that operation");
         EXPECT_EQ(StatusCode, 0u);
     }
-}
-
-// A cancel shows nothing but still drops what the command changed in memory.
-TEST_F(EngineFaults, ReportTextsAndSilentCancel)
-{
-    auto image = Drive(mini.bytes);
-    const std::pair<uint32_t, const char*> reports[] = {
-        {12, "Misc error: 12"},
-        {kStatusBadNode, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)"}};
-    for (const auto& [code, text] : reports) {
-        Clear();
-        StatusCode = code;
-        ReportStatus(MainWindow);
-        ASSERT_EQ(ws.messages.size(), 1u);
-        EXPECT_EQ(ws.messages[0].text, text);
-        EXPECT_EQ(StatusCode, 0u);
-    }
-    ASSERT_TRUE(WalkSelectedDrive().Clean());
-    BlockBuffer* mdb = MacVolume.mdb;
-    BlockPutU8('X', mdb, kMdbVolumeName + 1);
-    Clear();
-    StatusCode = kStatusCancelled;
-    ReportStatus(MainWindow);
-    ReportStatus(MainWindow);  // nothing left to report
-    EXPECT_TRUE(ws.messages.empty());
-    EXPECT_EQ(StatusCode, 0u);
-    EXPECT_EQ(mdb->data[kMdbVolumeName + 1], 'M');
-    EXPECT_EQ(mdb->flags, kBlockPinned);
-    EXPECT_EQ(MacVolume.mdb, mdb);
-    EXPECT_EQ(image->Slot().faults.writes, 0u);
-}
-
-TEST_F(EngineFaults, FailedRereadDuringDiscardUnmountsWithoutASecondMessage)
-{
-    auto image = Drive(mini.bytes);
-    ASSERT_TRUE(WalkSelectedDrive().Clean());
-    BlockBuffer* leaf = Cached(MiniVolume::CatalogNodeOffset(2) / 512);
-    ASSERT_NE(leaf, nullptr);
-    BlockPutU8(0, leaf, 20);
-    image->Slot().faults.failReadAt = image->Slot().faults.reads + 1;
-    Clear();
-
-    StatusCode = kStatusBadNode;
-    ReportStatus(MainWindow);
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Error Locating Node. Disk may be corrupt. (Use a disk diagnostic on the Mac.)");
-    EXPECT_EQ(StatusCode, 0u);
-    // Unmounted: no cache, no list, the Mac side of the window emptied.
-    EXPECT_EQ(CacheBufferCount(), 0u);
-    EXPECT_EQ(CacheHead(), nullptr);
-    EXPECT_EQ(MacVolume.mdb, nullptr);
-    EXPECT_EQ(MacPaneState.items, nullptr);
-    EXPECT_TRUE(Called("ListReset " + std::to_string(kIdMacList)));
-    EXPECT_TRUE(Called("ComboReset " + std::to_string(kIdMacFolderBox)));
-    EXPECT_TRUE(Called("Enable " + std::to_string(kIdMacFolderBox) + " off"));
-    EXPECT_TRUE(Called("ComboReset " + std::to_string(kIdMacDriveBox)));
-    EXPECT_TRUE(Called("ComboAdd " + std::to_string(kIdMacDriveBox) + " [IMAGE disk.img]"));
-    EXPECT_TRUE(Called("Enable " + std::to_string(kIdMacUpButton) + " off"));
-    EXPECT_EQ(image->Slot().faults.writes, 0u);
-    EXPECT_EQ(image->Bytes(), mini.bytes);
-}
-
-TEST_F(EngineFaults, SuccessfulDiscardRereadsChangedBuffers)
-{
-    auto image = Drive(mini.bytes);
-    ASSERT_TRUE(WalkSelectedDrive().Clean());
-    BlockBuffer* leaf = Cached(MiniVolume::CatalogNodeOffset(2) / 512);
-    ASSERT_NE(leaf, nullptr);
-    const Bytes before(leaf->data, leaf->data + 512);
-    BlockFill(0xAA, leaf, 14, 100);
-    StatusCode = kStatusBadNode;
-    ReportStatus(MainWindow);
-    EXPECT_EQ(StatusCode, 0u);
-    EXPECT_EQ(Bytes(leaf->data, leaf->data + 512), before);
-    EXPECT_EQ(leaf->flags, 0u);
-    EXPECT_NE(MacVolume.mdb, nullptr);  // still mounted
-    EXPECT_TRUE(WalkSelectedDrive().Clean());
-}
-
-// A writable drive whose volume has no alternate MDB: the question is asked
-// once; Yes mounts read only, and the first write then fails with code 5
-// without touching the medium.
-TEST_F(EngineFaults, MissingAlternateMdbAnsweredYesMountsReadOnly)
-{
-    Bytes bytes = mini.bytes;
-    std::fill(bytes.begin() + (MiniVolume::kBlocks - 2) * 512, bytes.begin() + (MiniVolume::kBlocks - 1) * 512, 0);
-
-    auto image = Drive(bytes, true);
-    ws.questionAnswer = kIdYes;
-    EXPECT_TRUE(WalkSelectedDrive().Clean());
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Mount volume read only?");
-    EXPECT_EQ(ws.messages[0].caption, "Can't find backup VIB");
-    EXPECT_EQ(ws.messages[0].style, kMbYesNo | kMbIconQuestion);
-    EXPECT_NE(DriveTable[0].Flags & kDriveReadOnly, 0u);
-
-    BlockPutU8('X', MacVolume.mdb, kMdbVolumeName + 1);
-    FlushVolume();
-    EXPECT_EQ(StatusCode, kStatusReadOnly);
-    Clear();
-    ReportStatus(MainWindow);
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Mac volume is read only");
-    EXPECT_EQ(image->Slot().faults.writes, 0u);
-    EXPECT_EQ(image->Bytes(), bytes);
-
-    auto again = Drive(bytes, true);
-    ws.questionAnswer = kIdNo;
-    EXPECT_TRUE(WalkSelectedDrive().Clean());
-    EXPECT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(DriveTable[0].Flags & kDriveReadOnly, 0u);
-}
-
-TEST_F(EngineFaults, FailedAlternateMdbReadAsksTheSameQuestion)
-{
-    auto image = Drive(mini.bytes, true);
-    SelectMacDrive(MainWindow);
-    ASSERT_EQ(StatusCode, 0u);
-    ASSERT_EQ(MacPaneState.count, 1u);
-    // The next read is the alternate MDB's.
-    image->Slot().faults.failReadAt = image->Slot().faults.reads + 1;
-    EXPECT_TRUE(OpenListedVolume(0));
-    EXPECT_EQ(StatusCode, 0u);
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Mount volume read only?");
-    EXPECT_NE(DriveTable[0].Flags & kDriveReadOnly, 0u);
-    EXPECT_EQ(MacPaneState.count, 5u);  // the root listed
-}
-
-// A read-only image (no write operation) is never asked about.
-TEST_F(EngineFaults, DriveWithoutWritesIsNotAsked)
-{
-    Bytes bytes = mini.bytes;
-    std::fill(bytes.begin() + (MiniVolume::kBlocks - 2) * 512, bytes.begin() + (MiniVolume::kBlocks - 1) * 512, 0);
-    auto image = Drive(bytes, false);
-    EXPECT_TRUE(WalkSelectedDrive().Clean());
-    EXPECT_TRUE(ws.messages.empty());
 }
 
 }  // namespace

@@ -66,11 +66,6 @@ std::vector<uint32_t> ChangedBlocks(const Bytes& before, const Bytes& after)
     return changed;
 }
 
-Bytes BlockOf(const Bytes& image, uint32_t block)
-{
-    return Bytes(image.begin() + block * kBlock, image.begin() + (block + 1) * kBlock);
-}
-
 class FormatTest : public EngineStateTest {
 protected:
     void SetUp() override
@@ -187,96 +182,12 @@ TEST_F(FormatTest, UnpackBitsExpandsWithinOneBlockAndRefusesMalformedInput)
 
 // ---- the label --------------------------------------------------------------------
 
-TEST_F(FormatTest, EmptyLabelAndColonAreRefused)
-{
-    for (const char* bad : std::vector<const char*>{"", "Disk:One", ":", nullptr}) {
-        SetVolumeLabel("Previous");
-        StatusCode = 0;
-        EXPECT_FALSE(SetVolumeLabel(bad)) << (bad ? bad : "null");
-        EXPECT_EQ(StatusCode, kStatusCannotCreate);
-        for (uint8_t c : VolumeLabel) ASSERT_EQ(c, 0);
-    }
-}
-
 // ---- the written volume ---------------------------------------------------------
-
-// Formats with labels of every length, converted to Mac characters and cut
-// to 27: only the volume's blocks change, and the volume is sound and
-// carries the label and the time of the format.
-TEST_F(FormatTest, LabelsOfEveryLengthMakeASoundVolume)
-{
-    const std::vector<std::pair<const char*, std::string>> labels = {
-        {"Backup 1996", "Backup 1996"}, {"A", "A"}, {"Untitled", "Untitled"}, {"Caf\xE9 \xA9", "Caf\x8E \xA9"},
-        {"Twenty-seven characters ok!", "Twenty-seven characters ok!"},
-        {"ABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789", "ABCDEFGHIJKLMNOPQRSTUVWXYZ0"}};
-    for (const auto& [pcLabel, macLabel] : labels) {
-        SCOPED_TRACE(macLabel);
-        ResetEngineState();
-        const Bytes before = Diskette();
-        TempImage image(before);
-        ASSERT_NE(image.drive, nullptr);
-        ASSERT_TRUE(SetVolumeLabel(pcLabel));
-        EXPECT_EQ(StatusCode, 0u);
-        for (size_t i = 1 + macLabel.size(); i < sizeof VolumeLabel; ++i) ASSERT_EQ(VolumeLabel[i], 0) << i;
-        const uint32_t earliest = MacNow();
-        ProgressDone = 0;
-        {
-            RecordingWindowSystem ws;
-            ws.showsProgress = macLabel != "A";  // without a progress window the volume is still written
-            EXPECT_EQ(image.drive->FormatVolume(image.drive), 0);
-            EXPECT_EQ(StatusCode, 0u);
-            EXPECT_EQ(ws.messages.size(), 1u);  // the warning only
-            EXPECT_EQ(ws.barPercents.size(), ws.showsProgress ? 25u : 0u);
-            EXPECT_EQ(ProgressDone, ws.showsProgress ? 24u : 0u);
-        }
-        const uint32_t latest = MacNow();
-        EXPECT_EQ(image.Slot().faults.writes, kFormatWrites);
-        const Bytes after = ReadFileBytes(image.path);
-        ASSERT_EQ(after.size(), before.size());
-        EXPECT_EQ(ChangedBlocks(before, after), FirstWritten(kFormatWrites));
-        for (uint32_t block : {0u, 1u}) EXPECT_EQ(BlockOf(after, block), Bytes(kBlock, 0xF6)) << block;
-        for (uint32_t block = 5; block <= 47; ++block)  // the free B-tree nodes
-            EXPECT_TRUE(block == 26 || block == 27 || BlockOf(after, block) == Bytes(kBlock, 0)) << block;
-        ExpectFormattedVolume(image.path, macLabel, earliest, latest);
-    }
-}
 
 // ---- the dialog and progress sequence ---------------------------------------------
 
-TEST_F(FormatTest, WarningThenProgressWindowThroughTwentyFourSteps)
-{
-    TempImage image(Diskette(), 512, true, "floppy.img");
-    ASSERT_TRUE(SetVolumeLabel("Work"));
-    RecordingWindowSystem ws;
-    ASSERT_EQ(FormatDiskette(image.drive), 0);
-
-    ASSERT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(ws.messages[0].text, "Formatting will erase all data on diskette!");
-    EXPECT_EQ(ws.messages[0].caption, "WARNING!");
-    EXPECT_EQ(ws.messages[0].style, kMbOkCancel | kMbIconExclamation);
-
-    EXPECT_EQ(ws.progressOpened, 1u);
-    EXPECT_EQ(ws.progressClosed, 1u);
-    EXPECT_FALSE(ws.foreignWindow);
-    EXPECT_EQ(ws.progressTitle, "Formatting");
-    EXPECT_TRUE(ws.progressBarShown);
-    EXPECT_EQ(ws.progressItems, (std::vector<std::string>{"", "Creating \"Work\" on\n[IMAGE floppy.img]"}));
-    EXPECT_EQ(ProgressTotal, 24u);
-    EXPECT_EQ(ProgressDone, 24u);
-    // The reset, then one drawing per step, ending full (progress_test has the steps between).
-    ASSERT_EQ(ws.barPercents.size(), 25u);
-    EXPECT_EQ(ws.barPercents.back(), 100u);
-    EXPECT_EQ(ws.pumps, kFormatWrites);  // one before every block
-    EXPECT_EQ(ProgressWindow, nullptr);
-    EXPECT_TRUE(WaitCursorEnabled);
-}
-
 // ---- failures and Cancel ---------------------------------------------------------
 
-// Failing the k-th write, or Cancel pressed during the pump before the k-th
-// block, for every k: the window closes, no code is left behind, and only
-// the blocks before the failing one, or up to the cancelled one, are
-// written. A failure is reported once; a Cancel shows nothing.
 TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
 {
     const Bytes before = Diskette();
@@ -309,65 +220,7 @@ TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
     }
 }
 
-// Cancel at the warning, a drive that cannot be written (the format error)
-// and a failure already pending (no format at all) leave the image alone.
-TEST_F(FormatTest, NothingIsWrittenAfterCancelAtTheWarningToAReadOnlyDriveOrWithAFailurePending)
-{
-    const Bytes before = Diskette();
-    ASSERT_TRUE(SetVolumeLabel("Untitled"));
-    {
-        TempImage image(before);
-        RecordingWindowSystem ws;
-        ws.okCancelAnswer = kIdCancel;
-        EXPECT_EQ(FormatDiskette(image.drive), 2);
-        EXPECT_EQ(StatusCode, 0u);
-        EXPECT_EQ(ws.messages.size(), 1u);
-        EXPECT_EQ(ws.progressOpened, 0u);
-        EXPECT_EQ(ws.pumps, 0u);
-        EXPECT_EQ(ReadFileBytes(image.path), before);
-    }
-    {
-        TempImage image(before, 512, false);
-        ASSERT_EQ(image.drive->WriteSectors, nullptr);
-        RecordingWindowSystem ws;
-        EXPECT_EQ(FormatDiskette(image.drive), 1);
-        EXPECT_EQ(StatusCode, 0u);
-        ASSERT_EQ(ws.messages.size(), 2u);
-        EXPECT_EQ(ws.messages[1].text, "Can not format disk!");
-        EXPECT_EQ(ReadFileBytes(image.path), before);
-    }
-    TempImage image(before);
-    StatusCode = kStatusReadError;
-    WriteEmptyVolume(image.drive);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-    EXPECT_EQ(ReadFileBytes(image.path), before);
-}
-
 // ---- which images can be formatted --------------------------------------------
-
-TEST_F(FormatTest, OnlyAPlainImageOfExactlyOneDisketteGetsTheFormatOperation)
-{
-    TempImage exact(Bytes(kDisketteBytes, 0), 512, true, "exact.img");
-    TempImage smaller(Bytes(kDisketteBytes - kBlock, 0), 512, true, "smaller.img");
-    TempImage asCdrom(Bytes(kDisketteBytes, 0), 2048, false, "cd.iso");
-    TempImage readOnly(Bytes(kDisketteBytes, 0), 512, false, "locked.img");
-    EXPECT_EQ(exact.drive->FormatVolume, FormatDiskette);
-    EXPECT_EQ(smaller.drive->FormatVolume, nullptr);  // other sizes: the command line test, beside hfsutils
-    EXPECT_EQ(asCdrom.drive->FormatVolume, nullptr);
-    // The format dispatch refuses a drive it cannot write before it looks at this slot.
-    EXPECT_EQ(readOnly.drive->FormatVolume, FormatDiskette);
-    EXPECT_EQ(readOnly.drive->WriteSectors, nullptr);
-
-    // A DiskCopy 4.2 image whose data is one diskette is not a plain image.
-    Bytes dc42(84 + kDisketteBytes, 0);
-    dc42[0] = 4;
-    std::memcpy(dc42.data() + 1, "Disk", 4);
-    PutU32(kDisketteBytes, &dc42[64]);
-    dc42[82] = 1;
-    TempImage diskCopy(dc42, 512, true, "disk.dc42");
-    ASSERT_TRUE(diskCopy.Slot().diskCopy);
-    EXPECT_EQ(diskCopy.drive->FormatVolume, nullptr);
-}
 
 TEST_F(FormatTest, CreatingADisketteImageMakesZeroesAndNeverReplacesAFile)
 {

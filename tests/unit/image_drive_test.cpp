@@ -84,27 +84,6 @@ Bytes MakeDiskCopy(const Bytes& data, const Bytes& tags)
 
 // ---- opening and naming ------------------------------------------------------
 
-// The drive's name in the table: "[IMAGE name]", cut to 31 characters, in
-// Windows-1252; and its sector size.
-TEST_F(ImageDriveTest, DriveEntryDescribesTheImage)
-{
-    TempImage a(PatternBytes(512), 512, true, "plain.img");
-    TempImage b(PatternBytes(512), 2048, false, "a-rather-long-image-file-name-for-a-drive.iso");
-    ASSERT_TRUE(a.drive && b.drive);
-    EXPECT_EQ(DriveCount, 2u);
-    EXPECT_STREQ(a.drive->Name, "[IMAGE plain.img]");
-    EXPECT_STREQ(b.drive->Name, "[IMAGE a-rather-long-image-file");
-    EXPECT_EQ(DriveSectorSize(a.drive), 512u);
-    EXPECT_EQ(DriveSectorSize(b.drive), 2048u);
-    EXPECT_EQ(b.drive->BlocksPerSector, 4);
-    EXPECT_FALSE(IsDisketteDrive(b.drive));
-#ifndef _WIN32
-    TempImage c(PatternBytes(512), 512, true, "caf\xC3\xA9.img");
-    ASSERT_NE(c.drive, nullptr);
-    EXPECT_STREQ(c.drive->Name, "[IMAGE caf\xE9.img]");
-#endif
-}
-
 TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
 {
     TempDir dir;
@@ -161,48 +140,8 @@ TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
 
 // ---- the end of the data ---------------------------------------------------------
 
-// A partial last sector is absent, and so is what a file lost after it was
-// opened: reads deliver the whole sectors before it, then fail with code 3.
-// Writes to the partial sector fail with code 4: the image never grows.
-TEST_F(ImageDriveTest, TheDataEndsAtTheLastWholeSector)
-{
-    struct Case {
-        size_t size;
-        uint32_t sectorSize;
-        size_t shrunkTo;  // after opening; 0 never
-        uint32_t readable;
-    };
-    const Case cases[] = {
-        {10 * 512 + 100, 2048, 0, 8},  // 2 whole 2048-byte sectors and a piece
-        {10 * 512 + 100, 512, 0, 10},
-        {32 * 512, 2048, 5 * 2048 + 7, 20},
-        {0, 512, 0, 0},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(std::to_string(c.size) + " bytes in sectors of " + std::to_string(c.sectorSize));
-        ResetProgramState();
-        const Bytes file = PatternBytes(c.size, 4);
-        TempImage image(file, c.sectorSize);
-        ASSERT_NE(image.drive, nullptr);
-        if (c.shrunkTo) std::filesystem::resize_file(image.path, c.shrunkTo);
-        Bytes out;
-        EXPECT_EQ(ReadRun(image.drive, out, 64, 0), c.readable);
-        EXPECT_EQ(Slice(out, 0, c.readable * 512), Slice(file, 0, c.readable * 512));
-        EXPECT_EQ(StatusCode, kStatusReadError);
-        StatusCode = 0;
-        if (c.shrunkTo) continue;
-        EXPECT_EQ(WriteRun(image.drive, PatternBytes(c.sectorSize, 5), c.readable), 0u);  // the absent sector
-        EXPECT_EQ(StatusCode, kStatusWriteError);
-        StatusCode = 0;
-        EXPECT_EQ(image.Bytes(), file);
-    }
-}
-
 // ---- DiskCopy 4.2 images -----------------------------------------------------------
 
-// Only the data area is the disk: the tags after it are neither read nor
-// written. Once written, the image gets its data checksum at the close, and
-// nothing else changes; an image only read is left as it was.
 TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
 {
     const Bytes tags(64 * 12, 0x5C);
@@ -245,39 +184,8 @@ TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
     }
 }
 
-TEST_F(ImageDriveTest, NearMissDiskCopyHeadersAreRawImages)
-{
-    const Bytes good = MakeDiskCopy(PatternBytes(8 * 512, 11), Bytes(8 * 12, 0));
-    auto with = [&good](auto change) {
-        Bytes b = good;
-        change(b);
-        return b;
-    };
-    const std::pair<const char*, Bytes> cases[] = {
-        {"name too long", with([](Bytes& b) { b[0] = 64; })},
-        {"private word", with([](Bytes& b) { b[83] = 0x01; })},
-        {"file longer than header says", with([](Bytes& b) { b.push_back(0); })},
-        {"truncated file", with([](Bytes& b) { b.pop_back(); })},
-        {"data not whole blocks", with([](Bytes& b) { PutU32(8 * 512 - 2, &b[64]), PutU32(8 * 12 + 2, &b[68]); })},
-        {"sizes that overflow 32 bits", with([](Bytes& b) {  // the sum wraps to the true size in 32 bits
-             PutU32(0xFFFFFE00, &b[64]), PutU32(8 * 512 + 8 * 12 + 512, &b[68]);
-         })},
-        {"shorter than a header", Slice(good, 0, 80)},
-    };
-    for (const auto& [what, bytes] : cases) {
-        ResetProgramState();
-        TempImage image(bytes);
-        ASSERT_GE(image.slot, 0) << what;
-        EXPECT_FALSE(image.Slot().diskCopy) << what;
-        EXPECT_EQ(image.Slot().dataOffset, 0u) << what;
-        EXPECT_EQ(image.Slot().dataLength, bytes.size()) << what;
-    }
-}
-
 // ---- read-only files -----------------------------------------------------------------
 
-// A read-only image, or a file without write permission, has no write
-// operation; even the device layer called directly refuses.
 TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
 {
     const Bytes file = PatternBytes(8 * 512, 12);
@@ -289,25 +197,8 @@ TEST_F(ImageDriveTest, ReadOnlyImageIsNeverWritten)
     EXPECT_EQ(image.Bytes(), file);
 }
 
-TEST_F(ImageDriveTest, FileWithoutWritePermissionOpensReadOnly)
-{
-    TempImage image(PatternBytes(8 * 512, 14));
-    namespace fs = std::filesystem;
-    fs::permissions(image.path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
-    if (std::FILE* probe = std::fopen(image.path.c_str(), "r+b")) {
-        std::fclose(probe);
-        GTEST_SKIP() << "this user can write a read-only file";
-    }
-    const int slot = OpenImage(image.path.c_str(), 512, true);
-    ASSERT_GE(slot, 0);
-    EXPECT_FALSE(ImageTable[slot].writable);
-    EXPECT_EQ(AddImageDrive(slot)->WriteSectors, nullptr);
-}
-
 // ---- injected faults -----------------------------------------------------------------
 
-// A fault-injection loop: fail each device call of a run in turn; every run
-// ends either complete or with a failure status, never a crash or overrun.
 TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)
 {
     const Bytes file = PatternBytes(64 * 512, 21);

@@ -53,7 +53,6 @@ protected:
     }
 };
 
-// A free name at once, cut to 31; OK with a taken name asks again.
 TEST_F(MacCollision, FreeNamesAreCreatedAndTakenOnesAskAgain)
 {
     RecordingWindowSystem ws;
@@ -94,7 +93,6 @@ TEST_F(MacCollision, OverWriteReplacesAFileAndFreesItsSpaceButNeverAFolder)
     ExpectVolumeClean();
 }
 
-// Without a progress window Cancel gives up only this file; with one, the command.
 TEST_F(MacCollision, SkipCancelEmptyNameAndPendingFailure)
 {
     RecordingWindowSystem ws;
@@ -115,27 +113,6 @@ TEST_F(MacCollision, SkipCancelEmptyNameAndPendingFailure)
     EXPECT_EQ(StatusCode, kStatusReadError);
     StatusCode = 0;
     ExpectVolumeClean();
-}
-
-TEST_F(MacCollision, FreeNamesForFrontEndsWithoutDialogs)
-{
-    EXPECT_EQ(MacNameKind("Docs"), kItemFolder);
-    EXPECT_EQ(MacNameKind("ALPHA"), kItemFile);  // names compare without case
-    EXPECT_EQ(MacNameKind("Omega"), 0);
-    auto freeName = [](const std::string& name) {
-        char buffer[256] = {};
-        std::memcpy(buffer, name.c_str(), name.size() + 1);
-        EXPECT_TRUE(MakeFreeMacName(buffer));
-        return std::string(buffer);
-    };
-    EXPECT_EQ(freeName("Alpha"), "Alpha 1");
-    EXPECT_EQ(Create("Alpha 1", {}), kCollisionGoOn);
-    EXPECT_EQ(freeName("Alpha"), "Alpha 2");
-    EXPECT_EQ(freeName("Docs"), "Docs 1");
-    EXPECT_EQ(freeName("Report.txt"), "Report 1.txt");
-    EXPECT_EQ(freeName(".hidden"), ".hidden 1");
-    EXPECT_EQ(freeName("abcdefghijklmnopqrstuvwxyz.text"), "abcdefghijklmnopqrstuvwx 1.text");
-    EXPECT_EQ(FinishCommand(), 0u);
 }
 
 }  // namespace

@@ -33,31 +33,6 @@ protected:
     MacBinaryTranslator() : WholeFileTranslatorTest(kMacBinaryFormat) {}
 };
 
-TEST_F(MacBinaryTranslator, EncodesEveryFileOfTheVolume)
-{
-    ASSERT_TRUE(OpenMiniVolume());
-    MacPathTarget note{};
-    MacPathTarget docs{};
-    ASSERT_TRUE(ResolveMacPath("Docs:Note", &note, &docs));
-    const std::vector<std::pair<std::string, uint32_t>> files = {
-        {"Alpha", kRootFolderId}, {"Beta", kRootFolderId}, {"Delta", kRootFolderId},
-        {"Gamma", kRootFolderId}, {"Note", note.parentId}};
-    for (const auto& [name, folder] : files) {
-        MacFileImage want;
-        ASSERT_TRUE(ReadMacFile(folder, name, &want)) << name;
-        ASSERT_EQ(Encode(name, folder), 0u) << name;
-        const Bytes bin = ReadPc(name + ".bin");
-        EXPECT_EQ(bin.size(), 128 + Padded(want.data.size()) + Padded(want.rsrc.size())) << name;
-        MacFileImage got;
-        std::string why;
-        ASSERT_TRUE(ReadMacBinary(bin, &got, &why)) << name << ": " << why;
-        ExpectSameMacFile(got, want, name);
-    }
-}
-
-// Decoding then encoding gives back the very bytes: every field the format
-// keeps survives, the fields this writer leaves zero are zero, and each fork
-// is padded with zeros to its own length.
 TEST_F(MacBinaryTranslator, DecodeThenEncodeGivesTheSameBytes)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -127,26 +102,6 @@ TEST_F(MacBinaryTranslator, ReadsTheThreeHeaderVersions)
     ExpectVolumeClean();
 }
 
-TEST_F(MacBinaryTranslator, KeepsIconPositionAndFolderFromTheHeader)
-{
-    ASSERT_TRUE(OpenMiniVolume());
-    Bytes bin = WriteMacBinary(SampleMacFile("Placed", 4, 4, 9));
-    const uint8_t placement[6] = {0x01, 0xDC, 0x02, 0xE0, 0x00, 0x07};
-    std::memcpy(bin.data() + 75, placement, 6);
-    PutCrc(&bin);
-    WritePc("header.bin", bin);
-    ASSERT_EQ(Decode("header.bin"), 0u);
-    MacFileImage got;
-    uint8_t finderInfo[16];
-    ASSERT_TRUE(ReadMacFile(kRootFolderId, "Placed", &got, finderInfo));
-    EXPECT_EQ(0, std::memcmp(finderInfo + 10, placement, 6));
-    // Encoding writes neither back.
-    ASSERT_EQ(Encode("Placed"), 0u);
-    const Bytes out = ReadPc("Placed.bin");
-    ASSERT_GE(out.size(), 128u);
-    EXPECT_TRUE(std::all_of(out.begin() + 75, out.begin() + 81, [](uint8_t b) { return b == 0; }));
-}
-
 TEST_F(MacBinaryTranslator, RefusedHeadersCreateNothing)
 {
     ASSERT_TRUE(OpenMiniVolume());
@@ -166,9 +121,6 @@ TEST_F(MacBinaryTranslator, RefusedHeadersCreateNothing)
                    {"empty file", Bytes{}}});
 }
 
-// A file that ends before the forks its header promises lied or was cut
-// short: refused, and nothing of it kept. Only the padding after the last
-// fork may be missing.
 TEST_F(MacBinaryTranslator, FileShorterThanItsForksIsRefused)
 {
     ASSERT_TRUE(OpenMiniVolume());

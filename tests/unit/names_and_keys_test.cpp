@@ -43,14 +43,6 @@ TEST(MacNames, ConvertBothWaysAndKeepEveryByte)
     }
 }
 
-TEST(MacNames, LongPcNamesAreCutTo31)
-{
-    uint8_t name[32];
-    PcNameToMac(name, "0123456789012345678901234567890123456789");
-    EXPECT_EQ(name[0], 31);
-    EXPECT_EQ(name[31], '0');
-}
-
 TEST(MacNames, OrderIgnoresCaseAndPlacesAccentsAfterTheirLetter)
 {
     EXPECT_EQ(Compare("Read Me", "READ ME"), 0);
@@ -75,16 +67,6 @@ TEST(CatalogKeys, CompareParentFirstThenName)
     uint8_t other[40];
     BuildCatalogKey(3, MacName("Zed").c_str(), other);
     EXPECT_GT(CompareCatalogKeys(key, other), 0);  // parent IDs decide, as unsigned numbers
-}
-
-TEST(CatalogKeys, BuiltKeysArePaddedToEvenSize)
-{
-    uint8_t key[40];
-    EXPECT_EQ(BuildCatalogKey(2, MacName("ab").c_str(), key), 10u);   // 2 + 7 = 9, padded
-    EXPECT_EQ(key[0], 8);
-    EXPECT_EQ(key[9], 0);
-    EXPECT_EQ(BuildCatalogKey(2, MacName("abc").c_str(), key), 10u);
-    EXPECT_EQ(BuildCatalogKey(2, MacName("").c_str(), key), 8u);     // a thread's key
 }
 
 TEST(ExtentKeys, LeafComparisonCoversTheRecordsRange)

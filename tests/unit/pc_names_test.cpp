@@ -74,22 +74,6 @@ TEST(SanitizePcName, CleansExtendsAndMendsNames)
     Prefs = PrefsRecord{};
 }
 
-TEST(OemNames, ConvertThroughTheTable)
-{
-    char out[8];
-    AnsiToOem("\xE9\x80", out);
-    EXPECT_STREQ(out, "\x82_");
-    OemToAnsi("\xC4", out);  // stands for two ANSI characters: the lower wins
-    EXPECT_STREQ(out, "\x97");
-    OemToAnsi("\xB0z", out);  // no ANSI character maps to it
-    EXPECT_STREQ(out, "\xB0z");
-    for (unsigned i = 0; i < 128; ++i) {
-        const char one[2] = {static_cast<char>(0x80 + i), 0};
-        AnsiToOem(one, out);
-        EXPECT_EQ(static_cast<uint8_t>(out[0]), OemTable[i]);
-    }
-}
-
 // Files in a scratch directory made current.
 class PcNameFiles : public EngineStateTest {
 protected:
@@ -142,65 +126,6 @@ TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
     ws.Script({{NameExistsAnswer::Skip, ""}});  // every counter taken: the dialog
     EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
     EXPECT_EQ(ws.shown, std::vector<std::string>{"A.TXT"});
-}
-
-// The typed name is taken as it is (not cleaned, no extension) once free;
-// a directory is no clash; without a progress window Cancel gives up only
-// this file, with one the command.
-TEST_F(PcNameFiles, TheDialogsAnswers)
-{
-    Touch("A.TXT");
-    Touch("B.TXT");
-    ASSERT_TRUE(MakeDir("Docs"));
-    RecordingWindowSystem ws;
-    ws.showsProgress = false;
-    EXPECT_EQ(Make("Docs", ""), "Docs");
-    ws.Script({{NameExistsAnswer::NewName, "B.TXT"}, {NameExistsAnswer::NewName, "c"}, {NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Overwrite, ""},
-               {NameExistsAnswer::Cancel, ""}});
-    EXPECT_EQ(Make("A", "TXT"), "c");
-    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
-    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionGoOn), "A.TXT");
-    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
-    EXPECT_EQ(StatusCode, 0u);
-    EXPECT_EQ(ws.shown, (std::vector<std::string>{"A.TXT", "B.TXT", "A.TXT", "A.TXT", "A.TXT"}));
-    EXPECT_EQ(ws.asked.front(), NameSide::Pc);
-    // Unanswered (a front end with no window): cancelled, not asked forever.
-    EXPECT_EQ(Make("B.TXT", "", kCollisionCancel), "B.TXT");
-
-    ws.showsProgress = true;
-    ProgressTotal = 100;
-    OpenProgress(nullptr, kProgressCopyMacToPc);
-    ws.Script({{NameExistsAnswer::Cancel, ""}});
-    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionCancel), "A.TXT");
-    EXPECT_EQ(StatusCode, kStatusCancelled);
-    EXPECT_FALSE(ws.paramMismatch);
-    EXPECT_EQ(CollisionName, nullptr);
-}
-
-TEST_F(PcNameFiles, ExistenceAndModificationTime)
-{
-    ASSERT_TRUE(MakeDir("Docs"));
-    EXPECT_FALSE(PcFileExists("Docs"));
-    Touch("dated");
-    for (int64_t when : {int64_t{1000000000}, int64_t{86400 * 365}}) {
-        SetPcFileDate("dated", when);
-        EXPECT_EQ(PcFileModifiedTime("dated"), when);
-    }
-    EXPECT_EQ(PcFileModifiedTime("missing"), 0);
-    SetPcFileDate("missing", 5);
-    EXPECT_FALSE(PcFileExists("missing"));
-    if (RunningUnderWine()) return;  // wine keeps names above 0x7F in the host's character set
-    // A name above 0x7F is created, found and dated under its own characters.
-    Prefs.AllowUpper = 1;
-    EXPECT_EQ(Make("caf\xE9", "TXT"), "caf\xE9.TXT");
-#if defined(_WIN32)
-    Touch("caf\xE9.TXT");
-#else
-    Touch("caf\xC3\xA9.TXT");
-#endif
-    EXPECT_TRUE(PcFileExists("caf\xE9.TXT"));
-    SetPcFileDate("caf\xE9.TXT", 1234567890);
-    EXPECT_EQ(PcFileModifiedTime("caf\xE9.TXT"), 1234567890);
 }
 
 }  // namespace

@@ -89,7 +89,6 @@ protected:
     TempDir dir;
 };
 
-// Each disk, the volumes listed ("start size name") and the status left.
 TEST_F(VolumeScan, ListsTheVolumesOfEachLayout)
 {
     struct Case {
@@ -167,20 +166,6 @@ TEST_F(VolumeScan, ListsTheVolumesOfEachLayout)
         EXPECT_EQ(Scan(disk.bytes), c.volumes) << c.what;
         EXPECT_EQ(StatusCode, c.status) << c.what;
     }
-}
-
-// A CD-ROM layout: the map's entries and its starts count 2048-byte blocks.
-TEST_F(VolumeScan, MapInTwoKilobyteBlocksNeedsFactorFour)
-{
-    DiskBuilder disk(4 * 600);
-    PutU16(0x4552, disk.Block(0));  // "ER" driver descriptor
-    PutU16(2048, disk.Block(0) + 2);
-    disk.MapEntry(1, 2048, "Apple_partition_map", 1, 2);
-    disk.MapEntry(2, 2048, "Apple_HFS", 100, 400);
-    disk.Mdb(400, "CD Volume", 2048, 16, 390);
-    EXPECT_EQ(Scan(disk.bytes, 2048), std::vector<std::string>{"400 1600 CD Volume"});
-    EXPECT_EQ(DriveTable[0].BlocksPerSector, 4);
-    EXPECT_EQ(Scan(disk.bytes, 512), std::vector<std::string>{"400 1600 CD Volume"});
 }
 
 // Sixty folders made one at a time in the root, each flushed as a command
