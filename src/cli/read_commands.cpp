@@ -231,7 +231,7 @@ bool ListTree(const MacPathTarget& top, const std::string& topPath, bool recursi
     visitor.done = [&](const WalkedFolder& folder) {
         if (json) *json += folder.depth > 0 ? "]}" : "]";
     };
-    WalkedFolder start{top.parentId, {}, top.id, 0};
+    WalkedFolder start{{top.parentId, {}, top.id}, 0};
     std::memcpy(start.name, top.name, sizeof start.name);
     return WalkFolderTree(start, visitor);
 }

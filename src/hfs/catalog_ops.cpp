@@ -8,7 +8,6 @@
 #include "hfs/btree_update.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/extents.h"
-#include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "hfs/volume.h"
 
@@ -70,22 +69,13 @@ bool FindThread(uint32_t id, uint8_t type, FoundRecord* out)
     return true;
 }
 
-// The folder record of `folderId`, found through its thread (parent, name).
-bool FindFolderRecord(uint32_t folderId, FoundRecord* out)
+// The folder's own record.
+bool FindFolderRecord(const MacFolder& folder, FoundRecord* out)
 {
-    FoundRecord thread;
-    if (!FindThread(folderId, kFolderThreadRecord, &thread)) return false;
-    const uint8_t* name = thread.Data() + kThreadName;
-    if (name[0] > kMaxMacName) {
-        ReportCorruption("folder thread with a name too long");
-        return false;
-    }
-    uint8_t key[32];
-    std::memcpy(key, name, 1u + name[0]);
-    const Lookup found = FindRecord(GetU32(thread.Data() + kThreadParentId), key, out);
+    const Lookup found = FindRecord(folder.parentId, folder.name, out);
     if (found == Lookup::Failed) return false;
-    if (found == Lookup::Missing || out->Data()[0] != kFolderRecord || GetU32(out->Data() + kFolderId) != folderId) {
-        ReportCorruption("folder thread naming no record of its folder");
+    if (found == Lookup::Missing || out->Data()[0] != kFolderRecord || GetU32(out->Data() + kFolderId) != folder.id) {
+        ReportCorruption("folder record missing where its items say it is");
         return false;
     }
     return true;
@@ -134,11 +124,11 @@ void RenameThread(const FoundRecord& thread, const uint8_t* name)
     BlockMove(thread.leaf, thread.dataOffset + kThreadName, name, 1u + name[0]);
 }
 
-// Adds `delta` to the valence of folder `folderId` and dates it now.
-void AdjustFolderValence(uint32_t folderId, int delta)
+// Adds `delta` to the folder's valence and dates it now.
+void AdjustFolderValence(const MacFolder& parent, int delta)
 {
     FoundRecord folder;
-    if (!FindFolderRecord(folderId, &folder)) return;
+    if (!FindFolderRecord(parent, &folder)) return;
     const uint16_t valence = GetU16(folder.Data() + kFolderValence);
     uint16_t updated = static_cast<uint16_t>(valence + delta);
     if (delta < 0 && valence == 0) updated = 0;  // a damaged count stays at 0 rather than wrapping
@@ -183,40 +173,40 @@ uint32_t NextCatalogID()
 
 // ---- the catalog core: every operation names its folder -------------------------
 
-void CreateFolderIn(uint32_t parentId, const uint8_t* name)
+void CreateFolderIn(const MacFolder& parent, const uint8_t* name)
 {
     if (StatusCode != 0 || !CheckName(name)) return;
     const uint32_t folderId = NextCatalogID();
     if (StatusCode != 0) return;
     const uint32_t now = MacNow();
     uint8_t record[kMaxRecordBuffer];
-    uint8_t* data = record + StartRecord(record, parentId, name, kFolderRecordSize);
+    uint8_t* data = record + StartRecord(record, parent.id, name, kFolderRecordSize);
     data[0] = kFolderRecord;
     PutU32(folderId, data + kFolderId);
     PutU32(now, data + kFolderCreated);
     PutU32(now, data + kFolderModified);
     BTreeInsertRecord(&MacVolume.catalogFile, record);
     if (StatusCode != 0) return;
-    AdjustFolderValence(parentId, +1);
+    AdjustFolderValence(parent, +1);
     if (StatusCode != 0) return;
 
     data = record + StartRecord(record, folderId, kEmptyName, kThreadRecordSize);
     data[0] = kFolderThreadRecord;
-    PutU32(parentId, data + kThreadParentId);
+    PutU32(parent.id, data + kThreadParentId);
     std::memcpy(data + kThreadName, name, 1u + name[0]);
     BTreeInsertRecord(&MacVolume.catalogFile, record);
     if (StatusCode != 0) return;
-    AdjustMdbCount(kMdbFolderCount, kMdbRootFolders, parentId, +1);
+    AdjustMdbCount(kMdbFolderCount, kMdbRootFolders, parent.id, +1);
 }
 
-void CreateFileIn(uint32_t parentId, FileCreateRequest* request)
+void CreateFileIn(const MacFolder& parent, FileCreateRequest* request)
 {
     if (StatusCode != 0 || !CheckName(request->name)) return;
     const uint32_t fileId = NextCatalogID();
     if (StatusCode != 0) return;
     if (request->created == 0) request->created = request->modified = MacNow();
     uint8_t record[kMaxRecordBuffer];
-    uint8_t* data = record + StartRecord(record, parentId, request->name, kFileRecordSize);
+    uint8_t* data = record + StartRecord(record, parent.id, request->name, kFileRecordSize);
     data[0] = kFileRecord;
     std::memcpy(data + kFileType, request->finderInfo, sizeof request->finderInfo);
     PutU32(fileId, data + kFileRecFileId);
@@ -224,16 +214,16 @@ void CreateFileIn(uint32_t parentId, FileCreateRequest* request)
     PutU32(request->modified, data + kFileModified);
     BTreeInsertRecord(&MacVolume.catalogFile, record);
     if (StatusCode != 0) return;
-    AdjustFolderValence(parentId, +1);
+    AdjustFolderValence(parent, +1);
     if (StatusCode != 0) return;
-    AdjustMdbCount(kMdbFileCount, kMdbRootFiles, parentId, +1);
+    AdjustMdbCount(kMdbFileCount, kMdbRootFiles, parent.id, +1);
 }
 
-Lookup DeleteFileIn(uint32_t parentId, const uint8_t* name)
+Lookup DeleteFileIn(const MacFolder& parent, const uint8_t* name)
 {
     if (StatusCode != 0) return Lookup::Failed;
     ForkRef ref;
-    const Lookup found = FindFileRecord(parentId, name, &ref);
+    const Lookup found = FindFileRecord(parent.id, name, &ref);
     if (found != Lookup::Found) return found;
     const bool wasPinned = ref.recordBuffer->flags & kBlockPinned;
     PinBlock(ref.recordBuffer);
@@ -242,32 +232,32 @@ Lookup DeleteFileIn(uint32_t parentId, const uint8_t* name)
     if (!wasPinned) UnpinBlock(ref.recordBuffer);
     if (StatusCode != 0) return Lookup::Failed;
     // The record was there a moment ago: losing it now is damage.
-    if (DeleteFileRecordIn(parentId, name) == Lookup::Missing) ReportCorruption("file record gone while deleting it");
+    if (DeleteFileRecordIn(parent, name) == Lookup::Missing) ReportCorruption("file record gone while deleting it");
     return StatusCode == 0 ? Lookup::Found : Lookup::Failed;
 }
 
-Lookup DeleteFileRecordIn(uint32_t parentId, const uint8_t* name)
+Lookup DeleteFileRecordIn(const MacFolder& parent, const uint8_t* name)
 {
     if (StatusCode != 0) return Lookup::Failed;
     FoundRecord record;
-    const Lookup found = FindRecord(parentId, name, &record);
+    const Lookup found = FindRecord(parent.id, name, &record);
     if (found != Lookup::Found) return found;
     const bool threaded = record.Data()[0] == kFileRecord && (record.Data()[kFileFlags] & kFileThreadExists);
     const uint32_t fileId = GetU32(record.Data() + kFileRecFileId);
     DeleteRecordByKey(record);
     FoundRecord thread;
     if (StatusCode == 0 && threaded && FindThread(fileId, kFileThreadRecord, &thread)) DeleteRecordByKey(thread);
-    if (StatusCode == 0) AdjustFolderValence(parentId, -1);
-    if (StatusCode == 0) AdjustMdbCount(kMdbFileCount, kMdbRootFiles, parentId, -1);
+    if (StatusCode == 0) AdjustFolderValence(parent, -1);
+    if (StatusCode == 0) AdjustMdbCount(kMdbFileCount, kMdbRootFiles, parent.id, -1);
     return StatusCode == 0 ? Lookup::Found : Lookup::Failed;
 }
 
-Lookup DeleteEmptyFolderIn(uint32_t parentId, const uint8_t* name, bool* deleted)
+Lookup DeleteEmptyFolderIn(const MacFolder& parent, const uint8_t* name, bool* deleted)
 {
     *deleted = false;
     if (StatusCode != 0) return Lookup::Failed;
     FoundRecord record;
-    const Lookup found = FindRecord(parentId, name, &record);
+    const Lookup found = FindRecord(parent.id, name, &record);
     if (found != Lookup::Found) return found;
     if (record.Data()[0] != kFolderRecord) return Lookup::Missing;
     if (GetU16(record.Data() + kFolderValence) != 0) return Lookup::Found;
@@ -277,17 +267,17 @@ Lookup DeleteEmptyFolderIn(uint32_t parentId, const uint8_t* name, bool* deleted
     uint8_t threadKey[8] = {6, 0};
     PutU32(folderId, threadKey + 2);
     BTreeDeleteRecord(&MacVolume.catalogFile, threadKey);
-    if (StatusCode == 0) AdjustFolderValence(parentId, -1);
-    if (StatusCode == 0) AdjustMdbCount(kMdbFolderCount, kMdbRootFolders, parentId, -1);
+    if (StatusCode == 0) AdjustFolderValence(parent, -1);
+    if (StatusCode == 0) AdjustMdbCount(kMdbFolderCount, kMdbRootFolders, parent.id, -1);
     *deleted = StatusCode == 0;
     return StatusCode == 0 ? Lookup::Found : Lookup::Failed;
 }
 
-Lookup RenameItemIn(uint32_t parentId, const uint8_t* oldName, const uint8_t* newName)
+Lookup RenameItemIn(const MacFolder& parent, const uint8_t* oldName, const uint8_t* newName)
 {
     if (StatusCode != 0 || !CheckName(newName)) return Lookup::Failed;
     FoundRecord old;
-    const Lookup found = FindRecord(parentId, oldName, &old);
+    const Lookup found = FindRecord(parent.id, oldName, &old);
     if (found != Lookup::Found) return found;
     const uint8_t type = old.Data()[0];
     if (type != kFolderRecord && type != kFileRecord) {
@@ -296,7 +286,7 @@ Lookup RenameItemIn(uint32_t parentId, const uint8_t* oldName, const uint8_t* ne
     }
     const unsigned dataSize = type == kFileRecord ? kFileRecordSize : kFolderRecordSize;
     uint8_t record[kMaxRecordBuffer];
-    uint8_t* data = record + StartRecord(record, parentId, newName, dataSize);
+    uint8_t* data = record + StartRecord(record, parent.id, newName, dataSize);
     std::memcpy(data, old.Data(), dataSize);
     const uint16_t idOffset = type == kFolderRecord ? uint16_t{kFolderId} : uint16_t{kFileRecFileId};
     const uint32_t id = GetU32(data + idOffset);
@@ -310,11 +300,11 @@ Lookup RenameItemIn(uint32_t parentId, const uint8_t* oldName, const uint8_t* ne
     return StatusCode == 0 ? Lookup::Found : Lookup::Failed;
 }
 
-Lookup SetTypeCreatorIn(uint32_t parentId, const uint8_t* name, const uint8_t* type, const uint8_t* creator)
+Lookup SetTypeCreatorIn(const MacFolder& parent, const uint8_t* name, const uint8_t* type, const uint8_t* creator)
 {
     if (StatusCode != 0) return Lookup::Failed;
     FoundRecord record;
-    const Lookup found = FindRecord(parentId, name, &record);
+    const Lookup found = FindRecord(parent.id, name, &record);
     if (found != Lookup::Found) return found;
     if (record.Data()[0] != kFileRecord) return Lookup::Missing;
     BlockMove(record.leaf, record.dataOffset + kFileType, type, 4);
@@ -326,12 +316,12 @@ Lookup SetTypeCreatorIn(uint32_t parentId, const uint8_t* name, const uint8_t* t
 
 void TouchParentFolder()
 {
-    if (StatusCode == 0) AdjustFolderValence(MacPaneState.folderId, +1);
+    if (StatusCode == 0) AdjustFolderValence(PaneFolder(), +1);
 }
 
-void CreateMacFolder(const uint8_t* name) { CreateFolderIn(MacPaneState.folderId, name); }
+void CreateMacFolder(const uint8_t* name) { CreateFolderIn(PaneFolder(), name); }
 
-void CreateMacFile(FileCreateRequest* request) { CreateFileIn(MacPaneState.folderId, request); }
+void CreateMacFile(FileCreateRequest* request) { CreateFileIn(PaneFolder(), request); }
 
 int DeleteMacItem()
 {
@@ -343,28 +333,34 @@ int DeleteMacItem()
 
 int DeleteMacFile(const uint8_t* name, uint32_t parentId)
 {
-    const Lookup found = DeleteFileIn(parentId, name);
+    MacFolder parent = PaneFolder();
+    if (StatusCode != 0) return 0;
+    if (parentId != parent.id) {
+        parent.id = parentId;
+        if (!ReadFolderThread(parentId, &parent.parentId, parent.name)) return 0;
+    }
+    const Lookup found = DeleteFileIn(parent, name);
     MissingIsBadNode(found);
     return found == Lookup::Found ? 1 : 0;
 }
 
-void DeleteFileRecord(const uint8_t* name) { MissingIsBadNode(DeleteFileRecordIn(MacPaneState.folderId, name)); }
+void DeleteFileRecord(const uint8_t* name) { MissingIsBadNode(DeleteFileRecordIn(PaneFolder(), name)); }
 
 int DeleteEmptyFolder()
 {
     const MacItem* entry = OpenedEntry();
     if (StatusCode != 0 || !entry) return 0;
     bool deleted = false;
-    MissingIsBadNode(DeleteEmptyFolderIn(MacPaneState.folderId, entry->name, &deleted));
+    MissingIsBadNode(DeleteEmptyFolderIn(PaneFolder(), entry->name, &deleted));
     return deleted ? 1 : 0;
 }
 
 void RenameMacItem(const uint8_t* newName, const MacItem* entry)
 {
-    MissingIsBadNode(RenameItemIn(MacPaneState.folderId, entry->name, newName));
+    MissingIsBadNode(RenameItemIn(PaneFolder(), entry->name, newName));
 }
 
 void SetTypeCreator(const uint8_t* type, const uint8_t* creator, const uint8_t* name)
 {
-    MissingIsBadNode(SetTypeCreatorIn(MacPaneState.folderId, name, type, creator));
+    MissingIsBadNode(SetTypeCreatorIn(PaneFolder(), name, type, creator));
 }

@@ -21,21 +21,22 @@ bool IsValidMacName(const uint8_t* name);
 
 uint32_t NextCatalogID();
 
-// The core. The operations on a named item answer Missing when the folder
-// holds no such item (no file, for the file operations; no folder, for
-// DeleteEmptyFolderIn), with nothing changed and no status; Failed with
-// StatusCode set. A name that is taken fails with StatusCode 8.
-void CreateFolderIn(uint32_t parentId, const uint8_t* name);
-void CreateFileIn(uint32_t parentId, FileCreateRequest* request);
+// The core works in folder `parent`. The operations on a named item answer
+// Missing when the folder holds no such item (no file, for the file
+// operations; no folder, for DeleteEmptyFolderIn), with nothing changed and
+// no status; Failed with StatusCode set. A name that is taken fails with
+// StatusCode 8.
+void CreateFolderIn(const MacFolder& parent, const uint8_t* name);
+void CreateFileIn(const MacFolder& parent, FileCreateRequest* request);
 // Frees both forks of the file and removes it.
-Lookup DeleteFileIn(uint32_t parentId, const uint8_t* name);
+Lookup DeleteFileIn(const MacFolder& parent, const uint8_t* name);
 // Removes the file's records alone (its forks are the caller's business).
-Lookup DeleteFileRecordIn(uint32_t parentId, const uint8_t* name);
+Lookup DeleteFileRecordIn(const MacFolder& parent, const uint8_t* name);
 // Deletes the folder when it is empty (*deleted then true); a folder that
 // still holds items is Found and left alone.
-Lookup DeleteEmptyFolderIn(uint32_t parentId, const uint8_t* name, bool* deleted);
-Lookup RenameItemIn(uint32_t parentId, const uint8_t* oldName, const uint8_t* newName);
-Lookup SetTypeCreatorIn(uint32_t parentId, const uint8_t* name, const uint8_t* type, const uint8_t* creator);
+Lookup DeleteEmptyFolderIn(const MacFolder& parent, const uint8_t* name, bool* deleted);
+Lookup RenameItemIn(const MacFolder& parent, const uint8_t* oldName, const uint8_t* newName);
+Lookup SetTypeCreatorIn(const MacFolder& parent, const uint8_t* name, const uint8_t* type, const uint8_t* creator);
 
 // The same in the Mac pane's current folder; a missing item is StatusCode 6.
 void TouchParentFolder();

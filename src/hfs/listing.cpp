@@ -78,6 +78,13 @@ bool MakeMacItem(const BlockData* node, uint16_t offset, MacItem* item)
 
 }  // namespace
 
+MacFolder PaneFolder()
+{
+    MacFolder folder{MacPaneState.parentId, {}, MacPaneState.folderId};
+    std::memcpy(folder.name, MacPaneState.name, sizeof folder.name);
+    return folder;
+}
+
 bool FindFolderStart(uint32_t folderId, uint32_t* node, uint16_t* index)
 {
     return SearchCatalog(CatalogRoot(), folderId, nullptr, node, index, nullptr) == 0;
@@ -253,7 +260,7 @@ bool WalkFolderTree(const WalkedFolder& top, const FolderVisitor& visitor)
         const MacItem item = at.items[index];  // the stack may move under a reference
         const bool wanted = !visitor.item || visitor.item(at.folder, item, index);
         if (!wanted || item.kind != kItemFolder) continue;
-        WalkedFolder child{at.folder.id, {}, item.id, at.folder.depth + 1};
+        WalkedFolder child{{at.folder.id, {}, item.id}, at.folder.depth + 1};
         std::memcpy(child.name, item.name, sizeof child.name);
         if (!enter(child, static_cast<uint16_t>(item.size))) return false;
     }

@@ -23,6 +23,17 @@ struct MacItem {
     uint32_t modified;       // folders and files: modification date as stored (MacDate)
 };
 
+// A folder as the catalog keys it: its own record under (parentId, name),
+// its items under its ID.
+struct MacFolder {
+    uint32_t parentId;
+    uint8_t name[32];        // length-prefixed, Mac characters
+    uint32_t id;
+};
+
+// The Mac pane's current folder.
+MacFolder PaneFolder();
+
 struct MacPaneStateRecord {
     uint8_t name[32];        // the current folder's name
     uint32_t parentId;       // 1 at the root; 0 while the pane lists volumes
@@ -75,10 +86,7 @@ FolderWalk StartFolderWalk();
 bool EnterWalkedFolder(FolderWalk* walk, uint32_t folderId, uint32_t depth);
 
 // A folder met on a walk of a tree.
-struct WalkedFolder {
-    uint32_t parentId;
-    uint8_t name[32];        // length-prefixed, Mac characters
-    uint32_t id;
+struct WalkedFolder : MacFolder {
     uint32_t depth;          // levels below the folder the walk began in
 };
 
