@@ -3,8 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
+#include <iterator>
 #include <vector>
 
+#include "core/status.h"
 #include "hfs/btree_node.h"
 #include "hfs/catalog_keys.h"
 
@@ -58,6 +61,28 @@ TEST(NodeRecords, InsertAndDeleteKeepOffsetsInStep)
     EXPECT_EQ(NodeRecordCount(&node), 0);
     EXPECT_EQ(NodeRecordOffset(&node, 0), 14);  // the free space starts where the records did
     EXPECT_TRUE(node.flags & kBlockDirty);
+}
+
+// A write that would run past its block comes from an offset the medium
+// gave: it changes nothing and is reported as damage, never dropped unseen.
+TEST(NodeRecords, WritesPastTheBlockAreReportedAsDamage)
+{
+    static const uint8_t kBytes[4] = {1, 2, 3, 4};
+    const std::function<void(BlockData*)> writes[] = {
+        [](BlockData* b) { BlockPutU8(1, b, 512); },
+        [](BlockData* b) { BlockPutU16(1, b, 511); },
+        [](BlockData* b) { BlockPutU32(1, b, 509); },
+        [](BlockData* b) { BlockFill(1, b, 500, 13); },
+        [](BlockData* b) { BlockMove(b, 510, kBytes, 3); },
+    };
+    for (size_t i = 0; i < std::size(writes); ++i) {
+        BlockData block{};
+        StatusCode = 0;
+        writes[i](&block);
+        EXPECT_EQ(StatusCode, kStatusBadNode) << "write " << i;
+        EXPECT_FALSE(block.flags & kBlockDirty) << "write " << i;
+    }
+    StatusCode = 0;
 }
 
 TEST(NodeLayoutCheck, RefusesNodesThatDoNotHoldTogether)
