@@ -1,9 +1,11 @@
-// The Mac pane's contents as read from the medium: the volumes of the drive
-// in use, or the items of one folder of the open volume. The pane itself
-// (its order, its lines, the moves between folders) is ui/mac_pane.h.
+// Folders as read from the medium: the items of one folder into a list the
+// caller owns, the bounded walk down a tree of folders, and the Mac pane's
+// contents (the volumes of the drive in use, or the items of one folder).
+// The pane itself (its order, its lines, the moves between folders) is
+// ui/mac_pane.h.
 #pragma once
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <set>
 #include <vector>
