@@ -75,7 +75,7 @@ bool FindFolderRecord(const MacFolder& folder, FoundRecord* out)
     const Lookup found = FindRecord(folder.parentId, folder.name, out);
     if (found == Lookup::Failed) return false;
     if (found == Lookup::Missing || out->Data()[0] != kFolderRecord || GetU32(out->Data() + kFolderId) != folder.id) {
-        ReportCorruption("folder record missing where its items say it is");
+        ReportCorruption("a folder's own record missing, or not that folder's");
         return false;
     }
     return true;
