@@ -175,6 +175,7 @@ bool ListFolder(uint32_t folderId, uint16_t limit, std::vector<MacItem>* items)
 uint16_t ReadMacFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t limit)
 {
     std::vector<MacItem> items;
+    items.reserve(limit);
     ReadFolderItems(startNode, startIndex, limit, &items);
     uint16_t made = 0;
     for (const MacItem& item : items) {
