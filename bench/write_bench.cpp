@@ -225,15 +225,15 @@ void EndCommand(const char* what)
     if (StatusCode != 0) throw std::runtime_error(std::string(what) + " failed: status " + std::to_string(StatusCode));
 }
 
-// Makes the folder current, as the pane holds it after listing it.
+// The folder the operations work in.
+MacFolder g_folder{};
+
 MacPathTarget EnterFolder(const char* path)
 {
     MacPathTarget folder{};
     if (!ResolveMacPath(path, &folder)) throw std::runtime_error(std::string("no folder ") + path);
-    FreeMacItemList();
-    MacPaneState.parentId = folder.parentId;
-    MacPaneState.folderId = folder.id;
-    std::memcpy(MacPaneState.name, folder.name, sizeof MacPaneState.name);
+    g_folder = MacFolder{folder.parentId, {}, folder.id};
+    std::memcpy(g_folder.name, folder.name, sizeof g_folder.name);
     return folder;
 }
 
@@ -245,9 +245,9 @@ void CreateFile(const std::string& name, const uint8_t* data, uint32_t size)
     const MacName mac(name);
     std::memcpy(request.name, mac.bytes, sizeof request.name);
     std::memcpy(request.finderInfo, "TEXTttxt", 8);
-    CreateMacFile(&request);
+    CreateFileIn(g_folder, &request);
     ForkRef ref{};
-    if (StatusCode == 0 && LookupFile(mac.bytes, MacPaneState.folderId, &ref) == 0) {
+    if (StatusCode == 0 && FindFileRecord(g_folder.id, mac.bytes, &ref) == Lookup::Found) {
         PinBlock(ref.recordBuffer);
         std::vector<uint8_t> buffer(MaxTransferBytes);
         uint32_t position = 0;
@@ -268,15 +268,13 @@ void CreateSmallFile(const std::string& name)
 
 void RenameFile(const std::string& from, const std::string& to)
 {
-    MacItem entry{};
-    std::memcpy(entry.name, MacName(from).bytes, sizeof entry.name);
-    RenameMacItem(MacName(to).bytes, &entry);
+    if (RenameItemIn(g_folder, MacName(from).bytes, MacName(to).bytes) == Lookup::Missing) StatusCode = kStatusBadNode;
     EndCommand("rename");
 }
 
 void DeleteFile(const std::string& name)
 {
-    DeleteMacFile(MacName(name).bytes, MacPaneState.folderId);
+    if (DeleteFileIn(g_folder, MacName(name).bytes) == Lookup::Missing) StatusCode = kStatusBadNode;
     EndCommand("delete");
 }
 
@@ -287,7 +285,7 @@ std::string FolderOf(unsigned entries, std::vector<std::string>* rest)
     const std::string image = Dir().Copy(Dir().empty, "folder-" + std::to_string(entries) + ".img");
     Open(image);
     EnterFolder(":");
-    CreateMacFolder(MacName("Files").bytes);
+    CreateFolderIn(g_folder, MacName("Files").bytes);
     EndCommand("mkdir");
     EnterFolder(":Files");
     std::vector<std::string> names = FileNames(entries + 2 * kTimedOps, 7);
@@ -431,7 +429,7 @@ void BM_WriteFiveThousandFiles(benchmark::State& state)
             const std::string image = Dir().Copy(Dir().empty, "run.img");
             Open(image);
             EnterFolder(":");
-            CreateMacFolder(MacName("Files").bytes);
+            CreateFolderIn(g_folder, MacName("Files").bytes);
             EndCommand("mkdir");
             const MacPathTarget folder = EnterFolder(":Files");
             const std::vector<std::string> names = FileNames(2 * kRunFiles, 11);

@@ -278,12 +278,13 @@ bool ResolveCliPath(const std::string& utf8Path, MacPathTarget* out, MacPathTarg
     // characters it could find another item.
     bool tooLong = false;
     for (const std::string& part : SplitMacPath(path.c_str())) tooLong = tooLong || part.size() > kMaxMacName;
-    if (!tooLong && ResolveMacPath(path.c_str(), out, parent)) return true;
-    if (tooLong || (StatusCode == kStatusBadNode && LastCorruption == nullptr)) {
-        StatusCode = 0;
+    const Lookup found = tooLong ? Lookup::Missing : FindMacPath(path.c_str(), out, parent);
+    if (found == Lookup::Found) return true;
+    if (found == Lookup::Missing) {
         Fail("no such file or folder on the volume: " + utf8Path);
         return false;
     }
+    // What the damage was, when it was damage.
     FailWithStatus(LastCorruption ? utf8Path + ": " + LastCorruption : utf8Path);
     return false;
 }

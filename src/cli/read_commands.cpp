@@ -167,14 +167,14 @@ bool ApplySortOption(const CliArgs& args)
     return false;
 }
 
-// The pane's line of entry `index`, in UTF-8 and with the full date: the
-// columns before the date are the pane's, each Mac character one column.
-std::string ItemLine(unsigned index)
+// The pane's line of `item`, in UTF-8 and with the full date: the columns
+// before the date are the pane's, each Mac character one column.
+std::string ItemLine(const MacItem& entry)
 {
     char line[96];
-    FormatMacItemLine(line, index);
+    FormatMacItem(line, entry);
     const std::string pane(line, std::strlen(line));
-    const MacItem* item = MacPaneState.items[index];
+    const MacItem* item = &entry;
     if (item->kind == kItemVolume || pane.size() < 57) return MacTextShown(pane);
     const size_t nameLength = MacNameLength(item->name);
     std::string text = MacNameUtf8(item->name) + pane.substr(nameLength, 33 - nameLength);
@@ -185,72 +185,55 @@ std::string ItemLine(unsigned index)
     return text + MacDateText(item->modified, false);
 }
 
-void PrintPaneLines()
-{
-    for (unsigned i = 0; i < MacPaneState.count; ++i) {
-        const std::string text = ItemLine(i) + "\n";
-        std::fwrite(text.data(), 1, text.size(), stdout);
-    }
-}
-
-// Lists `top` and, with `recursive`, every folder below it, depth first: as
-// text, each folder under a "path:" header when `header`; with `json`, an
-// array of the folder's items in which each folder holds its own items. The
-// pane's list is rebuilt per folder, so each folder's items are taken from it
-// before the next folder is listed. A stack of steps rather than recursion,
-// since the depth comes from the disk; the walk refuses a folder met twice or
-// nested deeper than the catalog could hold.
+// Lists `top` and, with `recursive`, every folder below it, depth first, each
+// folder's items in the pane's order: as text, each folder under a "path:"
+// header when `header`; with `json`, an array of the folder's items in which
+// each folder holds its own items.
 bool ListTree(const MacPathTarget& top, const std::string& topPath, bool recursive, bool header, std::string* json)
 {
-    struct Step {
-        bool list;            // a folder to list; else JSON text to append
-        MacPathTarget folder;
-        std::string text;     // the folder's path, or the JSON text
-        uint32_t depth;
-    };
-    FolderWalk walk = StartFolderWalk();
-    std::vector<Step> steps{{true, top, topPath, 0}};
-    for (bool first = true; !steps.empty();) {
-        Step at = std::move(steps.back());
-        steps.pop_back();
-        if (!at.list) {
-            *json += at.text;
-            continue;
-        }
-        if (!EnterWalkedFolder(&walk, at.folder.id, at.depth) || !ShowMacFolder(at.folder)) return false;
-        if (!json) {
-            if (!first) PrintAnsi("\n");
-            if (header) PrintAnsi((at.text.empty() ? std::string(":") : at.text + ":") + "\n");
-            PrintPaneLines();
-        }
-        first = false;
-        std::vector<Step> next;
-        auto text = [&next](std::string t) { next.push_back({false, {}, std::move(t), 0}); };
-        if (json) text("[");
-        for (unsigned i = 0; i < MacPaneState.count; ++i) {
-            const MacItem* item = MacPaneState.items[i];
-            const bool descend = recursive && item->kind == kItemFolder;
-            if (!json && !descend) continue;
+    std::vector<std::string> paths;  // of the folders being walked, by depth
+    bool first = true;
+    FolderVisitor visitor;
+    visitor.listed = [&](const WalkedFolder& folder, std::vector<MacItem>& items) {
+        std::sort(items.begin(), items.end(),
+                  [](const MacItem& a, const MacItem& b) { return CompareMacItems(&a, &b) < 0; });
+        paths.resize(folder.depth);
+        if (folder.depth > 0) {
             char pcName[kMaxMacName + 1];
-            MacNameToPc(pcName, item->name, true);
-            const std::string path = ChildPath(at.text, pcName);
-            if (json) {
-                const std::string object = ItemJson(item, path);
-                text((i ? ", " : "") + object.substr(0, object.size() - 1));
-                if (descend) text(", \"items\": ");
-            }
-            if (descend) {
-                Step child{true, {at.folder.id, {}, kItemFolder, item->id}, path, at.depth + 1};
-                std::memcpy(child.folder.name, item->name, sizeof child.folder.name);
-                next.push_back(std::move(child));
-            }
-            if (json) text("}");
+            MacNameToPc(pcName, folder.name, true);
+            paths.push_back(ChildPath(paths.back(), pcName));
+        } else {
+            paths.push_back(topPath);
         }
-        if (json) text("]");
-        // Onto the stack last step first, so that they run in order.
-        for (auto step = next.rbegin(); step != next.rend(); ++step) steps.push_back(std::move(*step));
-    }
-    return true;
+        if (json) {
+            *json += "[";
+            return true;
+        }
+        if (!first) PrintAnsi("\n");
+        first = false;
+        if (header) PrintAnsi((paths.back().empty() ? std::string(":") : paths.back() + ":") + "\n");
+        for (const MacItem& item : items) {
+            const std::string text = ItemLine(item) + "\n";
+            std::fwrite(text.data(), 1, text.size(), stdout);
+        }
+        return true;
+    };
+    visitor.item = [&](const WalkedFolder& folder, const MacItem& item, size_t index) {
+        const bool descend = recursive && item.kind == kItemFolder;
+        if (!json) return descend;
+        char pcName[kMaxMacName + 1];
+        MacNameToPc(pcName, item.name, true);
+        const std::string object = ItemJson(&item, ChildPath(paths[folder.depth], pcName));
+        *json += (index ? ", " : "") + object.substr(0, object.size() - 1);
+        *json += descend ? ", \"items\": " : "}";
+        return descend;
+    };
+    visitor.done = [&](const WalkedFolder& folder) {
+        if (json) *json += folder.depth > 0 ? "]}" : "]";
+    };
+    WalkedFolder start{{top.parentId, {}, top.id}, 0};
+    std::memcpy(start.name, top.name, sizeof start.name);
+    return WalkFolderTree(start, visitor);
 }
 
 void PrintUtf8(const std::string& text) { std::fwrite(text.data(), 1, text.size(), stdout); }

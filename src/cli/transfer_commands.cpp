@@ -584,9 +584,9 @@ int CommandPut(const CliArgs& args)
                 continue;  // not a MacBinary file: the copy refuses it
             const bool twice = !seen.insert(macName).second;
             MacPathTarget existing;
-            const int found = FindMacItem(folder.id, macName.data(), &existing);
-            if (found < 0) return FailWithStatus();
-            if (found == 0 && !twice) continue;
+            const Lookup found = FindMacItem(folder.id, macName.data(), &existing);
+            if (found == Lookup::Failed) return FailWithStatus();
+            if (found == Lookup::Missing && !twice) continue;
             Fail(MacNameUtf8(macName.data()) +
                  (twice ? " is the Mac name of two sources (" + source.argument + " is one)"
                         : " already exists on the volume") +
@@ -608,7 +608,7 @@ int CommandPut(const CliArgs& args)
         uint8_t macName[32];
         PcNameToMac(macName, name);
         MacPathTarget item;
-        return FindMacItem(MacPaneState.folderId, macName, &item) > 0 && item.kind == kItemFile &&
+        return FindMacItem(MacPaneState.folderId, macName, &item) == Lookup::Found && item.kind == kItemFile &&
                item.id >= firstNewId;
     });
     PcToMacIndex = index;

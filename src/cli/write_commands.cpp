@@ -9,6 +9,7 @@
 #include "cli/cli.h"
 #include "core/prefs.h"
 #include "core/status.h"
+#include "hfs/btree_search.h"
 #include "hfs/catalog_keys.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/listing.h"
@@ -47,19 +48,17 @@ void SplitLast(const std::string& path, std::string* parent, std::string* last)
     *last = colon == std::string::npos ? trimmed : trimmed.substr(colon + 1);
 }
 
-// Makes `parent` the pane's folder and points the opened index at the entry
-// named like `target`. False with StatusCode set.
-bool OpenEntry(const MacPathTarget& parent, const MacPathTarget& target)
+// What a missing item means to a command that was just told it is there.
+void MissingIsBadNode(Lookup found)
 {
-    if (!ShowMacFolder(parent)) return false;
-    for (uint16_t i = 0; i < MacPaneState.count; ++i) {
-        if (CompareMacNames(MacPaneState.items[i]->name, target.name) == 0) {
-            MacPaneState.openedIndex = i;
-            return true;
-        }
-    }
-    if (StatusCode == 0) StatusCode = kStatusBadNode;
-    return false;
+    if (found == Lookup::Missing && StatusCode == 0) StatusCode = kStatusBadNode;
+}
+
+MacFolder FolderOf(const MacPathTarget& folder)
+{
+    MacFolder out{folder.parentId, {}, folder.id};
+    std::memcpy(out.name, folder.name, sizeof out.name);
+    return out;
 }
 
 int Flush()
@@ -73,32 +72,28 @@ int Flush()
 // refused with nothing deleted.
 bool EmptyFolder(const MacPathTarget& top, unsigned* deletes)
 {
-    struct Pending {
-        MacPathTarget folder;
-        uint32_t depth;
+    std::vector<WalkedFolder> order;  // every folder before the folders inside it
+    FolderVisitor visitor;
+    visitor.listed = [&order](const WalkedFolder& folder, std::vector<MacItem>&) {
+        order.push_back(folder);
+        return true;
     };
-    FolderWalk walk = StartFolderWalk();
-    std::vector<MacPathTarget> order;  // every folder before the folders inside it
-    std::vector<Pending> pending{{top, 0}};
-    while (!pending.empty()) {
-        const Pending at = pending.back();
-        pending.pop_back();
-        if (!EnterWalkedFolder(&walk, at.folder.id, at.depth) || !ShowMacFolder(at.folder)) return false;
-        order.push_back(at.folder);
-        for (uint16_t i = 0; i < MacPaneState.count; ++i) {
-            const MacItem* item = MacPaneState.items[i];
-            if (item->kind != kItemFolder || item->size == 0) continue;
-            Pending child{{at.folder.id, {}, kItemFolder, item->id}, at.depth + 1};
-            std::memcpy(child.folder.name, item->name, sizeof child.folder.name);
-            pending.push_back(child);
-        }
-    }
+    visitor.item = [](const WalkedFolder&, const MacItem& item, size_t) { return item.size != 0; };
+    if (!WalkFolderTree({FolderOf(top), 0}, visitor)) return false;
     for (size_t k = order.size(); k-- > 0;) {
-        if (!ShowMacFolder(order[k])) return false;
-        for (uint16_t i = 0; i < MacPaneState.count && StatusCode == 0; ++i) {
-            MacPaneState.openedIndex = i;
-            if (DeleteMacItem() == 0 && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
-            if (StatusCode == 0 && ++*deletes % kDeletesPerFlush == 0) FlushVolume();
+        const WalkedFolder& folder = order[k];
+        uint16_t valence = 0;
+        std::vector<MacItem> items;
+        if (!FolderValence(folder.parentId, folder.name, &valence) || !ListFolder(folder.id, valence, &items))
+            return false;
+        for (const MacItem& item : items) {
+            bool deleted = item.kind == kItemFile;
+            const Lookup found = deleted ? DeleteFileIn(folder, item.name)
+                                         : DeleteEmptyFolderIn(folder, item.name, &deleted);
+            MissingIsBadNode(found);
+            if (!deleted && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
+            if (StatusCode != 0) return false;
+            if (++*deletes % kDeletesPerFlush == 0) FlushVolume();
         }
         if (StatusCode != 0) return false;
     }
@@ -119,8 +114,7 @@ int CommandMkdir(const CliArgs& args)
     MacPathTarget parent;
     if (!ResolveCliPath(parentPath, &parent)) return kExitFailed;
     if (parent.kind != kItemFolder) return Fail("not a folder: " + parentPath);
-    if (!ShowMacFolder(parent)) return FailWithStatus();
-    CreateMacFolder(name);
+    CreateFolderIn(FolderOf(parent), name);
     if (StatusCode != 0) return FailWithStatus(args.positional[1]);
     return Flush();
 }
@@ -138,13 +132,19 @@ int CommandRm(const CliArgs& args)
         if (!ResolveCliPath(path, &target, &parent)) return kExitFailed;
         if (target.parentId == kRootParentId) return Fail("the root folder cannot be deleted");
         unsigned deletes = 0;
-        if (target.kind == kItemFolder) {
-            if (!ShowMacFolder(target)) return FailWithStatus();
-            if (MacPaneState.count != 0 && !recursive) return Fail("folder not empty (use -r): " + path);
+        bool deleted = target.kind == kItemFile;
+        if (!deleted) {
+            uint16_t valence = 0;
+            std::vector<MacItem> items;
+            if (!FolderValence(target.parentId, target.name, &valence) || !ListFolder(target.id, valence, &items))
+                return FailWithStatus();
+            if (!items.empty() && !recursive) return Fail("folder not empty (use -r): " + path);
             if (!EmptyFolder(target, &deletes)) return FailWithStatus();
         }
-        if (!OpenEntry(parent, target)) return FailWithStatus();
-        if (DeleteMacItem() == 0 && StatusCode == 0) return Fail("could not delete: " + path);
+        const Lookup found = deleted ? DeleteFileIn(FolderOf(parent), target.name)
+                                     : DeleteEmptyFolderIn(FolderOf(parent), target.name, &deleted);
+        MissingIsBadNode(found);
+        if (!deleted && StatusCode == 0) return Fail("could not delete: " + path);
         if (StatusCode != 0) return FailWithStatus();
         FlushVolume();
         if (StatusCode != 0) return FailWithStatus();
@@ -163,8 +163,7 @@ int CommandRename(const CliArgs& args)
     MacPathTarget parent;
     if (!ResolveCliPath(args.positional[1], &target, &parent)) return kExitFailed;
     if (target.parentId == kRootParentId) return Fail("renaming the volume is not supported");
-    if (!OpenEntry(parent, target)) return FailWithStatus();
-    RenameMacItem(name, MacPaneState.items[MacPaneState.openedIndex]);
+    MissingIsBadNode(RenameItemIn(FolderOf(parent), target.name, name));
     if (StatusCode != 0) return FailWithStatus();
     return Flush();
 }
@@ -184,8 +183,7 @@ int CommandSettype(const CliArgs& args)
     MacPathTarget parent;
     if (!ResolveCliPath(args.positional[1], &target, &parent)) return kExitFailed;
     if (target.kind != kItemFile) return Fail("not a file: " + args.positional[1]);
-    if (!ShowMacFolder(parent)) return FailWithStatus();
-    SetTypeCreator(codes[0] + 1, codes[1] + 1, target.name);
+    MissingIsBadNode(SetTypeCreatorIn(FolderOf(parent), target.name, codes[0] + 1, codes[1] + 1));
     if (StatusCode != 0) return FailWithStatus();
     return Flush();
 }

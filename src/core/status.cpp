@@ -52,9 +52,8 @@ bool StatusMessage(uint32_t code, char* out, unsigned outSize)
 
 const char* LastCorruption = nullptr;
 
-uint32_t ReportCorruption(const char* what)
+void ReportCorruption(const char* what)
 {
     LastCorruption = what;
     if (StatusCode == 0) StatusCode = kStatusBadNode;
-    return StatusCode;
 }

@@ -35,7 +35,7 @@ bool StatusMessage(uint32_t code, char* out, unsigned outSize);
 
 // Every structural inconsistency found on a medium goes through here, so one
 // breakpoint catches them all. Sets StatusCode 6 (unless a failure is already
-// stored) and returns StatusCode. `what` is kept in LastCorruption for
-// diagnostics and tests.
-uint32_t ReportCorruption(const char* what);
+// stored). `what` is kept in LastCorruption to say what the damage was; a
+// missing record is no damage and is never reported here.
+void ReportCorruption(const char* what);
 extern const char* LastCorruption;

@@ -22,26 +22,25 @@ BlockBuffer* DescendTo(ForkRef* tree, uint32_t node, unsigned expectedHeight)
 
 }  // namespace
 
-int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, uint32_t* outNode,
-                  uint16_t* outPosition, BlockBuffer** outBuffer)
+Lookup FindCatalogRecord(uint32_t startNode, uint32_t parentId, const uint8_t* name, CatalogHit* out)
 {
-    if (StatusCode != 0) return 1;
+    if (StatusCode != 0) return Lookup::Failed;
     ForkRef* tree = &MacVolume.catalogFile;
     uint32_t node = startNode;
     unsigned expectedHeight = 0;
     for (unsigned depth = 0;; ++depth) {
+        if (node == 0 && depth == 0) return Lookup::Missing;  // an empty catalog
         if (node == 0 || depth > kMaxTreeDepth) {
-            if (node != 0) ReportCorruption("catalog deeper than any B-tree");
-            else if (StatusCode == 0) StatusCode = kStatusBadNode;
-            return 1;
+            ReportCorruption(node != 0 ? "catalog deeper than any B-tree" : "catalog index record pointing at node 0");
+            return Lookup::Failed;
         }
         BlockBuffer* buffer = DescendTo(tree, node, expectedHeight);
-        if (!buffer) return 1;
+        if (!buffer) return Lookup::Failed;
         const unsigned count = NodeRecordCount(buffer);
         if (NodeType(buffer) != kIndexNode) break;
         if (count == 0) {
             ReportCorruption("empty catalog index node");
-            return 1;
+            return Lookup::Failed;
         }
         const auto compare = [&](const uint8_t* key) { return CompareCatalogKey(parentId, name, key); };
         node = IndexRecordChild(buffer, ChooseIndexRecord(buffer, compare, name != nullptr));
@@ -49,25 +48,33 @@ int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, ui
     }
 
     LeafCursor cursor;
-    if (!StartLeafWalk(&cursor, tree, node, 0)) return 1;
-    if (NodeRecordCount(cursor.node) == 0 && !NextLeafRecord(&cursor)) {
-        if (StatusCode == 0) StatusCode = kStatusBadNode;
-        return 1;
-    }
+    if (!StartLeafWalk(&cursor, tree, node, 0)) return Lookup::Failed;
+    if (NodeRecordCount(cursor.node) == 0 && !NextLeafRecord(&cursor))
+        return StatusCode == 0 ? Lookup::Missing : Lookup::Failed;
     for (;;) {
         const uint16_t offset = LeafRecordOffset(&cursor);
         const int comparison = CompareCatalogKey(parentId, name, cursor.node->data + offset);
         if (comparison < 0) break;
         if (comparison == 0) {
-            if (outNode) *outNode = cursor.nodeNumber;
-            if (outPosition) *outPosition = name ? offset : cursor.index;
-            if (outBuffer) *outBuffer = cursor.node;
-            return 0;
+            *out = CatalogHit{cursor.node, cursor.nodeNumber, cursor.index, offset};
+            return Lookup::Found;
         }
         if (!NextLeafRecord(&cursor)) break;
     }
-    if (StatusCode == 0) StatusCode = kStatusBadNode;
-    return 1;
+    return StatusCode == 0 ? Lookup::Missing : Lookup::Failed;
+}
+
+int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, uint32_t* outNode,
+                  uint16_t* outPosition, BlockBuffer** outBuffer)
+{
+    CatalogHit hit{};
+    const Lookup found = FindCatalogRecord(startNode, parentId, name, &hit);
+    if (found == Lookup::Missing) StatusCode = kStatusBadNode;
+    if (found != Lookup::Found) return 1;
+    if (outNode) *outNode = hit.node;
+    if (outPosition) *outPosition = name ? hit.offset : hit.index;
+    if (outBuffer) *outBuffer = hit.leaf;
+    return 0;
 }
 
 BlockBuffer* SearchExtents(uint32_t startNode, uint16_t block, uint8_t fork, const ForkRef* ref,
@@ -111,19 +118,28 @@ BlockBuffer* SearchExtents(uint32_t startNode, uint16_t block, uint8_t fork, con
     return nullptr;
 }
 
-int LookupFile(const uint8_t* name, uint32_t parentId, ForkRef* out)
+Lookup FindFileRecord(uint32_t parentId, const uint8_t* name, ForkRef* out)
 {
-    BlockBuffer* leaf = nullptr;
-    uint16_t offset = 0;
-    if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return 1;
-    const uint16_t dataOffset = RecordDataOffset(leaf, offset);
-    const unsigned recordEnd = RecordEndAt(leaf, offset);
-    if (leaf->data[dataOffset] != kFileRecord || dataOffset + kFileRecordSize > recordEnd) {
-        if (StatusCode == 0) StatusCode = kStatusBadNode;
-        return 1;
+    CatalogHit hit{};
+    const Lookup found = FindCatalogRecord(CatalogRoot(), parentId, name, &hit);
+    if (found != Lookup::Found) return found;
+    BlockBuffer* leaf = hit.leaf;
+    const uint16_t dataOffset = RecordDataOffset(leaf, hit.offset);
+    const unsigned recordEnd = RecordEndAt(leaf, hit.offset);
+    if (leaf->data[dataOffset] != kFileRecord) return Lookup::Missing;
+    if (dataOffset + kFileRecordSize > recordEnd) {
+        ReportCorruption("file record shorter than its type");
+        return Lookup::Failed;
     }
     *out = ForkRef{GetU32(leaf->data + dataOffset + kFileRecFileId), leaf, dataOffset};
-    return 0;
+    return Lookup::Found;
+}
+
+int LookupFile(const uint8_t* name, uint32_t parentId, ForkRef* out)
+{
+    const Lookup found = FindFileRecord(parentId, name, out);
+    if (found == Lookup::Missing) StatusCode = kStatusBadNode;
+    return found == Lookup::Found ? 0 : 1;
 }
 
 bool StartLeafWalk(LeafCursor* cursor, ForkRef* tree, uint32_t node, uint16_t index)

@@ -9,12 +9,27 @@
 #include "hfs/cache.h"
 #include "hfs/volume.h"
 
+// What a lookup found: the record, no such record, or a failure on the way
+// (a read error or damage, with StatusCode set). Only Failed sets a status.
+enum class Lookup { Found, Missing, Failed };
+
+// Where a catalog leaf record lies: its leaf (number and buffer), its index
+// in the leaf and the offset of its key.
+struct CatalogHit {
+    BlockBuffer* leaf;
+    uint32_t node;
+    uint16_t index;
+    uint16_t offset;
+};
+
 // Looks for the catalog leaf record with key (parentId, name); with a null
-// name, the first record of parentId (a folder's thread record). Returns 0
-// when found and sets the outputs (each may be null): the leaf's node
-// number, the record's index (null name) or offset (name given), the leaf's
-// buffer. Returns 1 otherwise, with StatusCode 6 for a missing record or the
-// drive's error for a failed read.
+// name, the first record of parentId (a folder's thread record).
+Lookup FindCatalogRecord(uint32_t startNode, uint32_t parentId, const uint8_t* name, CatalogHit* out);
+
+// FindCatalogRecord in the form the rest of the engine names: 0 when found,
+// with the outputs set (each may be null): the leaf's node number, the
+// record's index (null name) or offset (name given), the leaf's buffer.
+// 1 otherwise, with StatusCode 6 for a missing record or the failure's code.
 int SearchCatalog(uint32_t startNode, uint32_t parentId, const uint8_t* name, uint32_t* outNode,
                   uint16_t* outPosition, BlockBuffer** outBuffer);
 
@@ -25,7 +40,9 @@ BlockBuffer* SearchExtents(uint32_t startNode, uint16_t block, uint8_t fork, con
                            uint16_t* outDataOffset, uint16_t* outFirstBlock);
 
 // Finds the file record (parentId, name) and describes it as a ForkRef whose
-// buffer is the leaf. Returns 0 when found; 1 otherwise (StatusCode set).
+// buffer is the leaf. A folder of that name is Missing.
+Lookup FindFileRecord(uint32_t parentId, const uint8_t* name, ForkRef* out);
+// FindFileRecord as 0 when found; 1 otherwise, a missing file as StatusCode 6.
 int LookupFile(const uint8_t* name, uint32_t parentId, ForkRef* out);
 
 // The catalog root node number.

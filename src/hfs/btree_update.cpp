@@ -333,8 +333,7 @@ int DeleteFromNode(TreeChange& t, uint32_t n, unsigned i)
 int Delete(TreeChange& t, uint32_t n, const uint8_t* key, unsigned expectedHeight, unsigned depth)
 {
     if (n == 0 || depth > kMaxTreeDepth) {
-        if (n == 0) StatusCode = kStatusBadNode;
-        else ReportCorruption("B-tree deeper than any tree");
+        ReportCorruption(n == 0 ? "deleting from an empty B-tree" : "B-tree deeper than any tree");
         return kTreeUnchanged;
     }
     BlockBuffer* node = Node(t, n);
@@ -345,7 +344,7 @@ int Delete(TreeChange& t, uint32_t n, const uint8_t* key, unsigned expectedHeigh
     }
     const unsigned count = NodeRecordCount(node);
     if (count == 0) {
-        StatusCode = kStatusBadNode;
+        ReportCorruption("empty B-tree node on the way to a record");
         return kTreeUnchanged;
     }
     if (NodeType(node) == kLeafNode) {
@@ -359,7 +358,8 @@ int Delete(TreeChange& t, uint32_t n, const uint8_t* key, unsigned expectedHeigh
             SetHeaderU32(t, kHeaderLeafRecords, GetU32(t.header->data + kHeaderLeafRecords) - 1);
             return result;
         }
-        StatusCode = kStatusBadNode;
+        // Every caller deletes a record it found, or one the volume must hold.
+        ReportCorruption("record to delete missing from its leaf");
         return kTreeUnchanged;
     }
     const unsigned i = ChooseChild(t, node, key);

@@ -2,8 +2,17 @@
 
 #include <cstring>
 
+#include "core/status.h"
+
 namespace {
-bool Fits(unsigned offset, unsigned count) { return offset <= kHfsBlockSize && count <= kHfsBlockSize - offset; }
+// A write that would run past the block comes from an offset the medium gave
+// (a record that does not hold together), so it is damage, not a quiet no-op.
+bool Fits(unsigned offset, unsigned count)
+{
+    if (offset <= kHfsBlockSize && count <= kHfsBlockSize - offset) return true;
+    ReportCorruption("write past the end of a block");
+    return false;
+}
 
 void BeginChange(BlockData* block)
 {

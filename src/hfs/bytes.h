@@ -38,8 +38,8 @@ struct BlockData {
     void (*beforeFirstChange)(BlockData*) = nullptr;
 };
 
-// Writes into a block; each marks it dirty. Offsets past the block are a
-// programming error and are refused (nothing written).
+// Writes into a block; each marks it dirty. A write that would run past the
+// block changes nothing and is reported as damage.
 void BlockPutU8(uint8_t value, BlockData* block, unsigned offset);
 void BlockPutU16(uint16_t value, BlockData* block, unsigned offset);
 void BlockPutU32(uint32_t value, BlockData* block, unsigned offset);

@@ -31,25 +31,21 @@ bool AllocateItems(uint32_t capacity)
     return true;
 }
 
-// Makes the pane entry for the catalog record at `offset` of `node`. Returns
-// null for a record that is not listed (an invisible file) or on failure
+// Makes the entry for the catalog record at `offset` of `node` in `item`.
+// False for a record that is not listed (an invisible file) or on failure
 // (StatusCode set).
-MacItem* MakeMacItem(const BlockData* node, uint16_t offset)
+bool MakeMacItem(const BlockData* node, uint16_t offset, MacItem* item)
 {
     CatalogRecord record;
-    if (!ReadCatalogRecord(node, offset, &record)) return nullptr;
+    if (!ReadCatalogRecord(node, offset, &record)) return false;
     if (record.type != kFolderRecord && record.type != kFileRecord) {
         ReportCorruption("thread record among a folder's items");
-        return nullptr;
+        return false;
     }
     const uint8_t* d = record.data;
     const bool folder = record.type == kFolderRecord;
-    if (!folder && Prefs.HideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return nullptr;
-    MacItem* item = new (std::nothrow) MacItem();
-    if (!item) {
-        StatusCode = kStatusNoMemory;
-        return nullptr;
-    }
+    if (!folder && Prefs.HideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return false;
+    *item = MacItem{};
     record.name.CopyTo(item->name);
     if (folder) {
         item->kind = kItemFolder;
@@ -69,10 +65,17 @@ MacItem* MakeMacItem(const BlockData* node, uint16_t offset)
         item->modified = GetU32(d + kFileModified);
         item->date = DosTimeFromMac(item->modified);
     }
-    return item;
+    return true;
 }
 
 }  // namespace
+
+MacFolder PaneFolder()
+{
+    MacFolder folder{MacPaneState.parentId, {}, MacPaneState.folderId};
+    std::memcpy(folder.name, MacPaneState.name, sizeof folder.name);
+    return folder;
+}
 
 bool FindFolderStart(uint32_t folderId, uint32_t* node, uint16_t* index)
 {
@@ -128,7 +131,7 @@ void AddVolumeItem(uint32_t partitionStart, uint32_t volumeSize, const uint8_t* 
     MacPaneState.items[MacPaneState.count++] = item;
 }
 
-uint16_t ReadMacFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t limit)
+bool ReadFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t limit, std::vector<MacItem>* items)
 {
     uint16_t made = 0;
     LeafCursor cursor;
@@ -139,11 +142,41 @@ uint16_t ReadMacFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t li
         while (more && StatusCode == 0 && made < limit) {
             const uint16_t offset = LeafRecordOffset(&cursor);
             if (GetU32(cursor.node->data + offset + kCatKeyParentId) != wanted) break;
-            if (MacItem* item = MakeMacItem(cursor.node, offset)) MacPaneState.items[made++] = item;
+            MacItem item;
+            if (MakeMacItem(cursor.node, offset, &item)) {
+                items->push_back(item);
+                ++made;
+            }
             more = NextLeafRecord(&cursor);
         }
     } else if (StatusCode == 0) {
         ReportCorruption("folder start past the end of its leaf");
+    }
+    return StatusCode == 0;
+}
+
+bool ListFolder(uint32_t folderId, uint16_t limit, std::vector<MacItem>* items)
+{
+    CatalogHit start{};
+    const Lookup found = FindCatalogRecord(CatalogRoot(), folderId, nullptr, &start);
+    if (found == Lookup::Missing) ReportCorruption("folder without its thread record");
+    if (found != Lookup::Found) return false;
+    return ReadFolderItems(start.node, start.index, limit, items);
+}
+
+uint16_t ReadMacFolderItems(uint32_t startNode, uint16_t startIndex, uint16_t limit)
+{
+    std::vector<MacItem> items;
+    items.reserve(limit);
+    ReadFolderItems(startNode, startIndex, limit, &items);
+    uint16_t made = 0;
+    for (const MacItem& item : items) {
+        MacItem* entry = new (std::nothrow) MacItem(item);
+        if (!entry) {
+            StatusCode = kStatusNoMemory;
+            break;
+        }
+        MacPaneState.items[made++] = entry;
     }
     return made;
 }
@@ -184,6 +217,44 @@ bool EnterWalkedFolder(FolderWalk* walk, uint32_t folderId, uint32_t depth)
     if (!walk->seen.insert(folderId).second) {
         ReportCorruption("a folder met twice in one walk: folders inside themselves");
         return false;
+    }
+    return true;
+}
+
+bool WalkFolderTree(const WalkedFolder& top, const FolderVisitor& visitor)
+{
+    struct Frame {
+        WalkedFolder folder;
+        std::vector<MacItem> items;
+        size_t next;
+    };
+    FolderWalk bound = StartFolderWalk();
+    std::vector<Frame> stack;
+    auto enter = [&](const WalkedFolder& folder, uint16_t valence) {
+        if (!EnterWalkedFolder(&bound, folder.id, folder.depth)) return false;
+        Frame frame{folder, {}, 0};
+        if (!ListFolder(folder.id, valence, &frame.items)) return false;
+        if (visitor.listed && !visitor.listed(frame.folder, frame.items)) return false;
+        stack.push_back(std::move(frame));
+        return true;
+    };
+    uint16_t valence = 0;
+    if (!FolderValence(top.parentId, top.name, &valence) || !enter(top, valence)) return false;
+    while (!stack.empty()) {
+        Frame& at = stack.back();
+        if (at.next == at.items.size()) {
+            const WalkedFolder folder = at.folder;
+            stack.pop_back();
+            if (visitor.done) visitor.done(folder);
+            continue;
+        }
+        const size_t index = at.next++;
+        const MacItem item = at.items[index];  // the stack may move under a reference
+        const bool wanted = !visitor.item || visitor.item(at.folder, item, index);
+        if (!wanted || item.kind != kItemFolder) continue;
+        WalkedFolder child{{at.folder.id, {}, item.id}, at.folder.depth + 1};
+        std::memcpy(child.name, item.name, sizeof child.name);
+        if (!enter(child, static_cast<uint16_t>(item.size))) return false;
     }
     return true;
 }

@@ -292,26 +292,15 @@ int MacNameKind(const char* name)
     if (StatusCode != 0) return -1;
     uint8_t macName[32];
     PcNameToMac(macName, name);
-    const char* const earlier = LastCorruption;
-    LastCorruption = nullptr;
-    BlockBuffer* leaf = nullptr;
-    uint16_t offset = 0;
-    const int missing = SearchCatalog(CatalogRoot(), MacPaneState.folderId, macName, nullptr, &offset, &leaf);
-    const bool damaged = LastCorruption != nullptr;
-    if (!damaged) LastCorruption = earlier;
-    if (missing) {
-        if (StatusCode == kStatusBadNode && !damaged) {
-            StatusCode = 0;
-            return 0;
-        }
-        return -1;
-    }
-    const uint16_t data = RecordDataOffset(leaf, offset);
-    if (RecordEndAt(leaf, offset) <= data) {
+    CatalogHit hit{};
+    const Lookup found = FindCatalogRecord(CatalogRoot(), MacPaneState.folderId, macName, &hit);
+    if (found != Lookup::Found) return found == Lookup::Missing ? 0 : -1;
+    const uint16_t data = RecordDataOffset(hit.leaf, hit.offset);
+    if (RecordEndAt(hit.leaf, hit.offset) <= data) {
         ReportCorruption("catalog record without data");
         return -1;
     }
-    return leaf->data[data] == kFolderRecord ? kItemFolder : kItemFile;
+    return hit.leaf->data[data] == kFolderRecord ? kItemFolder : kItemFile;
 }
 
 bool MakeFreeMacName(char* name)

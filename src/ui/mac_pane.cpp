@@ -168,10 +168,19 @@ int CompareMacItems(const MacItem* a, const MacItem* b)
 
 void FormatMacItemLine(char* line, unsigned index)
 {
+    if (!MacPaneState.items || index >= MacPaneState.count) {
+        std::memset(line, ' ', 80);
+        line[80] = 0;
+        return;
+    }
+    FormatMacItem(line, *MacPaneState.items[index]);
+}
+
+void FormatMacItem(char* line, const MacItem& entry)
+{
     std::memset(line, ' ', 80);
     line[80] = 0;
-    if (!MacPaneState.items || index >= MacPaneState.count) return;
-    const MacItem* item = MacPaneState.items[index];
+    const MacItem* item = &entry;
     MacNameToPc(line, item->name, false);
     if (item->kind == kItemVolume) {
         std::memcpy(line + 34, "[VOLUME]", 8);

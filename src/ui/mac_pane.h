@@ -17,6 +17,8 @@ void BuildMacItemList(uint32_t startNode, uint16_t startIndex, WindowHandle wind
 // Writes the pane's line for entry `index` into `line` (at least 81 bytes,
 // zero-terminated here for convenience; the columns are those of the pane).
 void FormatMacItemLine(char* line, unsigned index);
+// The same line for any item.
+void FormatMacItem(char* line, const MacItem& item);
 int CompareMacItems(const MacItem* a, const MacItem* b);
 
 // The Mac Drive label with the open volume's free and total space.

@@ -50,18 +50,19 @@ void GuardWritableVolume()
 
 // The data of the catalog leaf record for (parentId, name), checked to hold
 // a whole folder or file record.
-const uint8_t* FindItemRecord(uint32_t parentId, const uint8_t* name)
+Lookup FindItemRecord(uint32_t parentId, const uint8_t* name, const uint8_t** out)
 {
-    BlockBuffer* leaf = nullptr;
-    uint16_t offset = 0;
-    if (SearchCatalog(CatalogRoot(), parentId, name, nullptr, &offset, &leaf) != 0) return nullptr;
+    CatalogHit hit{};
+    const Lookup found = FindCatalogRecord(CatalogRoot(), parentId, name, &hit);
+    if (found != Lookup::Found) return found;
     CatalogRecord record;
-    if (!ReadCatalogRecord(leaf, offset, &record)) return nullptr;
+    if (!ReadCatalogRecord(hit.leaf, hit.offset, &record)) return Lookup::Failed;
     if (record.type != kFolderRecord && record.type != kFileRecord) {
         ReportCorruption("catalog record of an unexpected kind");
-        return nullptr;
+        return Lookup::Failed;
     }
-    return record.data;
+    *out = record.data;
+    return Lookup::Found;
 }
 
 }  // namespace
@@ -166,27 +167,26 @@ std::vector<std::string> SplitMacPath(const char* path)
     return parts;
 }
 
-bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
+Lookup FindMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
 {
-    if (!VolumeIsOpen()) return false;
+    if (!VolumeIsOpen()) return Lookup::Failed;
     // The root folder's record is the one record whose parent is 1.
-    BlockBuffer* leaf = nullptr;
-    uint16_t index = 0;
-    if (SearchCatalog(CatalogRoot(), kRootParentId, nullptr, nullptr, &index, &leaf) != 0) return false;
-    const uint8_t* rootKey = leaf->data + NodeRecordOffset(leaf, index);
+    CatalogHit hit{};
+    const Lookup root = FindCatalogRecord(CatalogRoot(), kRootParentId, nullptr, &hit);
+    if (root == Lookup::Missing) ReportCorruption("no root folder record");
+    if (root != Lookup::Found) return Lookup::Failed;
+    const uint8_t* rootKey = hit.leaf->data + hit.offset;
     MacPathTarget target{kRootParentId, {}, kItemFolder, kRootFolderId};
     Str31(rootKey + kCatKeyName).CopyTo(target.name);
     MacPathTarget container = target;
 
     for (const std::string& part : SplitMacPath(path)) {
-        if (target.kind != kItemFolder) {
-            StatusCode = kStatusBadNode;  // a file used as a folder: not found
-            return false;
-        }
+        if (target.kind != kItemFolder) return Lookup::Missing;  // a file used as a folder
         uint8_t name[32];
         PcNameToMac(name, part.c_str());
-        const uint8_t* record = FindItemRecord(target.id, name);
-        if (!record) return false;
+        const uint8_t* record = nullptr;
+        const Lookup found = FindItemRecord(target.id, name, &record);
+        if (found != Lookup::Found) return found;
         container = target;
         target.parentId = target.id;
         std::memcpy(target.name, name, sizeof name);
@@ -200,14 +200,23 @@ bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
     }
     *out = target;
     if (parent) *parent = container;
-    return true;
+    return Lookup::Found;
+}
+
+bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent)
+{
+    const Lookup found = FindMacPath(path, out, parent);
+    if (found == Lookup::Missing) StatusCode = kStatusBadNode;
+    return found == Lookup::Found;
 }
 
 bool ShowMacFolder(const MacPathTarget& folder)
 {
     if (folder.kind != kItemFolder) return false;
-    const uint8_t* record = FindItemRecord(folder.parentId, folder.name);
-    if (!record) return false;
+    const uint8_t* record = nullptr;
+    const Lookup found = FindItemRecord(folder.parentId, folder.name, &record);
+    if (found == Lookup::Missing) StatusCode = kStatusBadNode;
+    if (found != Lookup::Found) return false;
     FreeMacItemList();
     MacPaneState.parentId = folder.parentId;
     MacPaneState.folderId = folder.id;
@@ -226,24 +235,15 @@ void EnterMacFolderUnlisted(const MacPathTarget& folder)
     std::memcpy(MacPaneState.name, folder.name, sizeof MacPaneState.name);
 }
 
-int FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out)
+Lookup FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out)
 {
-    if (StatusCode != 0) return -1;
-    // Not found and damaged both end in status 6; only damage is reported.
-    const char* const earlier = LastCorruption;
-    LastCorruption = nullptr;
-    const uint8_t* record = FindItemRecord(folderId, name);
-    const bool damaged = LastCorruption != nullptr;
-    if (!damaged) LastCorruption = earlier;
-    if (!record) {
-        if (StatusCode != kStatusBadNode || damaged) return -1;
-        StatusCode = 0;
-        return 0;
-    }
+    const uint8_t* record = nullptr;
+    const Lookup found = FindItemRecord(folderId, name, &record);
+    if (found != Lookup::Found) return found;
     out->parentId = folderId;
     Str31(name).CopyTo(out->name);
     const bool folder = record[0] == kFolderRecord;
     out->kind = folder ? kItemFolder : kItemFile;
     out->id = folder ? GetU32(record + kFolderId) : GetU32(record + kFileRecFileId);
-    return 1;
+    return Lookup::Found;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "hfs/btree_search.h"
 #include "hfs/volume.h"
 
 // Makes the image at `nativePath` the only drive and the drive in use, and
@@ -38,9 +39,10 @@ struct MacPathTarget {
 };
 
 // Finds the item at `path` on the open volume, and (when `parent` is given)
-// the folder that holds it; the root is its own parent. False with
-// StatusCode set (6 when a path component does not exist or a file is used
-// as a folder).
+// the folder that holds it; the root is its own parent. Missing when a path
+// component does not exist or a file is used as a folder.
+Lookup FindMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent = nullptr);
+// FindMacPath as true when found; a missing item is StatusCode 6.
 bool ResolveMacPath(const char* path, MacPathTarget* out, MacPathTarget* parent = nullptr);
 // Makes `folder` the Mac pane's current folder and lists it.
 bool ShowMacFolder(const MacPathTarget& folder);
@@ -49,9 +51,8 @@ bool ShowMacFolder(const MacPathTarget& folder);
 // with the log of the folder's size, not with the size. The pane holds no
 // items afterwards.
 void EnterMacFolderUnlisted(const MacPathTarget& folder);
-// Looks `name` (Mac characters) up in folder `folderId` by its catalog key:
-// 1 when found (*out filled), 0 when there is no such item, -1 on failure
-// (StatusCode set: a damaged catalog or a read error).
-int FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out);
+// Looks `name` (Mac characters) up in folder `folderId` by its catalog key
+// (*out filled when found).
+Lookup FindMacItem(uint32_t folderId, const uint8_t* name, MacPathTarget* out);
 // Splits a path into its non-empty components.
 std::vector<std::string> SplitMacPath(const char* path);

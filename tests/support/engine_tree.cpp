@@ -10,6 +10,7 @@
 #include "hfs/btree_search.h"
 #include "hfs/fork_io.h"
 #include "hfs/listing.h"
+#include "ui/mac_pane.h"
 
 std::string Printable(const std::string& macName)
 {
@@ -36,29 +37,61 @@ bool EngineRootTarget(MacPathTarget* out)
     return ResolveMacPath(":", out);
 }
 
+namespace {
+
+EngineEntry EntryOf(const MacItem& item)
+{
+    EngineEntry entry;
+    entry.name.assign(reinterpret_cast<const char*>(item.name + 1), item.name[0]);
+    entry.folder = item.kind == kItemFolder;
+    entry.id = item.id;
+    entry.date = item.date;
+    if (entry.folder) {
+        entry.valence = item.size;
+    } else {
+        entry.type.assign(reinterpret_cast<const char*>(item.type + 1), 4);
+        entry.creator.assign(reinterpret_cast<const char*>(item.creator + 1), 4);
+        entry.finderFlags = static_cast<uint16_t>((item.finderFlags[0] << 8) | item.finderFlags[1]);
+        entry.dataLength = item.size;
+        entry.rsrcLength = item.resourceSize;
+    }
+    return entry;
+}
+
+// Walks from `top` with the engine's tree walker, each folder in the pane's
+// order; `descend` says whether folders below `top` are entered.
+bool WalkEngine(const MacPathTarget& top, bool descend, unsigned limit, EngineTree* out)
+{
+    std::vector<std::string> paths;  // of the folders being walked, by depth
+    FolderVisitor visitor;
+    visitor.listed = [&](const WalkedFolder& folder, std::vector<MacItem>& items) {
+        if (out->size() >= limit) return false;
+        std::sort(items.begin(), items.end(),
+                  [](const MacItem& a, const MacItem& b) { return CompareMacItems(&a, &b) < 0; });
+        paths.resize(folder.depth);
+        const std::string name(reinterpret_cast<const char*>(folder.name + 1), folder.name[0]);
+        paths.push_back(folder.depth == 0 ? ":" : JoinMacPath(paths.back(), name));
+        EngineFolder& listed = (*out)[paths.back()];
+        listed.id = folder.id;
+        listed.items.clear();
+        for (const MacItem& item : items) listed.items.push_back(EntryOf(item));
+        return true;
+    };
+    visitor.item = [descend](const WalkedFolder&, const MacItem&, size_t) { return descend; };
+    WalkedFolder start{{top.parentId, {}, top.id}, 0};
+    std::memcpy(start.name, top.name, sizeof start.name);
+    return WalkFolderTree(start, visitor);
+}
+
+}  // namespace
+
 bool ListEngineFolder(const MacPathTarget& folder, EngineFolder* out)
 {
     out->id = folder.id;
     out->items.clear();
-    if (!ShowMacFolder(folder)) return false;
-    for (unsigned i = 0; i < MacPaneState.count; ++i) {
-        const MacItem* item = MacPaneState.items[i];
-        EngineEntry entry;
-        entry.name.assign(reinterpret_cast<const char*>(item->name + 1), item->name[0]);
-        entry.folder = item->kind == kItemFolder;
-        entry.id = item->id;
-        entry.date = item->date;
-        if (entry.folder) {
-            entry.valence = item->size;
-        } else {
-            entry.type.assign(reinterpret_cast<const char*>(item->type + 1), 4);
-            entry.creator.assign(reinterpret_cast<const char*>(item->creator + 1), 4);
-            entry.finderFlags = static_cast<uint16_t>((item->finderFlags[0] << 8) | item->finderFlags[1]);
-            entry.dataLength = item->size;
-            entry.rsrcLength = item->resourceSize;
-        }
-        out->items.push_back(std::move(entry));
-    }
+    EngineTree one;
+    if (!WalkEngine(folder, false, 1, &one)) return false;
+    *out = std::move(one.begin()->second);
     return true;
 }
 
@@ -66,24 +99,7 @@ bool ListEngineTree(EngineTree* out, unsigned limit)
 {
     out->clear();
     MacPathTarget root;
-    if (!EngineRootTarget(&root)) return false;
-    std::vector<std::pair<std::string, MacPathTarget>> pending{{":", root}};
-    while (!pending.empty()) {
-        if (out->size() >= limit) return false;
-        auto [path, target] = pending.back();
-        pending.pop_back();
-        EngineFolder& folder = (*out)[path];
-        if (!ListEngineFolder(target, &folder)) return false;
-        // Pushed in reverse so that subfolders come off in pane order.
-        for (auto it = folder.items.rbegin(); it != folder.items.rend(); ++it) {
-            if (!it->folder) continue;
-            MacPathTarget child{target.id, {}, kItemFolder, it->id};
-            child.name[0] = static_cast<uint8_t>(std::min<size_t>(it->name.size(), 31));
-            std::memcpy(child.name + 1, it->name.data(), child.name[0]);
-            pending.emplace_back(JoinMacPath(path, it->name), child);
-        }
-    }
-    return true;
+    return EngineRootTarget(&root) && WalkEngine(root, true, limit, out);
 }
 
 bool ReadEngineFork(uint32_t parentId, const std::string& name, uint8_t fork, std::vector<uint8_t>* out)

@@ -1,5 +1,5 @@
-// What our engine sees on the open volume: every folder listed through the
-// Mac pane (in the pane's order), and a file's forks read through the
+// What our engine sees on the open volume: every folder listed by the
+// engine's tree walker (in the pane's order), and a file's forks read through the
 // catalog and the fork reader. Tests compare this with the peer tools and
 // with recorded listings.
 //
@@ -40,10 +40,11 @@ using EngineTree = std::map<std::string, EngineFolder>;
 
 // The target of the open volume's root folder.
 bool EngineRootTarget(MacPathTarget* out);
-// Lists `folder` through the Mac pane into `out`.
+// Lists `folder` into `out`.
 bool ListEngineFolder(const MacPathTarget& folder, EngineFolder* out);
 // Lists every folder of the open volume, depth first. False with StatusCode
-// set when a listing fails. `limit` bounds the number of folders.
+// set when a listing fails or the tree loops; false when it holds more than
+// `limit` folders.
 bool ListEngineTree(EngineTree* out, unsigned limit = 100000);
 // Reads one fork of the file (parentId, name) through LookupFile and
 // ReadForkBlocks. False with StatusCode set on failure.

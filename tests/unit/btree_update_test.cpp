@@ -12,8 +12,11 @@
 #include <random>
 #include <string>
 #include <tuple>
+#include <functional>
+#include <iterator>
 #include <vector>
 
+#include "hfs/bytes.h"
 #include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
@@ -403,5 +406,27 @@ TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
 }
 
 // ---- catalog operations ---------------------------------------------------------------
+
+// A write that would run past its block comes from an offset the medium
+// gave: it changes nothing and is reported as damage, never dropped unseen.
+TEST(NodeRecords, WritesPastTheBlockAreReportedAsDamage)
+{
+    static const uint8_t kBytes[4] = {1, 2, 3, 4};
+    const std::function<void(BlockData*)> writes[] = {
+        [](BlockData* b) { BlockPutU8(1, b, 512); },
+        [](BlockData* b) { BlockPutU16(1, b, 511); },
+        [](BlockData* b) { BlockPutU32(1, b, 509); },
+        [](BlockData* b) { BlockFill(1, b, 500, 13); },
+        [](BlockData* b) { BlockMove(b, 510, kBytes, 3); },
+    };
+    for (size_t i = 0; i < std::size(writes); ++i) {
+        BlockData block{};
+        StatusCode = 0;
+        writes[i](&block);
+        EXPECT_EQ(StatusCode, kStatusBadNode) << "write " << i;
+        EXPECT_FALSE(block.flags & kBlockDirty) << "write " << i;
+    }
+    StatusCode = 0;
+}
 
 }  // namespace
