@@ -1,11 +1,5 @@
-// Real HFS images from the shared corpus, read by our engine and compared
-// with the listings recorded beside them (expected/<image>.hls.txt, made with
-// hfsutils and an independent parser): every file and folder with its
-// catalog ID, type, creator, Finder flags, fork lengths, modification date
-// and the SHA-256 of both forks as we read them; the volume name; for a
-// partitioned image, the volume found at the recorded partition. The images
-// that hold no HFS volume fail with the right status. Skipped when the corpus
-// is not there.
+// Real HFS images of the shared corpus against the listings recorded beside
+// them (expected/<image>.hls.txt). Skipped when the corpus is not there.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -181,9 +175,6 @@ bool ParseExpected(const std::string& text, ExpectedImage* out, std::string* why
     return true;
 }
 
-// The packed DOS form the pane gives a modification date recorded as
-// `text`: a Mac date is the local clock's reading, shown as it is. Nothing
-// for dates the DOS form cannot hold.
 std::optional<uint32_t> PaneDate(const std::string& text)
 {
     std::tm tm{};
@@ -315,14 +306,6 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
         EXPECT_EQ(Sha256Hex(rsrc), want.rsrcSha);
     }
     EXPECT_EQ(StatusCode, 0u);
-    // The consistency checker finds nothing, but on two images, and there
-    // exactly why:
-    // - complex.img.gz: the thread record of folder 119 spells the folder's
-    //   name with 0x0F where the folder's own key has "f"; the tool that
-    //   built that image wrote the two differently.
-    // - hello-world-untitled-volume.img was imaged while Linux had it mounted
-    //   (inconsistent set, unmounted clear); libhfs has mounted the copy in
-    //   the corpus since and set "unmounted", but kept the inconsistent bit.
     const std::map<std::string, std::vector<std::string>> knownProblems = {
         {"complex.img.gz",
          {"catalog: the thread record of folder \"Drive Setup f\" (ID 119) gives parent 50 and name "
@@ -379,9 +362,6 @@ TEST_F(CorpusTest, MfsImagesAreListedByWhatTheyHoldAndNotOpened)
     TempDir dir;
     std::vector<std::string> images;
     if (auto gz = UsableImage(kCorpus / "cp2" / "Workstation Installer.IMG.gz", dir)) images.push_back(*gz);
-    // The other MFS disk is a DiskCopy image inside a MacBinary file: the
-    // image unwrapped from its data fork holds the MFS volume; the wrapped
-    // file holds nothing a disk would.
     const std::string wrapped = (kCorpus / "cp2" / "MCUS  Free Software Disk.img.bin").string();
     MacFileImage file;
     ASSERT_TRUE(ReadMacBinary(ReadFileBytes(wrapped), &file));

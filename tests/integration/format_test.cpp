@@ -1,11 +1,14 @@
-// `quaylink-cli format` against the peer tools: hfsutils mounts what we
-// format, reports its free space and fills it, and our own read side lists
-// the new volume and what hfsutils put on it.
+// quaylink-cli format against hfsutils: it mounts, fills and reads back
+// what we format; every volume size hformat makes opens writable at its
+// full size.
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -60,67 +63,6 @@ protected:
     }
 };
 
-TEST_F(FormatCliTest, AMissingImageIsCreatedAndFormatted)
-{
-    const std::string image = dir.PathOf("new disk.img");
-    const CommandResult r = Cli({"format", image, "Fresh"});
-    ASSERT_EQ(r.exitCode, 0) << r.err;
-    EXPECT_EQ(fs::file_size(image), kDisketteBytes);
-    EXPECT_NE(r.out.find("created"), std::string::npos) << r.out;
-
-    // Our read side: an empty root (the Desktop file is invisible) and the label.
-    const CommandResult ls = Cli({"ls", image});
-    EXPECT_EQ(ls.exitCode, 0) << ls.err;
-    EXPECT_EQ(ls.out, "");
-    const CommandResult all = Cli({"ls", image, "-a"});
-    EXPECT_NE(all.out.find("Desktop"), std::string::npos) << all.out;
-    const CommandResult info = Cli({"info", image});
-    ASSERT_EQ(info.exitCode, 0) << info.err;
-    EXPECT_NE(info.out.find("Volume: Fresh\n"), std::string::npos) << info.out;
-    EXPECT_NE(info.out.find("Free: 1,448,448 bytes (2829 allocation blocks)"), std::string::npos) << info.out;
-}
-
-TEST_F(FormatCliTest, AnImageOfAnotherSizeIsRefusedAndLeftAlone)
-{
-    for (uint64_t size : {kDisketteBytes - 512, kDisketteBytes + 512, uint64_t{819200}, uint64_t{0}}) {
-        SCOPED_TRACE(size);
-        const std::string image = dir.WriteFile("other.img", PatternBytes(size, 3));
-        const CommandResult r = Cli({"format", image, "Nope"});
-        EXPECT_EQ(r.exitCode, 2);
-        EXPECT_NE(r.err.find("1.44 MB"), std::string::npos) << r.err;
-        EXPECT_NE(r.err.find("Function not supported on this device"), std::string::npos) << r.err;
-        EXPECT_EQ(ReadFileBytes(image), PatternBytes(size, 3));
-    }
-}
-
-TEST_F(FormatCliTest, BadLabelsAndMissingArgumentsAreRefusedBeforeAnythingIsWritten)
-{
-    const std::string image = dir.PathOf("never.img");
-    for (const std::string& label : {std::string(""), std::string("Disk:One"), std::string(28, 'x')}) {
-        SCOPED_TRACE(label);
-        const CommandResult r = Cli({"format", image, label});
-        EXPECT_EQ(r.exitCode, 2);
-        EXPECT_NE(r.err.find("Could not create file/folder"), std::string::npos) << r.err;
-        EXPECT_FALSE(fs::exists(image));
-    }
-    EXPECT_EQ(Cli({"format", image}).exitCode, 1);
-    EXPECT_FALSE(fs::exists(image));
-}
-
-TEST_F(FormatCliTest, AReadOnlyImageIsRefused)
-{
-    const std::string image = dir.WriteFile("locked.img", Bytes(kDisketteBytes, 0));
-    fs::permissions(image, fs::perms::owner_read, fs::perm_options::replace);
-    if (std::FILE* probe = std::fopen(image.c_str(), "r+b")) {
-        std::fclose(probe);
-        GTEST_SKIP() << "running with rights that ignore file permissions";
-    }
-    const CommandResult r = Cli({"format", image, "Locked"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("Mac volume is read only"), std::string::npos) << r.err;
-    EXPECT_EQ(ReadFileBytes(image), Bytes(kDisketteBytes, 0));
-}
-
 // hfsutils mounts a copy of the result, names it and counts 2829 free blocks.
 TEST_F(FormatOracleTest, HfsutilsMountsTheVolumeWithTheExpectedFreeSpace)
 {
@@ -167,9 +109,6 @@ std::string CreatedMinute(const std::string& text, bool hvol)
     return out;
 }
 
-// Mac dates are the local clock's readings, as hfsutils keeps them: in zones
-// east and west of UTC, with half-hour offsets and daylight saving, `hvol`
-// and our `info` show the same creation time on the volume each side formats.
 TEST_F(FormatOracleTest, VolumeDatesAgreeWithHfsutilsInEveryZone)
 {
     for (const char* zone : {"UTC0", "IST-5:30", "EST5EDT,M3.2.0,M11.1.0", "ACST-9:30ACDT,M10.1.0,M4.1.0/3"}) {
@@ -253,6 +192,51 @@ TEST_F(FormatOracleTest, FormattingOverAnotherVolumeReplacesIt)
     HlsTree tree;
     ASSERT_TRUE(hfs.List(&tree)) << hfs.LastError();
     EXPECT_EQ(tree.size(), 1u);  // the root only: the old folder is gone
+}
+
+std::vector<uint64_t> SweepSizesKb()
+{
+    std::vector<uint64_t> kb{800, 1000, 1440, 3333, 4097, 76000, 131071, 200000, 262145, 400000, 1000000, 1048576};
+    for (uint64_t s = 1; s <= 32; ++s) kb.push_back((s * 65536 - 32768) / 2 + 2 * s + 1);
+    const char* longRun = std::getenv("QUAYLINK_LONG");
+    if (longRun && std::strcmp(longRun, "1") == 0)
+        for (uint64_t k = 1024; k <= 1048576; k += 7919) kb.push_back(k);
+    return kb;
+}
+
+TEST(HformatSweep, EveryVolumeOpensWritableAtItsFullSizeAndStaysConsistent)
+{
+    if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
+    TempDir dir;
+    const std::string source = dir.WriteFile("note.txt", PatternBytes(3000, 7));
+    std::set<uint32_t> blockSizes;
+    for (const uint64_t kb : SweepSizesKb()) {
+        SCOPED_TRACE(std::to_string(kb) + " KB");
+        const std::string image = dir.PathOf("sweep.img");
+        HfsUtils hfs;
+        ASSERT_TRUE(hfs.Format(image, "Sweep", kb * 1024)) << hfs.LastError();
+        std::ifstream file(image, std::ios::binary);
+        uint8_t mdb[512] = {};
+        file.seekg(1024);
+        file.read(reinterpret_cast<char*>(mdb), sizeof mdb);
+        blockSizes.insert((uint32_t{mdb[20]} << 24 | uint32_t{mdb[21]} << 16 | uint32_t{mdb[22]} << 8 | mdb[23]) / 512);
+
+        const CommandResult put = Cli({"put", image, source, "--as", "data"});
+        EXPECT_EQ(put.exitCode, 0) << put.err;
+        const CommandResult mkdir = Cli({"mkdir", image, ":Folder"});
+        EXPECT_EQ(mkdir.exitCode, 0) << mkdir.err;
+        const CommandResult check = Cli({"check", image});
+        EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+        const CommandResult info = Cli({"info", image});
+        EXPECT_NE(info.out.find("(" + std::to_string(kb * 2) + " blocks of 512 bytes)"), std::string::npos) << info.out;
+
+        HlsTree tree;
+        ASSERT_TRUE(hfs.Mount(image) && hfs.List(&tree)) << hfs.LastError();
+        std::vector<std::string> root;
+        for (const HlsEntry& e : tree[":"]) root.push_back(e.name + " " + std::to_string(e.dataLength));
+        EXPECT_EQ(root, (std::vector<std::string>{"Folder 0", "note.txt 3000"}));
+    }
+    for (uint32_t s = 1; s <= 32; ++s) EXPECT_TRUE(blockSizes.count(s)) << s << " x 512-byte allocation blocks";
 }
 
 }  // namespace

@@ -1,19 +1,5 @@
-// Volumes made by hfsutils, read by our engine: the tree, the Finder
-// information and both forks of every file must be what hfsutils itself
-// reads back (hls, hcopy -m, hcopy -r), and the Mac pane's order must be the
-// catalog's order with the folders moved first.
-//
-// Two seeded volumes are built once for the suite:
-//   floppy (1.44 MB, 512-byte allocation blocks): names with Mac characters
-//     above 0x7F, names that differ only by an accent, the same name in
-//     different letter case in two folders, invisible files and an invisible
-//     folder, a folder three levels deep, and files fragmented on purpose
-//     (the volume filled with small files, every other one deleted, then
-//     large forks written into the holes) so that their extents overflow
-//     into the extents tree;
-//   disk (33 MB, 1024-byte allocation blocks): a folder of 400 files with
-//     random names, types, creators, flags and forks (many catalog leaves and
-//     index levels), a random folder tree, and forks of up to 1.5 MB.
+// Volumes made by hfsutils read by our engine exactly as hfsutils reads them
+// (hls, hcopy -m, hcopy -r), in the catalog's order with folders first.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -52,54 +38,12 @@ Bytes RandomBytes(std::mt19937& rng, size_t size)
     return out;
 }
 
-// A name of 1 to 31 Mac characters: printable ASCII (without ':' and the
-// characters hfsutils expands as patterns) and everything above 0x7F.
-std::string RandomName(std::mt19937& rng)
-{
-    static const std::string kAlphabet = [] {
-        std::string a;
-        for (int c = 0x20; c <= 0xFF; ++c)
-            if (c != ':' && !HasHfsGlobCharacter(std::string(1, static_cast<char>(c)))) a += static_cast<char>(c);
-        return a;
-    }();
-    const size_t length = 1 + rng() % 31;
-    std::string name;
-    for (size_t i = 0; i < length; ++i) name += kAlphabet[rng() % kAlphabet.size()];
-    return name;
-}
-
-std::string RandomFourChars(std::mt19937& rng)
-{
-    std::string out;
-    for (int i = 0; i < 4; ++i) out += static_cast<char>(0x20 + rng() % 0xE0);
-    return out;
-}
-
 Bytes Pascal(const std::string& s)
 {
     Bytes p{static_cast<uint8_t>(s.size())};
     p.insert(p.end(), s.begin(), s.end());
     return p;
 }
-
-// Names that the catalog holds as distinct in one folder.
-class NameSet {
-public:
-    bool Add(const std::string& name)
-    {
-        for (const std::string& other : names_)
-            if (CompareMacNames(Pascal(name).data(), Pascal(other).data()) == 0) return false;
-        names_.push_back(name);
-        return true;
-    }
-
-private:
-    std::vector<std::string> names_;
-};
-
-// ---------------------------------------------------------------------------
-// What hfsutils reads back from a volume: the tree from hls, and per file the
-// MacBinary of hcopy -m (and for some, the data fork of hcopy -r).
 
 struct Oracle {
     std::string image;
@@ -275,63 +219,6 @@ bool BuildFloppy(Oracle& o, const TempDir& dir, std::mt19937& rng)
     return true;
 }
 
-bool BuildDisk(Oracle& o, const TempDir& dir, std::mt19937& rng)
-{
-    HfsUtils hfs;
-    o.label = "Equality Disk \xa5";
-    o.image = dir.PathOf("disk.img");
-    BUILD_STEP(hfs.Format(o.image, o.label, 33 * 1024 * 1024));
-
-    BUILD_STEP(hfs.Mkdir(":Many"));
-    NameSet names;
-    std::vector<MacFileImage> many;
-    while (many.size() < 400) {
-        std::string name = RandomName(rng);
-        if (!names.Add(name)) continue;
-        const uint16_t flags = static_cast<uint16_t>((rng() % 8 == 0 ? 0x4000 : 0) | (rng() % 2 ? 0x2000 : 0) |
-                                                     (rng() % 2 ? 0x0400 : 0));
-        Bytes rsrc = rng() % 2 ? RandomBytes(rng, rng() % 2000) : Bytes{};
-        many.push_back(MakeFile(name, RandomFourChars(rng), RandomFourChars(rng), flags, RandomBytes(rng, rng() % 3000),
-                                std::move(rsrc)));
-    }
-    BUILD_STEP(hfs.PutMacBinary(many, ":Many"));
-    o.filesPut += many.size();
-
-    BUILD_STEP(hfs.Mkdir(":Big"));
-    BUILD_STEP(hfs.PutMacBinary({MakeFile("Large Data", "BINA", "????", 0, RandomBytes(rng, 1500 * 1024 + 17), {}),
-                                 MakeFile("Large Both", "APPL", "BIGF", 0x2000, RandomBytes(rng, 600 * 1024 + 1),
-                                          RandomBytes(rng, 300 * 1024 + 3))},
-                                ":Big"));
-    o.filesPut += 2;
-
-    // A random tree of folders, two levels, with a few files each.
-    NameSet top;
-    top.Add("Many");
-    top.Add("Big");
-    for (int i = 0; i < 5; ++i) {
-        std::string a = RandomName(rng);
-        if (!top.Add(a)) continue;
-        BUILD_STEP(hfs.Mkdir(":" + a));
-        NameSet inA;
-        for (int j = 0; j < 3; ++j) {
-            std::string b = RandomName(rng);
-            if (!inA.Add(b)) continue;
-            BUILD_STEP(hfs.Mkdir(":" + a + ":" + b));
-            NameSet inB;
-            std::vector<MacFileImage> files;
-            for (int k = 0; k < 5; ++k) {
-                std::string f = RandomName(rng);
-                if (!inB.Add(f)) continue;
-                files.push_back(MakeFile(f, RandomFourChars(rng), RandomFourChars(rng), 0, RandomBytes(rng, rng() % 5000),
-                                         RandomBytes(rng, rng() % 700)));
-            }
-            BUILD_STEP(hfs.PutMacBinary(files, ":" + a + ":" + b));
-            o.filesPut += files.size();
-        }
-    }
-    return true;
-}
-
 #undef BUILD_STEP
 
 size_t CountFiles(const HlsTree& tree)
@@ -365,8 +252,6 @@ Oracle& Floppy()
     return Volume(BuildFloppy, kSeed,
                   {":Read Me", ":Both Forks", ":Caf\x8e", ":A1", ":Plain Copy", ":Hidden File", ":Empty"});
 }
-
-Oracle& Disk() { return Volume(BuildDisk, kSeed + 1, {":Big:Large Data", ":Big:Large Both"}); }
 
 class HfsutilsEqualityTest : public EngineStateTest {
 protected:
@@ -411,10 +296,6 @@ protected:
         for (const auto& [path, entries] : o.tree) theirs.insert(path);
         ASSERT_EQ(ours, theirs);
 
-        // The pane lists a folder in catalog order with the folders moved
-        // first. hls cannot tell that order (its -U still sorts by
-        // strcasecmp), so the order comes from the catalog leaves, read
-        // apart from the engine; everything else comes from hls and hcopy.
         std::map<std::string, uint32_t> folderIds{{":", kRootFolderId}};
         for (const auto& [path, entries] : o.tree)
             for (const HlsEntry& e : entries)
@@ -474,11 +355,6 @@ protected:
     }
 };
 
-// Each volume has the shape it is built for: the disk's catalog has index
-// levels and 1 KB allocation blocks; on the floppy the fragmented forks
-// (both forks of one file, the data fork of the other) and the catalog,
-// which grew while the volume was full, continue in an extents tree with an
-// index level.
 TEST_F(HfsutilsEqualityTest, FloppyVolumeReadsAsHfsutilsReadsIt)
 {
     Oracle& o = Ready(Floppy());
@@ -497,41 +373,7 @@ TEST_F(HfsutilsEqualityTest, FloppyVolumeReadsAsHfsutilsReadsIt)
     EXPECT_EQ(o.raw.overflowRecords.count({kCatalogFileId, uint8_t{0}}), 1u);
 }
 
-TEST_F(HfsutilsEqualityTest, DiskVolumeReadsAsHfsutilsReadsIt)
-{
-    Oracle& o = Ready(Disk());
-    ASSERT_EQ(o.error, "");
-    ExpectSameVolume(o);
-    EXPECT_EQ(o.raw.allocBlockSize, 1024u);
-    EXPECT_GE(o.raw.catalog.depth, 3u);
-    EXPECT_GT(o.raw.catalog.leafRecords, 400u);
-}
 
-TEST_F(HfsutilsEqualityTest, HiddenFilesAreLeftOutButHiddenFoldersAreListed)
-{
-    Oracle& o = Ready(Floppy());
-    ASSERT_EQ(o.error, "");
-    Prefs.HideInvisible = 1;
-    Open(o);
-    MacPathTarget root;
-    ASSERT_TRUE(EngineRootTarget(&root));
-    EngineFolder folder;
-    ASSERT_TRUE(ListEngineFolder(root, &folder));
-    std::set<std::string> invisibleFiles;
-    for (const HlsEntry& e : o.tree.at(":"))
-        if (!e.folder && e.invisible) invisibleFiles.insert(e.name);
-    ASSERT_EQ(invisibleFiles, std::set<std::string>{"Hidden File"});
-    std::vector<RawCatalogChild> order = o.raw.children.at(kRootFolderId);
-    std::stable_partition(order.begin(), order.end(), [](const RawCatalogChild& c) { return c.recordType == 1; });
-    std::vector<std::string> expected;
-    for (const RawCatalogChild& c : order)
-        if (!invisibleFiles.count(c.name)) expected.push_back(Printable(c.name));
-    std::vector<std::string> got;
-    for (const EngineEntry& e : folder.items) got.push_back(Printable(e.name));
-    EXPECT_EQ(got, expected);
-    EXPECT_NE(std::find(got.begin(), got.end(), "Hidden Folder"), got.end());
-    EXPECT_EQ(std::find(got.begin(), got.end(), "Hidden File"), got.end());
-}
 
 TEST_F(HfsutilsEqualityTest, NamesDifferingByAccentOrCaseSortAndResolveAsOnTheMac)
 {
@@ -548,9 +390,6 @@ TEST_F(HfsutilsEqualityTest, NamesDifferingByAccentOrCaseSortAndResolveAsOnTheMa
             if (folder.items[i].name == name) return static_cast<long>(i);
         return -1L;
     };
-    // Every name beginning with a plain A or a sorts before the one beginning
-    // with A-diaeresis, whatever follows; the grave accent comes after every
-    // form of A and before B.
     ASSERT_GE(position("a"), 0);
     EXPECT_LT(position("a"), position("A/B"));
     EXPECT_LT(position("A/B"), position("A1"));

@@ -1,7 +1,4 @@
-// Real DiskCopy 4.2 images from the shared corpus as drives: the data area
-// is what a raw reader sees, and the data checksum written at close matches
-// the one computed for the corpus by an independent tool. A stored checksum
-// that does not match, or a header that does not match the file, is said.
+// DiskCopy 4.2 images of the corpus as drives: data area and checksums.
 #include <gtest/gtest.h>
 
 #include <algorithm>

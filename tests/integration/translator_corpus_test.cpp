@@ -1,8 +1,5 @@
-// Every BinHex and MacBinary file of the shared corpus decoded with our
-// translators: the CRCs must pass (the decode succeeds), and name, type,
-// creator, Finder flags and both forks (length and SHA-256) must be those
-// MANIFEST.md records for the file. hfsutils then reads the file back from
-// the volume we wrote. Skipped when the corpus is absent.
+// The corpus's BinHex and MacBinary files decode to the forks MANIFEST.md
+// records; hfsutils reads back what we wrote.
 #include <gtest/gtest.h>
 
 #include <algorithm>

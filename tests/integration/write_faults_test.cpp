@@ -1,8 +1,5 @@
-// The write side when things go wrong, and next to another implementation:
-// every device write of a multi-step run of commands failed in turn; a
-// volume opened read only because its alternate MDB is missing; and one
-// image changed by hfsutils and by us in turn, each side checking what the
-// other wrote.
+// Failing device writes, a read-only volume, and one image changed by
+// hfsutils and by us in turn.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -67,8 +64,6 @@ protected:
     HfsUtils hfs;
 };
 
-// ---- failing writes ------------------------------------------------------------
-
 // The commands of the run, one per step, built against the model as it
 // stands when the step comes.
 std::vector<WriteOp> FaultSteps(ShadowVolume& model, unsigned step)
@@ -126,11 +121,6 @@ std::vector<WriteOp> FaultSteps(ShadowVolume& model, unsigned step)
     }
 }
 
-// The run: every step's commands in turn, each ending with a flush. The
-// first failed command stops the run when `retry` is false; otherwise it is
-// run once more, as a user does after the message, and the run goes on.
-// `model` follows the commands that succeeded; `statuses` gets each failure.
-// A run that stopped at `*resume` goes on from there.
 struct RunPosition {
     unsigned step = 0;
     size_t op = 0;
@@ -159,12 +149,6 @@ void RunFaultSteps(ShadowVolume& model, bool retry, std::vector<uint32_t>* statu
     }
 }
 
-// Every device write, and every device read, of the run failed in turn (a
-// drive that fails once): one failed command with one message, and the
-// image as the failure left it is the volume of the last flush, sound.
-// Going on with the same mounted volume as a user would (the failed command
-// again, then the rest of the run), the volume ends as a run without
-// failures does.
 TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
 {
     // A diskette with a root full enough for index nodes, made by us.
@@ -264,14 +248,8 @@ TEST_F(WriteFaults, EveryFailedTransferLeavesTheLastFlushIntactAndChecked)
         CloseMacDrive();
         if (HasFatalFailure()) return;
     }
-    std::printf("[faults] %u device writes and %u reads failed in turn\n", totalWrites, totalReads);
 }
 
-// Replacing a file is one command: the old file deleted, the new one
-// written under its name (the clash dialog's OverWrite). Every device write
-// of it failed in turn, and a replacement larger than the room left beside
-// the old file: the old file stays byte for byte (its freed blocks took
-// none of the new bytes), on a volume that checks clean and hfsutils reads.
 TEST_F(WriteFaults, FailedReplacementLeavesTheOldFileByteForByte)
 {
     const std::string base = dir.PathOf("replace-base.img");
@@ -352,9 +330,6 @@ TEST_F(WriteFaults, FailedReplacementLeavesTheOldFileByteForByte)
     }
 }
 
-// A command that grew the catalog file, whose flush fails at its first
-// write: the discard must forget the growth along with the MDB, and the
-// user's next commands must leave a sound volume.
 TEST_F(WriteFaults, FailedFlushAfterTheCatalogGrewForgetsTheGrowth)
 {
     const std::string path = dir.PathOf("grow.img");
@@ -398,8 +373,6 @@ TEST_F(WriteFaults, FailedFlushAfterTheCatalogGrewForgetsTheGrowth)
     EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
     CloseMacDrive();
 }
-
-// ---- read only -------------------------------------------------------------------
 
 TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
 {
@@ -458,8 +431,6 @@ TEST_F(WriteFaults, ReadOnlyVolumeRefusesTheFirstWriteAndStaysAsItWas)
     CloseMacDrive();
     EXPECT_FALSE(ReadFileBytes(path) == bytes);
 }
-
-// ---- hfsutils and us on one image --------------------------------------------------
 
 class MixedWithHfsUtils : public WriteFaults {
 protected:
@@ -629,8 +600,6 @@ TEST_F(MixedWithHfsUtils, EachSideReadsAndChangesWhatTheOtherWrote)
     EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
     CloseMacDrive();
     EXPECT_TRUE(HfsUtilsMatches(hfs, model, true, 1, &why)) << why;
-    std::printf("[mixed] %u rounds: %zu files, %zu folders, %.1f KB of forks\n", rounds, model.FileCount(),
-                model.FolderCount(), static_cast<double>(model.ForkBytes()) / 1024);
 }
 
 }  // namespace

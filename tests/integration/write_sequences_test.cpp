@@ -1,19 +1,9 @@
-// Seeded random runs of the write side against a model of what the volume
-// must hold: files created and written through WriteForkBuffer (both forks,
-// 0 bytes to several MB), folders, renames, type changes and deletes, in one
-// crowded folder, in deep trees and until the disk is full. Every operation
-// ends the way a command of the desktop program does: a flush, or a report
-// that discards. After every flush the checker must find nothing (on the big
-// volume at a sampled rate); a failed command must leave the image as it was
-// at the last flush, but for file data written into blocks that were free;
-// at the end hfsutils must list the model's tree and copy out its bytes.
-//
-// QUAYLINK_LONG=1 runs longer sequences and more seeds; QUAYLINK_SEED=n
-// replaces the seeds.
+// Seeded random write runs against a model of the volume, checked after
+// every flush and by hfsutils at the end. QUAYLINK_LONG=1 runs longer;
+// QUAYLINK_SEED=n replaces the seeds.
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -48,7 +38,6 @@
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-using Clock = std::chrono::steady_clock;
 
 // Every run of blocks the drive writes, so that a failed command can be
 // checked against the bitmap of the last flush without a copy of the image.
@@ -95,9 +84,6 @@ struct Profile {
 
 struct Stats {
     unsigned ops = 0;
-    unsigned flushes = 0;
-    std::map<uint32_t, unsigned> statuses;  // failed commands by status
-    unsigned fullEvents = 0;
     uint16_t catalogDepth = 0;
     unsigned catalogMapNodes = 0;
 };
@@ -111,8 +97,6 @@ protected:
         Prefs.HideInvisible = 0;
         SetWindowSystem(&ws_);
     }
-
-    // ---- the image -------------------------------------------------------
 
     bool Open()
     {
@@ -166,9 +150,6 @@ protected:
         }
     }
 
-    // After a failed command, without a copy: every block written since the
-    // last flush was a free allocation block then (the bitmap in the cache
-    // is the one of the last flush again).
     void ExpectOnlyFreeBlocksWritten()
     {
         unsigned wrong = 0;
@@ -190,8 +171,6 @@ protected:
         freeAtFlush_ = FreeBlocks();
         g_writtenRuns.clear();
     }
-
-    // ---- checks ----------------------------------------------------------
 
     // How far the catalog has grown: its depth and its chain of map nodes.
     void RecordShape()
@@ -238,8 +217,6 @@ protected:
         Compare(bytes);
     }
 
-    // ---- one command -----------------------------------------------------
-
     // Runs `op` as one command and checks its outcome against the model.
     // Returns the command's status.
     uint32_t Run(const WriteOp& op)
@@ -258,7 +235,6 @@ protected:
             EXPECT_EQ(ws_.messageCount, messagesBefore) << "a command that succeeded showed a message";
             EXPECT_EQ(expected, 0u) << "op " << stats_.ops << " on " << op.folder->Path() << " \"" << op.name
                                     << "\" should have failed";
-            ++stats_.flushes;
             model_.Apply(op, newId);
             if (++sinceCheck_ >= profile_.checkEvery) {
                 sinceCheck_ = 0;
@@ -267,17 +243,12 @@ protected:
             TakeSnapshot();
             return 0;
         }
-        ++stats_.statuses[status];
         // The report showed the failure's message once.
         char message[96];
         StatusMessage(status, message, sizeof message);
         EXPECT_STREQ(ws_.lastText, message);
         EXPECT_EQ(ws_.messageCount, messagesBefore + 1);
         if (status == kStatusDiskFull) {
-            ++stats_.fullEvents;
-            // Room enough for the file and a clump of each B-tree file means
-            // the volume was not full; an extents file at its third extent
-            // cannot grow at all.
             const uint64_t needed = (opBytes + AllocBytes() - 1) / AllocBytes() +
                                     GetU32(MacVolume.mdb->data + kMdbCatalogClump) / AllocBytes() +
                                     GetU32(MacVolume.mdb->data + kMdbExtentsClump) / AllocBytes() + 4;
@@ -296,8 +267,6 @@ protected:
         if (status == kStatusDiskFull) Compare(false);
         return status;
     }
-
-    // ---- random operations -----------------------------------------------
 
     std::string RandomName(unsigned minLength = 1, unsigned maxLength = 31)
     {
@@ -426,8 +395,6 @@ protected:
         return op;
     }
 
-    // ---- phases -----------------------------------------------------------
-
     // Thousands of entries in one folder: a catalog of several index levels
     // that grows its file and its node map.
     void Crowd()
@@ -481,10 +448,6 @@ protected:
         Compare(false);
     }
 
-    // Fragments the disk on purpose: one-block files, every other one
-    // deleted, then files with both forks written into the holes, so that
-    // forks (and the catalog, grown between the small files) get many
-    // overflow records and the extents file has to grow. Then they go.
     void Fragment()
     {
         if (profile_.fragmentFiles == 0) return;
@@ -506,9 +469,6 @@ protected:
             Run(MakeWriteOp(WriteOp::DeleteFile, frag, names[i]));
             if (HasFailure()) return;
         }
-        // Big files into the holes, until the disk or the extents file is
-        // full; every other one written one allocation block at a time, the
-        // forks taking turns, so that each block is an extent of its own.
         std::vector<std::string> big;
         for (int i = 0; i < 6; ++i) {
             const uint64_t free = uint64_t{FreeBlocks()} * AllocBytes();
@@ -656,8 +616,6 @@ protected:
         }
     }
 
-    // ---- the whole run ----------------------------------------------------
-
     // A volume to start from instead of an empty one.
     struct Source {
         std::string path;
@@ -671,7 +629,6 @@ protected:
         profile_ = profile;
         rng_.seed(seed);
         SCOPED_TRACE(std::string(profile.label) + ", seed " + std::to_string(seed));
-        const auto start = Clock::now();
         path_ = dir_.PathOf("volume.img");
         if (source && source->gzipped) {
             CommandOptions options;
@@ -701,7 +658,6 @@ protected:
             std::vector<std::string> problems;
             CheckVolume(&problems);
             knownProblems_.insert(problems.begin(), problems.end());
-            for (const std::string& p : problems) std::printf("[%s] found before any write: %s\n", profile.label, p.c_str());
         }
         Check("before the first write");
         TakeSnapshot();
@@ -722,15 +678,6 @@ protected:
             ASSERT_TRUE(hfs_.MountCopy(path_, source ? source->partition : 0)) << hfs_.LastError();
             EXPECT_TRUE(HfsUtilsMatches(hfs_, model_, profile.hfsutilsBytes, LongRun() ? 1 : 25, &why)) << why;
         }
-        std::string statuses;
-        for (const auto& [code, n] : stats_.statuses) statuses += " " + std::to_string(code) + "x" + std::to_string(n);
-        std::printf("[%s seed %u] %u ops, %u flushes, failures:%s; full disk %u times; catalog depth %u, %u map "
-                    "nodes; %zu files, %zu folders, %.1f MB held; %.1f s\n",
-                    profile.label, seed, stats_.ops, stats_.flushes, statuses.c_str(), stats_.fullEvents,
-                    stats_.catalogDepth, stats_.catalogMapNodes, model_.FileCount(), model_.FolderCount(),
-                    static_cast<double>(model_.ForkBytes()) / 1e6,
-                    std::chrono::duration<double>(Clock::now() - start).count());
-        std::fflush(stdout);
     }
 
     Profile profile_{};
@@ -806,9 +753,6 @@ TEST_F(WriteSequences, OneGigabyteLargeAllocationBlocks)
     }
 }
 
-// Volumes written by Mac OS, GS/OS, Linux and others (the shared corpus):
-// their own B-tree shapes, overflow records, partition maps and DiskCopy
-// headers take our changes, their files deleted and renamed among them.
 TEST_F(WriteSequences, CorpusVolumesTakeChanges)
 {
     const std::string corpus = QUAYLINK_CORPUS_DIR;
@@ -844,9 +788,6 @@ TEST_F(WriteSequences, CorpusVolumesTakeChanges)
     }
 }
 
-// On a 1 GB volume hformat's clump is 16,352 nodes, far more than one map
-// node covers (3,936): one growth of a B-tree file needs several new map
-// nodes, and every node it adds must be in the map.
 TEST_F(WriteSequences, GrowingALargeBTreeFileMapsEveryNewNode)
 {
     path_ = dir_.PathOf("large.img");

@@ -33,10 +33,6 @@ struct HfsDiskLayout {
     std::vector<size_t> mapEntries;             // image offsets of the partition map entries
 };
 
-// An Apple partition map: the driver descriptor in block 0 and one map
-// entry a block from block 1 (the map's own entry first, covering `mapBlocks`
-// blocks), each volume's bytes copied in at its start, blocks of
-// `blockSize` bytes, the image padded to whole `padTo`-byte sectors.
 struct MapPartition {
     const char* name;
     const char* type;                           // "Apple_HFS", "Apple_Free" ...

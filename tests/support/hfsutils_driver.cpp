@@ -9,10 +9,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Columns of `hls -l`: the kind and flag characters, then for a folder
-// "%9u item%c" and spaces, for a file "%4s/%4s %9lu %9lu" (type and creator
-// four characters wide each, since they hold at most four); then the
-// 12-character date, a space and the escaped name.
 constexpr size_t kDateWidth = 12;
 
 bool ParseNumber(const std::string& text, size_t* pos, uint32_t* out)

@@ -84,9 +84,6 @@ public:
     bool GetRaw(const std::string& hfsPath, std::vector<uint8_t>* out);
     // Both forks and the Finder information, as `hcopy -m` writes them.
     bool GetMacBinary(const std::string& hfsPath, MacFileImage* out);
-    // The files `names` of `hfsFolder` as `hcopy -m` writes them, keyed by
-    // name: one hcopy for all of them, then one per file whose output the
-    // tool gave a PC name already taken.
     bool GetMacBinaryMany(const std::string& hfsFolder, const std::vector<std::string>& names,
                           std::map<std::string, MacFileImage>* out);
     // The whole volume through `hls -a -b -i -l -U -R`. (The tool sorts by

@@ -20,9 +20,6 @@ struct MacFileImage {
 // CRC-16/XMODEM (polynomial 0x1021, start 0).
 uint16_t Crc16Xmodem(const uint8_t* data, size_t size);
 
-// The MacBinary II file: a 128-byte header (Finder flags high byte at 73, low
-// byte at 101, 129 at 122 and 123, header CRC at 124), then each fork padded
-// to a multiple of 128 bytes.
 std::vector<uint8_t> WriteMacBinary(const MacFileImage& file);
 
 // Reads a MacBinary II file. False (with `why`) when the header is not one

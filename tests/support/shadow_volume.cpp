@@ -162,9 +162,6 @@ ShadowVolume ShadowVolume::Clone() const
 {
     ShadowVolume copy;
     copy.root_ = CopyNode(*root_, nullptr);
-    copy.folders_ = folders_;
-    copy.files_ = files_;
-    copy.forkBytes_ = forkBytes_;
     return copy;
 }
 
@@ -181,9 +178,6 @@ bool ShadowVolume::LoadFromEngine(std::string* why)
     root_->folder = true;
     root_->id = kRootFolderId;
     root_->name.assign(reinterpret_cast<const char*>(rootTarget.name + 1), rootTarget.name[0]);
-    folders_ = 1;
-    files_ = 0;
-    forkBytes_ = 0;
     // Parents come before children in path order.
     for (const auto& [path, folder] : tree) {
         ShadowNode* node = Find(path);
@@ -212,7 +206,6 @@ bool ShadowVolume::LoadFromEngine(std::string* why)
                     fork.literal = bytes;
                 }
             }
-            Count(child.get(), +1);
             node->children[entry.name] = std::move(child);
         }
     }
@@ -251,18 +244,6 @@ uint32_t ShadowVolume::Expect(const WriteOp& op) const
     }
 }
 
-void ShadowVolume::Count(const ShadowNode* node, int delta)
-{
-    if (node->folder) {
-        folders_ += static_cast<size_t>(delta);
-        for (const auto& [name, child] : node->children) Count(child.get(), delta);
-    } else {
-        files_ += static_cast<size_t>(delta);
-        const uint64_t bytes = uint64_t{node->file.data.size} + node->file.rsrc.size;
-        forkBytes_ = delta > 0 ? forkBytes_ + bytes : forkBytes_ - bytes;
-    }
-}
-
 void ShadowVolume::Apply(const WriteOp& op, uint32_t newFolderId)
 {
     auto& children = op.folder->children;
@@ -275,7 +256,6 @@ void ShadowVolume::Apply(const WriteOp& op, uint32_t newFolderId)
         node->name = op.name;
         node->parent = op.folder;
         if (!node->folder) node->file = op.file;
-        Count(node.get(), +1);
         children[op.name] = std::move(node);
         break;
     }
@@ -299,7 +279,6 @@ void ShadowVolume::Apply(const WriteOp& op, uint32_t newFolderId)
     case WriteOp::DeleteFolder: {
         auto it = children.find(op.name);
         if (it == children.end() || (it->second->folder && !it->second->children.empty())) return;
-        Count(it->second.get(), -1);
         children.erase(it);
         break;
     }

@@ -22,9 +22,6 @@
 
 class HfsUtils;
 
-// Bytes of a fork: byte i of the fork with `seed` depends on (seed, i) only,
-// so any stretch can be made on its own. Seed 0 with literal bytes is a fork
-// read from a volume.
 void FillForkBytes(uint32_t seed, uint64_t offset, uint8_t* out, size_t size);
 
 struct ShadowFork {
@@ -96,9 +93,6 @@ public:
     // Finds the node at a path (":" or ":A:B"); null when it does not exist.
     ShadowNode* Find(const std::string& path);
 
-    // The status the engine must give for `op` on this model: 0, 8 (the
-    // name is taken, or a folder holds items and stays), 14 (bad name).
-    // Full disks (1) cannot be told beforehand.
     uint32_t Expect(const WriteOp& op) const;
     // Applies a completed operation; a created folder gets `newFolderId`.
     void Apply(const WriteOp& op, uint32_t newFolderId = 0);
@@ -106,17 +100,9 @@ public:
     // Every folder, and every file, of the tree (in no particular order).
     std::vector<ShadowNode*> Folders();
     std::vector<ShadowNode*> Files();
-    size_t FolderCount() const { return folders_; }
-    size_t FileCount() const { return files_; }
-    uint64_t ForkBytes() const { return forkBytes_; }
 
 private:
-    void Count(const ShadowNode* node, int delta);
-
     std::unique_ptr<ShadowNode> root_;
-    size_t folders_ = 1;
-    size_t files_ = 0;
-    uint64_t forkBytes_ = 0;
 };
 
 // Operations on the engine. The volume must be open. Each leaves StatusCode
@@ -131,13 +117,7 @@ bool ResolveFolderIds(ShadowVolume* model, std::string* why);
 // 0, then ReportStatus when anything failed. Returns the first failure.
 uint32_t EndCommand(uint32_t status);
 
-// Compares the open volume with the model through the engine: the tree as
-// the Mac pane lists it (kinds, lengths, types, creators, valences), and
-// with `bytes` every fork read back. `why` receives the first differences.
 bool EngineMatches(const ShadowVolume& model, bool bytes, std::string* why);
-// The same through hfsutils (the image must be mounted on `hfs`): hls for
-// the tree, and with `bytes` hcopy -m for both forks, type and creator of
-// every file plus hcopy -r for the data fork of every `rawEvery`-th file.
 bool HfsUtilsMatches(HfsUtils& hfs, const ShadowVolume& model, bool bytes, unsigned rawEvery, std::string* why);
 
 // Runs CheckVolume on the open volume; false with the problems in `why`.

@@ -1,7 +1,5 @@
-// The BinHex translator against macutils and hfsutils: files we write
-// decode with `hexbin` and with `hcopy -b` to the same forks and Finder
-// information, and files written by `binhex` and by `hcopy -b` (with their
-// runs, in LF and CR LF form) decode with ours identically.
+// BinHex and MacBinary against macutils and hfsutils: what we write they
+// decode, and what they write we decode, to the same forks and Finder information.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -18,9 +16,6 @@ namespace {
 namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
-// Finder flags the peer tools drop, as seen by giving them 0xFFFF: `hcopy -b`
-// stores 0xBEFE (invisible, inited and on-desk cleared); `hexbin` reports
-// 0xFEFF (inited cleared).
 constexpr uint16_t kHcopyBinHexKeeps = static_cast<uint16_t>(~0x4101);
 constexpr uint16_t kHexbinKeeps = static_cast<uint16_t>(~0x0100);
 // `binhex` takes the low flag byte of its MacBinary input from byte 74,
@@ -46,9 +41,6 @@ Bytes ToCrLf(const Bytes& text)
 
 bool MacutilsAvailable() { return ProgramAvailable("hexbin") && ProgramAvailable("binhex"); }
 
-// What `hexbin -3` makes of a BinHex file: the forks from NAME.data and
-// NAME.rsrc, name, type, creator and flags from the MacBinary-style header
-// in NAME.info (low flag byte at 74).
 bool Hexbin(const std::string& hqxPath, const std::string& workDir, MacFileImage* out, std::string* why)
 {
     fs::create_directories(workDir);
@@ -167,6 +159,72 @@ TEST_F(BinHexOracle, WhatHcopyWritesWeDecode)
         texts.push_back(ReadFileBytes(path));
     }
     DecodeLfAndCrLf(texts, want, "hcopy -b");
+}
+
+constexpr uint16_t kHcopyMacBinaryClears = 0x0301;
+
+// The same file as MacBinary I: no CRC or versions, the low flag byte at 74.
+Bytes AsMacBinaryOne(Bytes bin)
+{
+    bin[74] = bin[101];
+    bin[101] = 0;
+    for (size_t i = 120; i < 126; ++i) bin[i] = 0;
+    return bin;
+}
+
+class MacBinaryOracle : public WholeFileTranslatorTest {
+protected:
+    MacBinaryOracle() : WholeFileTranslatorTest(kMacBinaryFormat) {}
+    void SetUp() override
+    {
+        WholeFileTranslatorTest::SetUp();
+        if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils not installed";
+    }
+};
+
+TEST_F(MacBinaryOracle, WhatWeWriteHcopyTakesUnchanged)
+{
+    const std::vector<MacFileImage> files = TranslatorSampleFiles();
+    HfsUtils source;
+    std::vector<MacFileImage> onSource;
+    std::vector<std::string> written;
+    ASSERT_NO_FATAL_FAILURE(EncodeEachApart(HfsutilsSourceImage(source, files), files, &onSource, &written));
+
+    HfsUtils target;
+    ASSERT_TRUE(target.Format(images.PathOf("target.img"), "Target", kOracleImageBytes)) << target.LastError();
+    for (size_t i = 0; i < files.size(); ++i) {
+        const CommandResult put = target.Run("hcopy", {"-m", written[i], ":"});
+        ASSERT_EQ(put.exitCode, 0) << files[i].name << ": " << put.err;
+        MacFileImage got;
+        ASSERT_TRUE(target.GetMacBinary(":" + files[i].name, &got)) << target.LastError();
+        ExpectSameMacFile(got, onSource[i], files[i].name, {static_cast<uint16_t>(~kHcopyMacBinaryClears)});
+    }
+}
+
+TEST_F(MacBinaryOracle, WhatHcopyWritesWeDecode)
+{
+    const std::vector<MacFileImage> files = TranslatorSampleFiles();
+    HfsUtils source;
+    HfsutilsSourceImage(source, files);
+    std::vector<MacFileImage> expected;
+    std::vector<std::string> two;
+    std::vector<std::string> one;
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string path = images.PathOf("theirs" + std::to_string(i) + ".bin");
+        const CommandResult get = source.Run("hcopy", {"-m", ":" + files[i].name, path});
+        ASSERT_EQ(get.exitCode, 0) << files[i].name << ": " << get.err;
+        const Bytes bin = ReadFileBytes(path);
+        MacFileImage header;
+        std::string why;
+        ASSERT_TRUE(ReadMacBinary(bin, &header, &why)) << files[i].name << ": " << why;
+        expected.push_back(header);
+        two.push_back("two" + std::to_string(i) + ".bin");
+        WritePc(two.back(), bin);
+        one.push_back("one" + std::to_string(i) + ".bin");
+        WritePc(one.back(), AsMacBinaryOne(bin));
+    }
+    DecodeOntoNewVolume(two, expected, "MacBinary II");
+    DecodeOntoNewVolume(one, expected, "MacBinary I");
 }
 
 }  // namespace
