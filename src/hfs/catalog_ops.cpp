@@ -18,10 +18,10 @@ const uint8_t kEmptyName[1] = {0};
 // A catalog record found by key: its leaf, the offset of its key and of its
 // data, and the data's size.
 struct FoundRecord {
-    BlockBuffer* leaf;
-    uint16_t keyOffset;
-    uint16_t dataOffset;
-    uint16_t dataSize;
+    BlockBuffer* leaf = nullptr;
+    uint16_t keyOffset = 0;
+    uint16_t dataOffset = 0;
+    uint16_t dataSize = 0;
     uint8_t* Data() const { return leaf->data + dataOffset; }
 };
 
