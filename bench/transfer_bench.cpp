@@ -129,9 +129,9 @@ void PrepareEngine()
 {
     std::snprintf(IniPath, sizeof IniPath, "%s", (Fixture().dir / "PIER.INI").string().c_str());
     std::snprintf(FtmPath, sizeof FtmPath, "%s", (Fixture().dir / "PIER.FTM").string().c_str());
-    Prefs.KeepDate = 1;
-    Prefs.MacUseMap = 1;
-    Prefs.PCUseMap = 1;
+    CurrentOptions.keepDate = true;
+    CurrentOptions.macUseMap = true;
+    CurrentOptions.pcUseMap = true;
     RegisterAllTranslators();
     MacToPcIndex = PcToMacIndex = kDataTranslator;
     StatusCode = 0;

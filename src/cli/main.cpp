@@ -123,8 +123,6 @@ int main(int argc, char** argv)
     ResetProgramState();
     static CliWindowSystem windowSystem;
     SetWindowSystem(&windowSystem);
-    Prefs.HideInvisible = 1;
-    Prefs.KeepDate = 1;
     Prefs.MaxIOBufSzK = 64;  // the preference's default: 32 KB transfers
     SetTransferLimit();
 

@@ -277,7 +277,7 @@ int CommandLs(const CliArgs& args)
 {
     if (args.positional.empty() || args.positional.size() > 2) return UsageError("ls takes IMAGE[@N] [MACPATH]");
     if (!ApplySortOption(args)) return kExitUsage;
-    Prefs.HideInvisible = args.Has("-a") ? 0 : 1;
+    CurrentOptions.hideInvisible = !args.Has("-a");
     if (!OpenImageVolume(args.positional[0], false)) return kExitFailed;
     MacPathTarget target;
     const std::string path = args.positional.size() > 1 ? args.positional[1] : "";

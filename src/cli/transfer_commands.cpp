@@ -177,17 +177,17 @@ bool ParseTranslator(const CliArgs& args, uint16_t* index)
     return false;
 }
 
-// The preferences of a copy from the command line: dates kept, both type
-// maps on, renaming only when asked; the translators' settings and the maps
+// The options of a copy from the command line: dates kept, both type maps
+// on, renaming only when asked; the translators' settings and the maps
 // come from PIER.INI and PIER.FTM beside the program, the maps read once for
 // the whole command.
 void PrepareTransfer(ClashPolicy policy)
 {
     BuildFilePaths();
-    Prefs.KeepDate = 1;
-    Prefs.MacUseMap = 1;
-    Prefs.PCUseMap = 1;
-    Prefs.AutoRename = policy == ClashPolicy::Rename ? 1 : 0;
+    CurrentOptions.keepDate = true;
+    CurrentOptions.macUseMap = true;
+    CurrentOptions.pcUseMap = true;
+    CurrentOptions.autoRename = policy == ClashPolicy::Rename;
     RegisterAllTranslators();
     HoldTypeMaps();
     // MacBinary and BinHex files carry their usual extension unless the
@@ -208,7 +208,7 @@ bool PlannedPcName(const MacPathTarget& target, uint16_t index, char* name)
     if (slot < 0) return false;
     char extension[12];
     const Translator& translator = TranslatorTable[index];
-    if (index == kDataTranslator && Prefs.MacUseMap)
+    if (index == kDataTranslator && CurrentOptions.macUseMap)
         LookupMacTypeMap(slot, extension, translator.extension);
     else
         std::snprintf(extension, sizeof extension, "%s", translator.extension);
@@ -549,7 +549,7 @@ int CommandPut(const CliArgs& args)
         Translator& translator = TranslatorTable[index];
         if (codes[0]) std::memcpy(translator.macType, ansiCodes[0].c_str(), 5);
         if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
-        Prefs.PCUseMap = 0;
+        CurrentOptions.pcUseMap = false;
     }
     if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), true, false)) return kExitFailed;
     const std::string* to = args.Option("--to");

@@ -122,7 +122,7 @@ int CommandMkdir(const CliArgs& args)
 int CommandRm(const CliArgs& args)
 {
     if (args.positional.size() < 2) return UsageError("rm takes IMAGE[@N] MACPATH...");
-    Prefs.HideInvisible = 0;
+    CurrentOptions.hideInvisible = false;
     if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
     const bool recursive = args.Has("-r");
     for (size_t p = 1; p < args.positional.size(); ++p) {
@@ -157,7 +157,7 @@ int CommandRename(const CliArgs& args)
     if (args.positional.size() != 3) return UsageError("rename takes IMAGE[@N] MACPATH NEWNAME");
     uint8_t name[32];
     if (!MacNameArgument(args.positional[2], name)) return kExitFailed;
-    Prefs.HideInvisible = 0;
+    CurrentOptions.hideInvisible = false;
     if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
     MacPathTarget target;
     MacPathTarget parent;
@@ -177,7 +177,7 @@ int CommandSettype(const CliArgs& args)
         if (ansi.size() != 4) return UsageError("TYPE and CREATOR are four characters each");
         PcNameToMac(codes[i], ansi.c_str());
     }
-    Prefs.HideInvisible = 0;
+    CurrentOptions.hideInvisible = false;
     if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
     MacPathTarget target;
     MacPathTarget parent;

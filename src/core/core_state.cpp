@@ -11,6 +11,7 @@ void ResetCoreState()
     StatusCode = 0;
     LastCorruption = nullptr;
     Prefs = PrefsRecord{};
+    CurrentOptions = OperationOptions{};
     IniPath[0] = FtmPath[0] = HelpPath[0] = 0;
     WindowsVersion = 0;
     MainWindow = nullptr;

@@ -9,6 +9,7 @@
 #include "platform/platform.h"
 
 PrefsRecord Prefs;
+OperationOptions CurrentOptions;
 char IniPath[256];
 char FtmPath[256];
 char HelpPath[256];
@@ -132,6 +133,7 @@ void ReadPreferences()
     ReadText(kMainPrefs, "MacFilterCrtr", Prefs.MacFilterCrtr, 4);
     ReadText(kMainPrefs, "MacFilterExt", Prefs.MacFilterExt, 5);
     ReadText(kMainPrefs, "PCFilterExt", Prefs.PCFilterExt, 3);
+    CurrentOptions = OptionsFromPrefs();
 }
 
 int ReadSwitch(const char* section, const char* key, int defaultValue)
@@ -164,4 +166,16 @@ void WriteNumber(const char* section, const char* key, int32_t value)
     char text[16];
     std::snprintf(text, sizeof text, "%d", static_cast<int>(value));
     WriteProfileString(section, key, text, IniPath);
+}
+
+OperationOptions OptionsFromPrefs()
+{
+    OperationOptions options;
+    options.keepDate = Prefs.KeepDate != 0;
+    options.macUseMap = Prefs.MacUseMap != 0;
+    options.pcUseMap = Prefs.PCUseMap != 0;
+    options.autoRename = Prefs.AutoRename != 0;
+    options.allowUpper = Prefs.AllowUpper != 0;
+    options.hideInvisible = Prefs.HideInvisible != 0;
+    return options;
 }

@@ -32,6 +32,23 @@ struct PrefsRecord {
 };
 
 extern PrefsRecord Prefs;
+
+// What the operation under way follows: a copy's dates, type maps and
+// renaming, the PC names' character set, and whether listings show
+// invisible files. The window fills it from the preferences when a command
+// starts; the command line fills it from its flags. Commands set these and
+// never the preferences, which only the preference dialogs and the
+// preference file change.
+struct OperationOptions {
+    bool keepDate = true;
+    bool macUseMap = true;
+    bool pcUseMap = true;
+    bool autoRename = false;
+    bool allowUpper = false;
+    bool hideInvisible = true;
+};
+extern OperationOptions CurrentOptions;
+OperationOptions OptionsFromPrefs();
 extern char IniPath[256];
 extern char FtmPath[256];
 extern char HelpPath[256];

@@ -44,7 +44,7 @@ bool MakeMacItem(const BlockData* node, uint16_t offset, MacItem* item)
     }
     const uint8_t* d = record.data;
     const bool folder = record.type == kFolderRecord;
-    if (!folder && Prefs.HideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return false;
+    if (!folder && CurrentOptions.hideInvisible && (d[kFileFinderFlags] & kFinderInvisibleByteBit)) return false;
     *item = MacItem{};
     record.name.CopyTo(item->name);
     if (folder) {

@@ -91,7 +91,7 @@ void MacToPc(const uint8_t* macName, uint32_t folderId, uint16_t index)
         char name[256];
         MacNameToPc(name, sourceName.bytes, true);
         char extension[12];
-        if (data && Prefs.MacUseMap)
+        if (data && CurrentOptions.macUseMap)
             LookupMacTypeMap(in, extension, settings.extension);
         else
             std::memcpy(extension, settings.extension, sizeof settings.extension);
@@ -104,7 +104,7 @@ void MacToPc(const uint8_t* macName, uint32_t folderId, uint16_t index)
         }
     }
     CloseStream(out);
-    if (data && out >= 0 && StatusCode == 0 && source.modified != 0 && Prefs.KeepDate)
+    if (data && out >= 0 && StatusCode == 0 && source.modified != 0 && CurrentOptions.keepDate)
         SetPcFileDate(destination.name, MacDateToUnix(source.modified));
     CloseStream(in);
 }
@@ -121,14 +121,14 @@ void PcToMac(const char* pcName, uint32_t folderId, uint16_t index)
     std::strncpy(source.name, pcName, sizeof source.name - 1);
     in = OpenStream(StreamPcFile, &source);
     if (in >= 0) {
-        const uint32_t date = data && Prefs.KeepDate ? MacDateOf(PcStreamModifiedTime(in)) : 0;
+        const uint32_t date = data && CurrentOptions.keepDate ? MacDateOf(PcStreamModifiedTime(in)) : 0;
         destination.created = destination.modified = date;
         destination.parentId = folderId;
         // The name is kept as the file system gave it: PC names are ANSI end
         // to end, with no OEM round trip.
         char name[256];
         std::memcpy(name, source.name, sizeof name);
-        if (!(data && Prefs.PCUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
+        if (!(data && CurrentOptions.pcUseMap && LookupPcTypeMap(destination.finderInfo, name))) {
             PutMacCode(destination.finderInfo, settings.macType);
             PutMacCode(destination.finderInfo + kFinderInfoCreator, settings.macCreator);
         }

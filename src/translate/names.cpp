@@ -44,7 +44,7 @@ uint8_t UpperAscii(uint8_t c) { return c >= 'a' && c <= 'z' ? static_cast<uint8_
 bool KeptInPcName(uint8_t c)
 {
     if (IsAsciiAlnum(c)) return true;
-    if (c >= 0x80) return Prefs.AllowUpper != 0;
+    if (c >= 0x80) return CurrentOptions.allowUpper;
     return c != 0 && std::strchr(PcNameCharacters, c) != nullptr;
 }
 
@@ -200,7 +200,7 @@ int MakePcName(char* name, const char* extension)
 {
     SanitizePcName(name, extension);
     if (!PcFileExists(name)) return kCollisionGoOn;
-    if (!Prefs.AutoRename) return ResolvePcCollision(name);
+    if (!CurrentOptions.autoRename) return ResolvePcCollision(name);
     if (TryAutomaticName(name)) return kCollisionGoOn;
     return ResolvePcCollision(name);
 }

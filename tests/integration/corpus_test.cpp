@@ -262,7 +262,7 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
     EXPECT_EQ(Printable(std::string(reinterpret_cast<const char*>(volume->name + 1), volume->name[0])),
               Printable(expected.volumeName));
 
-    Prefs.HideInvisible = 0;
+    CurrentOptions.hideInvisible = false;
     ASSERT_TRUE(OpenListedVolume(index)) << "status " << StatusCode;
     EngineTree tree;
     ASSERT_TRUE(ListEngineTree(&tree)) << "status " << StatusCode;

@@ -285,7 +285,7 @@ protected:
         std::string why;
         ASSERT_TRUE(ReadAllFiles(&o, &why)) << why;
         SCOPED_TRACE("image " + o.image + ", seed " + std::to_string(kSeed));
-        Prefs.HideInvisible = 0;
+        CurrentOptions.hideInvisible = false;
         Open(o);
         EngineTree tree;
         ASSERT_TRUE(ListEngineTree(&tree)) << "status " << StatusCode;
@@ -379,7 +379,7 @@ TEST_F(HfsutilsEqualityTest, NamesDifferingByAccentOrCaseSortAndResolveAsOnTheMa
 {
     Oracle& o = Ready(Floppy());
     ASSERT_EQ(o.error, "");
-    Prefs.HideInvisible = 0;
+    CurrentOptions.hideInvisible = false;
     Open(o);
     MacPathTarget root;
     ASSERT_TRUE(EngineRootTarget(&root));

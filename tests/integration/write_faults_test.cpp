@@ -35,7 +35,7 @@ protected:
     {
         EngineStateTest::SetUp();
         if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
-        Prefs.HideInvisible = 0;
+        CurrentOptions.hideInvisible = false;
     }
 
     // Opens `path` as the Mac drive and its volume; the slot of the image.

@@ -94,7 +94,7 @@ protected:
     {
         EngineStateTest::SetUp();
         if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
-        Prefs.HideInvisible = 0;
+        CurrentOptions.hideInvisible = false;
         SetWindowSystem(&ws_);
     }
 

@@ -5,8 +5,7 @@
 
 #include "support/temp_image.h"
 
-// The program's one reset (ResetProgramState), then the preferences the
-// command line starts with.
+// The program's one reset (ResetProgramState).
 void ResetEngineState();
 
 class EngineStateTest : public ::testing::Test {

@@ -261,8 +261,8 @@ private:
 WalkSummary RunWalk(const WalkOptions& options, const char* imagePath)
 {
     WalkSummary summary;
-    const uint8_t hideInvisible = Prefs.HideInvisible;
-    if (options.showInvisible) Prefs.HideInvisible = 0;
+    const bool hideInvisible = CurrentOptions.hideInvisible;
+    if (options.showInvisible) CurrentOptions.hideInvisible = false;
     // A newly opened image counts its transfers from zero.
     const ImageSlot* before = imagePath ? nullptr : CurrentImageSlot();
     const uint32_t reads = before ? before->faults.reads : 0;
@@ -281,7 +281,7 @@ WalkSummary RunWalk(const WalkOptions& options, const char* imagePath)
         summary.deviceReads = slot->faults.reads - reads;
         summary.deviceWrites = slot->faults.writes - writes;
     }
-    Prefs.HideInvisible = hideInvisible;
+    CurrentOptions.hideInvisible = hideInvisible;
     return summary;
 }
 

@@ -77,7 +77,7 @@ protected:
         const std::string path = dir.WriteFile("volume.img", EmptyVolume());
         ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), true)) << StatusCode;
         ASSERT_TRUE(OpenListedVolume(0)) << StatusCode;
-        Prefs.HideInvisible = 0;
+        CurrentOptions.hideInvisible = false;
     }
 
     // ---- the trees -----------------------------------------------------------

@@ -42,7 +42,7 @@ protected:
     {
         TranslatorTest::SetUp();
         RegisterAllTranslators();
-        Prefs.MacUseMap = Prefs.PCUseMap = 1;
+        CurrentOptions.macUseMap = CurrentOptions.pcUseMap = true;
         ASSERT_TRUE(OpenMiniVolume());
     }
     void TypeMaps(const std::string& text) const { settings.WriteFile("PIER.FTM", Bytes(text.begin(), text.end())); }
@@ -130,10 +130,10 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
         for (const auto& [base, op, typeCreator] : cases) expect(prefix + std::string(base), op, typeCreator);
     }
     ReleaseTypeMaps();
-    Prefs.PCUseMap = 0;
+    CurrentOptions.pcUseMap = false;
     expect("g.gif", DataPcToMac, "BINAdflt");
     // A translator without settings gives four spaces each.
-    Prefs.PCUseMap = 1;
+    CurrentOptions.pcUseMap = true;
     SetTranslator(kDataTranslator, "    ", "    ", "");
     for (const auto& [name, typeCreator] :
          {std::pair{"j.unknown", "        "}, {"plain", "        "}, {"k.four", "ABCD    "}})

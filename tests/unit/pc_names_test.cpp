@@ -65,7 +65,7 @@ TEST(SanitizePcName, CleansExtendsAndMendsNames)
         {"Notes.", "TXT", false, "Notes..TXT"},
     };
     for (const Case& c : cases) {
-        Prefs.AllowUpper = c.allowUpper ? 1 : 0;
+        CurrentOptions.allowUpper = c.allowUpper;
         char buffer[256] = {};
         std::strcpy(buffer, c.name);
         SanitizePcName(buffer, c.extension);
@@ -107,7 +107,7 @@ protected:
 
 TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
 {
-    Prefs.AutoRename = 1;
+    CurrentOptions.autoRename = true;
     RecordingWindowSystem ws;
     for (const char* name : {"A.TXT", "REPORT.TXT", "LONGNAMES.TXT", "A.B.TOOLONG", "noext", "exactly8.c",
                              "COM.TXT", "COM0.TXT"})
