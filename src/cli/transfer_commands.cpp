@@ -129,25 +129,6 @@ private:
     WindowSystem* previous_;
 };
 
-// Puts the current directory back when the command ends.
-class ScopedDirectory {
-public:
-    ScopedDirectory() { valid_ = GetCurrentDir(path_, sizeof path_); }
-    ~ScopedDirectory()
-    {
-        if (valid_) SetCurrentDir(path_);
-    }
-    ScopedDirectory(const ScopedDirectory&) = delete;
-    ScopedDirectory& operator=(const ScopedDirectory&) = delete;
-
-    bool Valid() const { return valid_; }
-    bool Restore() const { return valid_ && SetCurrentDir(path_); }
-
-private:
-    char path_[4096];
-    bool valid_ = false;
-};
-
 bool ParsePolicy(const CliArgs& args, ClashPolicy* out)
 {
     int given = 0;
@@ -228,14 +209,14 @@ std::string FoldedPcName(const char* name)
     return folded;
 }
 
-// The folded names of what the current directory holds: a copy of many
+// The folded names of what the operation's PC directory holds: a copy of many
 // files rules most names out with one read of the directory instead of a
 // look per name. A name found here is still looked at (the file system may
 // compare names exactly); false when the directory cannot be read.
 bool ListCurrentPcNames(std::set<std::string>* out)
 {
     return ListDir(
-        ".",
+        CurrentOptions.pcDirectory.empty() ? "." : CurrentOptions.pcDirectory.c_str(),
         [](const DirEntry& entry, void* context) {
             char ansi[1024];
             if (NativeToAnsi(entry.name, ansi, sizeof ansi))
@@ -406,19 +387,6 @@ bool MacBinaryName(const PutSource& source, uint8_t* macName)
     return true;
 }
 
-// The drive opens the image by its path for every transfer, and the copies
-// change the current directory: a relative image path is made absolute.
-std::string AbsoluteImageSpec(const std::string& spec)
-{
-    const bool absolute = !spec.empty() && (spec[0] == '/' || spec[0] == PathSeparator() ||
-                                            (PathSeparator() == '\\' && spec.size() > 1 && spec[1] == ':'));
-    char cwd[4096];
-    if (absolute || !GetCurrentDir(cwd, sizeof cwd)) return spec;
-    std::string path = cwd;
-    if (path.empty() || path.back() != PathSeparator()) path += PathSeparator();
-    return path + spec;
-}
-
 // Ends a failed put: the message, then the unflushed changes dropped.
 int FailPut()
 {
@@ -450,7 +418,7 @@ int CommandGet(const CliArgs& args)
 
     HeldTypeMapsScope maps;
     PrepareTransfer(policy);
-    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), false, false)) return kExitFailed;
+    if (!OpenImageVolume(args.positional[0], false, false)) return kExitFailed;
     std::vector<MacPathTarget> targets;
     for (size_t p = 1; p < args.positional.size(); ++p) {
         MacPathTarget target;
@@ -460,8 +428,7 @@ int CommandGet(const CliArgs& args)
         targets.push_back(target);
     }
 
-    ScopedDirectory cwd;
-    if (!cwd.Valid() || !SetCurrentDir(directory.c_str())) return Fail("cannot enter " + directory);
+    CurrentOptions.pcDirectory = directory;
     // The names each file will ask for: with no policy all of them are
     // checked before the first is written; two sources that land on one
     // name clash as a taken name does.
@@ -551,7 +518,7 @@ int CommandPut(const CliArgs& args)
         if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
         CurrentOptions.pcUseMap = false;
     }
-    if (!OpenImageVolume(AbsoluteImageSpec(args.positional[0]), true, false)) return kExitFailed;
+    if (!OpenImageVolume(args.positional[0], true, false)) return kExitFailed;
     const std::string* to = args.Option("--to");
     MacPathTarget folder;
     if (!ResolveCliPath(to ? *to : ":", &folder)) return kExitFailed;
@@ -596,8 +563,6 @@ int CommandPut(const CliArgs& args)
         if (clash) return kExitFailed;
     }
 
-    ScopedDirectory cwd;
-    if (!cwd.Valid()) return Fail("cannot read the current directory");
     TransferWindowSystem ws(policy);
     ScopedWindowSystem installed(&ws);
     // Catalog IDs are handed out in rising order and never reused: a file
@@ -612,13 +577,8 @@ int CommandPut(const CliArgs& args)
                item.id >= firstNewId;
     });
     PcToMacIndex = index;
-    const std::string* entered = nullptr;  // the directory of the file before
     for (const PutSource& source : sources) {
-        if (!entered || *entered != source.directory) {
-            if (!cwd.Restore() || (!source.directory.empty() && !SetCurrentDir(source.directory.c_str())))
-                return Fail("cannot enter the directory of " + source.argument);
-            entered = &source.directory;
-        }
+        CurrentOptions.pcDirectory = source.directory;
         ws.NextFile(source.argument);
         RunPcToMacTranslator(source.ansiName.c_str(), folder.id);
         if (StatusCode != 0) return FailPut();

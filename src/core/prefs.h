@@ -2,6 +2,7 @@
 // settings read from PIER.INI.
 #pragma once
 #include <cstdint>
+#include <string>
 
 struct PrefsRecord {
     uint8_t HideInvisible;
@@ -46,6 +47,9 @@ struct OperationOptions {
     bool autoRename = false;
     bool allowUpper = false;
     bool hideInvisible = true;
+    // The native path of the PC directory a copy's PC names are in; empty
+    // for the process's current directory.
+    std::string pcDirectory;
 };
 extern OperationOptions CurrentOptions;
 OperationOptions OptionsFromPrefs();

@@ -11,6 +11,7 @@
 #include "hfs/catalog_ops.h"
 #include "hfs/fork_io.h"
 #include "hfs/mac_names.h"
+#include "translate/names.h"
 
 ByteStream StreamTable[StreamSlotCount];
 
@@ -18,8 +19,8 @@ namespace {
 
 bool ValidSlot(int slot) { return slot >= 0 && slot < static_cast<int>(StreamSlotCount) && StreamTable[slot].flags; }
 
-// Native form of a PC name relative to the current directory.
-bool NativeName(const char* ansi, char* native, size_t size) { return AnsiToNative(ansi, native, size); }
+// Native path of a PC name, in the operation's PC directory.
+bool NativeName(const char* ansi, char* native, size_t size) { return PcNativePath(ansi, native, size); }
 
 void ReleaseSlot(ByteStream& s)
 {

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "core/main_state.h"
 #include "core/prefs.h"
@@ -261,6 +262,18 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
     }
 }
 
+bool PcNativePath(const char* name, char* native, size_t size)
+{
+    const std::string& directory = CurrentOptions.pcDirectory;
+    if (directory.empty()) return AnsiToNative(name, native, size);
+    const bool separated = directory.back() == '/' || directory.back() == PathSeparator();
+    const size_t prefix = directory.size() + (separated ? 0 : 1);
+    if (prefix >= size || !AnsiToNative(name, native + prefix, size - prefix)) return false;
+    std::memcpy(native, directory.data(), directory.size());
+    if (!separated) native[directory.size()] = PathSeparator();
+    return true;
+}
+
 // Looked at, never opened (a FIFO would block). Anything but a directory is
 // a clash: a link too, even one that points nowhere, since writing through
 // it would create or change a file elsewhere. A directory is not, so a
@@ -268,7 +281,7 @@ int CreateMacFileForCopy(char* name, uint8_t forkFlag, TransferRecord* record, i
 bool PcFileExists(const char* name)
 {
     char native[1024];
-    if (!AnsiToNative(name, native, sizeof native)) return false;
+    if (!PcNativePath(name, native, sizeof native)) return false;
     const PathKind kind = GetPathKind(native);
     return kind != PathKind::Missing && kind != PathKind::Directory;
 }
@@ -277,14 +290,14 @@ int64_t PcFileModifiedTime(const char* name)
 {
     char native[1024];
     int64_t seconds = 0;
-    if (!AnsiToNative(name, native, sizeof native) || !FileModifiedTime(native, &seconds)) return 0;
+    if (!PcNativePath(name, native, sizeof native) || !FileModifiedTime(native, &seconds)) return 0;
     return seconds;
 }
 
 void SetPcFileDate(const char* name, int64_t unixSeconds)
 {
     char native[1024];
-    if (AnsiToNative(name, native, sizeof native)) FileSetModifiedTime(native, unixSeconds);
+    if (PcNativePath(name, native, sizeof native)) FileSetModifiedTime(native, unixSeconds);
 }
 
 int MacNameKind(const char* name)

@@ -3,6 +3,7 @@
 // or the taken-name question), and creating a Mac file for a copy with its
 // own taken-name question.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "core/window_system.h"
@@ -19,6 +20,11 @@ enum CollisionResult : int {
 // The taken name while Ws().AskNameExists asks about it (the buffer it
 // was handed); null otherwise.
 extern char* CollisionName;
+
+// The native path of a PC name (Windows-1252) in the operation's PC
+// directory (CurrentOptions.pcDirectory, the current directory when empty).
+// False when it does not fit.
+bool PcNativePath(const char* name, char* native, size_t size);
 
 extern const char PcNameCharacters[];
 extern const uint8_t OemTable[128];
