@@ -62,8 +62,8 @@ DriveEntry* AddImageDrive(int slot);
 // The byte size of a 1.44 MB diskette image (2880 blocks of 512 bytes).
 constexpr uint64_t kDisketteImageBytes = 1474560;
 // The format operation AddImageDrive gives a plain image of exactly that
-// size. The HFS layer, which writes the empty volume, fills it in; while it
-// is null no image can be formatted.
+// size. The program wires in the HFS layer's formatter when it starts
+// (ResetProgramState); while it is null no image can be formatted.
 extern DriveFormatOp DisketteImageFormatter;
 // What is wrong with the image file behind an image drive (not with a volume
 // on it): a DiskCopy 4.2 data checksum that does not match the data, or a

@@ -203,10 +203,6 @@ void WriteEmptyVolume(DriveEntry* entry)
     }
 }
 
-// Images the size of a diskette are formatted the way diskettes are. Set
-// before main(), so that every image added takes it.
-[[maybe_unused]] const bool g_imageFormatterSet = (DisketteImageFormatter = FormatDiskette, true);
-
 int32_t FormatDiskette(DriveEntry* entry)
 {
     ProgressTotal = kFormatProgressSteps;

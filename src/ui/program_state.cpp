@@ -2,6 +2,7 @@
 
 #include "core/core_state.h"
 #include "disk/image_drive.h"
+#include "hfs/format.h"
 #include "hfs/hfs_state.h"
 #include "platform/platform.h"
 #include "translate/translate_state.h"
@@ -15,4 +16,8 @@ void ResetProgramState()
     ResetDiskState();
     ResetCoreState();
     PcFileFaults = PcFileFaultRecord{};
+    // Wired here, explicitly: a registration made by the formatter's own
+    // file would vanish from a program that never names that file, since
+    // the linker leaves unreferenced objects of a library out.
+    DisketteImageFormatter = FormatDiskette;
 }
