@@ -3,6 +3,9 @@
 // tests implement them with models (scripted answers, recorded calls).
 #pragma once
 #include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
 
 // Message box styles (combinable: one button set, one icon).
 enum : unsigned {
@@ -88,38 +91,56 @@ public:
     virtual void CloseProgressWindow(WindowHandle progress) = 0;
 };
 
-// A window system with no windows: message boxes answer with a fixed reply
-// (Yes to questions, OK otherwise) and remember the last text; every control
-// operation does nothing. The command-line program and tests start from it.
+// A window system with no windows. It keeps what the controls would hold
+// (list items and their selection, box items, control texts and states, menu
+// items and ticks), so the command logic runs whole without a screen; message
+// boxes answer with a fixed reply (Yes to questions, OK otherwise) and the last
+// one is remembered. The command-line program and the tests start from it.
 class HeadlessWindowSystem : public WindowSystem {
 public:
+    struct ListModel {
+        std::vector<intptr_t> items;    // item data, in list order
+        std::vector<bool> selected;
+        int top = 0;
+        int caret = -1;
+    };
+    struct ComboModel {
+        std::vector<std::string> items;
+        int selection = -1;
+        bool droppedDown = false;
+    };
+    struct MenuEntry {
+        int id;
+        std::string text;
+    };
+
     int ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style) override;
     // With no one to answer, a taken name cancels the copy.
     NameExistsAnswer AskNameExists(WindowHandle, NameSide, char*) override { return NameExistsAnswer::Cancel; }
-    int ListCount(int) override { return 0; }
-    int ListSelectedCount(int) override { return 0; }
-    int ListCaretIndex(int) override { return -1; }
-    int ListFirstSelected(int) override { return -1; }
-    void ListSelect(int, int, bool) override {}
-    int ListTopIndex(int) override { return 0; }
-    void ListSetTopIndex(int, int) override {}
-    void ListReset(int) override {}
-    void ListAddItem(int, intptr_t) override {}
-    int ComboCount(int) override { return 0; }
-    int ComboSelection(int) override { return -1; }
-    void ComboSelect(int, int) override {}
-    int ComboText(int, int, char* out, int outSize) override;
-    void ComboInsertFirst(int, const char*) override {}
-    void ComboAdd(int, const char*) override {}
-    void ComboDeleteFirst(int) override {}
-    void ComboReset(int) override {}
-    void ComboShowDropDown(int, bool) override {}
-    void EnableControl(int, bool) override {}
-    void SetControlText(int, const char*) override {}
-    bool MenuChecked(int) override { return false; }
-    void MenuCheck(int, bool) override {}
-    void MenuInsert(int, int, int, const char*) override {}
-    void MenuDelete(int, int) override {}
+    int ListCount(int control) override;
+    int ListSelectedCount(int control) override;
+    int ListCaretIndex(int control) override;
+    int ListFirstSelected(int control) override;
+    void ListSelect(int control, int index, bool selected) override;
+    int ListTopIndex(int control) override;
+    void ListSetTopIndex(int control, int index) override;
+    void ListReset(int control) override;
+    void ListAddItem(int control, intptr_t itemData) override;
+    int ComboCount(int control) override;
+    int ComboSelection(int control) override;
+    void ComboSelect(int control, int index) override;
+    int ComboText(int control, int index, char* out, int outSize) override;
+    void ComboInsertFirst(int control, const char* text) override;
+    void ComboAdd(int control, const char* text) override;
+    void ComboDeleteFirst(int control) override;
+    void ComboReset(int control) override;
+    void ComboShowDropDown(int control, bool show) override;
+    void EnableControl(int control, bool enable) override;
+    void SetControlText(int control, const char* text) override;
+    bool MenuChecked(int id) override;
+    void MenuCheck(int id, bool checked) override;
+    void MenuInsert(int menu, int position, int id, const char* text) override;
+    void MenuDelete(int menu, int id) override;
     void SetBusyCursor(bool) override {}
     void ShowHelp(bool) override {}
     void PumpMessages() override {}
@@ -128,17 +149,32 @@ public:
     void DrawProgressBar(WindowHandle, unsigned) override {}
     void CloseProgressWindow(WindowHandle) override {}
 
+    // The state of the controls, for front ends and tests to set up and read.
+    ListModel& List(int control) { return lists_[control]; }
+    ComboModel& Combo(int control) { return combos_[control]; }
+    const std::string& ControlText(int control) { return texts_[control]; }
+    bool ControlEnabled(int control) const;  // true until disabled
+    const std::vector<MenuEntry>& Menu(int menu) { return menus_[menu]; }
+
     int questionAnswer = kIdYes;  // answer to Yes/No questions
     int messageCount = 0;
     char lastText[512] = {};
     char lastCaption[128] = {};
     unsigned lastStyle = 0;
+
+private:
+    std::map<int, ListModel> lists_;
+    std::map<int, ComboModel> combos_;
+    std::map<int, std::string> texts_;
+    std::map<int, bool> enabled_;
+    std::map<int, std::vector<MenuEntry>> menus_;
+    std::map<int, bool> checked_;
 };
 
 // The window system in use. Never null: a HeadlessWindowSystem until a front
 // end installs its own.
 WindowSystem& Ws();
-void SetWindowSystem(WindowSystem* ws);  // null restores the headless one
+void SetWindowSystem(WindowSystem* ws);  // null restores the headless one, its controls emptied
 
 // Control ids of the main window that the engine touches.
 enum : int {
