@@ -134,7 +134,8 @@ bool IsDirectory(const char* path);
 
 struct DirEntry {
     char name[260];      // native name
-    bool isDirectory;
+    PathKind kind;       // what the name itself is: a link is Link, never what it points to
+    bool isDirectory;    // kind is Directory
     bool isHidden;
     uint64_t size;
     int64_t modified;    // seconds since 1970-01-01 UTC

@@ -7,6 +7,7 @@
 #include "platform/platform.h"
 #include "translate/translate_state.h"
 #include "ui/mac_session.h"
+#include "ui/pc_pane.h"
 
 void ResetProgramState()
 {
@@ -16,6 +17,8 @@ void ResetProgramState()
     ResetDiskState();
     ResetCoreState();
     PcFileFaults = PcFileFaultRecord{};
+    PcDirectory.clear();
+    PcItemList.clear();
     // Wired here, explicitly: a registration made by the formatter's own
     // file would vanish from a program that never names that file, since
     // the linker leaves unreferenced objects of a library out.

@@ -48,11 +48,18 @@ bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* contex
         char full[4096];
         int n = std::snprintf(full, sizeof full, "%s%s%s", path, needsSlash ? "/" : "", name);
         struct stat st;
-        // A dangling link is listed as an empty file.
-        if (n > 0 && static_cast<size_t>(n) < sizeof full && (stat(full, &st) == 0 || lstat(full, &st) == 0)) {
-            entry.isDirectory = S_ISDIR(st.st_mode);
+        // Looked at without following a link: a link is listed as itself, with
+        // its own size and time, and never taken for what it points to.
+        if (n > 0 && static_cast<size_t>(n) < sizeof full && lstat(full, &st) == 0) {
+            entry.kind = S_ISDIR(st.st_mode)   ? PathKind::Directory
+                         : S_ISREG(st.st_mode) ? PathKind::Regular
+                         : S_ISLNK(st.st_mode) ? PathKind::Link
+                                               : PathKind::Other;
+            entry.isDirectory = entry.kind == PathKind::Directory;
             entry.size = entry.isDirectory || st.st_size < 0 ? 0 : static_cast<uint64_t>(st.st_size);
             entry.modified = static_cast<int64_t>(st.st_mtime);
+        } else {
+            entry.kind = PathKind::Missing;
         }
         if (!visit(entry, context)) break;
     }

@@ -70,7 +70,14 @@ bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* contex
         if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
         DirEntry entry{};
         std::snprintf(entry.name, sizeof entry.name, "%s", name);
-        entry.isDirectory = (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        // A symbolic link or junction is a reparse point: listed as a link,
+        // never as the directory or file it leads to.
+        DWORD attributes = found.dwFileAttributes;
+        entry.kind = (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ? PathKind::Link
+                     : (attributes & FILE_ATTRIBUTE_DIRECTORY)   ? PathKind::Directory
+                     : (attributes & FILE_ATTRIBUTE_DEVICE)      ? PathKind::Other
+                                                                 : PathKind::Regular;
+        entry.isDirectory = entry.kind == PathKind::Directory;
         entry.isHidden = (found.dwFileAttributes & FILE_ATTRIBUTE_HIDDEN) != 0;
         entry.size = entry.isDirectory ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         entry.modified = UnixSeconds(found.ftLastWriteTime);
