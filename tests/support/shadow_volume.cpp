@@ -46,8 +46,6 @@ bool ValidName(const std::string& name)
     return !name.empty() && name.size() <= 31 && name.find(':') == std::string::npos;
 }
 
-std::string Show(const std::string& macName) { return "\"" + macName + "\""; }
-
 void Note(std::string* why, const std::string& text, unsigned* notes)
 {
     if (++*notes <= 12) *why += text + "\n";
@@ -92,6 +90,14 @@ bool WriteForks(ForkRef* ref, const ShadowFile& file, uint32_t chunkSeed, uint32
             FillForkBytes(forks[k]->seed, position[k], buffer.data(), n);
         if (!WriteForkBuffer(ref, k ? kResourceFork : kDataFork, &position[k], buffer.data(), n)) return false;
     }
+}
+
+std::unique_ptr<ShadowNode> CopyNode(const ShadowNode& from, ShadowNode* parent)
+{
+    auto node = std::make_unique<ShadowNode>();
+    *node = {from.folder, from.id, from.name, parent, from.file, {}};
+    for (const auto& [name, child] : from.children) node->children[name] = CopyNode(*child, node.get());
+    return node;
 }
 
 }  // namespace
@@ -142,22 +148,6 @@ ShadowVolume::ShadowVolume() : root_(std::make_unique<ShadowNode>())
     root_->id = kRootFolderId;
 }
 
-namespace {
-
-std::unique_ptr<ShadowNode> CopyNode(const ShadowNode& from, ShadowNode* parent)
-{
-    auto node = std::make_unique<ShadowNode>();
-    node->folder = from.folder;
-    node->id = from.id;
-    node->name = from.name;
-    node->parent = parent;
-    node->file = from.file;
-    for (const auto& [name, child] : from.children) node->children[name] = CopyNode(*child, node.get());
-    return node;
-}
-
-}  // namespace
-
 ShadowVolume ShadowVolume::Clone() const
 {
     ShadowVolume copy;
@@ -174,9 +164,7 @@ bool ShadowVolume::LoadFromEngine(std::string* why)
     }
     MacPathTarget rootTarget;
     if (!EngineRootTarget(&rootTarget)) return false;
-    root_ = std::make_unique<ShadowNode>();
-    root_->folder = true;
-    root_->id = kRootFolderId;
+    *this = ShadowVolume();
     root_->name.assign(reinterpret_cast<const char*>(rootTarget.name + 1), rootTarget.name[0]);
     // Parents come before children in path order.
     for (const auto& [path, folder] : tree) {
@@ -188,13 +176,9 @@ bool ShadowVolume::LoadFromEngine(std::string* why)
         node->id = folder.id;
         for (const EngineEntry& entry : folder.items) {
             auto child = std::make_unique<ShadowNode>();
-            child->folder = entry.folder;
-            child->name = entry.name;
-            child->parent = node;
-            child->id = entry.folder ? entry.id : 0;
+            *child = {entry.folder, entry.folder ? entry.id : 0, entry.name, node,
+                      {entry.type, entry.creator, {}, {}}, {}};
             if (!entry.folder) {
-                child->file.type = entry.type;
-                child->file.creator = entry.creator;
                 for (int k = 0; k < 2; ++k) {
                     auto bytes = std::make_shared<std::vector<uint8_t>>();
                     if (!ReadEngineFork(folder.id, entry.name, k ? kResourceFork : kDataFork, bytes.get())) {
@@ -250,13 +234,9 @@ void ShadowVolume::Apply(const WriteOp& op, uint32_t newFolderId)
     switch (op.kind) {
     case WriteOp::CreateFolder:
     case WriteOp::CreateFile: {
-        auto node = std::make_unique<ShadowNode>();
-        node->folder = op.kind == WriteOp::CreateFolder;
-        node->id = node->folder ? newFolderId : 0;
-        node->name = op.name;
-        node->parent = op.folder;
-        if (!node->folder) node->file = op.file;
-        children[op.name] = std::move(node);
+        const bool folder = op.kind == WriteOp::CreateFolder;
+        children[op.name] = std::make_unique<ShadowNode>(
+            ShadowNode{folder, folder ? newFolderId : 0, op.name, op.folder, folder ? ShadowFile{} : op.file, {}});
         break;
     }
     case WriteOp::Rename: {
@@ -308,6 +288,10 @@ std::vector<ShadowNode*> ShadowVolume::Files()
     return out;
 }
 
+namespace {
+
+// Makes `folder` the pane's current folder without listing it, as the pane
+// holds it after ShowMacFolder.
 bool MakeCurrentFolder(const ShadowNode* folder)
 {
     if (!folder || !folder->folder || folder->id == 0) return false;
@@ -318,6 +302,8 @@ bool MakeCurrentFolder(const ShadowNode* folder)
     std::memcpy(MacPaneState.name, name.bytes, sizeof MacPaneState.name);
     return true;
 }
+
+}  // namespace
 
 bool ResolveFolderIds(ShadowVolume* model, std::string* why)
 {
@@ -334,9 +320,8 @@ bool ResolveFolderIds(ShadowVolume* model, std::string* why)
     return true;
 }
 
-uint32_t RunEngineOp(ShadowVolume* model, const WriteOp& op, uint32_t* newFolderId)
+uint32_t RunEngineOp(ShadowVolume*, const WriteOp& op, uint32_t* newFolderId)
 {
-    (void)model;
     if (newFolderId) *newFolderId = 0;
     if (!MakeCurrentFolder(op.folder)) {
         if (StatusCode == 0) StatusCode = kStatusBadNode;
@@ -388,18 +373,10 @@ uint32_t RunEngineOp(ShadowVolume* model, const WriteOp& op, uint32_t* newFolder
         std::memcpy(target.name, folderName.bytes, sizeof target.name);
         if (!ShowMacFolder(target)) break;
         bool found = false;
-        for (uint16_t i = 0; i < MacPaneState.count; ++i) {
-            if (CompareMacNames(MacPaneState.items[i]->name, name.bytes) == 0) {
-                MacPaneState.openedIndex = i;
-                found = true;
-                break;
-            }
-        }
-        if (!found) {
-            StatusCode = kStatusBadNode;
-            break;
-        }
-        DeleteMacItem();
+        for (uint16_t i = 0; i < MacPaneState.count && !found; ++i)
+            if ((found = CompareMacNames(MacPaneState.items[i]->name, name.bytes) == 0)) MacPaneState.openedIndex = i;
+        if (found) DeleteMacItem();
+        else StatusCode = kStatusBadNode;
         break;
     }
     }
@@ -450,15 +427,15 @@ void CompareListing(const ShadowVolume& model, const Listing& got, const std::st
         ListedItem seen = it == got.end() ? ListedItem{} : it->second;
         if (seen.type.empty() && !item.folder) seen.type = item.type, seen.creator = item.creator;
         if (it == got.end())
-            Note(why, who + ": missing " + Show(path), notes);
+            Note(why, who + ": missing " + "\"" + path + "\"", notes);
         else if (!(seen == item))
-            Note(why, who + ": " + Show(path) + " is " + (seen.folder ? "a folder of " : "a file of ") +
+            Note(why, who + ": " + "\"" + path + "\"" + " is " + (seen.folder ? "a folder of " : "a file of ") +
                           std::to_string(seen.folder ? seen.valence : seen.dataLength) + "/" +
                           std::to_string(seen.rsrcLength) + " " + seen.type + "/" + seen.creator,
                  notes);
     }
     for (const auto& [path, item] : got)
-        if (!want.count(path)) Note(why, who + ": not in the model: " + Show(path), notes);
+        if (!want.count(path)) Note(why, who + ": not in the model: " + "\"" + path + "\"", notes);
 }
 
 }  // namespace

@@ -1,18 +1,8 @@
-// What a volume should hold after a run of writes, kept apart from the
-// engine: the folder tree, each file's type, creator and fork contents. Fork
-// contents are regenerated from a seed, so a model of a full 100 MB volume
-// costs no memory. The engine operations below drive the write side the way
-// the desktop program's commands do: each acts in the Mac pane's current
-// folder, and EndCommand flushes on success or reports (and so discards).
-//
-//   ShadowVolume model;
-//   ASSERT_TRUE(model.LoadFromEngine());            // the open volume as it is
-//   WriteOp op = MakeCreateFile(model.Root(), "Notes", file);
-//   uint32_t status = RunEngineOp(&model, op);      // engine work, no flush
-//   status = EndCommand(status);                    // flush, or report + discard
-//   if (status == 0) model.Apply(op);
-//   std::string why;
-//   EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
+// A model of what a volume should hold after a run of writes: the folder
+// tree, each file's type, creator and forks. Fork bytes are regenerated from
+// a seed, so the model of a full volume costs no memory. RunEngineOp drives
+// the engine as the desktop program's commands do, in the pane's current
+// folder; EndCommand then flushes, or reports and so discards.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -70,7 +60,6 @@ struct WriteOp {
                                      // many bytes, the two forks taking turns
 };
 
-// An operation on one item, with nothing more to say.
 inline WriteOp MakeWriteOp(WriteOp::Kind kind, ShadowNode* folder, const std::string& name)
 {
     WriteOp op;
@@ -108,9 +97,6 @@ private:
 // Operations on the engine. The volume must be open. Each leaves StatusCode
 // as the engine left it and returns it; nothing is flushed.
 uint32_t RunEngineOp(ShadowVolume* model, const WriteOp& op, uint32_t* newFolderId);
-// Makes `folder` the Mac pane's current folder without listing it (as the
-// pane holds it after ShowMacFolder). Its ID must be known.
-bool MakeCurrentFolder(const ShadowNode* folder);
 // Learns the IDs of folders whose ID is 0 from the open volume's catalog.
 bool ResolveFolderIds(ShadowVolume* model, std::string* why);
 // The end of a command: FlushVolume when `status` (the command's status) is

@@ -20,19 +20,13 @@
 
 namespace {
 
-constexpr uint64_t kFnvOffset = 1469598103934665603ull;
-constexpr uint64_t kFnvPrime = 1099511628211ull;
-// A damaged medium can fail on every item; the list of failures is only a
-// diagnostic, so it is cut here.
+// A damaged medium can fail on every item: the list of failures is cut.
 constexpr size_t kMaxStatusesKept = 256;
 
-void Mix(uint64_t& digest, const void* bytes, size_t size)
+void Mix(uint64_t& digest, const void* bytes, size_t size)  // FNV-1a
 {
     const auto* p = static_cast<const uint8_t*>(bytes);
-    for (size_t i = 0; i < size; ++i) {
-        digest ^= p[i];
-        digest *= kFnvPrime;
-    }
+    for (size_t i = 0; i < size; ++i) digest = (digest ^ p[i]) * 1099511628211ull;
 }
 
 void MixText(uint64_t& digest, const std::string& text) { Mix(digest, text.c_str(), text.size() + 1); }
@@ -57,11 +51,10 @@ class Walker {
 public:
     Walker(const WalkOptions& options, WalkSummary& summary) : options_(options), summary_(summary)
     {
-        summary_.digest = kFnvOffset;
+        summary_.digest = 1469598103934665603ull;
     }
 
-    // Every volume of the drive in use; `scanned` when its volume list is
-    // already in the pane.
+    // Every volume of the drive in use; `scanned`: its volume list is in the pane.
     void WalkDrive(bool scanned)
     {
         if (!scanned) {
@@ -71,10 +64,8 @@ public:
         summary_.driveOpened = true;
         summary_.volumes = MacPaneState.count;
         for (unsigned v = 0; v < summary_.volumes && !stop_; ++v) {
-            // Selecting the drive again starts a new command.
-            if (v > 0 && StatusCode != 0) return;
-            if (v > 0) {
-                // Opening a volume replaced the pane's volume list: scan again.
+            if (v > 0 && StatusCode != 0) return;  // selecting the drive again starts a new command
+            if (v > 0) {  // opening a volume replaced the pane's volume list
                 SelectMacDrive(MainWindow);
                 if (Failed()) continue;
                 if (MacPaneState.count != summary_.volumes) {
@@ -186,8 +177,7 @@ private:
         }
     }
 
-    // Up one level from the folder in the pane. A folder whose parent is the
-    // level above the root is left alone: going up from there drops the volume.
+    // Up one level from the folder in the pane (not above the root: that drops the volume).
     void Climb(uint32_t expectedFolder)
     {
         if (MacPaneState.parentId == kRootParentId) return;
@@ -255,15 +245,13 @@ private:
     bool stop_ = false;
 };
 
-// Runs the walk with the listing preference the options ask for, and counts
-// the image's device transfers. With `imagePath` the image is first opened as
-// the only drive (which scans it); otherwise the drive in use is selected.
+// With `imagePath` the image is first opened as the only drive (which scans
+// it); otherwise the drive in use is selected.
 WalkSummary RunWalk(const WalkOptions& options, const char* imagePath)
 {
     WalkSummary summary;
     const bool hideInvisible = CurrentOptions.hideInvisible;
     if (options.showInvisible) CurrentOptions.hideInvisible = false;
-    // A newly opened image counts its transfers from zero.
     const ImageSlot* before = imagePath ? nullptr : CurrentImageSlot();
     const uint32_t reads = before ? before->faults.reads : 0;
     const uint32_t writes = before ? before->faults.writes : 0;

@@ -1,15 +1,7 @@
-// Walking everything on a Mac drive through the engine: every listed volume,
-// every folder (recursively) and both forks of every file, read in full. The
-// walk goes through the same calls as the Mac pane and the copy commands, so
-// it is how damage, fault and speed tests drive the whole read side.
-//
-//   WalkSummary s = WalkVolume(path.c_str());
-//   EXPECT_EQ(s.firstStatus, 0u);
-//   EXPECT_EQ(s.files, 5u);
-//
-// The walk is bounded whatever the medium holds: folders deeper than
-// maxDepth are not entered, a folder ID is entered once, and each fork read
-// advances by at least one block or stops.
+// Walks everything on a Mac drive through the calls the pane and the copy
+// commands make: every volume, every folder, both forks of every file. It is
+// bounded whatever the medium holds: folders deeper than maxDepth are not
+// entered, a folder ID is entered once, each fork read advances or stops.
 #pragma once
 #include <cstdint>
 #include <functional>
@@ -27,21 +19,14 @@ enum class WalkFailure {
 
 struct WalkOptions {
     WalkFailure onFailure = WalkFailure::Stop;
-    // List invisible files too (HideInvisible is 0 for the walk's length).
-    bool showInvisible = true;
+    bool showInvisible = true;  // invisible files are listed too
     unsigned maxDepth = 64;
-    // After listing a folder below the root, go up one level the way the
-    // pane's path box does (through the folder's thread record).
-    bool climb = false;
-    // For WalkVolume: how the image is opened.
-    uint32_t sectorSize = 512;
+    bool climb = false;         // after listing a folder, go up one level as the pane's path box does
+    uint32_t sectorSize = 512;  // WalkVolume: how the image is opened
     bool writable = false;
-    // Called for both forks of every file read in full. `path` is the file's
-    // path from the volume's root in PC characters ("Folder:File"); fork is 0
-    // (data) or 0xFF (resource).
+    // Both forks of every file read in full; `path` in PC characters ("Folder:File").
     std::function<void(const std::string& path, uint8_t fork, const std::vector<uint8_t>& bytes)> onFork;
-    // Called for every folder listed, with its path ("" for the root) and its
-    // entries' names in list order.
+    // Every folder listed ("" for the root), with its entries' names in list order.
     std::function<void(const std::string& path, const std::vector<std::string>& names)> onFolder;
 };
 
@@ -60,18 +45,13 @@ struct WalkSummary {
     uint64_t digest = 0;         // over volume names, paths, kinds and fork bytes, in walk order
     uint32_t deviceReads = 0;    // the image's device reads and writes during the walk
     uint32_t deviceWrites = 0;
-    // Breaches of the engine's contracts seen by the walk (a read that
-    // returns nothing without a status, more blocks than asked ...).
+    // Breaches of the engine's contracts (a read that returns nothing without a status ...).
     std::vector<std::string> anomalies;
 
     bool Clean() const { return firstStatus == 0 && anomalies.empty(); }
 };
 
-// Opens the image at `imagePath` as the only drive, walks every volume on
-// it, and closes the drive again (StatusCode is left as the walk left it).
+// Opens the image as the only drive, walks it and closes it (StatusCode is left as the walk left it).
 WalkSummary WalkVolume(const char* imagePath, const WalkOptions& options = {});
-
-// Walks the drive already in use (DriveTable[MacDriveIndex]): selects it,
-// which scans its volumes, then walks each. The last volume stays open, and
-// StatusCode holds the failure met unless the options clear it.
+// Selects the drive in use and walks it; the last volume stays open.
 WalkSummary WalkSelectedDrive(const WalkOptions& options = {});
