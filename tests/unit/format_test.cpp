@@ -1,7 +1,8 @@
-// Formatting: the packed-block expander, the label rules, the empty volume
-// as an independent reader and the engine's checker see it, the dialog and
-// progress sequence, and every failure and Cancel point. hfsutils mounts,
-// measures and fills what we format in tests/integration/format_test.cpp.
+// Formatting: the packed-block expander, and every failure and Cancel
+// point of a format (hfsutils mounts and fills what we format in
+// tests/integration/format_test.cpp). And what the panes and the progress
+// window show: sizes, DOS dates of Mac times, the pane's orders, the
+// progress bar (the pane's columns are cli_read_test's).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -9,54 +10,39 @@
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
 #include "core/progress.h"
 #include "core/status.h"
-#include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "hfs/btree_node.h"
-#include "hfs/btree_search.h"
-#include "hfs/bytes.h"
-#include "hfs/catalog_keys.h"
 #include "hfs/format.h"
+#include "hfs/listing.h"
 #include "hfs/mac_time.h"
-#include "hfs/volume.h"
-#include "hfs/volume_check.h"
 #include "support/engine_state.h"
-#include "support/engine_tree.h"
-#include "support/hfs_layout.h"
 #include "support/recording_window.h"
-#include "support/shadow_volume.h"
 #include "support/temp_image.h"
+#include "support/time_zone.h"
 #include "ui/format_text.h"
-#include "ui/mac_session.h"
+#include "ui/mac_pane.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
 constexpr size_t kBlock = 512;
 
-// The blocks a format writes, in the order it writes them.
-std::vector<uint32_t> WriteOrder()
+// The first `n` blocks a format writes, in block order.
+std::vector<uint32_t> FirstWritten(unsigned n)
 {
     std::vector<uint32_t> order{0, 1};
     for (uint32_t b = 5; b <= 25; ++b) order.push_back(b);
     for (uint32_t b = 28; b <= 47; ++b) order.push_back(b);
     for (uint32_t b : {2u, 3u, 4u, 26u, 27u, 48u, 2878u}) order.push_back(b);
+    order.resize(n);
+    std::sort(order.begin(), order.end());
     return order;
 }
-const unsigned kFormatWrites = static_cast<unsigned>(WriteOrder().size());  // 50
+constexpr unsigned kFormatWrites = 50;
 
-// The first `n` blocks the format writes, in block order.
-std::vector<uint32_t> FirstWritten(unsigned n)
-{
-    std::vector<uint32_t> blocks = WriteOrder();
-    blocks.resize(n);
-    std::sort(blocks.begin(), blocks.end());
-    return blocks;
-}
-
-// The blocks in which `after` differs from `before`. Diskette() differs from
-// a formatted volume in every block, so these are the blocks written.
+// The blocks in which `after` differs from `before`.
 std::vector<uint32_t> ChangedBlocks(const Bytes& before, const Bytes& after)
 {
     std::vector<uint32_t> changed;
@@ -66,82 +52,7 @@ std::vector<uint32_t> ChangedBlocks(const Bytes& before, const Bytes& after)
     return changed;
 }
 
-class FormatTest : public EngineStateTest {
-protected:
-    void SetUp() override
-    {
-        EngineStateTest::SetUp();
-        ResetFormatState();
-    }
-    void TearDown() override
-    {
-        ResetFormatState();
-        EngineStateTest::TearDown();
-    }
-    static void ResetFormatState()
-    {
-        std::memset(VolumeLabel, 0, sizeof VolumeLabel);
-        ProgressWindow = nullptr;
-        ProgressTotal = 0;
-        ProgressDone = 0;
-        ProgressTitle = nullptr;
-        WaitCursorEnabled = true;
-        StatusCode = 0;
-    }
-    // A 1.44 MB image whose every block differs, so a block written where it
-    // should not be shows.
-    static Bytes Diskette() { return PatternBytes(kDisketteBytes, 7); }
-
-    // The formatted image `path` as an independent reader and the engine
-    // (with its checker) see it: labelled `label` (Mac characters), an empty
-    // root but for the Desktop file, every date one made in [earliest, latest].
-    static void ExpectFormattedVolume(const std::string& path, const std::string& label, uint32_t earliest,
-                                      uint32_t latest)
-    {
-        RawVolume raw = ParseRawVolume(ReadFileBytes(path));
-        ASSERT_TRUE(raw.ok) << raw.error;
-        EXPECT_EQ(raw.allocBlockSize, 512u);
-        ASSERT_EQ(raw.children[kRootParentId].size(), 1u);
-        ASSERT_EQ(raw.children[kRootFolderId].size(), 1u);
-        EXPECT_EQ(raw.children[kRootParentId][0].name, label);
-        EXPECT_EQ(raw.children[kRootParentId][0].id, kRootFolderId);
-        EXPECT_EQ(raw.children[kRootFolderId][0].name, "Desktop");
-        EXPECT_EQ(raw.children[kRootFolderId][0].id, 16u);
-
-        ASSERT_TRUE(OpenImageAsMacDrive(path.c_str(), false)) << StatusCode;
-        ASSERT_TRUE(OpenListedVolume(0)) << StatusCode;
-        std::string why;
-        EXPECT_TRUE(VolumeIsClean(&why)) << why;
-        const uint8_t* mdb = MacVolume.mdb->data;
-        EXPECT_EQ(std::string(reinterpret_cast<const char*>(mdb + kMdbVolumeName + 1), mdb[kMdbVolumeName]), label);
-        const uint32_t now = GetU32(mdb + kMdbCreated);
-        EXPECT_GE(now, earliest);
-        EXPECT_LE(now, latest);
-        EXPECT_EQ(GetU32(mdb + kMdbModified), now);
-        Bytes name(32, 0);
-        name[0] = static_cast<uint8_t>(label.size());
-        std::memcpy(name.data() + 1, label.data(), label.size());
-        BlockBuffer* leaf = nullptr;
-        uint16_t offset = 0;
-        ASSERT_EQ(SearchCatalog(CatalogRoot(), kRootParentId, name.data(), nullptr, &offset, &leaf), 0);
-        const uint8_t* root = leaf->data + RecordDataOffset(leaf, offset);
-        EXPECT_EQ(GetU32(root + kFolderCreated), now);
-        EXPECT_EQ(GetU32(root + kFolderModified), now);
-        ForkRef desktop{};
-        const uint8_t desktopName[] = "\x07" "Desktop";
-        ASSERT_EQ(LookupFile(desktopName, kRootFolderId, &desktop), 0);
-        const uint8_t* file = desktop.recordBuffer->data + desktop.recordOffset;
-        EXPECT_EQ(GetU32(file + kFileCreated), now);
-        EXPECT_EQ(GetU32(file + kFileModified), now);
-        Bytes fork;
-        ASSERT_TRUE(ReadEngineFork(kRootFolderId, "Desktop", kResourceFork, &fork));
-        ASSERT_EQ(fork.size(), 286u);
-        EXPECT_EQ(GetU32(fork.data() + 114), now);  // in the resource header's application area
-        CloseMacDrive();
-    }
-};
-
-// ---- UnpackBits ------------------------------------------------------------------
+using FormatTest = EngineStateTest;
 
 TEST_F(FormatTest, UnpackBitsExpandsWithinOneBlockAndRefusesMalformedInput)
 {
@@ -180,17 +91,9 @@ TEST_F(FormatTest, UnpackBitsExpandsWithinOneBlockAndRefusesMalformedInput)
     }
 }
 
-// ---- the label --------------------------------------------------------------------
-
-// ---- the written volume ---------------------------------------------------------
-
-// ---- the dialog and progress sequence ---------------------------------------------
-
-// ---- failures and Cancel ---------------------------------------------------------
-
 TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
 {
-    const Bytes before = Diskette();
+    const Bytes before = PatternBytes(kDisketteBytes, 7);  // every block differs from a formatted one
     for (const bool cancel : {false, true}) {
         for (unsigned k = 1; k <= kFormatWrites; ++k) {
             SCOPED_TRACE((cancel ? "cancel at pump " : "failing write ") + std::to_string(k));
@@ -220,19 +123,108 @@ TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
     }
 }
 
-// ---- which images can be formatted --------------------------------------------
-
-TEST_F(FormatTest, CreatingADisketteImageMakesZeroesAndNeverReplacesAFile)
+TEST(FormatText, SizesAndDates)
 {
-    TempDir dir;
-    const std::string path = dir.PathOf("new.img");
-    ASSERT_TRUE(CreateDisketteImage(path.c_str()));
-    EXPECT_EQ(ReadFileBytes(path), Bytes(kDisketteBytes, 0));
+    const std::pair<uint32_t, const char*> sizes[] = {
+        {9727, "9727"},          {9728, " 10K"},          {996087, "1.0M"},     {9961472, " 10M"},
+        {1020054733, "1.0G"},    {4241280199u, "3.9G"},   {4241280204u, "4.0G"},  // the tenths carry
+        {4294967294u, "4.0G"},   {4294967295u, ">4G"}};
+    for (const auto& [n, text] : sizes) {
+        char out[16];
+        FormatSize(n, out);
+        EXPECT_STREQ(out, text) << n;
+    }
+    EXPECT_STREQ(FormatDosDateTime(0x57A10000u), "") << "month 13";
+    // A Mac date is what the local clock showed: every zone shows it as it
+    // is, even a reading the zone's clock skips.
+    for (const char* name : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"}) {
+        ScopedTimeZone zone(name);
+        if (!zone.Active()) continue;
+        EXPECT_EQ(DosTimeFromMac(1719835200u + 2082844800u), 0x58E16000u) << name;  // 2024-07-01 12:00
+        EXPECT_EQ(DosTimeFromMac(1710037800u + 2082844800u), 0x586A13C0u) << name;  // 2024-03-10 02:30
+        EXPECT_EQ(DosTimeFromMac(2398377599u), 0u) << name;                          // 1979
+        EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu), 0x78463387u) << name;                 // 2040-02-06 06:28:15
+    }
+}
 
-    const std::string existing = dir.WriteFile("old.img", Bytes{1, 2, 3});
-    EXPECT_FALSE(CreateDisketteImage(existing.c_str()));
-    EXPECT_EQ(ReadFileBytes(existing), (Bytes{1, 2, 3}));
-    EXPECT_FALSE(CreateDisketteImage(dir.PathOf("no/such/dir/x.img").c_str()));
+constexpr uint32_t Dos(unsigned year, unsigned month, unsigned day)
+{
+    return ((year - 1980) << 25) | (month << 21) | (day << 16);
+}
+
+TEST(PaneLines, FoldersFirstThenTheChosenOrderAndEachFieldInItsColumn)
+{
+    ResetEngineState();
+    std::vector<MacItem> items(5);
+    const struct {
+        uint16_t kind;
+        const char* name;
+        uint32_t size;
+        uint32_t date;
+        const char* type;
+        const char* creator;
+    } specs[] = {{kItemFile, "small", 10, Dos(1995, 1, 1), "TEXT", "MSWD"},
+                 {kItemFile, "Big", 5000, Dos(1990, 1, 1), "APPL", "ttxt"},
+                 {kItemFolder, "zeta", 3, Dos(2001, 1, 1), "TEXT", "ttxt"},
+                 {kItemFile, "also big", 5000, Dos(1999, 1, 1), "text", "AAAA"},
+                 {kItemFolder, "Alpha", 7, Dos(1985, 1, 1), "TEXT", "ttxt"}};
+    for (size_t i = 0; i < items.size(); ++i) {
+        MacItem& item = items[i];
+        item.kind = specs[i].kind;
+        item.name[0] = static_cast<uint8_t>(std::strlen(specs[i].name));
+        std::memcpy(item.name + 1, specs[i].name, item.name[0]);
+        item.size = specs[i].size;
+        item.date = specs[i].date;
+        item.type[0] = item.creator[0] = 4;
+        std::memcpy(item.type + 1, specs[i].type, 4);
+        std::memcpy(item.creator + 1, specs[i].creator, 4);
+    }
+    const std::pair<uint16_t, const char*> orders[] = {{kSortByName, "Alpha zeta also big Big small "},
+                                                       {kSortBySize, "Alpha zeta also big Big small "},
+                                                       {kSortByDate, "zeta Alpha also big small Big "},
+                                                       {kSortByType, "Alpha zeta Big also big small "},
+                                                       {kSortByCreator, "Alpha zeta also big small Big "}};
+    for (const auto& [sortId, want] : orders) {
+        MacSortId = sortId;
+        std::vector<MacItem*> order;
+        for (MacItem& item : items) order.push_back(&item);
+        std::stable_sort(order.begin(), order.end(),
+                         [](const MacItem* a, const MacItem* b) { return CompareMacItems(a, b) < 0; });
+        std::string names;
+        for (const MacItem* item : order) names += std::string(reinterpret_cast<const char*>(item->name + 1), item->name[0]) + " ";
+        EXPECT_EQ(names, want) << sortId;
+    }
+    ResetEngineState();
+}
+
+TEST(Progress, TheBarFillsInStepsStaysFullAndCancelSetsItsCode)
+{
+    RecordingWindowSystem ws;
+    ProgressTotal = 24;
+    ProgressDone = 99;  // left over from an earlier window
+    OpenProgress(nullptr, kProgressFormatting);
+    for (int i = 0; i < 24; ++i) AdvanceProgress(1);
+    const std::vector<unsigned> expected = {0,  4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
+                                            54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
+    EXPECT_EQ(ws.barPercents, expected);
+    EXPECT_EQ(ProgressBarRight(104), 102);
+    AdvanceProgress(60000);
+    EXPECT_EQ(ProgressPercent(), 100u);
+    ProgressDone = 0xFFFFFFF0u;
+    AdvanceProgress(0xFFFF);
+    EXPECT_EQ(ProgressDone, 0xFFFFFFFFu) << "never wraps";
+    EXPECT_EQ(ProgressPercent(), 100u);
+    ProgressTotal = 0xFFFFFFFFu;
+    ProgressDone = 0x7FFFFFFFu;
+    EXPECT_EQ(ProgressPercent(), 49u);
+    ws.cancelAtPump = 1;
+    PumpMessages();
+    EXPECT_EQ(StatusCode, kStatusCancelled);
+    EXPECT_NE(ProgressWindow, nullptr);
+    CloseProgress();
+    EXPECT_EQ(ProgressWindow, nullptr);
+    StatusCode = 0;
+    ProgressTotal = ProgressDone = 0;
 }
 
 }  // namespace

@@ -46,7 +46,6 @@ protected:
         return out.data();
     }
     void Write(const std::string& text) { dir.WriteFile("PIER.INI", Bytes(text)); }
-
     TempDir dir;
     std::string ini = dir.PathOf("PIER.INI");
     PrefsRecord saved;
@@ -68,7 +67,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
                 {"Q", "bare", "dflt"},                     {"Q", "only", "dflt"},
                 {"Q", "double", "quo", 4}};
     for (const auto& k : keys) EXPECT_EQ(Read(k.section, k.key, k.size), k.want) << k.section << " " << k.key;
-
     // Writing changes only its own line and follows the file's line ends.
     Write("; settings\r\n[Main Prefs]\r\nSavePrefs = NO\r\n\r\n[Disk Prefs]\r\nAddASPI=win ; edited");
     ASSERT_TRUE(WriteProfileString("main prefs", "savePrefs", "YES", ini.c_str()));
@@ -80,7 +78,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
               "; settings\r\n[Main Prefs]\r\nSavePrefs = YES\r\nPCTrans=3\r\n\r\n[Disk Prefs]\r\n");
 #endif
     EXPECT_FALSE(WriteProfileString("S", "k", "v", (dir.PathOf("none") + PathSeparator() + "PIER.INI").c_str()));
-
     // MaxIOBufSzK is read as two characters and kept within 4..64.
     const struct {
         const char* value;
@@ -95,23 +92,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
         SetTransferLimit();
         EXPECT_EQ(MaxTransferBytes, c.limit) << c.value;
     }
-}
-
-TEST_F(ProfileTest, SavedPreferencesReadBackAsTheyWere)
-{
-    Write("[Main Prefs]\nSavePrefs=yes\nCopyPrefs=no\nAutoRename=yes\nMacUseMap=no\nMacFilterExt=.hqx\n"
-          "[Misc Prefs]\nMaxIOBufSzK=16\n[Text File]\nkept=as is\n");
-    std::memset(&Prefs, 0, sizeof Prefs);
-    ReadPreferences();
-    ASSERT_EQ(Prefs.SavePrefs, 1);
-    const PrefsRecord before = Prefs;
-    SavePreferences();
-    std::memset(&Prefs, 0, sizeof Prefs);
-    ReadPreferences();
-    Prefs.MacSort = before.MacSort;  // saved from the panes' live order
-    Prefs.PCSort = before.PCSort;
-    EXPECT_EQ(std::memcmp(&Prefs, &before, sizeof Prefs), 0);
-    EXPECT_EQ(Read("Text File", "kept"), "as is");
 }
 
 TEST(FileTest, PositionedIoAndRename)

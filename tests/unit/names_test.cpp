@@ -1,24 +1,61 @@
-// PC names made from Mac names: cleaning, extensions, the names Windows would
-// misread, the OEM table, automatic renaming, the PC collision dialog, and
-// the small PC file queries.
+// Names: Mac names between the two character sets, and PC names made from
+// Mac names (cleaning, extensions, the names Windows would misread,
+// automatic renaming and its dialog).
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "core/status.h"
-#include "platform/platform.h"
+#include "core/prefs.h"
+#include "hfs/mac_names.h"
 #include "support/engine_state.h"
-#include "support/host.h"
 #include "support/recording_window.h"
 #include "translate/names.h"
-#include "core/prefs.h"
-#include "core/progress.h"
 
 namespace {
 
-TEST(SanitizePcName, CleansExtendsAndMendsNames)
+TEST(MacNames, ConvertBothWaysAndKeepEveryByte)
+{
+    EXPECT_EQ(MacCharToPc(0x8A), 0xE4);  // a with diaeresis
+    EXPECT_EQ(PcCharToMac(0xE4), 0x8A);
+    EXPECT_EQ(MacCharToPc(0xB0), 0x80);  // infinity takes the euro's code
+    EXPECT_EQ(PcCharToMac(0x80), 0xB0);
+    EXPECT_EQ(MacCharToPc(0xDB), 0xA4);  // currency sign
+    // The tables are inverse permutations of 0x80..0xFF, so every Mac name
+    // comes back from the PC unchanged (a zero byte travels as 0x02).
+    uint8_t name[32];
+    for (unsigned start = 1; start < 256; start += 31) {
+        name[0] = 0;
+        for (unsigned c = start; c < start + 31 && c < 256; ++c) name[++name[0]] = static_cast<uint8_t>(c == 2 ? 0 : c);
+        char pc[40];
+        MacNameToPc(pc, name, true);
+        uint8_t back[32];
+        PcNameToMac(back, pc);
+        ASSERT_EQ(0, std::memcmp(name, back, name[0] + 1u)) << "names starting at " << start;
+    }
+}
+
+// Files in a scratch PC directory.
+class PcNameFiles : public EngineStateTest {
+protected:
+    void SetUp() override
+    {
+        EngineStateTest::SetUp();
+        CurrentOptions.pcDirectory = dir_.Path();
+    }
+    void Touch(const std::string& name) const { dir_.WriteFile(name, {1, 2, 3}); }
+    std::string Make(const std::string& name, const char* extension, int expected = kCollisionGoOn)
+    {
+        char buffer[256] = {};
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+        EXPECT_EQ(MakePcName(buffer, extension), expected) << name;
+        return buffer;
+    }
+    TempDir dir_;
+};
+
+TEST_F(PcNameFiles, SanitizeCleansExtendsAndMendsNames)
 {
     struct Case {
         const char* name;
@@ -71,39 +108,7 @@ TEST(SanitizePcName, CleansExtendsAndMendsNames)
         SanitizePcName(buffer, c.extension);
         EXPECT_STREQ(buffer, c.want) << c.name;
     }
-    Prefs = PrefsRecord{};
 }
-
-// Files in a scratch directory made current.
-class PcNameFiles : public EngineStateTest {
-protected:
-    void SetUp() override
-    {
-        EngineStateTest::SetUp();
-        char directory[1024];
-        ASSERT_TRUE(GetCurrentDir(directory, sizeof directory));
-        saved_ = directory;
-        ASSERT_TRUE(SetCurrentDir(dir_.Path().c_str()));
-    }
-    void TearDown() override
-    {
-        CloseProgress();
-        ProgressTotal = 0;
-        SetCurrentDir(saved_.c_str());
-        EngineStateTest::TearDown();
-    }
-    void Touch(const std::string& name) const { dir_.WriteFile(name, {1, 2, 3}); }
-    std::string Make(const std::string& name, const char* extension, int expected = kCollisionGoOn)
-    {
-        char buffer[256] = {};
-        std::memcpy(buffer, name.c_str(), name.size() + 1);
-        EXPECT_EQ(MakePcName(buffer, extension), expected) << name;
-        return buffer;
-    }
-
-    TempDir dir_;
-    std::string saved_;
-};
 
 TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
 {
