@@ -10,6 +10,7 @@
 #include "core/status.h"
 #include "disk/image_drive.h"
 #include "hfs/btree_search.h"
+#include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_tree.h"

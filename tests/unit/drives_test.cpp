@@ -24,6 +24,7 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 
 struct DeviceCall {
     char op;  // 'r' or 'w'
@@ -89,12 +90,6 @@ protected:
         Dev.bytes = PatternBytes(64 * 2048);
         entry.BlocksPerSector = 4;
     }
-    // The device's bytes of `count` blocks from block `first`.
-    Bytes DeviceBlocks(uint32_t first, uint32_t count) const
-    {
-        auto from = Dev.bytes.begin() + first * 512;
-        return {from, from + count * 512};
-    }
     int32_t Read(Bytes& out, uint16_t count, uint32_t first)
     {
         return MappedReadBlocks(out.data(), count, first, &entry, FakeRead);
@@ -128,40 +123,6 @@ TEST_F(DriveTableTest, NewEntryIsZeroedAndTheTableStopsAtTwenty)
     e.BlocksPerSector = 4;
     EXPECT_EQ(DriveSectorSize(&e), 512u);
     EXPECT_FALSE(IsDisketteDrive(&e));
-}
-
-TEST_F(MappedIoTest, ReadsDeliverTheWholeBlocksOfOneDeviceCall)
-{
-    struct Case {
-        const char* what;
-        uint32_t sectors;     // on the medium
-        uint32_t maxSectors;  // per device call; 0 no limit
-        uint16_t count;
-        uint32_t first;
-        int32_t moved;
-        DeviceCall call;
-    };
-    const Case cases[] = {
-        {"starting inside a sector: up to the request", 64, 0, 64, 10, 62, {'r', 16, 2}},
-        {"the rest of that request", 64, 0, 2, 72, 2, {'r', 1, 18}},
-        {"fewer blocks than a sector", 64, 0, 2, 9, 2, {'r', 1, 2}},
-        {"a partial trailing sector is left for the next call", 64, 0, 6, 0, 4, {'r', 1, 0}},
-        {"the medium ends after sector 2", 3, 0, 16, 1, 11, {'r', 4, 0}},
-        {"an adapter that refuses large transfers", 64, 2, 16, 8, 8, {'r', 4, 2}},
-    };
-    for (const Case& c : cases) {
-        Dev.calls.clear();
-        Dev.bytes = PatternBytes(size_t{c.sectors} * 2048);
-        Dev.maxSectors = c.maxSectors;
-        Bytes out(size_t{c.count} * 512 + 1024, 0xEE);
-        const size_t moved = size_t{static_cast<uint32_t>(c.moved)} * 512;
-        EXPECT_EQ(Read(out, c.count, c.first), c.moved) << c.what;
-        EXPECT_EQ(Dev.calls, std::vector<DeviceCall>{c.call}) << c.what;
-        EXPECT_EQ(Bytes(out.begin(), out.begin() + moved), DeviceBlocks(c.first, c.moved)) << c.what;
-        EXPECT_EQ(Bytes(out.begin() + moved, out.end()), Bytes(out.size() - moved, 0xEE))
-            << c.what;
-        EXPECT_EQ(StatusCode, 0u) << c.what;
-    }
 }
 
 TEST_F(MappedIoTest, FailedReadSetsStatus3AndLeavesTheCallersBufferAlone)

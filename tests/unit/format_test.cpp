@@ -1,8 +1,8 @@
 // Formatting: the packed-block expander, and every failure and Cancel
 // point of a format (hfsutils mounts and fills what we format in
 // tests/integration/format_test.cpp). And what the panes and the progress
-// window show: sizes, DOS dates of Mac times, the pane's orders, the
-// progress bar (the pane's columns are cli_read_test's).
+// window show: sizes, DOS dates of Mac times and the progress bar (the
+// pane's lines and order are cli_read_test's).
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,14 +15,12 @@
 #include "core/status.h"
 #include "disk/image_drive.h"
 #include "hfs/format.h"
-#include "hfs/listing.h"
 #include "hfs/mac_time.h"
 #include "support/engine_state.h"
 #include "support/recording_window.h"
 #include "support/temp_image.h"
 #include "support/time_zone.h"
 #include "ui/format_text.h"
-#include "ui/mac_pane.h"
 
 namespace {
 
@@ -145,56 +143,6 @@ TEST(FormatText, SizesAndDates)
         EXPECT_EQ(DosTimeFromMac(2398377599u), 0u) << name;                          // 1979
         EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu), 0x78463387u) << name;                 // 2040-02-06 06:28:15
     }
-}
-
-constexpr uint32_t Dos(unsigned year, unsigned month, unsigned day)
-{
-    return ((year - 1980) << 25) | (month << 21) | (day << 16);
-}
-
-TEST(PaneLines, FoldersFirstThenTheChosenOrderAndEachFieldInItsColumn)
-{
-    ResetEngineState();
-    std::vector<MacItem> items(5);
-    const struct {
-        uint16_t kind;
-        const char* name;
-        uint32_t size;
-        uint32_t date;
-        const char* type;
-        const char* creator;
-    } specs[] = {{kItemFile, "small", 10, Dos(1995, 1, 1), "TEXT", "MSWD"},
-                 {kItemFile, "Big", 5000, Dos(1990, 1, 1), "APPL", "ttxt"},
-                 {kItemFolder, "zeta", 3, Dos(2001, 1, 1), "TEXT", "ttxt"},
-                 {kItemFile, "also big", 5000, Dos(1999, 1, 1), "text", "AAAA"},
-                 {kItemFolder, "Alpha", 7, Dos(1985, 1, 1), "TEXT", "ttxt"}};
-    for (size_t i = 0; i < items.size(); ++i) {
-        MacItem& item = items[i];
-        item.kind = specs[i].kind;
-        item.name[0] = static_cast<uint8_t>(std::strlen(specs[i].name));
-        std::memcpy(item.name + 1, specs[i].name, item.name[0]);
-        item.size = specs[i].size;
-        item.date = specs[i].date;
-        item.type[0] = item.creator[0] = 4;
-        std::memcpy(item.type + 1, specs[i].type, 4);
-        std::memcpy(item.creator + 1, specs[i].creator, 4);
-    }
-    const std::pair<uint16_t, const char*> orders[] = {{kSortByName, "Alpha zeta also big Big small "},
-                                                       {kSortBySize, "Alpha zeta also big Big small "},
-                                                       {kSortByDate, "zeta Alpha also big small Big "},
-                                                       {kSortByType, "Alpha zeta Big also big small "},
-                                                       {kSortByCreator, "Alpha zeta also big small Big "}};
-    for (const auto& [sortId, want] : orders) {
-        MacSortId = sortId;
-        std::vector<MacItem*> order;
-        for (MacItem& item : items) order.push_back(&item);
-        std::stable_sort(order.begin(), order.end(),
-                         [](const MacItem* a, const MacItem* b) { return CompareMacItems(a, b) < 0; });
-        std::string names;
-        for (const MacItem* item : order) names += std::string(reinterpret_cast<const char*>(item->name + 1), item->name[0]) + " ";
-        EXPECT_EQ(names, want) << sortId;
-    }
-    ResetEngineState();
 }
 
 TEST(Progress, TheBarFillsInStepsStaysFullAndCancelSetsItsCode)
