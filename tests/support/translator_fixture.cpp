@@ -150,12 +150,6 @@ bool TranslatorTest::OpenVolumeFile(const std::string& path)
     return OpenImageAsMacDrive(path.c_str(), true) && OpenListedVolume(0);
 }
 
-bool TranslatorTest::MacHas(const std::string& name)
-{
-    const std::vector<std::string> names = MacFolderNames();
-    return std::find(names.begin(), names.end(), name) != names.end();
-}
-
 void TranslatorTest::CloseVolume()
 {
     CloseMacDrive();
@@ -203,11 +197,6 @@ uint32_t WholeFileTranslatorTest::Decode(const std::string& pcName)
 {
     format_.decode(pcName.c_str(), kRootFolderId);
     return FinishCommand();
-}
-
-std::string WholeFileTranslatorTest::EncodedName(const std::string& macName) const
-{
-    return macName + "." + format_.extension;
 }
 
 void WholeFileTranslatorTest::ExpectDecodesTo(const std::string& pcName, const MacFileImage& want,

@@ -48,17 +48,11 @@ protected:
     void SetUp() override;
     bool OpenVolumeFile(const std::string& path);  // writable, first volume, root listed
     bool OpenMiniVolume() { return OpenVolumeFile(images.WriteFile("volume.img", MakeMiniVolume().bytes)); }
-    bool Reopen()  // drops the volume and opens the image again from the medium
-    {
-        CloseVolume();
-        return OpenVolumeFile(imagePath);
-    }
     void CloseVolume();  // after a flush the image file holds everything written
     // The end of a command; returns its status and leaves StatusCode 0.
     uint32_t FinishCommand();
     bool VolumeClean(std::string* why);  // CheckVolume finds nothing wrong
     void ExpectVolumeClean(const std::string& what = "");
-    bool MacHas(const std::string& name);
     // PC files in the scratch PC directory.
     std::string PcPath(const std::string& name) const { return pc.PathOf(name); }
     void WritePc(const std::string& name, const std::vector<uint8_t>& bytes) const { pc.WriteFile(name, bytes); }
@@ -89,7 +83,7 @@ protected:
     explicit WholeFileTranslatorTest(const WholeFileFormat& format) : format_(format) {}
     uint32_t Encode(const std::string& macName, uint32_t folderId = kRootFolderId);  // one command: its status
     uint32_t Decode(const std::string& pcName);
-    std::string EncodedName(const std::string& macName) const;
+    std::string EncodedName(const std::string& macName) const { return macName + "." + format_.extension; }
     // Decodes `pcName` into the root and compares the file it made with `want`.
     void ExpectDecodesTo(const std::string& pcName, const MacFileImage& want, const std::string& what,
                          uint16_t flagMask = 0xFFFF);
