@@ -31,8 +31,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kSynthFileId = 100;     // file ID of the extents-tree records the B-tree tests insert
-constexpr unsigned kBigRecordData = 80;    // 88-byte records: five fill a leaf, six do not
-constexpr unsigned kSmallRecordData = 12;
+constexpr unsigned kRecordData = 80;       // 88-byte records: five fill a leaf, six do not
 
 // The formatter's empty 1.44 MB volume, made once.
 const Bytes& EmptyVolume()
@@ -75,23 +74,22 @@ protected:
         EXPECT_NE(b, nullptr) << "node " << n << " status " << StatusCode;
         return b;
     }
-    // An extents-tree record keyed by `start` (88 bytes unless told); its
-    // data is a pattern.
-    static Bytes BigRecord(uint16_t start, unsigned dataSize = kBigRecordData)
+    // An extents-tree record of 88 bytes keyed by `start`; its data is a pattern.
+    static Bytes BigRecord(uint16_t start)
     {
-        Bytes r(1 + 8 + dataSize, 0);
-        r[0] = static_cast<uint8_t>(8 + dataSize);
+        Bytes r(1 + 8 + kRecordData, 0);
+        r[0] = static_cast<uint8_t>(8 + kRecordData);
         r[1] = 7;
         r[2] = kDataFork;
         PutU32(kSynthFileId, &r[3]);
         PutU16(start, &r[7]);
-        for (unsigned i = 0; i < dataSize; ++i) r[9 + i] = static_cast<uint8_t>(start + i);
+        for (unsigned i = 0; i < kRecordData; ++i) r[9 + i] = static_cast<uint8_t>(start + i);
         r.resize(kMaxRecordBuffer, 0);
         return r;
     }
-    static void Insert(uint16_t start, unsigned dataSize = kBigRecordData)
+    static void Insert(uint16_t start)
     {
-        Bytes r = BigRecord(start, dataSize);
+        Bytes r = BigRecord(start);
         BTreeInsertRecord(Extents(), r.data());
         EXPECT_EQ(StatusCode, 0u) << "inserting " << start;
     }
@@ -120,8 +118,8 @@ protected:
     // index record keyed by its child's first key, each level linked both
     // ways, the leaves' keys in order and their records whole, the first and
     // last leaf, the record count, and the node map marking exactly the nodes
-    // reached. `leaves` gets each leaf's keys, from the first leaf on.
-    static void ExpectSoundTree(std::vector<std::vector<uint16_t>>* leaves = nullptr)
+    // reached.
+    static void ExpectSoundTree()
     {
         ForkRef* tree = Extents();
         const uint16_t depth = Depth(tree);
@@ -148,12 +146,11 @@ protected:
                     const uint8_t* record = node->data + NodeRecordOffset(node, r);
                     const uint16_t key = GetU16(record + kExtKeyStartBlock);
                     const unsigned size = NodeRecordSize(node, r);
-                    bool whole = size == 8 + kBigRecordData || size == 8 + kSmallRecordData;
+                    bool whole = size == 8 + kRecordData;
                     for (unsigned b = 8; b < size; ++b) whole = whole && record[b] == static_cast<uint8_t>(key + b - 8);
                     EXPECT_TRUE(whole) << "record " << key << " of node " << level[i];
                     keys.push_back(key);
                 }
-                if (height == 1 && leaves) leaves->push_back(Keys(node));
             }
             if (height == 1) {
                 EXPECT_EQ(HeaderU32(tree, kHeaderFirstLeaf), level.front());
