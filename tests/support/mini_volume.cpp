@@ -202,34 +202,21 @@ MiniVolume MakeMiniVolume()
         }
     }
     // Catalog: header, an index root (node 1) over leaves 2 and 3.
-    std::vector<Bytes> leaf1 = {
-        FolderRecord(1, "Mini", 2, 5),
-        ThreadRecord(2, 1, "Mini"),
-        FileRecord(files[0]),
-        FileRecord(files[1]),
-        FileRecord(files[2]),
-    };
-    std::vector<Bytes> leaf2 = {
-        FolderRecord(2, "Docs", 16, 1),
-        FileRecord(files[3]),
-        ThreadRecord(16, 2, "Docs"),
-        FileRecord(files[4]),
-    };
-    for (uint32_t n = 0; n < kCatalogNodes; ++n)
-        std::memset(image + CatalogNodeOffset(n), 0, kBlock);
+    std::memset(image + CatalogNodeOffset(0), 0, kCatalogNodes * kBlock);
     WriteHeaderNode(image + CatalogNodeOffset(0), 2, 1, 9, 2, 3, 37, kCatalogNodes, 4);
     WriteNode(image + CatalogNodeOffset(1), 0, 0, 0x00, 2,
               {IndexRecord(1, "Mini", 2), IndexRecord(2, "Docs", 3)});
-    WriteNode(image + CatalogNodeOffset(2), 3, 0, 0xFF, 1, leaf1);
-    WriteNode(image + CatalogNodeOffset(3), 0, 2, 0xFF, 1, leaf2);
+    WriteNode(image + CatalogNodeOffset(2), 3, 0, 0xFF, 1,
+              {FolderRecord(1, "Mini", 2, 5), ThreadRecord(2, 1, "Mini"), FileRecord(files[0]), FileRecord(files[1]),
+               FileRecord(files[2])});
+    WriteNode(image + CatalogNodeOffset(3), 0, 2, 0xFF, 1,
+              {FolderRecord(2, "Docs", 16, 1), FileRecord(files[3]), ThreadRecord(16, 2, "Docs"), FileRecord(files[4])});
     // Extents: header and one leaf with Delta's fourth data extent, which
     // begins at fork allocation block 6.
-    for (uint32_t n = 0; n < kExtentsNodes; ++n)
-        std::memset(image + ExtentsNodeOffset(n), 0, kBlock);
+    std::memset(image + ExtentsNodeOffset(0), 0, kExtentsNodes * kBlock);
     WriteHeaderNode(image + ExtentsNodeOffset(0), 1, 1, 1, 1, 1, 7, kExtentsNodes, 2);
     Bytes overflow(20, 0);
-    overflow[0] = 7;
-    overflow[1] = 0x00;  // data fork
+    overflow[0] = 7;  // data fork (0) of file 19 from fork block 6
     Put32(&overflow[2], 19);
     Put16(&overflow[6], 6);
     PutExtents(&overflow[8], {files[2].dataExtents[3]});

@@ -1,8 +1,8 @@
 // Drives: the drive table and the block-to-sector mapping over an in-memory
 // device that records every call and can fail or come up short; image files
-// in both sector sizes, DiskCopy 4.2 images and injected faults; and the
-// remembered clean check, which must never outlive the image state it was
-// made on.
+// in both sector sizes and injected faults (DiskCopy 4.2 images are
+// image_drive_corpus_test's); and the remembered clean check, which must
+// never outlive the image state it was made on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -18,7 +18,6 @@
 #include "disk/check_memory.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
-#include "hfs/bytes.h"
 #include "platform/platform.h"
 #include "support/temp_image.h"
 
@@ -251,37 +250,6 @@ uint32_t WriteRun(DriveEntry* drive, Bytes data, uint32_t first)
     return Run(drive->WriteSectors, drive, data.data(), static_cast<uint32_t>(data.size() / 512), first);
 }
 
-// A DiskCopy image's data checksum, written here from the format's
-// description independently of the program's code.
-uint32_t ReferenceDataChecksum(const Bytes& data)
-{
-    uint64_t sum = 0;
-    for (size_t i = 0; i < data.size(); i += 2) {
-        sum = (sum + (static_cast<unsigned>(data[i]) * 256 + data[i + 1])) & 0xFFFFFFFF;
-        sum = (sum >> 1) + ((sum & 1) << 31);
-    }
-    return static_cast<uint32_t>(sum);
-}
-
-Bytes MakeDiskCopy(const Bytes& data, const Bytes& tags)
-{
-    Bytes image(84, 0);
-    const char name[] = "Test Disk";
-    image[0] = sizeof name - 1;
-    std::memcpy(image.data() + 1, name, sizeof name - 1);
-    PutU32(static_cast<uint32_t>(data.size()), &image[64]);
-    PutU32(static_cast<uint32_t>(tags.size()), &image[68]);
-    PutU32(ReferenceDataChecksum(data), &image[72]);
-    PutU32(0x12345678, &image[76]);  // the tag checksum is never touched
-    image[80] = 1;                    // 800K
-    image[81] = 0x22;
-    image[82] = 0x01;
-    image[83] = 0x00;
-    image.insert(image.end(), data.begin(), data.end());
-    image.insert(image.end(), tags.begin(), tags.end());
-    return image;
-}
-
 TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
 {
     TempDir dir;
@@ -329,46 +297,6 @@ TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
     EXPECT_EQ(ReadRun(image.drive, back, 3, block & 0x7FFFFF), 3u);
     EXPECT_EQ(back, Bytes(3 * 512, 0));
     std::filesystem::resize_file(image.path, 0, error);
-}
-
-TEST_F(ImageDriveTest, DiskCopyImageShowsOnlyItsDataAndGetsItsChecksumAtClose)
-{
-    const Bytes tags(64 * 12, 0x5C);
-    for (uint32_t sectorSize : {512u, 2048u}) {
-        ResetProgramState();
-        Bytes data = PatternBytes(64 * 512, 7 + sectorSize);
-        const Bytes file = MakeDiskCopy(data, tags);
-        TempImage image(file, sectorSize);
-        ASSERT_NE(image.drive, nullptr);
-        EXPECT_TRUE(image.Slot().diskCopy);
-        EXPECT_EQ(image.Slot().dataOffset, 84u);
-        EXPECT_EQ(image.Slot().dataLength, data.size());
-        Bytes out;
-        EXPECT_EQ(ReadRun(image.drive, out, 64, 0), 64u);
-        EXPECT_EQ(out, data);
-        EXPECT_EQ(ReadRun(image.drive, out, 4, 64), 0u);
-        EXPECT_EQ(StatusCode, kStatusReadError);
-        StatusCode = 0;
-        EXPECT_EQ(WriteRun(image.drive, Bytes(4 * 512, 1), 64), 0u);
-        EXPECT_EQ(image.Bytes(), file);
-        StatusCode = 0;
-        const Bytes patch = PatternBytes(3 * 512, 9 + sectorSize);
-        EXPECT_EQ(WriteRun(image.drive, patch, 61), 3u);
-        std::copy(patch.begin(), patch.end(), data.begin() + 61 * 512);
-        EXPECT_TRUE(std::equal(file.begin(), file.begin() + 84, image.Bytes().begin()));  // the header waits for the close
-        CloseImage(image.slot);
-        const Bytes after = image.Bytes();
-        EXPECT_EQ(GetU32(&after[72]), ReferenceDataChecksum(data));
-        EXPECT_NE(GetU32(&after[72]), GetU32(&file[72]));
-        EXPECT_EQ(after, MakeDiskCopy(data, tags));  // only the data and its checksum changed
-        // Only read, an image keeps even a wrong checksum.
-        Bytes wrong = file;
-        PutU32(0xDEADBEEF, &wrong[72]);
-        TempImage unwritten(wrong, sectorSize, true, "unwritten.img");
-        EXPECT_EQ(ReadRun(unwritten.drive, out, 64, 0), 64u);
-        CloseImage(unwritten.slot);
-        EXPECT_EQ(unwritten.Bytes(), wrong);
-    }
 }
 
 TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)

@@ -532,26 +532,4 @@ TEST_F(MacCollision, OverWriteReplacesAFileAndFreesItsSpaceButNeverAFolder)
     ExpectVolumeClean();
 }
 
-TEST_F(MacCollision, SkipCancelEmptyNameAndPendingFailure)
-{
-    RecordingWindowSystem ws;
-    ws.Script({{NameExistsAnswer::Skip, ""}, {NameExistsAnswer::Cancel, ""}, {NameExistsAnswer::NewName, ""}});
-    EXPECT_EQ(Create("Alpha", {1}), kCollisionSkip);
-    EXPECT_EQ(Create("Alpha", {1}), kCollisionCancel);
-    EXPECT_EQ(StatusCode, 0u);
-    EXPECT_EQ(Create("Alpha", {1}), kCollisionFailed);
-    EXPECT_EQ(FinishCommand(), kStatusCannotCreate);
-    ProgressTotal = 10;
-    OpenProgress(nullptr, kProgressCopyPcToMac);
-    ws.Script({{NameExistsAnswer::Cancel, ""}});
-    EXPECT_EQ(Create("Alpha", {1}), kCollisionCancel);
-    EXPECT_EQ(FinishCommand(), kStatusCancelled);
-    EXPECT_EQ(GetMac("Alpha").data.size(), 1000u);
-    StatusCode = kStatusReadError;
-    EXPECT_EQ(Create("Fresh", {}), kCollisionFailed);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-    StatusCode = 0;
-    ExpectVolumeClean();
-}
-
 }  // namespace
