@@ -13,7 +13,6 @@ int RecordingWindowSystem::ShowMessage(WindowHandle owner, const char* text, con
 NameExistsAnswer RecordingWindowSystem::AskNameExists(WindowHandle, NameSide side, char* name)
 {
     asked.push_back(side);
-    if (name != CollisionName) paramMismatch = true;
     shown.push_back(name ? name : "");
     if (answers_.empty()) return unscriptedAnswer;
     const ScriptedAnswer next = answers_.front();

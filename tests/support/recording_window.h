@@ -39,7 +39,6 @@ public:
     std::vector<Message> messages;
     std::vector<NameSide> asked;     // every taken-name question, in order
     std::vector<std::string> shown;  // the name in the buffer when it opened
-    bool paramMismatch = false;      // a question's name was not CollisionName
     unsigned pumps = 0;
     unsigned progressClosed = 0;
     std::vector<unsigned> barPercents;

@@ -124,25 +124,6 @@ TEST_F(DriveTableTest, NewEntryIsZeroedAndTheTableStopsAtTwenty)
     EXPECT_FALSE(IsDisketteDrive(&e));
 }
 
-TEST_F(MappedIoTest, FailedReadSetsStatus3AndLeavesTheCallersBufferAlone)
-{
-    for (int32_t failValue : {0, -1, -3}) {
-        Dev.reads = 0;
-        Dev.failReadAt = 1;
-        Dev.failValue = failValue;
-        StatusCode = failValue == -3 ? uint32_t{kStatusBadNode} : 0u;
-        Bytes out(8 * 512, 0xEE);
-        EXPECT_EQ(Read(out, 8, 3), 0) << failValue;
-        EXPECT_EQ(StatusCode, kStatusReadError);
-        EXPECT_EQ(out, Bytes(8 * 512, 0xEE));
-    }
-    // Past the end of the medium nothing exists to read.
-    StatusCode = 0;
-    Bytes out(4 * 512);
-    EXPECT_EQ(Read(out, 4, 64 * 4), 0);
-    EXPECT_EQ(StatusCode, kStatusReadError);
-}
-
 TEST_F(MappedIoTest, TransfersStayInsideTheSectorBuffer)
 {
     // A caller asking for far more than the buffer holds, and a device

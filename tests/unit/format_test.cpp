@@ -1,8 +1,6 @@
 // Formatting: the packed-block expander, and every failure and Cancel
-// point of a format (hfsutils mounts and fills what we format in
-// tests/integration/format_test.cpp). And what the panes and the progress
-// window show: sizes, DOS dates of Mac times and the progress bar (the
-// pane's lines and order are cli_read_test's).
+// point of a format. hfsutils mounts and fills what we format in
+// tests/integration/format_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -10,17 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "core/main_state.h"
 #include "core/progress.h"
 #include "core/status.h"
 #include "disk/image_drive.h"
 #include "hfs/format.h"
-#include "hfs/mac_time.h"
 #include "support/engine_state.h"
 #include "support/recording_window.h"
 #include "support/temp_image.h"
-#include "support/time_zone.h"
-#include "ui/format_text.h"
 
 namespace {
 
@@ -119,60 +113,6 @@ TEST_F(FormatTest, AFailedWriteOrCancelAtAnyBlockStopsThere)
             EXPECT_EQ(ChangedBlocks(before, ReadFileBytes(image.path)), FirstWritten(cancel ? k : k - 1));
         }
     }
-}
-
-TEST(FormatText, SizesAndDates)
-{
-    const std::pair<uint32_t, const char*> sizes[] = {
-        {9727, "9727"},          {9728, " 10K"},          {996087, "1.0M"},     {9961472, " 10M"},
-        {1020054733, "1.0G"},    {4241280199u, "3.9G"},   {4241280204u, "4.0G"},  // the tenths carry
-        {4294967294u, "4.0G"},   {4294967295u, ">4G"}};
-    for (const auto& [n, text] : sizes) {
-        char out[16];
-        FormatSize(n, out);
-        EXPECT_STREQ(out, text) << n;
-    }
-    EXPECT_STREQ(FormatDosDateTime(0x57A10000u), "") << "month 13";
-    // A Mac date is what the local clock showed: every zone shows it as it
-    // is, even a reading the zone's clock skips.
-    for (const char* name : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"}) {
-        ScopedTimeZone zone(name);
-        if (!zone.Active()) continue;
-        EXPECT_EQ(DosTimeFromMac(1719835200u + 2082844800u), 0x58E16000u) << name;  // 2024-07-01 12:00
-        EXPECT_EQ(DosTimeFromMac(1710037800u + 2082844800u), 0x586A13C0u) << name;  // 2024-03-10 02:30
-        EXPECT_EQ(DosTimeFromMac(2398377599u), 0u) << name;                          // 1979
-        EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu), 0x78463387u) << name;                 // 2040-02-06 06:28:15
-    }
-}
-
-TEST(Progress, TheBarFillsInStepsStaysFullAndCancelSetsItsCode)
-{
-    RecordingWindowSystem ws;
-    ProgressTotal = 24;
-    ProgressDone = 99;  // left over from an earlier window
-    OpenProgress(nullptr, kProgressFormatting);
-    for (int i = 0; i < 24; ++i) AdvanceProgress(1);
-    const std::vector<unsigned> expected = {0,  4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
-                                            54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
-    EXPECT_EQ(ws.barPercents, expected);
-    EXPECT_EQ(ProgressBarRight(104), 102);
-    AdvanceProgress(60000);
-    EXPECT_EQ(ProgressPercent(), 100u);
-    ProgressDone = 0xFFFFFFF0u;
-    AdvanceProgress(0xFFFF);
-    EXPECT_EQ(ProgressDone, 0xFFFFFFFFu) << "never wraps";
-    EXPECT_EQ(ProgressPercent(), 100u);
-    ProgressTotal = 0xFFFFFFFFu;
-    ProgressDone = 0x7FFFFFFFu;
-    EXPECT_EQ(ProgressPercent(), 49u);
-    ws.cancelAtPump = 1;
-    PumpMessages();
-    EXPECT_EQ(StatusCode, kStatusCancelled);
-    EXPECT_NE(ProgressWindow, nullptr);
-    CloseProgress();
-    EXPECT_EQ(ProgressWindow, nullptr);
-    StatusCode = 0;
-    ProgressTotal = ProgressDone = 0;
 }
 
 }  // namespace

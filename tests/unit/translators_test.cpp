@@ -3,9 +3,8 @@
 // decodes, and runs come from macutils' binhex, in translator_oracle_test).
 // MacBinary: the three header versions, refused headers. Both: the fault
 // loops of either side. Data, Text and Resource: line ends across buffer
-// boundaries, type maps, failures part-way through. And a copy's Mac file
-// whose name is taken: the dialog's answers, overwriting a file, never a
-// folder. Round trips against hcopy are cli_transfer_test's.
+// boundaries and type maps. Round trips against hcopy, and a copy's Mac
+// file whose name is taken, are cli_transfer_test's.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -15,14 +14,11 @@
 #include <vector>
 
 #include "core/prefs.h"
-#include "core/progress.h"
 #include "core/status.h"
 #include "disk/image_drive.h"
 #include "hfs/catalog_ops.h"
-#include "hfs/volume.h"
 #include "support/macbinary_file.h"
 #include "support/translator_fixture.h"
-#include "translate/byte_stream.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
 
@@ -443,93 +439,6 @@ TEST_F(DataTranslators, PcTypeMapGivesTypeAndCreator)
     for (const auto& [name, typeCreator] :
          {std::pair{"j.unknown", "        "}, {"plain", "        "}, {"k.four", "ABCD    "}})
         expect(name, DataPcToMac, typeCreator);
-}
-
-TEST_F(DataTranslators, FailedOrCancelledCopyToThePcLeavesNoFile)
-{
-    ASSERT_TRUE(PutMac("big", PatternBytes(100000, 5)));
-    for (bool writeNothing : {false, true}) {
-        for (auto op : {DataMacToPc, TextMacToPc}) {
-            RecordingWindowSystem ws;
-            PcFileFaults = PcFileFaultRecord{};
-            PcFileFaults.failWriteAt = 2;
-            PcFileFaults.writeNothing = writeNothing;
-            EXPECT_EQ(ToPc(op, "big"), writeNothing ? kStatusPcDiskFull : kStatusPcWriteError);
-            EXPECT_EQ(PcFileFaults.writes, 2u);
-            EXPECT_EQ(ws.messages.size(), 1u);
-            EXPECT_TRUE(PcFiles().empty());
-        }
-    }
-    PcFileFaults = PcFileFaultRecord{};
-    RecordingWindowSystem ws;
-    ProgressTotal = 100000;
-    OpenProgress(nullptr, kProgressCopyMacToPc);
-    ws.cancelAtPump = 3;
-    EXPECT_EQ(ToPc(DataMacToPc, "big"), kStatusCancelled);
-    EXPECT_TRUE(ws.messages.empty());
-    EXPECT_TRUE(PcFiles().empty());
-}
-
-class MacCollision : public DataTranslators {
-protected:
-    // CreateMacFileForCopy on `name`; on success writes `bytes` to the data
-    // fork. Returns the answer; `finalName` gets the buffer.
-    int Create(const std::string& name, const Bytes& bytes, std::string* finalName = nullptr)
-    {
-        char buffer[256] = {};
-        std::memcpy(buffer, name.c_str(), name.size() + 1);
-        TransferRecord record{};
-        record.parentId = MacPaneState.folderId;
-        std::memcpy(record.finderInfo, "TEXTttxt", 8);
-        int slot = -1;
-        const int answer = CreateMacFileForCopy(buffer, 0, &record, &slot);
-        EXPECT_EQ(slot >= 0, answer == kCollisionGoOn);
-        for (uint8_t b : bytes)
-            if (slot >= 0) WriteStreamByte(slot, b);
-        CloseStream(slot);
-        if (finalName) *finalName = buffer;
-        return answer;
-    }
-};
-
-TEST_F(MacCollision, FreeNamesAreCreatedAndTakenOnesAskAgain)
-{
-    RecordingWindowSystem ws;
-    const std::string forty = "0123456789abcdefghijklmnopqrstuvwxyzABCD";
-    std::string created;
-    EXPECT_EQ(Create(forty, {9}, &created), kCollisionGoOn);
-    EXPECT_EQ(created, forty.substr(0, 31));
-    EXPECT_TRUE(ws.asked.empty());
-    ws.Script({{NameExistsAnswer::NewName, "Gamma"}, {NameExistsAnswer::NewName, "Epsilon"}});
-    EXPECT_EQ(Create("Alpha", {7}, &created), kCollisionGoOn);
-    EXPECT_EQ(FinishCommand(), 0u);
-    EXPECT_EQ(created, "Epsilon");
-    EXPECT_EQ(ws.shown, (std::vector<std::string>{"Alpha", "Gamma"}));
-    EXPECT_FALSE(ws.paramMismatch);
-    EXPECT_EQ(GetMac(forty.substr(0, 31)).data, Bytes{9});
-    EXPECT_EQ(GetMac("Epsilon").data, Bytes{7});
-    ExpectVolumeClean();
-}
-
-TEST_F(MacCollision, OverWriteReplacesAFileAndFreesItsSpaceButNeverAFolder)
-{
-    const uint16_t freeBefore = GetU16(MacVolume.mdb->data + kMdbFreeBlocks);
-    RecordingWindowSystem ws;
-    ws.Script({{NameExistsAnswer::Overwrite, ""}, {NameExistsAnswer::Overwrite, ""}, {NameExistsAnswer::Skip, ""}});
-    // Delta has four extents, one in the overflow tree, and a resource fork.
-    EXPECT_EQ(Create("Delta", {5, 6}), kCollisionGoOn);
-    EXPECT_EQ(FinishCommand(), 0u);
-    MacFileImage file;
-    ASSERT_TRUE(ReadMacFile(kRootFolderId, "Delta", &file));
-    EXPECT_EQ(file.data, (Bytes{5, 6}));
-    EXPECT_TRUE(file.rsrc.empty());
-    EXPECT_GT(GetU16(MacVolume.mdb->data + kMdbFreeBlocks), freeBefore);
-    EXPECT_EQ(Create("Docs", {1}), kCollisionSkip);  // asked again after a message
-    EXPECT_EQ(ws.messages.size(), 1u);
-    EXPECT_EQ(FinishCommand(), 0u);
-    MacPathTarget note;
-    ASSERT_TRUE(ResolveMacPath("Docs:Note", &note));
-    ExpectVolumeClean();
 }
 
 }  // namespace
