@@ -1,12 +1,12 @@
-// A clean engine for each test: no drive, no volume, an empty cache and pane,
-// default preferences and sort order, and the headless window system.
+// A clean program for each test: ResetProgramState, the program's one reset,
+// before and after.
 #pragma once
 #include <gtest/gtest.h>
 
 #include "support/temp_image.h"
+#include "ui/program_state.h"
 
-// The program's one reset (ResetProgramState).
-void ResetEngineState();
+inline void ResetEngineState() { ResetProgramState(); }
 
 class EngineStateTest : public ::testing::Test {
 protected:

@@ -32,10 +32,7 @@ std::string JoinMacPath(const std::string& folder, const std::string& name)
     return folder == ":" ? ":" + name : folder + ":" + name;
 }
 
-bool EngineRootTarget(MacPathTarget* out)
-{
-    return ResolveMacPath(":", out);
-}
+bool EngineRootTarget(MacPathTarget* out) { return ResolveMacPath(":", out); }
 
 namespace {
 

@@ -1,14 +1,7 @@
 // What our engine sees on the open volume: every folder listed by the
-// engine's tree walker (in the pane's order), and a file's forks read through the
-// catalog and the fork reader. Tests compare this with the peer tools and
+// engine's tree walker (in the pane's order), and a file's forks read through
+// the catalog and the fork reader, for comparison with the peer tools and
 // with recorded listings.
-//
-//   ASSERT_TRUE(OpenImageAsMacDrive(path, false));
-//   ASSERT_TRUE(OpenListedVolume(0));
-//   EngineTree tree;
-//   ASSERT_TRUE(ListEngineTree(&tree)) << StatusCode;
-//   std::vector<uint8_t> data;
-//   ASSERT_TRUE(ReadEngineFork(folderId, name, kDataFork, &data));
 #pragma once
 #include <cstdint>
 #include <map>

@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <utility>
 
+#include "hfs/bytes.h"
 #include "temp_image.h"
 
 namespace {
@@ -12,20 +13,18 @@ constexpr uint32_t kBlock = 512;
 constexpr uint32_t kAllocBlocks = MiniVolume::kBlocks - 6;  // 4 blocks before, MDB copy and one spare after
 constexpr uint32_t kCreated = 0xB4F0A2C0u;                  // March 2000
 constexpr uint32_t kModified = 0xB5105E00u;
+constexpr uint32_t kExtentsStart = 0;  // allocation blocks of the extents file
+constexpr uint32_t kExtentsNodes = 4;
+constexpr uint32_t kCatalogStart = 4;  // allocation blocks of the catalog file
+constexpr uint32_t kCatalogNodes = 8;
+size_t CatalogNodeOffset(uint32_t n) { return size_t{MiniVolume::kFirstAllocBlock + kCatalogStart + n} * 512; }
+size_t ExtentsNodeOffset(uint32_t n) { return size_t{MiniVolume::kFirstAllocBlock + kExtentsStart + n} * 512; }
 
 using Bytes = std::vector<uint8_t>;
 using Extent = std::pair<uint16_t, uint16_t>;  // start, count (allocation blocks)
 
-void Put16(uint8_t* p, uint32_t v)
-{
-    p[0] = static_cast<uint8_t>(v >> 8);
-    p[1] = static_cast<uint8_t>(v);
-}
-void Put32(uint8_t* p, uint32_t v)
-{
-    Put16(p, v >> 16);
-    Put16(p + 2, v);
-}
+void Put16(uint8_t* p, uint32_t v) { PutU16(static_cast<uint16_t>(v), p); }
+void Put32(uint8_t* p, uint32_t v) { PutU32(v, p); }
 void PutExtents(uint8_t* p, const std::vector<Extent>& extents)
 {
     for (size_t i = 0; i < extents.size() && i < 3; ++i) {
@@ -170,7 +169,6 @@ MiniVolume MakeMiniVolume()
     uint8_t* image = v.bytes.data();
     std::memset(image, 0, 2 * kBlock);  // boot blocks
     auto allocBlock = [&](uint32_t a) { return image + size_t{MiniVolume::kFirstAllocBlock + a} * kBlock; };
-
     const std::vector<FileSpec> files = {
         {2, "Alpha", 17, "TEXT", "ttxt", 1000, {{12, 2}}, 300, {{14, 1}}},
         {2, "Beta", 18, "BINA", "????", 0, {}, 0, {}},
@@ -178,11 +176,10 @@ MiniVolume MakeMiniVolume()
         {2, "Gamma", 20, "TEXT", "ttxt", 5000, {{20, 3}, {30, 4}, {40, 3}}, 0, {}},
         {16, "Note", 21, "TEXT", "ttxt", 20000, {{100, 40}}, 0, {}},
     };
-
     // Fork contents, laid out along their extents; the tail of the last
     // block is 0xEE.
     std::vector<bool> used(kAllocBlocks, false);
-    for (uint32_t a = 0; a < MiniVolume::kExtentsNodes + MiniVolume::kCatalogNodes; ++a) used[a] = true;
+    for (uint32_t a = 0; a < kExtentsNodes + kCatalogNodes; ++a) used[a] = true;
     uint32_t seed = 1;
     for (const FileSpec& f : files) {
         const std::string path = f.parent == 16 ? "Docs:" + f.name : f.name;
@@ -204,42 +201,26 @@ MiniVolume MakeMiniVolume()
             v.forks.push_back({path, static_cast<uint8_t>(fork ? 0xFF : 0), std::move(content)});
         }
     }
-
     // Catalog: header, an index root (node 1) over leaves 2 and 3.
-    std::vector<Bytes> leaf1 = {
-        FolderRecord(1, "Mini", 2, 5),
-        ThreadRecord(2, 1, "Mini"),
-        FileRecord(files[0]),
-        FileRecord(files[1]),
-        FileRecord(files[2]),
-    };
-    std::vector<Bytes> leaf2 = {
-        FolderRecord(2, "Docs", 16, 1),
-        FileRecord(files[3]),
-        ThreadRecord(16, 2, "Docs"),
-        FileRecord(files[4]),
-    };
-    for (uint32_t n = 0; n < MiniVolume::kCatalogNodes; ++n)
-        std::memset(image + MiniVolume::CatalogNodeOffset(n), 0, kBlock);
-    WriteHeaderNode(image + MiniVolume::CatalogNodeOffset(0), 2, 1, 9, 2, 3, 37, MiniVolume::kCatalogNodes, 4);
-    WriteNode(image + MiniVolume::CatalogNodeOffset(1), 0, 0, 0x00, 2,
+    std::memset(image + CatalogNodeOffset(0), 0, kCatalogNodes * kBlock);
+    WriteHeaderNode(image + CatalogNodeOffset(0), 2, 1, 9, 2, 3, 37, kCatalogNodes, 4);
+    WriteNode(image + CatalogNodeOffset(1), 0, 0, 0x00, 2,
               {IndexRecord(1, "Mini", 2), IndexRecord(2, "Docs", 3)});
-    WriteNode(image + MiniVolume::CatalogNodeOffset(2), 3, 0, 0xFF, 1, leaf1);
-    WriteNode(image + MiniVolume::CatalogNodeOffset(3), 0, 2, 0xFF, 1, leaf2);
-
+    WriteNode(image + CatalogNodeOffset(2), 3, 0, 0xFF, 1,
+              {FolderRecord(1, "Mini", 2, 5), ThreadRecord(2, 1, "Mini"), FileRecord(files[0]), FileRecord(files[1]),
+               FileRecord(files[2])});
+    WriteNode(image + CatalogNodeOffset(3), 0, 2, 0xFF, 1,
+              {FolderRecord(2, "Docs", 16, 1), FileRecord(files[3]), ThreadRecord(16, 2, "Docs"), FileRecord(files[4])});
     // Extents: header and one leaf with Delta's fourth data extent, which
     // begins at fork allocation block 6.
-    for (uint32_t n = 0; n < MiniVolume::kExtentsNodes; ++n)
-        std::memset(image + MiniVolume::ExtentsNodeOffset(n), 0, kBlock);
-    WriteHeaderNode(image + MiniVolume::ExtentsNodeOffset(0), 1, 1, 1, 1, 1, 7, MiniVolume::kExtentsNodes, 2);
+    std::memset(image + ExtentsNodeOffset(0), 0, kExtentsNodes * kBlock);
+    WriteHeaderNode(image + ExtentsNodeOffset(0), 1, 1, 1, 1, 1, 7, kExtentsNodes, 2);
     Bytes overflow(20, 0);
-    overflow[0] = 7;
-    overflow[1] = 0x00;  // data fork
+    overflow[0] = 7;  // data fork (0) of file 19 from fork block 6
     Put32(&overflow[2], 19);
     Put16(&overflow[6], 6);
     PutExtents(&overflow[8], {files[2].dataExtents[3]});
-    WriteNode(image + MiniVolume::ExtentsNodeOffset(1), 0, 0, 0xFF, 1, {overflow});
-
+    WriteNode(image + ExtentsNodeOffset(1), 0, 0, 0xFF, 1, {overflow});
     // Volume bitmap (block 3) and MDB (block 2), with its copy.
     uint8_t* bitmap = image + 3 * kBlock;
     std::memset(bitmap, 0, kBlock);
@@ -266,15 +247,15 @@ MiniVolume MakeMiniVolume()
     Put16(mdb + 34, free);
     mdb[36] = 4;
     std::memcpy(mdb + 37, "Mini", 4);
-    Put32(mdb + 74, MiniVolume::kExtentsNodes * kBlock);
-    Put32(mdb + 78, MiniVolume::kCatalogNodes * kBlock);
+    Put32(mdb + 74, kExtentsNodes * kBlock);
+    Put32(mdb + 78, kCatalogNodes * kBlock);
     Put16(mdb + 82, 1);  // folders in the root
     Put32(mdb + 84, 5);
     Put32(mdb + 88, 1);
-    Put32(mdb + 130, MiniVolume::kExtentsNodes * kBlock);
-    PutExtents(mdb + 134, {{MiniVolume::kExtentsStart, MiniVolume::kExtentsNodes}});
-    Put32(mdb + 146, MiniVolume::kCatalogNodes * kBlock);
-    PutExtents(mdb + 150, {{MiniVolume::kCatalogStart, MiniVolume::kCatalogNodes}});
+    Put32(mdb + 130, kExtentsNodes * kBlock);
+    PutExtents(mdb + 134, {{kExtentsStart, kExtentsNodes}});
+    Put32(mdb + 146, kCatalogNodes * kBlock);
+    PutExtents(mdb + 150, {{kCatalogStart, kCatalogNodes}});
     std::memcpy(image + size_t{MiniVolume::kBlocks - 2} * kBlock, mdb, kBlock);
     std::memset(image + size_t{MiniVolume::kBlocks - 1} * kBlock, 0, kBlock);
     return v;

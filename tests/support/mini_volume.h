@@ -32,17 +32,8 @@ struct MiniVolume {
     unsigned folders = 2;               // the root and Docs
     unsigned files = 5;
     uint64_t forkBytes = 0;             // sum of the logical lengths
-
-    // Where things lie, for tests that damage them.
     static constexpr uint32_t kBlocks = 1600;
     static constexpr uint32_t kFirstAllocBlock = 4;
-    static constexpr uint32_t kExtentsStart = 0;    // allocation blocks of the extents file
-    static constexpr uint32_t kExtentsNodes = 4;
-    static constexpr uint32_t kCatalogStart = 4;    // allocation blocks of the catalog file
-    static constexpr uint32_t kCatalogNodes = 8;
-    // Image byte offset of node `n` of the catalog or extents file.
-    static size_t CatalogNodeOffset(uint32_t n) { return size_t{kFirstAllocBlock + kCatalogStart + n} * 512; }
-    static size_t ExtentsNodeOffset(uint32_t n) { return size_t{kFirstAllocBlock + kExtentsStart + n} * 512; }
 };
 
 MiniVolume MakeMiniVolume();

@@ -5,21 +5,18 @@
 #include <cstring>
 #include <filesystem>
 
-#include "disk/image_drive.h"
+#include "core/main_state.h"
+#include "core/prefs.h"
 #include "core/status.h"
+#include "disk/image_drive.h"
 #include "hfs/btree_search.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
-#include "platform/platform.h"
 #include "support/engine_tree.h"
-#include "support/mini_volume.h"
 #include "translate/byte_stream.h"
 #include "translate/translators.h"
 #include "ui/mac_session.h"
-#include "core/main_state.h"
-#include "core/prefs.h"
-#include "core/progress.h"
 
 namespace fs = std::filesystem;
 
@@ -75,19 +72,13 @@ bool PutMacFile(const MacFileImage& file)
     return StatusCode == 0;
 }
 
-std::vector<std::string> MacFolderNames(uint32_t folderId)
+std::vector<std::string> MacFolderNames()
 {
     std::vector<std::string> names;
-    MacPathTarget target{};
-    if (folderId == kRootFolderId) {
-        if (!EngineRootTarget(&target)) return names;
-    } else {
-        target.id = folderId;
-        target.kind = kItemFolder;
-    }
+    MacPathTarget root{};
     EngineFolder folder;
-    if (!ListEngineFolder(target, &folder)) return names;
-    for (const EngineEntry& entry : folder.items) names.push_back(entry.name);
+    if (EngineRootTarget(&root) && ListEngineFolder(root, &folder))
+        for (const EngineEntry& entry : folder.items) names.push_back(entry.name);
     return names;
 }
 
@@ -96,16 +87,8 @@ std::vector<MacFileImage> TranslatorSampleFiles()
     std::vector<MacFileImage> files;
     auto add = [&](const std::string& name, const char* type, const char* creator, uint16_t flags,
                    std::vector<uint8_t> data, std::vector<uint8_t> rsrc) {
-        MacFileImage f;
-        f.name = name;
-        f.type = type;
-        f.creator = creator;
-        f.finderFlags = flags;
-        f.created = 0xB5A1C2D3u + static_cast<uint32_t>(files.size()) * 86400u;
-        f.modified = f.created + 3600u;
-        f.data = std::move(data);
-        f.rsrc = std::move(rsrc);
-        files.push_back(std::move(f));
+        const uint32_t created = 0xB5A1C2D3u + static_cast<uint32_t>(files.size()) * 86400u;
+        files.push_back({name, type, creator, flags, created, created + 3600u, std::move(data), std::move(rsrc)});
     };
     add("Empty", "TEXT", "ttxt", 0x0000, {}, {});
     add("Plain", "TEXT", "ttxt", 0x2000, PatternBytes(1000, 1), PatternBytes(300, 2));
@@ -129,16 +112,8 @@ std::vector<MacFileImage> TranslatorSampleFiles()
 
 MacFileImage SampleMacFile(const std::string& name, size_t dataSize, size_t rsrcSize, uint32_t seed)
 {
-    MacFileImage file;
-    file.name = name;
-    file.type = "TEXT";
-    file.creator = "ttxt";
-    file.finderFlags = 0x2104;
-    file.created = 0xB5A1C2D3 + seed;
-    file.modified = 0xB5A1C2D3 + 2 * seed + 7;
-    file.data = PatternBytes(dataSize, seed);
-    file.rsrc = PatternBytes(rsrcSize, seed + 1000);
-    return file;
+    return {name, "TEXT", "ttxt", 0x2104, 0xB5A1C2D3 + seed, 0xB5A1C2D3 + 2 * seed + 7, PatternBytes(dataSize, seed),
+            PatternBytes(rsrcSize, seed + 1000)};
 }
 
 void ExpectSameMacFile(const MacFileImage& got, const MacFileImage& want, const std::string& what,
@@ -152,70 +127,25 @@ void ExpectSameMacFile(const MacFileImage& got, const MacFileImage& want, const 
         EXPECT_EQ(got.created, want.created) << what;
         EXPECT_EQ(got.modified, want.modified) << what;
     }
-    EXPECT_TRUE(got.data == want.data) << what << ": data fork differs (" << got.data.size() << " bytes, want "
-                                        << want.data.size() << ")";
-    EXPECT_TRUE(got.rsrc == want.rsrc) << what << ": resource fork differs (" << got.rsrc.size() << " bytes, want "
-                                        << want.rsrc.size() << ")";
+    EXPECT_TRUE(got.data == want.data) << what << ": data fork differs";
+    EXPECT_TRUE(got.rsrc == want.rsrc) << what << ": resource fork differs";
 }
 
 void TranslatorTest::SetUp()
 {
     EngineStateTest::SetUp();
-    std::copy(std::begin(TranslatorTable), std::end(TranslatorTable), savedTable_);
-    savedCount_ = TranslatorCount;
-    std::memcpy(savedIni_, IniPath, sizeof savedIni_);
-    std::memcpy(savedFtm_, FtmPath, sizeof savedFtm_);
     std::snprintf(IniPath, sizeof IniPath, "%s", settings.PathOf("PIER.INI").c_str());
     std::snprintf(FtmPath, sizeof FtmPath, "%s", settings.PathOf("PIER.FTM").c_str());
-    char directory[1024];
-    if (GetCurrentDir(directory, sizeof directory)) savedDirectory_ = directory;
-    PcFileFaults = PcFileFaultRecord{};
-    ASSERT_TRUE(SetCurrentDir(pc.Path().c_str()));
+    CurrentOptions.pcDirectory = pc.Path();
     // The extensions a user would have set.
     std::snprintf(TranslatorTable[kMacBinaryTranslator].extension, 4, "bin");
     std::snprintf(TranslatorTable[kBinHexTranslator].extension, 4, "hqx");
-}
-
-void TranslatorTest::TearDown()
-{
-    for (unsigned slot = 0; slot < StreamSlotCount; ++slot) CloseStream(static_cast<int>(slot));
-    CloseVolume();
-    CloseProgress();
-    ProgressTotal = 0;
-    ReleaseTypeMaps();
-    PcFileFaults = PcFileFaultRecord{};
-    if (!savedDirectory_.empty()) SetCurrentDir(savedDirectory_.c_str());
-    std::copy(std::begin(savedTable_), std::end(savedTable_), TranslatorTable);
-    TranslatorCount = savedCount_;
-    std::memcpy(IniPath, savedIni_, sizeof savedIni_);
-    std::memcpy(FtmPath, savedFtm_, sizeof savedFtm_);
-    EngineStateTest::TearDown();
-}
-
-bool TranslatorTest::OpenVolumeBytes(const std::vector<uint8_t>& image)
-{
-    return OpenVolumeFile(images.WriteFile("volume.img", image));
 }
 
 bool TranslatorTest::OpenVolumeFile(const std::string& path)
 {
     imagePath = path;
     return OpenImageAsMacDrive(path.c_str(), true) && OpenListedVolume(0);
-}
-
-bool TranslatorTest::OpenMiniVolume() { return OpenVolumeBytes(MakeMiniVolume().bytes); }
-
-bool TranslatorTest::Reopen()
-{
-    const std::string path = imagePath;
-    CloseVolume();
-    return OpenVolumeFile(path);
-}
-
-bool TranslatorTest::MacHas(const std::string& name, uint32_t folder)
-{
-    const std::vector<std::string> names = MacFolderNames(folder);
-    return std::find(names.begin(), names.end(), name) != names.end();
 }
 
 void TranslatorTest::CloseVolume()
@@ -267,11 +197,6 @@ uint32_t WholeFileTranslatorTest::Decode(const std::string& pcName)
     return FinishCommand();
 }
 
-std::string WholeFileTranslatorTest::EncodedName(const std::string& macName) const
-{
-    return macName + "." + format_.extension;
-}
-
 void WholeFileTranslatorTest::ExpectDecodesTo(const std::string& pcName, const MacFileImage& want,
                                               const std::string& what, uint16_t flagMask)
 {
@@ -289,12 +214,12 @@ void TranslatorTest::ExpectVolumeClean(const std::string& what)
 
 void WholeFileTranslatorTest::ExpectRefused(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& inputs)
 {
-    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    const std::vector<std::string> before = MacFolderNames();
     const std::string pcName = EncodedName("refused");
     for (const auto& [what, bytes] : inputs) {
         WritePc(pcName, bytes);
         EXPECT_EQ(Decode(pcName), kStatusWrongFileType) << what;
-        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << what;
+        EXPECT_EQ(MacFolderNames(), before) << what;
     }
     ExpectVolumeClean();
 }
@@ -325,7 +250,7 @@ void WholeFileTranslatorTest::ExpectMacWriteFailuresLeaveNothing(const MacFileIm
     const std::string pcName = EncodedName("in");
     WritePc(pcName, encoded);
     ASSERT_TRUE(OpenMiniVolume());
-    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    const std::vector<std::string> before = MacFolderNames();
     ImageTable[0].faults = ImageFaults{};
     format_.decode(pcName.c_str(), kRootFolderId);
     const uint32_t writes = ImageTable[0].faults.writes;
@@ -345,7 +270,7 @@ void WholeFileTranslatorTest::ExpectMacWriteFailuresLeaveNothing(const MacFileIm
         // what matters is the medium, so look at it afresh.
         CloseVolume();
         ASSERT_TRUE(OpenVolumeFile(imagePath)) << "write " << k;
-        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "write " << k;
+        EXPECT_EQ(MacFolderNames(), before) << "write " << k;
         ExpectVolumeClean("write " + std::to_string(k));
         CloseVolume();
     }
@@ -379,15 +304,14 @@ void WholeFileTranslatorTest::ExpectCancelLeavesNoFile(const std::vector<uint8_t
     ws.cancelAtPump = 1;
     EXPECT_EQ(Encode("Gamma"), kStatusCancelled);
     EXPECT_TRUE(PcFiles().empty());
-
     const std::string pcName = EncodedName("big");
     WritePc(pcName, encoded);
-    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    const std::vector<std::string> before = MacFolderNames();
     for (unsigned pump : {1u, 3u}) {  // the third: after the first 32 KB of the PC file
         ws.pumps = 0;
         ws.cancelAtPump = pump;
         EXPECT_EQ(Decode(pcName), kStatusCancelled) << "pump " << pump;
-        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "pump " << pump;
+        EXPECT_EQ(MacFolderNames(), before) << "pump " << pump;
     }
     ExpectVolumeClean();
 }
@@ -432,20 +356,20 @@ void WholeFileTranslatorTest::ExpectPcReadFailuresCreateNothing(const std::vecto
     ASSERT_TRUE(OpenMiniVolume());
     const std::string pcName = EncodedName("in");
     WritePc(pcName, encoded);
-    const std::vector<std::string> before = MacFolderNames(kRootFolderId);
+    const std::vector<std::string> before = MacFolderNames();
     PcFileFaults = PcFileFaultRecord{};
     format_.decode(pcName.c_str(), kRootFolderId);
     const uint32_t reads = PcFileFaults.reads;
     EXPECT_EQ(FinishCommand(), 0u);
     CloseVolume();
     ASSERT_TRUE(OpenMiniVolume());
-    ASSERT_EQ(MacFolderNames(kRootFolderId), before);
+    ASSERT_EQ(MacFolderNames(), before);
     ASSERT_GE(reads, 3u);
     for (uint32_t k = 1; k <= reads; ++k) {
         PcFileFaults = PcFileFaultRecord{};
         PcFileFaults.failReadAt = k;
         EXPECT_EQ(Decode(pcName), k == 1 ? firstReadFailure : kStatusPcReadError) << "read " << k;
-        EXPECT_EQ(MacFolderNames(kRootFolderId), before) << "read " << k;
+        EXPECT_EQ(MacFolderNames(), before) << "read " << k;
     }
     ExpectVolumeClean();
 }

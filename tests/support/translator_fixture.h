@@ -1,7 +1,7 @@
 // Running the translators as a copy command does: a writable Mac volume
 // opened as the Mac drive with its root as the current folder, a scratch PC
-// directory as the current directory, scratch PIER.INI and PIER.FTM, and the
-// end of the command (flush on success, report and discard on failure).
+// directory, scratch PIER.INI and PIER.FTM, and the end of the command
+// (flush on success, report and discard on failure).
 #pragma once
 #include <cstdint>
 #include <string>
@@ -9,6 +9,7 @@
 
 #include "hfs/volume.h"
 #include "support/engine_state.h"
+#include "support/mini_volume.h"
 #include "support/hfsutils_driver.h"
 #include "support/macbinary_file.h"
 #include "support/recording_window.h"
@@ -23,8 +24,8 @@ std::vector<uint8_t> MacName(const std::string& name);
 bool ReadMacFile(uint32_t parentId, const std::string& name, MacFileImage* out, uint8_t* finderInfo = nullptr);
 // Creates `file` in the Mac pane's current folder through the byte streams and flushes.
 bool PutMacFile(const MacFileImage& file);
-// The names in a folder of the open volume, as the Mac pane lists it.
-std::vector<std::string> MacFolderNames(uint32_t folderId);
+// The names in the open volume's root, as the Mac pane lists it.
+std::vector<std::string> MacFolderNames();
 
 // Files for the encoders and decoders: empty forks, sizes either side of 128
 // and of the 32 KB stream buffer, runs of one byte and of 0x90, a
@@ -45,37 +46,22 @@ void ExpectSameMacFile(const MacFileImage& got, const MacFileImage& want, const 
 class TranslatorTest : public EngineStateTest {
 protected:
     void SetUp() override;
-    void TearDown() override;
-
-    bool OpenVolumeBytes(const std::vector<uint8_t>& image);  // written to the image directory
-    bool OpenVolumeFile(const std::string& path);             // writable, first volume, root listed
-    bool OpenMiniVolume();
-    bool Reopen();       // drops the volume and opens the image again from the medium
+    bool OpenVolumeFile(const std::string& path);  // writable, first volume, root listed
+    bool OpenMiniVolume() { return OpenVolumeFile(images.WriteFile("volume.img", MakeMiniVolume().bytes)); }
     void CloseVolume();  // after a flush the image file holds everything written
-
     // The end of a command; returns its status and leaves StatusCode 0.
     uint32_t FinishCommand();
     bool VolumeClean(std::string* why);  // CheckVolume finds nothing wrong
     void ExpectVolumeClean(const std::string& what = "");
-    bool MacHas(const std::string& name, uint32_t folder = kRootFolderId);
-
-    // PC files in the scratch directory (the current directory).
+    // PC files in the scratch PC directory.
     std::string PcPath(const std::string& name) const { return pc.PathOf(name); }
     void WritePc(const std::string& name, const std::vector<uint8_t>& bytes) const { pc.WriteFile(name, bytes); }
     std::vector<uint8_t> ReadPc(const std::string& name) const { return ReadFileBytes(pc.PathOf(name)); }
     std::vector<std::string> PcFiles() const;
-
     TempDir pc;
     TempDir images;
     TempDir settings;
     std::string imagePath;
-
-private:
-    std::string savedDirectory_;
-    Translator savedTable_[TranslatorLimit];
-    unsigned savedCount_ = 0;
-    char savedIni_[256];
-    char savedFtm_[256];
 };
 
 // The size of the volumes made with hfsutils for the oracle tests.
@@ -95,10 +81,9 @@ extern const WholeFileFormat kBinHexFormat;
 class WholeFileTranslatorTest : public TranslatorTest {
 protected:
     explicit WholeFileTranslatorTest(const WholeFileFormat& format) : format_(format) {}
-
     uint32_t Encode(const std::string& macName, uint32_t folderId = kRootFolderId);  // one command: its status
     uint32_t Decode(const std::string& pcName);
-    std::string EncodedName(const std::string& macName) const;
+    std::string EncodedName(const std::string& macName) const { return macName + "." + format_.extension; }
     // Decodes `pcName` into the root and compares the file it made with `want`.
     void ExpectDecodesTo(const std::string& pcName, const MacFileImage& want, const std::string& what,
                          uint16_t flagMask = 0xFFFF);
@@ -122,7 +107,6 @@ protected:
     // Every PC read of the decode failed in turn: code 102 (the first read:
     // `firstReadFailure`), and nothing of the file on the volume.
     void ExpectPcReadFailuresCreateNothing(const std::vector<uint8_t>& encoded, uint32_t firstReadFailure);
-
     // Against hfsutils: a 4 MB volume formatted by hfsutils with `files` in its root.
     std::string HfsutilsSourceImage(HfsUtils& hfs, const std::vector<MacFileImage>& files);
     // Encodes each of `files` of the image's root, each PC file moved to the
@@ -133,7 +117,6 @@ protected:
     // with `want`; then hfsutils reads the volume back.
     void DecodeOntoNewVolume(const std::vector<std::string>& pcNames, const std::vector<MacFileImage>& want,
                              const std::string& what, uint16_t flagMask = 0xFFFF);
-
     const WholeFileFormat format_;
 
 private:

@@ -1,41 +1,29 @@
 // The write side's building blocks on the formatter's empty diskette: B-tree
-// insertion into an empty tree, in place, by shifting into the left
-// neighbour and by splitting; deletion down to an empty tree and the
-// collapse of a level; node allocation with a map node; the bitmap's runs;
-// fork growth in place, into new extents and into overflow records; and the
-// catalog operations' edge cases. Whole command sequences, with the checker
-// and hfsutils as oracles, are in tests/integration/write_sequences_test.cpp.
+// insertion and deletion through splits, shifts and the collapse of levels,
+// the bitmap's runs and its deferred frees, and block writes past their
+// buffer. Fork growth and whole command sequences, with the checker and
+// hfsutils as oracles, are in tests/integration/write_sequences_test.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
-#include <random>
-#include <string>
-#include <tuple>
 #include <functional>
 #include <iterator>
+#include <random>
+#include <string>
 #include <vector>
 
-#include "hfs/bytes.h"
-#include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
 #include "hfs/bitmap.h"
 #include "hfs/btree_node.h"
 #include "hfs/btree_search.h"
 #include "hfs/btree_update.h"
-#include "hfs/cache.h"
 #include "hfs/catalog_keys.h"
-#include "hfs/catalog_ops.h"
-#include "hfs/extents.h"
-#include "hfs/fork_io.h"
+#include "hfs/cache.h"
 #include "hfs/format.h"
-#include "hfs/listing.h"
-#include "hfs/mac_time.h"
 #include "hfs/volume.h"
-#include "hfs/volume_check.h"
 #include "support/engine_state.h"
-#include "support/shadow_volume.h"
 #include "ui/mac_session.h"
 
 namespace {
@@ -43,8 +31,7 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr uint32_t kSynthFileId = 100;     // file ID of the extents-tree records the B-tree tests insert
-constexpr unsigned kBigRecordData = 80;    // 88-byte records: five fill a leaf, six do not
-constexpr unsigned kSmallRecordData = 12;
+constexpr unsigned kRecordData = 80;       // 88-byte records: five fill a leaf, six do not
 
 // The formatter's empty 1.44 MB volume, made once.
 const Bytes& EmptyVolume()
@@ -61,14 +48,6 @@ const Bytes& EmptyVolume()
     return bytes;
 }
 
-Bytes Pascal(const std::string& s)
-{
-    Bytes p(32, 0);
-    p[0] = static_cast<uint8_t>(s.size());
-    std::memcpy(p.data() + 1, s.data(), s.size());
-    return p;
-}
-
 class BTreeUpdate : public EngineStateTest {
 protected:
     void MountEmpty()
@@ -79,11 +58,7 @@ protected:
         ASSERT_TRUE(OpenListedVolume(0)) << StatusCode;
         CurrentOptions.hideInvisible = false;
     }
-
-    // ---- the trees -----------------------------------------------------------
-
     static ForkRef* Extents() { return &MacVolume.extentsFile; }
-    static ForkRef* Catalog() { return &MacVolume.catalogFile; }
     static uint32_t HeaderU32(ForkRef* tree, uint16_t offset) { return GetU32(TreeHeader(tree)->data + offset); }
     static uint16_t Depth(ForkRef* tree) { return GetU16(TreeHeader(tree)->data + kHeaderDepth); }
     static uint32_t Root(ForkRef* tree) { return HeaderU32(tree, kHeaderRoot); }
@@ -99,24 +74,22 @@ protected:
         EXPECT_NE(b, nullptr) << "node " << n << " status " << StatusCode;
         return b;
     }
-
-    // An extents-tree record keyed by `start` (88 bytes unless told); its
-    // data is a pattern.
-    static Bytes BigRecord(uint16_t start, unsigned dataSize = kBigRecordData)
+    // An extents-tree record of 88 bytes keyed by `start`; its data is a pattern.
+    static Bytes BigRecord(uint16_t start)
     {
-        Bytes r(1 + 8 + dataSize, 0);
-        r[0] = static_cast<uint8_t>(8 + dataSize);
+        Bytes r(1 + 8 + kRecordData, 0);
+        r[0] = static_cast<uint8_t>(8 + kRecordData);
         r[1] = 7;
         r[2] = kDataFork;
         PutU32(kSynthFileId, &r[3]);
         PutU16(start, &r[7]);
-        for (unsigned i = 0; i < dataSize; ++i) r[9 + i] = static_cast<uint8_t>(start + i);
+        for (unsigned i = 0; i < kRecordData; ++i) r[9 + i] = static_cast<uint8_t>(start + i);
         r.resize(kMaxRecordBuffer, 0);
         return r;
     }
-    static void Insert(uint16_t start, unsigned dataSize = kBigRecordData)
+    static void Insert(uint16_t start)
     {
-        Bytes r = BigRecord(start, dataSize);
+        Bytes r = BigRecord(start);
         BTreeInsertRecord(Extents(), r.data());
         EXPECT_EQ(StatusCode, 0u) << "inserting " << start;
     }
@@ -145,8 +118,8 @@ protected:
     // index record keyed by its child's first key, each level linked both
     // ways, the leaves' keys in order and their records whole, the first and
     // last leaf, the record count, and the node map marking exactly the nodes
-    // reached. `leaves` gets each leaf's keys, from the first leaf on.
-    static void ExpectSoundTree(std::vector<std::vector<uint16_t>>* leaves = nullptr)
+    // reached.
+    static void ExpectSoundTree()
     {
         ForkRef* tree = Extents();
         const uint16_t depth = Depth(tree);
@@ -173,12 +146,11 @@ protected:
                     const uint8_t* record = node->data + NodeRecordOffset(node, r);
                     const uint16_t key = GetU16(record + kExtKeyStartBlock);
                     const unsigned size = NodeRecordSize(node, r);
-                    bool whole = size == 8 + kBigRecordData || size == 8 + kSmallRecordData;
+                    bool whole = size == 8 + kRecordData;
                     for (unsigned b = 8; b < size; ++b) whole = whole && record[b] == static_cast<uint8_t>(key + b - 8);
                     EXPECT_TRUE(whole) << "record " << key << " of node " << level[i];
                     keys.push_back(key);
                 }
-                if (height == 1 && leaves) leaves->push_back(Keys(node));
             }
             if (height == 1) {
                 EXPECT_EQ(HeaderU32(tree, kHeaderFirstLeaf), level.front());
@@ -195,47 +167,9 @@ protected:
         for (uint32_t n = 1; n < total; ++n)
             EXPECT_EQ(NodeInUse(tree, n), std::count(reached.begin(), reached.end(), n) == 1) << "node " << n;
     }
-
-    void ExpectClean()
-    {
-        std::string why;
-        EXPECT_TRUE(VolumeIsClean(&why)) << why;
-    }
-
-    // ---- files -----------------------------------------------------------------
-
-    bool MakeRootCurrent()
-    {
-        MacPathTarget root;
-        return ResolveMacPath(":", &root) && ShowMacFolder(root);
-    }
-    // Creates an empty file in the current folder and returns its ForkRef
-    // (the leaf that holds the record pinned).
-    ForkRef NewFile(const std::string& name, uint32_t created = 0)
-    {
-        FileCreateRequest request{};
-        const Bytes n = Pascal(name);
-        std::memcpy(request.name, n.data(), 32);
-        std::memcpy(request.finderInfo, "TESTtest", 8);
-        request.created = request.modified = created;
-        CreateMacFile(&request);
-        EXPECT_EQ(StatusCode, 0u);
-        ForkRef ref{};
-        EXPECT_EQ(LookupFile(n.data(), MacPaneState.folderId, &ref), 0);
-        if (ref.recordBuffer) PinBlock(ref.recordBuffer);
-        return ref;
-    }
-    static uint16_t Extent(const ForkRef& ref, unsigned i, bool count)
-    {
-        return GetU16(ref.recordBuffer->data + ref.recordOffset + kFileRecDataExtents + 4 * i + (count ? 2 : 0));
-    }
-    static uint32_t Physical(const ForkRef& ref) { return GetU32(ref.recordBuffer->data + ref.recordOffset + kFileRecDataPhysical); }
     static uint16_t FreeBlocks() { return GetU16(MacVolume.mdb->data + kMdbFreeBlocks); }
-
     TempDir dir;
 };
-
-// ---- insertion ------------------------------------------------------------------
 
 TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
 {
@@ -273,8 +207,6 @@ TEST_F(BTreeUpdate, RandomInsertsAndDeletesKeepTheTreeSound)
     EXPECT_EQ(StatusCode, kStatusBadNode);
 }
 
-// ---- the bitmap ------------------------------------------------------------------
-
 TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
 {
     MountEmpty();
@@ -283,7 +215,6 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
     for (uint16_t b = 0; b < total; ++b) used[b] = AllocationBlockUsed(b);
     std::vector<bool> flushed = used;
     std::vector<bool> freed(total);
-
     struct Answer {
         int result;
         uint16_t start;
@@ -306,14 +237,12 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
         }
         return best;
     };
-
     auto expectedFrom = [&](uint16_t start, uint16_t count) {
         if (used[start]) return Answer{-1, start, count};
         uint16_t length = 0;
         while (start + length < total && length < count && !used[start + length]) ++length;
         return Answer{length == count ? 0 : 1, start, length};
     };
-
     std::mt19937 random(1234);
     for (int step = 0; step < 3000; ++step) {
         SCOPED_TRACE("step " + std::to_string(step));
@@ -352,60 +281,16 @@ TEST_F(BTreeUpdate, FindFreeRunAnswersAsAWholeScanThroughMarkingFlushAndDiscard)
     EXPECT_EQ(FreeBlocks(), std::count(used.begin(), used.end(), false));
 }
 
-// ---- forks -----------------------------------------------------------------------
-
-TEST_F(BTreeUpdate, ExtendForkGrowsInPlaceThenNewExtentsThenAnOverflowRecord)
+TEST(ExtentKeys, LeafComparisonCoversTheRecordsRange)
 {
-    MountEmpty();
-    ASSERT_TRUE(MakeRootCurrent());
-    ForkRef ref = NewFile("Grower");
-    ASSERT_NE(ref.recordBuffer, nullptr);
-
-    struct Step {
-        uint16_t blocker;  // a block taken first; 0 none
-        uint16_t count;
-        unsigned extent;   // where the blocks go
-        uint16_t start, length;
-    };
-    const Step steps[] = {
-        {0, 4, 0, 45, 4},   // the first free run: right after the Desktop file
-        {0, 2, 0, 45, 6},   // the next blocks are free: in place
-        {51, 2, 1, 52, 2},  // blocked: a second extent
-        {54, 2, 2, 55, 2},
-    };
-    for (const Step& s : steps) {
-        if (s.blocker) MarkAllocated(s.blocker, 1);
-        uint16_t count = s.count;
-        ExtendFork(&ref, kDataFork, &count);
-        EXPECT_EQ(count, s.count);
-        EXPECT_EQ(Extent(ref, s.extent, false), s.start);
-        EXPECT_EQ(Extent(ref, s.extent, true), s.length);
-        EXPECT_TRUE(s.extent == 2 || Extent(ref, s.extent + 1, true) == 0);
-    }
-    MarkAllocated(57, 1);
-    ASSERT_EQ(Depth(Extents()), 0u);
-    uint16_t count = 3;
-    ExtendFork(&ref, kDataFork, &count);  // three extents in use: an overflow record at fork block 10
-    ASSERT_EQ(StatusCode, 0u);
-    EXPECT_EQ(Physical(ref), 13u * 512);
-    ASSERT_EQ(Depth(Extents()), 1u);
-    // Its key (the data fork of the file from fork block 10), the extent 58+3, two empty ones.
-    uint8_t want[20] = {7, kDataFork, 0, 0, 0, 0, 0, 10, 0, 58, 0, 3};
-    PutU32(ref.fileId, want + 2);
-    const BlockBuffer* leaf = Node(Extents(), Root(Extents()));
-    EXPECT_EQ(Bytes(leaf->data + NodeRecordOffset(leaf, 0), leaf->data + NodeRecordOffset(leaf, 0) + 20),
-              Bytes(want, want + 20));
-    count = 2;
-    ExtendFork(&ref, kDataFork, &count);  // in place again, inside the overflow record
-    leaf = Node(Extents(), Root(Extents()));
-    EXPECT_EQ(GetU16(leaf->data + NodeRecordOffset(leaf, 0) + 10), 5u);
-    EXPECT_EQ(HeaderU32(Extents(), kHeaderLeafRecords), 1u);
-    // Deleting, writing back and checking such files, and reading them with
-    // hfsutils, is write_sequences_test's business.
-    UnpinBlock(ref.recordBuffer);
+    // File 30, data fork, from fork block 10, extents of 2 and 3 blocks: blocks 10 to 14.
+    const uint8_t record[20] = {7, kDataFork, 0, 0, 0, 30, 0, 10, 0, 100, 0, 2, 0, 200, 0, 3};
+    EXPECT_EQ(CompareExtentKey(30, kDataFork, 14, record, kLeafNode), -1);
+    EXPECT_EQ(CompareExtentKey(30, kDataFork, 15, record, kLeafNode), 1);
+    EXPECT_EQ(CompareExtentKey(30, kResourceFork, 12, record, kLeafNode), 1);
+    EXPECT_EQ(CompareExtentKey(29, kDataFork, 12, record, kLeafNode), -1);
+    EXPECT_EQ(CompareExtentKey(30, kDataFork, 12, record, kIndexNode), 2);
 }
-
-// ---- catalog operations ---------------------------------------------------------------
 
 // A write that would run past its block comes from an offset the medium
 // gave: it changes nothing and is reported as damage, never dropped unseen.

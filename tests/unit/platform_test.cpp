@@ -1,5 +1,10 @@
-// The PC-side platform layer and PIER.INI. The same tests run natively and,
-// in the Windows build, under wine, so both implementations keep one behaviour.
+// The PC side: the platform layer, PIER.INI, names (Mac names between the
+// two character sets; PC names made from Mac names: cleaning, extensions,
+// the names Windows would misread, automatic renaming and its dialog), and
+// what the panes and the progress window show (sizes, DOS dates of Mac
+// times, the progress bar; the pane's lines are cli_read_test's). The same
+// tests run natively and, in the Windows build, under wine, so both
+// implementations keep one behaviour.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -9,11 +14,18 @@
 
 #include "core/main_state.h"
 #include "core/prefs.h"
+#include "core/progress.h"
+#include "core/status.h"
 #include "disk/drive_table.h"
+#include "hfs/mac_names.h"
+#include "hfs/mac_time.h"
 #include "platform/platform.h"
+#include "support/engine_state.h"
+#include "support/recording_window.h"
 #include "support/temp_image.h"
 #include "support/time_zone.h"
-#include "ui/prefs_save.h"
+#include "translate/names.h"
+#include "ui/format_text.h"
 
 #if !defined(_WIN32)
 #include <iconv.h>
@@ -46,7 +58,6 @@ protected:
         return out.data();
     }
     void Write(const std::string& text) { dir.WriteFile("PIER.INI", Bytes(text)); }
-
     TempDir dir;
     std::string ini = dir.PathOf("PIER.INI");
     PrefsRecord saved;
@@ -68,7 +79,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
                 {"Q", "bare", "dflt"},                     {"Q", "only", "dflt"},
                 {"Q", "double", "quo", 4}};
     for (const auto& k : keys) EXPECT_EQ(Read(k.section, k.key, k.size), k.want) << k.section << " " << k.key;
-
     // Writing changes only its own line and follows the file's line ends.
     Write("; settings\r\n[Main Prefs]\r\nSavePrefs = NO\r\n\r\n[Disk Prefs]\r\nAddASPI=win ; edited");
     ASSERT_TRUE(WriteProfileString("main prefs", "savePrefs", "YES", ini.c_str()));
@@ -80,7 +90,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
               "; settings\r\n[Main Prefs]\r\nSavePrefs = YES\r\nPCTrans=3\r\n\r\n[Disk Prefs]\r\n");
 #endif
     EXPECT_FALSE(WriteProfileString("S", "k", "v", (dir.PathOf("none") + PathSeparator() + "PIER.INI").c_str()));
-
     // MaxIOBufSzK is read as two characters and kept within 4..64.
     const struct {
         const char* value;
@@ -95,23 +104,6 @@ TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
         SetTransferLimit();
         EXPECT_EQ(MaxTransferBytes, c.limit) << c.value;
     }
-}
-
-TEST_F(ProfileTest, SavedPreferencesReadBackAsTheyWere)
-{
-    Write("[Main Prefs]\nSavePrefs=yes\nCopyPrefs=no\nAutoRename=yes\nMacUseMap=no\nMacFilterExt=.hqx\n"
-          "[Misc Prefs]\nMaxIOBufSzK=16\n[Text File]\nkept=as is\n");
-    std::memset(&Prefs, 0, sizeof Prefs);
-    ReadPreferences();
-    ASSERT_EQ(Prefs.SavePrefs, 1);
-    const PrefsRecord before = Prefs;
-    SavePreferences();
-    std::memset(&Prefs, 0, sizeof Prefs);
-    ReadPreferences();
-    Prefs.MacSort = before.MacSort;  // saved from the panes' live order
-    Prefs.PCSort = before.PCSort;
-    EXPECT_EQ(std::memcmp(&Prefs, &before, sizeof Prefs), 0);
-    EXPECT_EQ(Read("Text File", "kept"), "as is");
 }
 
 TEST(FileTest, PositionedIoAndRename)
@@ -197,5 +189,178 @@ TEST(LocalTime, WallClockReadingsFollowTheZone)
     }
 }
 #endif
+
+
+TEST(MacNames, ConvertBothWaysAndKeepEveryByte)
+{
+    EXPECT_EQ(MacCharToPc(0x8A), 0xE4);  // a with diaeresis
+    EXPECT_EQ(PcCharToMac(0xE4), 0x8A);
+    EXPECT_EQ(MacCharToPc(0xB0), 0x80);  // infinity takes the euro's code
+    EXPECT_EQ(PcCharToMac(0x80), 0xB0);
+    EXPECT_EQ(MacCharToPc(0xDB), 0xA4);  // currency sign
+    // The tables are inverse permutations of 0x80..0xFF, so every Mac name
+    // comes back from the PC unchanged (a zero byte travels as 0x02).
+    uint8_t name[32];
+    for (unsigned start = 1; start < 256; start += 31) {
+        name[0] = 0;
+        for (unsigned c = start; c < start + 31 && c < 256; ++c) name[++name[0]] = static_cast<uint8_t>(c == 2 ? 0 : c);
+        char pc[40];
+        MacNameToPc(pc, name, true);
+        uint8_t back[32];
+        PcNameToMac(back, pc);
+        ASSERT_EQ(0, std::memcmp(name, back, name[0] + 1u)) << "names starting at " << start;
+    }
+}
+
+// Files in a scratch PC directory.
+class PcNameFiles : public EngineStateTest {
+protected:
+    void SetUp() override
+    {
+        EngineStateTest::SetUp();
+        CurrentOptions.pcDirectory = dir_.Path();
+    }
+    void Touch(const std::string& name) const { dir_.WriteFile(name, {1, 2, 3}); }
+    std::string Make(const std::string& name, const char* extension, int expected = kCollisionGoOn)
+    {
+        char buffer[256] = {};
+        std::memcpy(buffer, name.c_str(), name.size() + 1);
+        EXPECT_EQ(MakePcName(buffer, extension), expected) << name;
+        return buffer;
+    }
+    TempDir dir_;
+};
+
+TEST_F(PcNameFiles, SanitizeCleansExtendsAndMendsNames)
+{
+    struct Case {
+        const char* name;
+        const char* extension;
+        bool allowUpper;
+        const char* want;
+    };
+    const Case cases[] = {
+        {"  a:b", "", false, "!!a_b"},
+        {"a/b\\c*d?e\"f<g>h|i", "", true, "a_b_c_d_e_f_g_h_i"},
+        {"x\x01y\x1Fz\x7F", "", false, "x_y_z_"},
+        {"a$%'-_@~`!(){}^#&.+,;=[] b", "", false, "a$%'-_@~`!(){}^#&.+,;=[] b"},
+        {"", "TXT", false, ""},
+        {"caf\xE9", "", true, "caf\xE9"},
+        {"caf\xE9", "", false, "caf_"},
+        {" ", "", false, "!"},
+        // The extension unless the name carries it (up to 6 characters from the dot).
+        {"notes.txt", "TXT", false, "notes.txt"},
+        {"notes.txt2", "TXT", false, "notes.txt2"},
+        {"notes.text", "TXT", false, "notes.text.TXT"},
+        {"notes", "TXT", false, "notes.TXT"},
+        {"a.tx", "TXT", false, "a.tx.TXT"},
+        {"a.TX", "tx", false, "a.TX"},
+        {"a.txtab", "TXT", false, "a.txtab"},
+        {"a.txtabc", "TXT", false, "a.txtabc.TXT"},
+        // Names that would escape the directory or open a device.
+        {".", "", false, "_"},
+        {"..", "", false, "__"},
+        {"..", "TXT", false, "__.TXT"},
+        {"CON", "", false, "_CON"},
+        {"con.txt", "TXT", false, "_con.txt"},
+        {"Aux", "TXT", false, "_Aux.TXT"},
+        {"Lpt1", "", false, "_Lpt1"},
+        {"com9.tar.gz", "", false, "_com9.tar.gz"},
+        {"NUL .txt", "", false, "_NUL .txt"},
+        {"conout$", "", false, "_conout$"},
+        {"COM\xB9", "", true, "_COM\xB9"},
+        {"COM0", "", false, "COM0"},
+        {"CONSOLE", "", false, "CONSOLE"},
+        {"my con", "", false, "my con"},
+        {"name. .", "", false, "name___"},
+        {"name ", "", false, "name_"},
+        {"CON.", "", false, "CON_"},
+        {"Notes.", "TXT", false, "Notes..TXT"},
+    };
+    for (const Case& c : cases) {
+        CurrentOptions.allowUpper = c.allowUpper;
+        char buffer[256] = {};
+        std::strcpy(buffer, c.name);
+        SanitizePcName(buffer, c.extension);
+        EXPECT_STREQ(buffer, c.want) << c.name;
+    }
+}
+
+TEST_F(PcNameFiles, AutomaticRenamingCountsAndPlacesTheCounter)
+{
+    CurrentOptions.autoRename = true;
+    RecordingWindowSystem ws;
+    for (const char* name : {"A.TXT", "REPORT.TXT", "LONGNAMES.TXT", "A.B.TOOLONG", "noext", "exactly8.c",
+                             "COM.TXT", "COM0.TXT"})
+        Touch(name);
+    EXPECT_EQ(Make("B.TXT", "TXT"), "B.TXT");
+    EXPECT_EQ(Make("A.TXT", "TXT"), "A0.TXT");
+    EXPECT_EQ(Make("REPORT.TXT", ""), "REPORT0.TXT");
+    EXPECT_EQ(Make("LONGNAMES.TXT", ""), "LONGNAME0.TXT");
+    EXPECT_EQ(Make("A.B.TOOLONG", ""), "A.B.TOOLON0");
+    EXPECT_EQ(Make("noext", ""), "noext0");
+    EXPECT_EQ(Make("exactly8.c", ""), "exactly0.c");
+    EXPECT_EQ(Make("COM.TXT", ""), "COMA.TXT");  // COM1 to COM9 name devices
+    for (char c = '0'; c <= '9'; ++c) Touch(std::string("A") + c + ".TXT");
+    EXPECT_EQ(Make("A", "TXT"), "AA.TXT");
+    for (char c = 'A'; c <= 'Z'; ++c) Touch(std::string("A") + c + ".TXT");
+    ws.Script({{NameExistsAnswer::Skip, ""}});  // every counter taken: the dialog
+    EXPECT_EQ(Make("A.TXT", "TXT", kCollisionSkip), "A.TXT");
+    EXPECT_EQ(ws.shown, std::vector<std::string>{"A.TXT"});
+}
+
+TEST(FormatText, SizesAndDates)
+{
+    const std::pair<uint32_t, const char*> sizes[] = {
+        {9727, "9727"},          {9728, " 10K"},          {996087, "1.0M"},     {9961472, " 10M"},
+        {1020054733, "1.0G"},    {4241280199u, "3.9G"},   {4241280204u, "4.0G"},  // the tenths carry
+        {4294967294u, "4.0G"},   {4294967295u, ">4G"}};
+    for (const auto& [n, text] : sizes) {
+        char out[16];
+        FormatSize(n, out);
+        EXPECT_STREQ(out, text) << n;
+    }
+    EXPECT_STREQ(FormatDosDateTime(0x57A10000u), "") << "month 13";
+    // A Mac date is what the local clock showed: every zone shows it as it
+    // is, even a reading the zone's clock skips.
+    for (const char* name : {"UTC0", "EST5EDT,M3.2.0,M11.1.0", "IST-5:30"}) {
+        ScopedTimeZone zone(name);
+        if (!zone.Active()) continue;
+        EXPECT_EQ(DosTimeFromMac(1719835200u + 2082844800u), 0x58E16000u) << name;  // 2024-07-01 12:00
+        EXPECT_EQ(DosTimeFromMac(1710037800u + 2082844800u), 0x586A13C0u) << name;  // 2024-03-10 02:30
+        EXPECT_EQ(DosTimeFromMac(2398377599u), 0u) << name;                          // 1979
+        EXPECT_EQ(DosTimeFromMac(0xFFFFFFFFu), 0x78463387u) << name;                 // 2040-02-06 06:28:15
+    }
+}
+
+TEST(Progress, TheBarFillsInStepsStaysFullAndCancelSetsItsCode)
+{
+    RecordingWindowSystem ws;
+    ProgressTotal = 24;
+    ProgressDone = 99;  // left over from an earlier window
+    OpenProgress(nullptr, kProgressFormatting);
+    for (int i = 0; i < 24; ++i) AdvanceProgress(1);
+    const std::vector<unsigned> expected = {0,  4,  8,  12, 16, 20, 25, 29, 33, 37, 41, 45, 50,
+                                            54, 58, 62, 66, 70, 75, 79, 83, 87, 91, 95, 100};
+    EXPECT_EQ(ws.barPercents, expected);
+    EXPECT_EQ(ProgressBarRight(104), 102);
+    AdvanceProgress(60000);
+    EXPECT_EQ(ProgressPercent(), 100u);
+    ProgressDone = 0xFFFFFFF0u;
+    AdvanceProgress(0xFFFF);
+    EXPECT_EQ(ProgressDone, 0xFFFFFFFFu) << "never wraps";
+    EXPECT_EQ(ProgressPercent(), 100u);
+    ProgressTotal = 0xFFFFFFFFu;
+    ProgressDone = 0x7FFFFFFFu;
+    EXPECT_EQ(ProgressPercent(), 49u);
+    ws.cancelAtPump = 1;
+    PumpMessages();
+    EXPECT_EQ(StatusCode, kStatusCancelled);
+    EXPECT_NE(ProgressWindow, nullptr);
+    CloseProgress();
+    EXPECT_EQ(ProgressWindow, nullptr);
+    StatusCode = 0;
+    ProgressTotal = ProgressDone = 0;
+}
 
 }  // namespace

@@ -1,26 +1,33 @@
-// Finding volumes: bare volumes, Apple partition maps (also laid out in
-// 2048-byte blocks), the older 'TS' map, and the backup-MDB question; a
-// volume whose partition is not wholly its own is never written, and one
-// partition that cannot be read does not hide the others.
+// The read side on built volumes. Finding volumes: bare ones, Apple
+// partition maps, the older 'TS' map; a volume whose partition is not wholly
+// its own is never written. And the mini volume under failing drives and
+// scarce memory: every device read of opening, listing and reading it failed
+// in turn, few cache buffers, and the end-of-command report.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
 #include "core/status.h"
 #include "core/window_system.h"
 #include "disk/drive_table.h"
 #include "hfs/bytes.h"
+#include "hfs/cache.h"
 #include "hfs/catalog_ops.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_scan.h"
 #include "support/engine_state.h"
 #include "support/mini_volume.h"
+#include "support/recording_window.h"
 #include "support/sha256.h"
+#include "support/volume_walk.h"
 #include "ui/mac_session.h"
 
 namespace {
@@ -31,11 +38,8 @@ struct DiskBuilder {
     std::vector<uint8_t> bytes;
     explicit DiskBuilder(uint32_t blocks) : bytes(size_t{blocks} * kBlock, 0) {}
     uint8_t* Block(uint64_t n) { return bytes.data() + n * kBlock; }
-
-    // An MDB at volume block 2 of a volume starting at `start`, and its
-    // backup at the volume's second-to-last block.
-    void Mdb(uint32_t start, const char* name, uint32_t allocBytes, uint16_t firstAlloc, uint16_t allocBlocks,
-             uint32_t volumeBlocks = 0)
+    // An MDB at volume block 2 of a volume starting at `start`.
+    void Mdb(uint32_t start, const char* name, uint32_t allocBytes, uint16_t firstAlloc, uint16_t allocBlocks)
     {
         uint8_t* m = Block(start + 2);
         PutU16(0x4244, m);
@@ -44,12 +48,11 @@ struct DiskBuilder {
         PutU16(firstAlloc, m + 28);
         m[36] = static_cast<uint8_t>(std::strlen(name));
         std::memcpy(m + 37, name, m[36]);
-        if (volumeBlocks) std::memcpy(Block(start + volumeBlocks - 2), m, kBlock);
     }
-    // Apple partition map entry k (1-based) in map blocks of `mapBlock` bytes.
-    void MapEntry(unsigned k, unsigned mapBlock, const char* type, uint32_t start, uint32_t length)
+    // Apple partition map entry k (1-based).
+    void MapEntry(unsigned k, const char* type, uint32_t start, uint32_t length)
     {
-        uint8_t* e = bytes.data() + size_t{k} * mapBlock;
+        uint8_t* e = Block(k);
         PutU16(0x504D, e);
         PutU32(start, e + 8);
         PutU32(length, e + 12);
@@ -74,10 +77,9 @@ class VolumeScan : public EngineStateTest {
 protected:
     // Writes the disk, opens it as the Mac drive and returns the volume list
     // as "start size name" strings.
-    std::vector<std::string> Scan(const std::vector<uint8_t>& bytes, uint32_t sectorSize = 512)
+    std::vector<std::string> Scan(const std::vector<uint8_t>& bytes)
     {
-        const std::string path = dir.WriteFile("disk.img", bytes);
-        OpenImageAsMacDrive(path.c_str(), true, sectorSize);
+        OpenImageAsMacDrive(dir.WriteFile("disk.img", bytes).c_str(), true);
         std::vector<std::string> volumes;
         for (unsigned i = 0; i < MacPaneState.count; ++i) {
             const MacItem* v = MacPaneState.items[i];
@@ -106,32 +108,32 @@ TEST_F(VolumeScan, ListsTheVolumesOfEachLayout)
          [](DiskBuilder& d) { d.Mdb(0, "Big", 2048, 16, 990); }, {"0 3980 Big"}},
         {"a bare volume wins over a partition map", 2000,
          [](DiskBuilder& d) {
-             d.MapEntry(1, kBlock, "Apple_HFS", 100, 1000);
+             d.MapEntry(1, "Apple_HFS", 100, 1000);
              d.Mdb(0, "Bare", 512, 5, 1900);
          },
          {"0 1907 Bare"}},
         {"every HFS partition; nine letters compared; no MDB, skipped", 3000,
          [](DiskBuilder& d) {
-             d.MapEntry(1, kBlock, "Apple_partition_map", 1, 63);
-             d.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
-             d.MapEntry(3, kBlock, "Apple_Free", 1100, 100);
-             d.MapEntry(4, kBlock, "Apple_HFSX", 1200, 1000);
-             d.MapEntry(5, kBlock, "Apple_HFS", 2200, 700);
+             d.MapEntry(1, "Apple_partition_map", 1, 63);
+             d.MapEntry(2, "Apple_HFS", 100, 1000);
+             d.MapEntry(3, "Apple_Free", 1100, 100);
+             d.MapEntry(4, "Apple_HFSX", 1200, 1000);
+             d.MapEntry(5, "Apple_HFS", 2200, 700);
              d.Mdb(100, "First", 512, 5, 990);
              d.Mdb(1200, "Second", 512, 5, 990);
          },
          {"100 1000 First", "1200 1000 Second"}},
         {"an HFS entry starting at 0 ends the map, without a message", 3000,
          [](DiskBuilder& d) {
-             d.MapEntry(1, kBlock, "Apple_HFS", 0, 1000);
-             d.MapEntry(2, kBlock, "Apple_HFS", 100, 1000);
+             d.MapEntry(1, "Apple_HFS", 0, 1000);
+             d.MapEntry(2, "Apple_HFS", 100, 1000);
              d.Mdb(100, "Unseen", 512, 5, 990);
          },
          {}},
         {"at most twenty", 2300,
          [](DiskBuilder& d) {
              for (unsigned k = 1; k <= 21; ++k) {
-                 d.MapEntry(k, kBlock, "Apple_HFS", 100 * k, 100);
+                 d.MapEntry(k, "Apple_HFS", 100 * k, 100);
                  d.Mdb(100 * k, ("V" + std::to_string(k)).c_str(), 512, 5, 90);
              }
          },
@@ -199,7 +201,6 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
     for (uint32_t b = embedded; b < embedded + 64; ++b) std::memset(wrapper.data() + b * kBlock, 0x5A ^ b, kBlock);
     PutU16(0x482B, wrapper.data() + (embedded + 2) * kBlock);
     std::memcpy(wrapper.data() + 1598 * kBlock, wrapper.data() + 2 * kBlock, kBlock);
-
     struct Part {
         uint32_t start, length;
     };
@@ -220,9 +221,9 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         DiskBuilder disk(c.diskBlocks);
-        disk.MapEntry(1, kBlock, "Apple_partition_map", 1, 63);
+        disk.MapEntry(1, "Apple_partition_map", 1, 63);
         for (unsigned k = 0; k < c.parts.size(); ++k) {
-            disk.MapEntry(k + 2, kBlock, "Apple_HFS", c.parts[k].start, c.parts[k].length);
+            disk.MapEntry(k + 2, "Apple_HFS", c.parts[k].start, c.parts[k].length);
             disk.Volume(c.parts[k].start, c.wrapped && k == 0 ? wrapper : mini.bytes);
         }
         // The map, every other partition and, in a wrapper, the embedded volume.
@@ -235,7 +236,6 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
             return all;
         };
         const std::vector<std::string> before = hashes();
-
         ASSERT_EQ(Scan(disk.bytes).size(), c.parts.size());
         ASSERT_TRUE(OpenListedVolume(c.written)) << StatusCode;
         EXPECT_NE(std::string(MacVolume.writeRefusal ? MacVolume.writeRefusal : "").find(c.why), std::string::npos);
@@ -247,37 +247,106 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
     }
 }
 
-TEST_F(VolumeScan, PartitionsThatCannotBeReadAreListedBesideTheWholeOnes)
+using Bytes = std::vector<uint8_t>;
+
+class EngineFaults : public EngineStateTest {
+protected:
+    // The image as the only drive, and the drive in use. The walk selects it.
+    std::unique_ptr<TempImage> Drive(const Bytes& bytes, uint32_t sectorSize = 512)
+    {
+        ResetEngineState();
+        SetWindowSystem(&ws);
+        ws.messages.clear();
+        auto image = std::make_unique<TempImage>(bytes, sectorSize, false);
+        EXPECT_NE(image->drive, nullptr);
+        return image;
+    }
+    MiniVolume mini = MakeMiniVolume();
+    RecordingWindowSystem ws;
+};
+
+TEST_F(EngineFaults, FailingEachDeviceReadStopsTheWalkWithOneReport)
 {
-    const MiniVolume mini = MakeMiniVolume();
-    struct Case {
-        uint32_t diskBlocks;   // where the image is cut
-        const char* third;     // what the third volume is listed as
-    };
-    const Case cases[] = {
-        {3264 + 800, "read only: its partition (blocks 3264 to 4863) runs past the end of the disk (4064 blocks)"},
-        {3264 + 1, "not opened: its partition starts at block 3264, past the end of the disk (3265 blocks)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.diskBlocks);
-        DiskBuilder disk(c.diskBlocks);
-        disk.MapEntry(1, kBlock, "Apple_partition_map", 1, 63);
-        for (unsigned k = 0; k < 3; ++k) {
-            disk.MapEntry(k + 2, kBlock, "Apple_HFS", 64 + 1600 * k, 1600);
-            disk.Volume(64 + 1600 * k, mini.bytes);
+    for (const uint32_t sectorSize : {512u, 2048u}) {
+        SCOPED_TRACE("sector size " + std::to_string(sectorSize));
+        std::map<std::pair<std::string, uint8_t>, Bytes> forks;
+        std::map<std::string, std::vector<std::string>> folders;
+        WalkOptions options;
+        options.onFork = [&](const std::string& path, uint8_t fork, const Bytes& bytes) { forks[{path, fork}] = bytes; };
+        options.onFolder = [&](const std::string& path, const std::vector<std::string>& names) { folders[path] = names; };
+        options.climb = true;
+        WalkSummary clean;
+        {
+            auto image = Drive(mini.bytes, sectorSize);
+            clean = WalkSelectedDrive(options);
         }
-        ASSERT_EQ(Scan(disk.bytes).size(), 3u) << StatusCode;
+        ASSERT_TRUE(clean.Clean()) << clean.firstStatus;
+        EXPECT_EQ(clean.folders, mini.folders);
+        EXPECT_EQ(clean.files, mini.files);
+        EXPECT_EQ(clean.bytes, mini.forkBytes);
+        for (const MiniFork& f : mini.forks) EXPECT_EQ(forks[std::pair(f.path, f.fork)], f.bytes) << f.path;
+        EXPECT_EQ(forks.size(), mini.forks.size());
+        EXPECT_EQ(folders[""], (std::vector<std::string>{"Docs", "Alpha", "Beta", "Delta", "Gamma"}));
+        EXPECT_EQ(folders["Docs"], std::vector<std::string>{"Note"});
+        EXPECT_EQ(clean.climbs, 1u);  // from Docs back to the root
+        EXPECT_EQ(clean.climbsAstray, 0u);
+        ASSERT_GT(clean.deviceReads, 10u);
+        options.onFailure = WalkFailure::CarryOn;
+        for (uint32_t k = 1; k <= clean.deviceReads; ++k) {
+            SCOPED_TRACE("failing read " + std::to_string(k));
+            auto image = Drive(mini.bytes, sectorSize);
+            image->Slot().faults.failReadAt = k;
+            const WalkSummary s = WalkSelectedDrive(options);
+            EXPECT_TRUE(s.anomalies.empty());
+            EXPECT_EQ(s.deviceWrites, 0u);
+            if (k <= 2) {  // the boot blocks
+                EXPECT_TRUE(s.Clean() && s.digest == clean.digest && StatusCode == 0);
+                continue;
+            }
+            EXPECT_EQ(s.statuses, std::vector<uint32_t>{kStatusReadError});
+            EXPECT_EQ(StatusCode, kStatusReadError);
+            EXPECT_TRUE(ws.messages.empty());
+            ReportStatus(MainWindow);
+            ASSERT_EQ(ws.messages.size(), 1u);
+            EXPECT_EQ(ws.messages[0].text, "Error reading Mac disk");
+            EXPECT_TRUE(ws.messages[0].caption.empty());
+            EXPECT_EQ(ws.messages[0].style, kMbOk | kMbIconExclamation);
+            EXPECT_EQ(StatusCode, 0u);
+            // Nothing was read after the failure, nor read back: nothing had changed.
+            EXPECT_EQ(image->Slot().faults.reads, k);
+        }
+    }
+}
+
+TEST_F(EngineFaults, WalkWithFewCacheBuffersReadsTheSameOrRunsOutOfMemory)
+{
+    WalkSummary clean;
+    {
+        auto image = Drive(mini.bytes);
+        clean = WalkSelectedDrive();
+        ASSERT_TRUE(clean.Clean());
+    }
+    // Five buffers: the three the volume pins, the file record's leaf the
+    // walk pins while it reads, and one that every other node takes in turn.
+    {
+        auto image = Drive(mini.bytes);
+        CacheAllocationLimit = 5;
+        const WalkSummary s = WalkSelectedDrive();
+        EXPECT_TRUE(s.Clean());
+        EXPECT_EQ(s.digest, clean.digest);
+        EXPECT_GT(s.deviceReads, clean.deviceReads);  // nodes read again after reuse
+    }
+    // Three: all pinned once the volume is open.
+    {
+        auto image = Drive(mini.bytes);
+        CacheAllocationLimit = 3;
+        const WalkSummary s = WalkSelectedDrive();
+        EXPECT_EQ(s.statuses, std::vector<uint32_t>{kStatusNoMemory});
+        EXPECT_TRUE(s.anomalies.empty());
+        ReportStatus(MainWindow);
+        ASSERT_EQ(ws.messages.size(), 1u);
+        EXPECT_EQ(ws.messages[0].text, "Insufficient memory for that operation");
         EXPECT_EQ(StatusCode, 0u);
-        const ScannedVolume* third = ScannedVolumeAt(2);
-        ASSERT_NE(third, nullptr);
-        EXPECT_EQ((third->problem.empty() ? "read only: " + third->readOnlyReason : "not opened: " + third->problem),
-                  c.third);
-        for (unsigned v = 0; v < 2; ++v) {
-            EXPECT_TRUE(ScannedVolumeAt(v)->readOnlyReason.empty() && ScannedVolumeAt(v)->problem.empty());
-            ASSERT_EQ(Scan(disk.bytes).size(), 3u);
-            EXPECT_TRUE(OpenListedVolume(v)) << StatusCode;
-        }
-        CloseMacDrive();
     }
 }
 

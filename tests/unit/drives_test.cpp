@@ -1,0 +1,371 @@
+// Drives: the drive table and the block-to-sector mapping over an in-memory
+// device that records every call and can fail or come up short; image files
+// in both sector sizes and injected faults (DiskCopy 4.2 images are
+// image_drive_corpus_test's); and the remembered clean check, which must
+// never outlive the image state it was made on.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <tuple>
+#include <vector>
+
+#include "core/status.h"
+#include "disk/check_memory.h"
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
+#include "platform/platform.h"
+#include "support/temp_image.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct DeviceCall {
+    char op;  // 'r' or 'w'
+    uint32_t count;
+    uint32_t first;
+    bool operator==(const DeviceCall&) const = default;
+};
+
+// One fake device at a time; its sectors are `sectorSize` bytes of `bytes`.
+struct FakeDevice {
+    Bytes bytes;
+    uint32_t sectorSize = 2048;
+    uint32_t failReadAt = 0;   // 1-based device read that fails
+    uint32_t failWriteAt = 0;
+    int32_t failValue = 0;     // what a failing call returns (0 or negative)
+    uint32_t maxSectors = 0;   // short transfers; 0 no limit
+    int32_t claimExtra = 0;    // added to the count a successful call reports
+    std::vector<DeviceCall> calls;
+    uint32_t reads = 0;
+    uint32_t writes = 0;
+};
+FakeDevice Dev;
+
+uint32_t SectorsToMove(uint32_t count, uint32_t first)
+{
+    const uint32_t total = static_cast<uint32_t>(Dev.bytes.size() / Dev.sectorSize);
+    if (first >= total) return 0;
+    uint32_t n = std::min(count, total - first);
+    if (Dev.maxSectors) n = std::min(n, Dev.maxSectors);
+    return n;
+}
+
+int32_t FakeRead(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry*)
+{
+    Dev.calls.push_back({'r', count, first});
+    if (++Dev.reads == Dev.failReadAt) {
+        // A failing device may still have scribbled over the staging buffer.
+        std::memset(buffer, 0xA5, count * Dev.sectorSize);
+        return Dev.failValue;
+    }
+    const uint32_t n = SectorsToMove(count, first);
+    std::memcpy(buffer, Dev.bytes.data() + size_t{first} * Dev.sectorSize, size_t{n} * Dev.sectorSize);
+    return static_cast<int32_t>(n) + (n ? Dev.claimExtra : 0);
+}
+
+int32_t FakeWrite(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry*)
+{
+    Dev.calls.push_back({'w', count, first});
+    if (++Dev.writes == Dev.failWriteAt) return Dev.failValue;
+    const uint32_t n = SectorsToMove(count, first);
+    std::memcpy(Dev.bytes.data() + size_t{first} * Dev.sectorSize, buffer, size_t{n} * Dev.sectorSize);
+    return static_cast<int32_t>(n) + (n ? Dev.claimExtra : 0);
+}
+
+class DriveTableTest : public DiskStateTest {};
+
+class MappedIoTest : public DiskStateTest {
+protected:
+    void SetUp() override
+    {
+        DiskStateTest::SetUp();
+        Dev = FakeDevice{};
+        Dev.bytes = PatternBytes(64 * 2048);
+        entry.BlocksPerSector = 4;
+    }
+    int32_t Read(Bytes& out, uint16_t count, uint32_t first)
+    {
+        return MappedReadBlocks(out.data(), count, first, &entry, FakeRead);
+    }
+    int32_t Write(const Bytes& in, uint16_t count, uint32_t first)
+    {
+        return MappedWriteBlocks(in.data(), count, first, &entry, FakeRead, FakeWrite);
+    }
+    DriveEntry entry{};
+};
+
+TEST_F(DriveTableTest, NewEntryIsZeroedAndTheTableStopsAtTwenty)
+{
+    std::memset(static_cast<void*>(DriveTable), 0x5A, sizeof DriveTable);
+    for (unsigned i = 0; i < 21; ++i) {
+        DriveEntry* e = BeginDriveEntry();
+        EXPECT_TRUE(e->Flags == 0 && !e->ReadSectors && !e->WriteSectors && !e->FormatVolume && !e->Name[0]) << i;
+        e->Unit = i;
+        std::snprintf(e->Name, sizeof e->Name, "drive %u", i);
+        CommitDriveEntry();
+    }
+    EXPECT_EQ(DriveCount, 20u);
+    for (unsigned i = 0; i < 20; ++i) EXPECT_EQ(DriveTable[i].Unit, i);
+    // The 21st was built after the last listed entry and dropped.
+    EXPECT_STREQ(DriveTable[20].Name, "drive 20");
+    // Even with a count past the limit, a new entry stays inside the table.
+    DriveCount = 59;
+    EXPECT_EQ(BeginDriveEntry(), &DriveTable[20]);
+    // A drive that cannot tell its sector size has 512 bytes, and is no diskette.
+    DriveEntry e{};
+    e.BlocksPerSector = 4;
+    EXPECT_EQ(DriveSectorSize(&e), 512u);
+    EXPECT_FALSE(IsDisketteDrive(&e));
+}
+
+TEST_F(MappedIoTest, TransfersStayInsideTheSectorBuffer)
+{
+    // A caller asking for far more than the buffer holds, and a device
+    // claiming more than it was asked for, still move at most what fits.
+    entry.BlocksPerSector = 8;
+    Dev.sectorSize = 4096;
+    Dev.bytes = PatternBytes(64 * 4096);
+    Dev.claimExtra = 100;
+    Bytes out(65535 * 512);
+    EXPECT_EQ(Read(out, 65535, 0), 72);
+    EXPECT_EQ(Dev.calls.back(), (DeviceCall{'r', 9, 0}));
+    EXPECT_EQ(Write(out, 65535, 0), 72);
+    EXPECT_EQ(Dev.calls.back(), (DeviceCall{'w', 9, 0}));
+    // A block factor the buffer cannot stage is refused without a device call.
+    Dev.calls.clear();
+    for (uint16_t f : {0, 73}) {
+        entry.BlocksPerSector = f;
+        StatusCode = 0;
+        EXPECT_EQ(Read(out, 1, 0), 0);
+        EXPECT_EQ(StatusCode, kStatusReadError);
+        EXPECT_EQ(Write(out, 1, 0), 0);
+        EXPECT_EQ(StatusCode, kStatusWriteError);
+    }
+    EXPECT_TRUE(Dev.calls.empty());
+}
+
+TEST_F(MappedIoTest, WritesPatchPartlyCoveredSectorsAndReportWhatOneCallWrote)
+{
+    struct Case {
+        const char* what;
+        uint16_t blocksPerSector;
+        uint32_t maxSectors;
+        uint16_t count;
+        uint32_t first;
+        int32_t moved;
+        std::vector<DeviceCall> calls;
+    };
+    const Case cases[] = {
+        {"inside a sector: read, patch, write back", 4, 0, 3, 5, 3, {{'r', 1, 1}, {'w', 1, 1}}},
+        {"whole sectors and a tail: the sectors first", 4, 0, 6, 4, 4, {{'w', 1, 1}}},
+        {"the tail", 4, 0, 2, 8, 2, {{'r', 1, 2}, {'w', 1, 2}}},
+        {"whole sectors need no read", 4, 0, 8, 16, 8, {{'w', 2, 4}}},
+        {"a block factor of 1: every block is a sector", 1, 0, 3, 7, 3, {{'w', 3, 7}}},
+        {"a short device write", 4, 1, 12, 0, 4, {{'w', 3, 0}}},
+    };
+    uint32_t seed = 0;
+    for (const Case& c : cases) {
+        Dev = FakeDevice{};
+        Dev.sectorSize = 512u * c.blocksPerSector;
+        Dev.bytes = PatternBytes(64 * 2048);
+        Dev.maxSectors = c.maxSectors;
+        entry.BlocksPerSector = c.blocksPerSector;
+        const Bytes data = PatternBytes(size_t{c.count} * 512, ++seed);
+        Bytes expected = Dev.bytes;
+        std::copy(data.begin(), data.begin() + c.moved * 512, expected.begin() + c.first * 512);
+        EXPECT_EQ(Write(data, c.count, c.first), c.moved) << c.what;
+        EXPECT_EQ(Dev.calls, c.calls) << c.what;
+        EXPECT_EQ(Dev.bytes, expected) << c.what;
+        EXPECT_EQ(StatusCode, 0u) << c.what;
+    }
+}
+
+TEST_F(MappedIoTest, FailedWriteOrPreliminaryReadSetsStatus4)
+{
+    // The read of a partly covered sector fails (nothing is written), or the
+    // write itself fails, of whole sectors or patched.
+    const Bytes before = Dev.bytes;
+    for (int32_t failValue : {0, -2}) {
+        for (const auto& [failRead, count, first] : {std::tuple{true, 2, 1}, {false, 4, 0}, {false, 4, 1}}) {
+            Dev = FakeDevice{};
+            Dev.bytes = before;
+            (failRead ? Dev.failReadAt : Dev.failWriteAt) = 1;
+            Dev.failValue = failValue;
+            StatusCode = 0;
+            EXPECT_EQ(Write(Bytes(count * 512, 0x66), static_cast<uint16_t>(count), first), 0);
+            EXPECT_EQ(StatusCode, kStatusWriteError);
+            EXPECT_EQ(Dev.writes, failRead ? 0u : 1u);
+            EXPECT_EQ(Dev.bytes, before);
+        }
+    }
+}
+
+class ImageDriveTest : public DiskStateTest {};
+
+// Reads or writes a run the way the block layer does: call again for the rest
+// until the run is done or a call fails. Returns the blocks moved.
+uint32_t Run(DriveTransferOp op, DriveEntry* drive, uint8_t* data, uint32_t count, uint32_t first)
+{
+    uint32_t done = 0;
+    for (int guard = 0; done < count && guard < 1000; ++guard) {
+        const uint16_t ask = static_cast<uint16_t>(std::min<uint32_t>(count - done, MaxTransferBytes / 512));
+        const int32_t moved = op(data + size_t{done} * 512, ask, first + done, drive);
+        if (moved <= 0) break;
+        done += static_cast<uint32_t>(moved);
+    }
+    return done;
+}
+uint32_t ReadRun(DriveEntry* drive, Bytes& out, uint32_t count, uint32_t first)
+{
+    out.assign(size_t{count} * 512, 0);
+    return Run(drive->ReadSectors, drive, out.data(), count, first);
+}
+uint32_t WriteRun(DriveEntry* drive, Bytes data, uint32_t first)
+{
+    return Run(drive->WriteSectors, drive, data.data(), static_cast<uint32_t>(data.size() / 512), first);
+}
+
+TEST_F(ImageDriveTest, OpenRefusesWhatItCannotServe)
+{
+    TempDir dir;
+    const std::string path = dir.WriteFile("x.img", PatternBytes(4096));
+    EXPECT_EQ(OpenImage(path.c_str(), 1024, false), -1);
+    EXPECT_EQ(OpenImage(dir.PathOf("missing.img").c_str(), 512, true), -1);
+    EXPECT_EQ(OpenImage(std::string(2000, 'x').c_str(), 512, false), -1);
+    for (unsigned i = 0; i < kMaxImages; ++i) EXPECT_EQ(OpenImage(path.c_str(), 512, false), static_cast<int>(i));
+    EXPECT_EQ(OpenImage(path.c_str(), 512, false), -1);
+    CloseImage(7);
+    EXPECT_FALSE(ImageTable[7].used);
+    EXPECT_EQ(OpenImage(path.c_str(), 512, false), 7);
+    // With the drive table full an image gets a slot but no drive.
+    ResetProgramState();
+    for (unsigned i = 0; i < kMaxDrives; ++i) {
+        BeginDriveEntry();
+        CommitDriveEntry();
+    }
+    TempImage image(PatternBytes(512));
+    EXPECT_GE(image.slot, 0);
+    EXPECT_EQ(image.drive, nullptr);
+    EXPECT_EQ(DriveCount, kMaxDrives);
+    EXPECT_EQ(AddImageDrive(-1), nullptr);
+    EXPECT_EQ(AddImageDrive(static_cast<int>(kMaxImages)), nullptr);
+}
+
+TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)
+{
+    TempImage image(Bytes{});
+    std::error_code error;
+    std::filesystem::resize_file(image.path, 5ull << 30, error);  // sparse where the file system allows
+    if (error) GTEST_SKIP() << "cannot make a 5 GiB file here";
+    CloseImage(image.slot);
+    ResetProgramState();
+    image.slot = OpenImage(image.path.c_str(), 2048, true);
+    image.drive = AddImageDrive(image.slot);
+    ASSERT_NE(image.drive, nullptr);
+    const uint32_t block = (9u << 20) + 3;  // byte offset 4.5 GiB + 1.5 KiB
+    const Bytes data = PatternBytes(3 * 512, 3);
+    EXPECT_EQ(WriteRun(image.drive, data, block), 3u);
+    Bytes back;
+    EXPECT_EQ(ReadRun(image.drive, back, 3, block), 3u);
+    EXPECT_EQ(back, data);
+    // Nothing landed where a 32-bit offset would have put it.
+    EXPECT_EQ(ReadRun(image.drive, back, 3, block & 0x7FFFFF), 3u);
+    EXPECT_EQ(back, Bytes(3 * 512, 0));
+    std::filesystem::resize_file(image.path, 0, error);
+}
+
+TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)
+{
+    const Bytes file = PatternBytes(64 * 512, 21);
+    const Bytes data = PatternBytes(30 * 512, 22);
+    for (uint32_t k = 1; k <= 12; ++k) {
+        ResetProgramState();
+        TempImage image(file, 2048);
+        image.Slot().faults.maxSectorsPerCall = 2;
+        image.Slot().faults.failWriteAt = k;
+        image.Slot().faults.failReadAt = k;
+        const uint32_t wrote = WriteRun(image.drive, data, 3);
+        const bool failed = wrote < 30;
+        EXPECT_EQ(StatusCode, failed ? kStatusWriteError : 0u) << k;
+        // Whatever was reported written is on the image, the rest is untouched.
+        Bytes expected = file;
+        std::copy(data.begin(), data.begin() + wrote * 512, expected.begin() + 3 * 512);
+        EXPECT_EQ(image.Bytes(), expected) << k;
+    }
+}
+
+class CheckMemoryTest : public DiskStateTest {
+protected:
+    void SetUp() override
+    {
+        DiskStateTest::SetUp();
+        const char* old = std::getenv(kVariable);
+        saved_ = old ? std::string(old) : std::string();
+        hadOld_ = old != nullptr;
+        SetVariable(cache_.Path().c_str());
+    }
+    void TearDown() override
+    {
+        SetVariable(hadOld_ ? saved_.c_str() : nullptr);
+        DiskStateTest::TearDown();
+    }
+
+#ifdef _WIN32
+    static constexpr const char* kVariable = "LOCALAPPDATA";
+    static void SetVariable(const char* value) { _putenv_s(kVariable, value ? value : ""); }
+#else
+    static constexpr const char* kVariable = "XDG_CACHE_HOME";
+    static void SetVariable(const char* value) { value ? setenv(kVariable, value, 1) : unsetenv(kVariable); }
+#endif
+
+    TempDir cache_;
+    std::string saved_;
+    bool hadOld_ = false;
+};
+
+TEST_F(CheckMemoryTest, HoldsOnlyForTheImageStateItWasMadeOn)
+{
+    TempImage image(PatternBytes(64 * 512));
+    ASSERT_NE(image.drive, nullptr);
+    const uint8_t byte = 0x5A;
+    EXPECT_FALSE(CleanCheckRemembered(image.drive, 0)) << "nothing recorded yet";
+    RememberCleanCheck(image.drive, 0);
+    EXPECT_TRUE(CleanCheckRemembered(image.drive, 0));
+    EXPECT_FALSE(CleanCheckRemembered(image.drive, 16)) << "another volume of the file";
+    // Any write to the file, even one far from the master block.
+    ASSERT_EQ(FileWriteAt(image.Slot().file, &byte, 1, 40 * 512), 1);
+    EXPECT_FALSE(CleanCheckRemembered(image.drive, 0));
+    // A record whose own time is not after the image's last change could
+    // hide a write made in the same clock tick as ours.
+    RememberCleanCheck(image.drive, 0);
+    ASSERT_TRUE(CleanCheckRemembered(image.drive, 0));
+    FileIdentity file{};
+    ASSERT_TRUE(GetFileIdentity(image.Slot().file, &file));
+    std::string record;
+    ListDir((cache_.PathOf("quaylink")).c_str(),
+            [](const DirEntry& entry, void* name) {
+                *static_cast<std::string*>(name) = entry.name;
+                return true;
+            },
+            &record);
+    ASSERT_FALSE(record.empty());
+    ASSERT_TRUE(FileSetModifiedTime((cache_.PathOf("quaylink") + PathSeparator() + record).c_str(),
+                                    file.changedNs / 1000000000 - 1));
+    EXPECT_FALSE(CleanCheckRemembered(image.drive, 0));
+    // Once a write of ours has failed, the volume may be half written:
+    // nothing is recorded.
+    uint8_t block[512] = {};
+    image.Slot().faults.failWriteAt = 2;
+    ASSERT_EQ(image.drive->WriteSectors(block, 1, 40, image.drive), 1);
+    ASSERT_EQ(image.drive->WriteSectors(block, 1, 41, image.drive), 0);
+    RememberCleanCheck(image.drive, 0);
+    EXPECT_FALSE(CleanCheckRemembered(image.drive, 0));
+}
+
+}  // namespace
