@@ -1,5 +1,6 @@
-// Real HFS images of the shared corpus against the listings recorded beside
-// them (expected/<image>.hls.txt). Skipped when the corpus is not there.
+// Real disk images and encoded files of the shared corpus against what is
+// recorded beside them: the hfsutils listings (expected/<image>.hls.txt) and
+// MANIFEST.md's decoded forks. Skipped when the corpus is not there.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,22 +8,26 @@
 #include <cstdio>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
 #include "core/prefs.h"
 #include "core/status.h"
+#include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
 #include "support/engine_tree.h"
-#include "support/macbinary_file.h"
-#include "support/run_command.h"
+#include "support/hfsutils_driver.h"
 #include "support/sha256.h"
-#include "support/temp_image.h"
+#include "support/translator_fixture.h"
+#include "translate/translators.h"
 
 namespace {
 
@@ -31,12 +36,12 @@ using Bytes = std::vector<uint8_t>;
 
 const fs::path kCorpus = QUAYLINK_CORPUS_DIR;
 
-// \xNN escapes of the recorded listings back to bytes.
+// "\xNN" escapes of the recorded texts back to bytes.
 std::string Unescape(const std::string& text)
 {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\\' && i + 3 < text.size() && text[i + 1] == 'x' && std::isxdigit(text[i + 2]) &&
+        if (text.compare(i, 2, "\\x") == 0 && i + 3 < text.size() && std::isxdigit(text[i + 2]) &&
             std::isxdigit(text[i + 3])) {
             out += static_cast<char>(std::stoi(text.substr(i + 2, 2), nullptr, 16));
             i += 3;
@@ -47,28 +52,16 @@ std::string Unescape(const std::string& text)
     return out;
 }
 
-// Takes `count` characters (an escape counts as one) from the front of `text`.
-std::string TakeChars(std::string* text, size_t count)
-{
-    std::string raw;
-    size_t i = 0;
-    for (size_t n = 0; n < count && i < text->size(); ++n) {
-        const size_t width = ((*text)[i] == '\\' && i + 1 < text->size() && (*text)[i + 1] == 'x') ? 4 : 1;
-        raw += text->substr(i, width);
-        i += width;
-    }
-    text->erase(0, i);
-    return Unescape(raw);
-}
+// Four Mac characters, each plain or escaped.
+const std::string kFourChars = "((?:\\\\x[0-9a-f]{2}|.){4})";
 
 struct ExpectedItem {
     bool folder = false;
-    uint32_t cnid = 0;
-    std::string path;            // Mac characters, ":A:B"
-    std::string type, creator;   // four Mac characters each
+    uint32_t cnid = 0, dataLength = 0, rsrcLength = 0;
     uint16_t finderFlags = 0;
-    uint32_t dataLength = 0, rsrcLength = 0;
-    std::string modified;        // "YYYY-MM-DD HH:MM:SS", from the 1904 epoch without any zone
+    std::string path;            // Mac characters, ":A:B"
+    std::string type, creator;
+    std::string modified;        // "YYYY-MM-DD HH:MM:SS" from the 1904 epoch without any zone, or "0"
     std::string dataSha, rsrcSha;
 };
 
@@ -79,120 +72,63 @@ struct ExpectedImage {
     std::vector<ExpectedItem> items;
 };
 
-std::vector<std::string> Split(const std::string& text, const std::string& separator)
-{
-    std::vector<std::string> parts;
-    size_t start = 0;
-    for (;;) {
-        const size_t at = text.find(separator, start);
-        parts.push_back(text.substr(start, at == std::string::npos ? std::string::npos : at - start));
-        if (at == std::string::npos) return parts;
-        start = at + separator.size();
-    }
-}
-
+// "d ID PATH", or "f ID PATH | TYPE CREATOR 0xFLAGS | DATA RSRC | CREATED MODIFIED | DATASHA RSRCSHA".
 bool ParseItem(const std::string& line, ExpectedItem* item)
 {
-    std::vector<std::string> fields = Split(line, " | ");
-    if (fields.empty()) return false;
-    // "f 21 :Name" / "d 16 :Name"
-    const std::string& head = fields[0];
-    const size_t space = head.find(' ', 2);
-    if (head.size() < 4 || space == std::string::npos) return false;
-    item->folder = head[0] == 'd';
-    item->cnid = static_cast<uint32_t>(std::stoul(head.substr(2, space - 2)));
-    if (item->folder) {
-        item->path = Unescape(line.substr(space + 1));
-        return true;
-    }
-    if (fields.size() < 5) return false;
-    // A " | " inside a name would split it: the last four fields are fixed.
-    std::string pathText = head.substr(space + 1);
-    for (size_t i = 1; i + 4 < fields.size(); ++i) pathText += " | " + fields[i];
-    item->path = Unescape(pathText);
-    const size_t n = fields.size();
-    std::string info = fields[n - 4];
-    item->type = TakeChars(&info, 4);
-    if (info.empty() || info[0] != ' ') return false;
-    info.erase(0, 1);
-    item->creator = TakeChars(&info, 4);
-    if (info.size() < 2 || info[0] != ' ') return false;
-    item->finderFlags = static_cast<uint16_t>(std::stoul(info.substr(1), nullptr, 16));
-    const std::vector<std::string> lengths = Split(fields[n - 3], " ");
-    // Each date is "YYYY-MM-DD HH:MM:SS", or "0" for none.
-    const std::vector<std::string> words = Split(fields[n - 2], " ");
-    std::vector<std::string> dates;
-    for (size_t i = 0; i < words.size(); ++i) {
-        if (words[i] == "0" || i + 1 >= words.size()) {
-            dates.push_back(words[i]);
-        } else {
-            dates.push_back(words[i] + " " + words[i + 1]);
-            ++i;
-        }
-    }
-    const std::vector<std::string> hashes = Split(fields[n - 1], " ");
-    if (lengths.size() != 2 || dates.size() != 2 || hashes.size() != 2) return false;
-    item->dataLength = static_cast<uint32_t>(std::stoul(lengths[0]));
-    item->rsrcLength = static_cast<uint32_t>(std::stoul(lengths[1]));
-    item->modified = dates[1];
-    item->dataSha = hashes[0];
-    item->rsrcSha = hashes[1];
+    static const std::regex folder("d (\\d+) (.*)");
+    static const std::regex file("f (\\d+) (.*) \\| " + kFourChars + " " + kFourChars +
+                                 " 0x([0-9a-f]{4}) \\| (\\d+) (\\d+) \\| .*?(0|[-0-9]+ [:0-9]+) \\| ([0-9a-f]{64}) "
+                                 "([0-9a-f]{64})");
+    std::smatch m;
+    item->folder = std::regex_match(line, m, folder);
+    if (!item->folder && !std::regex_match(line, m, file)) return false;
+    item->cnid = static_cast<uint32_t>(std::stoul(m.str(1)));
+    item->path = Unescape(m.str(2));
+    if (item->folder) return true;
+    item->type = Unescape(m.str(3));
+    item->creator = Unescape(m.str(4));
+    item->finderFlags = static_cast<uint16_t>(std::stoul(m.str(5), nullptr, 16));
+    item->dataLength = static_cast<uint32_t>(std::stoul(m.str(6)));
+    item->rsrcLength = static_cast<uint32_t>(std::stoul(m.str(7)));
+    item->modified = m.str(8);
+    item->dataSha = m.str(9);
+    item->rsrcSha = m.str(10);
     return true;
 }
 
-bool ParseExpected(const std::string& text, ExpectedImage* out, std::string* why)
+bool ParseExpected(const std::string& path, ExpectedImage* out, std::string* why)
 {
-    bool inForks = false;
-    for (const std::string& line : Split(text, "\n")) {
-        if (line.rfind("volume name (MDB): ", 0) == 0) {
-            out->volumeName = Unescape(line.substr(19));
-        } else if (line.rfind("listing HFS partition", 0) == 0) {
-            const size_t at = line.find("byte offset ");
-            if (at == std::string::npos) return false;
-            out->partitionStart = static_cast<uint32_t>(std::stoull(line.substr(at + 12)) / 512);
-        } else if (line.rfind("## forks via hcopy -m: ", 0) == 0) {
-            inForks = true;
-            if (std::sscanf(line.c_str(), "## forks via hcopy -m: %zu files, %zu folders", &out->files, &out->folders) !=
-                2) {
-                *why = "bad line: " + line;
-                return false;
-            }
-        } else if (line.rfind("##", 0) == 0) {
-            inForks = false;
-        } else if (inForks && (line.rfind("f ", 0) == 0 || line.rfind("d ", 0) == 0)) {
-            ExpectedItem item;
-            if (!ParseItem(line, &item)) {
-                *why = "bad line: " + line;
-                return false;
-            }
-            out->items.push_back(item);
+    std::ifstream in(path);
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("volume name (MDB): ", 0) == 0) out->volumeName = Unescape(line.substr(19));
+        if (line.rfind("listing HFS partition", 0) == 0 && line.find("byte offset ") != std::string::npos)
+            out->partitionStart = static_cast<uint32_t>(std::stoull(line.substr(line.find("byte offset ") + 12)) / 512);
+        std::sscanf(line.c_str(), "## forks via hcopy -m: %zu files, %zu folders", &out->files, &out->folders);
+        if (line.rfind("f ", 0) != 0 && line.rfind("d ", 0) != 0) continue;
+        out->items.emplace_back();
+        if (!ParseItem(line, &out->items.back())) {
+            *why = "bad line: " + line;
+            return false;
         }
     }
-    if (out->volumeName.empty()) {
-        *why = "no volume name";
-        return false;
-    }
-    return true;
+    *why = "no volume name";
+    return !out->volumeName.empty();
 }
 
+// The pane's packed date of "YYYY-MM-DD HH:MM:SS".
 std::optional<uint32_t> PaneDate(const std::string& text)
 {
     std::tm tm{};
-    if (text == "0") return 0;  // no date
+    if (text == "0") return 0;
     if (std::sscanf(text.c_str(), "%d-%d-%d %d:%d:%d", &tm.tm_year, &tm.tm_mon, &tm.tm_mday, &tm.tm_hour, &tm.tm_min,
-                    &tm.tm_sec) != 6)
+                    &tm.tm_sec) != 6 ||
+        tm.tm_year < 1981 || tm.tm_year > 2106)
         return std::nullopt;
-    tm.tm_year -= 1900;
-    tm.tm_mon -= 1;
-    const time_t shifted = timegm(&tm);
-    std::tm p{};
-    if (!gmtime_r(&shifted, &p) || p.tm_year < 81 || p.tm_year > 206) return std::nullopt;
-    return (uint32_t(p.tm_year - 80) << 25) | (uint32_t(p.tm_mon + 1) << 21) | (uint32_t(p.tm_mday) << 16) |
-           (uint32_t(p.tm_hour) << 11) | (uint32_t(p.tm_min) << 5) | uint32_t(p.tm_sec / 2);
+    return (uint32_t(tm.tm_year - 1980) << 25) | (uint32_t(tm.tm_mon) << 21) | (uint32_t(tm.tm_mday) << 16) |
+           (uint32_t(tm.tm_hour) << 11) | (uint32_t(tm.tm_min) << 5) | uint32_t(tm.tm_sec / 2);
 }
 
-// The image a listing describes: "<name>.hls.txt" describes the corpus file
-// <name> in any of its folders.
+// The corpus file a listing "<name>.hls.txt" describes, in any of its folders.
 std::optional<fs::path> FindImage(const std::string& name)
 {
     std::error_code error;
@@ -220,8 +156,7 @@ std::optional<std::string> UsableImage(const fs::path& image, const TempDir& dir
     if (image.extension() != ".gz") return image.string();
     CommandOptions options;
     options.outFile = dir.PathOf(image.stem().string());
-    const CommandResult result = RunCommand({"gzip", "-dc", image.string()}, options);
-    if (result.exitCode != 0) return std::nullopt;
+    if (RunCommand({"gzip", "-dc", image.string()}, options).exitCode != 0) return std::nullopt;
     return options.outFile;
 }
 
@@ -232,31 +167,22 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
     const std::string listing = GetParam();
     const std::string imageName = listing.substr(0, listing.size() - 8);
     const std::optional<fs::path> source = FindImage(imageName);
-    if (!source) GTEST_SKIP() << imageName << " is not in the corpus";
+    ASSERT_TRUE(source) << imageName << " is not in the corpus";
     ExpectedImage expected;
     std::string why;
-    const Bytes listingBytes = ReadFileBytes((kCorpus / "expected" / listing).string());
-    ASSERT_TRUE(ParseExpected(std::string(listingBytes.begin(), listingBytes.end()), &expected, &why)) << why;
-
+    ASSERT_TRUE(ParseExpected((kCorpus / "expected" / listing).string(), &expected, &why)) << why;
     TempDir dir;
     const std::optional<std::string> image = UsableImage(*source, dir);
     ASSERT_TRUE(image) << "cannot unpack " << *source;
-    const std::string before = Sha256File(*image);
+    const Bytes before = ReadFileBytes(*image);
 
     ASSERT_TRUE(OpenImageAsMacDrive(image->c_str(), false)) << "status " << StatusCode;
-    unsigned index = 0;
-    if (expected.partitionStart) {
-        bool found = false;
-        for (unsigned i = 0; i < MacPaneState.count; ++i) {
-            if (MacPaneState.items[i]->size == *expected.partitionStart) {
-                index = i;
-                found = true;
-            }
-        }
-        ASSERT_TRUE(found) << "no volume at block " << *expected.partitionStart;
-    } else {
-        ASSERT_EQ(MacPaneState.count, 1u);
-        EXPECT_EQ(MacPaneState.items[0]->size, 0u);
+    unsigned index = MacPaneState.count;
+    for (unsigned i = 0; i < MacPaneState.count; ++i)
+        if (MacPaneState.items[i]->size == expected.partitionStart.value_or(0)) index = i;
+    ASSERT_LT(index, MacPaneState.count) << "no volume at block " << expected.partitionStart.value_or(0);
+    if (!expected.partitionStart) {
+        EXPECT_EQ(MacPaneState.count, 1u);
     }
     const MacItem* volume = MacPaneState.items[index];
     EXPECT_EQ(Printable(std::string(reinterpret_cast<const char*>(volume->name + 1), volume->name[0])),
@@ -266,12 +192,7 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
     ASSERT_TRUE(OpenListedVolume(index)) << "status " << StatusCode;
     EngineTree tree;
     ASSERT_TRUE(ListEngineTree(&tree)) << "status " << StatusCode;
-
-    struct Found {
-        const EngineEntry* entry;
-        uint32_t parentId;
-    };
-    std::map<std::string, Found> byPath;
+    std::map<std::string, std::pair<const EngineEntry*, uint32_t>> byPath;  // the entry and its folder's ID
     size_t files = 0, folders = 0;
     for (const auto& [path, folder] : tree) {
         for (const EngineEntry& e : folder.items) {
@@ -287,21 +208,20 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
         SCOPED_TRACE(Printable(want.path));
         auto it = byPath.find(want.path);
         ASSERT_NE(it, byPath.end()) << "not listed";
-        const EngineEntry& got = *it->second.entry;
+        const EngineEntry& got = *it->second.first;
         EXPECT_EQ(got.folder, want.folder);
         EXPECT_EQ(got.id, want.cnid);
         if (want.folder) continue;
-        EXPECT_EQ(Printable(got.type), Printable(want.type));
-        EXPECT_EQ(Printable(got.creator), Printable(want.creator));
+        EXPECT_EQ(Printable(got.type + got.creator), Printable(want.type + want.creator));
         EXPECT_EQ(got.finderFlags, want.finderFlags);
         EXPECT_EQ(got.dataLength, want.dataLength);
         EXPECT_EQ(got.rsrcLength, want.rsrcLength);
         if (const std::optional<uint32_t> date = PaneDate(want.modified)) {
-            EXPECT_EQ(got.date, *date) << "modified " << want.modified;
+            EXPECT_EQ(got.date, *date) << want.modified;
         }
         Bytes data, rsrc;
-        ASSERT_TRUE(ReadEngineFork(it->second.parentId, got.name, kDataFork, &data)) << "status " << StatusCode;
-        ASSERT_TRUE(ReadEngineFork(it->second.parentId, got.name, kResourceFork, &rsrc)) << "status " << StatusCode;
+        ASSERT_TRUE(ReadEngineFork(it->second.second, got.name, kDataFork, &data)) << "status " << StatusCode;
+        ASSERT_TRUE(ReadEngineFork(it->second.second, got.name, kResourceFork, &rsrc)) << "status " << StatusCode;
         EXPECT_EQ(Sha256Hex(data), want.dataSha);
         EXPECT_EQ(Sha256Hex(rsrc), want.rsrcSha);
     }
@@ -317,7 +237,7 @@ TEST_P(CorpusImageTest, ReadsAsRecorded)
     const auto known = knownProblems.find(imageName);
     EXPECT_EQ(problems, known == knownProblems.end() ? std::vector<std::string>{} : known->second);
     CloseMacDrive();
-    EXPECT_EQ(Sha256File(*image), before) << "reading changed the image";
+    EXPECT_TRUE(ReadFileBytes(*image) == before) << "reading changed the image";
 }
 
 std::string ParamName(const ::testing::TestParamInfo<std::string>& info)
@@ -337,85 +257,187 @@ protected:
         EngineStateTest::SetUp();
         if (!fs::is_directory(kCorpus)) GTEST_SKIP() << "the corpus folder " << kCorpus << " is absent";
     }
-    // The status of opening `path` as the Mac drive.
-    static uint32_t OpenStatus(const std::string& path)
+    static CommandResult Cli(std::vector<std::string> args)
     {
-        OpenImageAsMacDrive(path.c_str(), false);
-        const uint32_t status = StatusCode;
-        CloseMacDrive();
-        StatusCode = 0;
-        return status;
+        args.insert(args.begin(), QUAYLINK_CLI_PATH);
+        return RunCommand(args);
     }
-    static CommandResult CliLs(const std::string& path) { return RunCommand({QUAYLINK_CLI_PATH, "ls", path}); }
 };
 
-TEST_F(CorpusTest, EveryListingHasItsImage)
-{
-    const std::vector<std::string> names = ListingNames();
-    EXPECT_GE(names.size(), 16u);
-    for (const std::string& listing : names)
-        EXPECT_TRUE(FindImage(listing.substr(0, listing.size() - 8))) << listing;
-}
-
-TEST_F(CorpusTest, MfsImagesAreListedByWhatTheyHoldAndNotOpened)
+// Images the scan lists by what they hold, each with the reason it opens no volume.
+TEST_F(CorpusTest, VolumesThatCannotBeOpenedAreListedWithTheReason)
 {
     TempDir dir;
-    std::vector<std::string> images;
-    if (auto gz = UsableImage(kCorpus / "cp2" / "Workstation Installer.IMG.gz", dir)) images.push_back(*gz);
     const std::string wrapped = (kCorpus / "cp2" / "MCUS  Free Software Disk.img.bin").string();
     MacFileImage file;
     ASSERT_TRUE(ReadMacBinary(ReadFileBytes(wrapped), &file));
-    images.push_back(dir.WriteFile("mcus.img", file.data));
-    ASSERT_EQ(images.size(), 2u);
-    for (const std::string& image : images) {
-        SCOPED_TRACE(image);
-        const CommandResult ls = CliLs(image);
+    const std::string mfs = "an MFS volume (the 400K diskette format)";
+    const std::string past = "its partition starts at block 1824, past the end of the disk (1824 blocks)";
+    const std::string pastImage = (kCorpus / "imac" / "Device Image Header (All Drivers).hda").string();
+    const struct {
+        std::string image, volumes, ls;
+    } cases[] = {
+        {*UsableImage(kCorpus / "cp2" / "Workstation Installer.IMG.gz", dir), "(not opened: " + mfs,
+         "No Mac HFS volumes found: @1: " + mfs + ", which this program does not read\n"},
+        {dir.WriteFile("mcus.img", file.data), "(not opened: " + mfs,
+         "No Mac HFS volumes found: @1: " + mfs + ", which this program does not read\n"},
+        {wrapped, "", "No Mac HFS volumes found: \n"},
+        {pastImage, "1 1824 407824 Untitled (not opened: " + past + ")\n", "Error reading Mac disk: @1: " + past + "\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.image);
+        EXPECT_NE(Cli({"volumes", c.image}).out.find(c.volumes), std::string::npos);
+        const CommandResult ls = Cli({"ls", c.image});
         EXPECT_EQ(ls.exitCode, 2);
-        EXPECT_EQ(ls.err, "No Mac HFS volumes found: " + image +
-                              "@1: an MFS volume (the 400K diskette format), which this program does not read\n");
+        std::string said = ls.err;
+        const size_t at = said.find(c.image);
+        if (at != std::string::npos) said.erase(at, c.image.size());
+        EXPECT_EQ(said, c.ls);
         EXPECT_EQ(ls.out, "");
-        const CommandResult volumes = RunCommand({QUAYLINK_CLI_PATH, "volumes", image});
-        EXPECT_NE(volumes.out.find(" (not opened: an MFS volume (the 400K diskette format)"), std::string::npos)
-            << volumes.out;
     }
-    EXPECT_EQ(OpenStatus(wrapped), kStatusNoVolume);
-    EXPECT_EQ(CliLs(wrapped).err, "No Mac HFS volumes found: " + wrapped + "\n");
 }
 
-TEST_F(CorpusTest, PartitionWhoseVolumeLiesPastTheEndIsListedAsUnreadable)
+// Reads `count` blocks from `first`, calling again for the rest.
+Bytes ReadRun(DriveEntry* drive, uint32_t first, uint32_t count)
 {
-    const std::string image = (kCorpus / "imac" / "Device Image Header (All Drivers).hda").string();
-    EXPECT_EQ(OpenStatus(image), 0u);
-    const CommandResult volumes = RunCommand({QUAYLINK_CLI_PATH, "volumes", image});
-    EXPECT_EQ(volumes.out, "1 1824 407824 Untitled (not opened: its partition starts at block 1824, past the end of "
-                           "the disk (1824 blocks))\n");
-    const CommandResult ls = CliLs(image);
-    EXPECT_EQ(ls.exitCode, 2);
-    EXPECT_EQ(ls.err, "Error reading Mac disk: " + image +
-                          "@1: its partition starts at block 1824, past the end of the disk (1824 blocks)\n");
+    Bytes out(size_t{count} * 512);
+    uint32_t done = 0;
+    while (done < count) {
+        const int32_t got = drive->ReadSectors(out.data() + size_t{done} * 512,
+                                               static_cast<uint16_t>(std::min(count - done, 64u)), first + done, drive);
+        if (got <= 0) break;
+        done += static_cast<uint32_t>(got);
+    }
+    out.resize(size_t{done} * 512);
+    return out;
 }
 
-TEST_F(CorpusTest, PartitionedImageListsEveryVolumeAndReadsItByIndex)
+// A DiskCopy 4.2 image with tags: the drive's blocks are its data area
+// alone, and writing back what is there leaves the file as it was (its
+// checksum recomputed to itself).
+TEST_F(CorpusTest, DiskCopyImageKeepsItsTagsAndItsValidChecksum)
 {
-    const std::string image = (kCorpus / "cp2" / "apm-prodos-hfs.iso").string();
-    ASSERT_TRUE(OpenImageAsMacDrive(image.c_str(), false)) << "status " << StatusCode;
-    // One HFS partition among ProDOS and the map itself: map entry 2, blocks 1604 to 3203.
-    ASSERT_EQ(MacPaneState.count, 1u);
-    EXPECT_EQ(MacPaneState.items[0]->kind, kItemVolume);
-    EXPECT_EQ(MacPaneState.items[0]->size, 1604u);
-    EXPECT_EQ(MacPaneState.items[0]->resourceSize, 1600u);
-    ASSERT_TRUE(OpenListedVolume(0)) << "status " << StatusCode;
-    EXPECT_EQ(MacVolume.partitionStart, 1604u);
-    CloseMacDrive();
+    const Bytes original = ReadFileBytes((kCorpus / "cp2" / "Installer Disk 1.image").string());
+    for (uint32_t sectorSize : {512u, 2048u}) {
+        ResetProgramState();
+        TempImage image(original, sectorSize, true, "copy.dsk");
+        ASSERT_NE(image.drive, nullptr);
+        EXPECT_EQ(image.Slot().dataLength, 819200u);
+        EXPECT_TRUE(ReadRun(image.drive, 0, 1600) == Bytes(original.begin() + 84, original.begin() + 84 + 819200));
+        EXPECT_EQ(ReadRun(image.drive, 1600, 1).size(), 0u);  // the tags are not blocks
+        StatusCode = 0;
+        Bytes first = ReadRun(image.drive, 0, 5);
+        EXPECT_EQ(image.drive->WriteSectors(first.data(), 5, 0, image.drive), sectorSize == 512 ? 5 : 4);
+        CloseImage(image.slot);
+        EXPECT_TRUE(image.Bytes() == original);
+    }
+}
 
-    const CommandResult volumes = RunCommand({QUAYLINK_CLI_PATH, "volumes", image});
-    EXPECT_EQ(volumes.exitCode, 0) << volumes.err;
-    EXPECT_EQ(volumes.out, "1 1604 1600 New Disk\n");
-    const CommandResult cat = RunCommand({QUAYLINK_CLI_PATH, "cat", image + "@1", ":HardPressed.CDV", "--rsrc"});
-    EXPECT_EQ(cat.exitCode, 0) << cat.err;
-    EXPECT_EQ(Sha256Hex(cat.out), "468ee4800dee15ced52ed379cf8e972f165176c898b0f3a6e728c78a200fda51");
-    const CommandResult missing = RunCommand({QUAYLINK_CLI_PATH, "ls", image + "@2"});
-    EXPECT_EQ(missing.exitCode, 1);
+// What `info` and `check` say about a DiskCopy image, then what a write does.
+TEST_F(CorpusTest, DiskCopyProblemsAreReportedAndAWriteStoresTheRightChecksum)
+{
+    TempDir dir;
+    Bytes original = ReadFileBytes((kCorpus / "imac" / "System 7.1.2 Disk Tools FD.badsum-810cb28e.dsk").string());
+    const std::string badSum = dir.WriteFile("copy.dsk", original);
+    original.resize(original.size() + 1000, 0xA5);  // the header's sizes no longer add up
+    const std::string cut = dir.WriteFile("appended.dsk", original);
+    const auto run = [](const std::vector<std::string>& args) {
+        const CommandResult r = Cli(args);
+        return std::to_string(r.exitCode) + " " + r.out + r.err;
+    };
+    const std::string stale = "Image warning: the DiskCopy 4.2 data checksum stored in the image (E73C0E60) does not "
+                              "match its data (D7230362)\n";
+    const std::vector<std::pair<std::vector<std::string>, std::string>> steps = {
+        {{"info", badSum}, stale},
+        {{"check", badSum}, "0 " + stale},
+        {{"mkdir", badSum, ":New"}, "0 "},
+        {{"check", badSum}, "0 " + badSum + "@1: volume Disk Tools is consistent"},
+        {{"ls", cut}, "2 No Mac HFS volumes found: " + cut +
+                          ": the file starts with a DiskCopy 4.2 header whose sizes (1474560 bytes of disk data, 0 of "
+                          "tags) do not match the 1475560 bytes after it\n"},
+    };
+    for (const auto& [args, wanted] : steps) {
+        const std::string said = run(args);
+        EXPECT_NE(said.find(wanted), std::string::npos) << args[0] << ": " << said;
+    }
+    EXPECT_EQ(run({"info", badSum}).find("Image warning"), std::string::npos);
+}
+
+struct EncodedFile {
+    std::string path;            // relative to the corpus folder
+    std::string name, type, creator;
+    uint16_t flags = 0;
+    std::map<std::string, std::pair<uint32_t, std::string>> forks;  // "data"/"rsrc": length and SHA-256
+};
+
+// The BinHex and MacBinary files MANIFEST.md describes, with what its own
+// decoder found in them.
+std::vector<EncodedFile> ReadManifest()
+{
+    static const std::regex header("### (.*\\.(hqx|bin))");
+    static const std::regex name("  - own (?:decode|parse): name (.*?)(?: \\(len \\d+\\))?, (?:version \\d+, )?type " +
+                                 kFourChars + " creator " + kFourChars + ", (?:finder )?flags 0x([0-9a-f]{4}).*");
+    static const std::regex fork("  - own (?:decode|parse): (data|rsrc) (\\d+) bytes.* sha256 ([0-9a-f]{64})");
+    std::vector<EncodedFile> files;
+    std::ifstream in(kCorpus / "MANIFEST.md");
+    std::smatch m;
+    bool inFile = false;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("### ", 0) == 0) {
+            inFile = std::regex_match(line, m, header);
+            if (inFile) files.push_back({m.str(1), "", "", "", 0, {}});
+        } else if (inFile && std::regex_match(line, m, name)) {
+            EncodedFile& f = files.back();
+            f.name = m.str(1);
+            f.type = Unescape(m.str(2));
+            f.creator = Unescape(m.str(3));
+            f.flags = static_cast<uint16_t>(std::stoul(m.str(4), nullptr, 16));
+        } else if (inFile && std::regex_match(line, m, fork)) {
+            files.back().forks[m.str(1)] = {static_cast<uint32_t>(std::stoul(m.str(2))), m.str(3)};
+        }
+    }
+    return files;
+}
+
+class TranslatorCorpus : public TranslatorTest {};
+
+TEST_F(TranslatorCorpus, EveryEncodedFileDecodesToItsRecordedForks)
+{
+    if (!fs::exists(kCorpus / "MANIFEST.md")) GTEST_SKIP() << "corpus not present at " << kCorpus;
+    if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils not installed";
+    const std::vector<EncodedFile> files = ReadManifest();
+    unsigned hqx = 0;
+    for (const EncodedFile& file : files) {
+        SCOPED_TRACE(file.path);
+        ASSERT_FALSE(file.name.empty());
+        ASSERT_EQ(file.forks.size(), 2u);
+        const bool binHex = file.path.substr(file.path.size() - 4) == ".hqx";
+        hqx += binHex;
+        const std::string pcName = binHex ? "in.hqx" : "in.bin";
+        WritePc(pcName, ReadFileBytes((kCorpus / file.path).string()));
+        HfsUtils hfs;
+        const std::string image = images.PathOf("corpus.img");
+        ASSERT_TRUE(hfs.Format(image, "Corpus", 4ull << 20)) << hfs.LastError();
+        ASSERT_TRUE(OpenVolumeFile(image));
+        (binHex ? BinHexPcToMac : MacBinaryPcToMac)(pcName.c_str(), kRootFolderId);
+        ASSERT_EQ(FinishCommand(), 0u);
+        MacFileImage got;
+        ASSERT_TRUE(ReadMacFile(kRootFolderId, file.name, &got));
+        EXPECT_EQ(got.type + got.creator, file.type + file.creator);
+        EXPECT_EQ(got.finderFlags, file.flags);
+        EXPECT_EQ(got.data.size(), file.forks.at("data").first);
+        EXPECT_EQ(got.rsrc.size(), file.forks.at("rsrc").first);
+        std::string why;
+        EXPECT_TRUE(VolumeClean(&why)) << why;
+        CloseVolume();
+        fs::remove(PcPath(pcName));
+        // What we decoded, as hfsutils reads it from the volume we wrote.
+        ASSERT_TRUE(hfs.Mount(image) && hfs.GetMacBinary(":" + file.name, &got)) << hfs.LastError();
+        EXPECT_EQ(Sha256Hex(got.data), file.forks.at("data").second);
+        EXPECT_EQ(Sha256Hex(got.rsrc), file.forks.at("rsrc").second);
+    }
+    EXPECT_GT(hqx, 0u);
+    EXPECT_LT(hqx, files.size());
 }
 
 }  // namespace

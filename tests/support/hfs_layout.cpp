@@ -104,25 +104,16 @@ HfsDiskLayout MapHfsDisk(const Bytes& image)
     return disk;
 }
 
-namespace {
-
-// The image offsets of the keys of the leaf records, in key order; false
-// when the header node is missing.
-bool LeafKeys(const Bytes& image, const HfsTreeLayout& tree, RawTreeShape* shape, std::vector<size_t>* keys)
+// The image offsets of the keys of the leaf records, in key order.
+static std::vector<size_t> LeafKeys(const Bytes& image, const HfsTreeLayout& tree)
 {
-    if (tree.nodes.empty() || tree.nodes[0] + kBlock > image.size()) return false;
-    const uint8_t* header = &image[tree.nodes[0]];
-    shape->depth = GetU16(header + 14);
-    shape->leafRecords = GetU32(header + 20);
-    shape->nodes = GetU32(header + 36);
+    std::vector<size_t> keys;
     if (!tree.levels.empty())
         for (uint32_t leaf : tree.levels.back())
             for (size_t key : HfsNodeRecords(image, tree.nodes[leaf]))
-                if (key >= tree.nodes[leaf] + 14 && key + 24 <= tree.nodes[leaf] + kBlock) keys->push_back(key);
-    return true;
+                if (key >= tree.nodes[leaf] + 14 && key + 24 <= tree.nodes[leaf] + kBlock) keys.push_back(key);
+    return keys;
 }
-
-}  // namespace
 
 RawVolume ParseRawVolume(const Bytes& image)
 {
@@ -134,15 +125,14 @@ RawVolume ParseRawVolume(const Bytes& image)
     }
     const HfsVolumeLayout& v = disk.volumes[0];
     volume.allocBlockSize = v.blockBytes;
-    std::vector<size_t> extents, catalog;
-    if (!LeafKeys(image, v.extents, &volume.extents, &extents) ||
-        !LeafKeys(image, v.catalog, &volume.catalog, &catalog)) {
+    if (v.extents.nodes.empty() || v.catalog.nodes.empty() || v.extents.nodes[0] + kBlock > image.size()) {
         volume.error = "no header node";
         return volume;
     }
-    for (size_t key : extents)
+    volume.extentsDepth = GetU16(&image[v.extents.nodes[0] + 14]);
+    for (size_t key : LeafKeys(image, v.extents))
         if (image[key] == 7) ++volume.overflowRecords[{GetU32(&image[key + 2]), image[key + 1]}];
-    for (size_t key : catalog) {
+    for (size_t key : LeafKeys(image, v.catalog)) {
         const size_t data = HfsRecordData(image, key);
         if (image[key] < 6 || data + 24 > key - key % kBlock + kBlock) continue;  // nodes are block aligned
         RawCatalogChild child;

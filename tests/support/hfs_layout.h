@@ -58,18 +58,11 @@ struct RawCatalogChild {
     uint32_t id = 0;         // folder ID or file number
 };
 
-struct RawTreeShape {        // as the header node gives it
-    uint16_t depth = 0;
-    uint32_t leafRecords = 0;
-    uint32_t nodes = 0;
-};
-
 struct RawVolume {
     bool ok = false;
     std::string error;
     uint32_t allocBlockSize = 0;
-    RawTreeShape catalog;
-    RawTreeShape extents;
+    uint16_t extentsDepth = 0;  // as the extents tree's header node gives it
     // Folder ID -> its folder and file records, in the catalog's key order.
     std::map<uint32_t, std::vector<RawCatalogChild>> children;
     // (file ID, fork type 0x00 or 0xFF) -> number of extents-overflow records.

@@ -2,19 +2,10 @@
 // read, and tell what a volume holds.
 //
 // Each HfsUtils object has its own HOME, because hmount keeps the mounted
-// volume in $HOME/.hcwd and tests must not see each other's. libhfs writes to
-// every volume it mounts, so MountCopy mounts a private copy of an image when
-// the image itself must stay as it is.
-//
+// volume in $HOME/.hcwd. libhfs writes to every volume it mounts, so
+// MountCopy mounts a private copy when the image must stay as it is.
 // HFS paths are colon-separated from the root (":Folder:File") in Mac
-// characters. The tools expand * ? [ \ { in paths, and an escaped pattern
-// skips invisible files, so paths holding those characters are refused.
-//
-//   HfsUtils hfs;
-//   ASSERT_TRUE(hfs.Format(dir.PathOf("v.img"), "Vol", 1474560)) << hfs.LastError();
-//   ASSERT_TRUE(hfs.Mkdir(":Docs"));
-//   HlsTree tree;
-//   ASSERT_TRUE(hfs.List(&tree));
+// characters; the tools expand * ? [ \ { in paths, so such paths are refused.
 #pragma once
 #include <cstdint>
 #include <map>
@@ -31,48 +22,38 @@ struct HlsEntry {
     uint32_t cnid = 0;
     bool folder = false;
     bool invisible = false;
-    bool locked = false;
     uint32_t valence = 0;        // folders
     uint32_t rsrcLength = 0;     // files
     uint32_t dataLength = 0;
     std::string name;            // Mac characters, unescaped
 };
 
-// Every folder's entries in catalog order, keyed by the folder's path: ":"
-// for the root, ":A:B" below it (Mac characters).
+// Every folder's entries, keyed by the folder's path: ":" for the root,
+// ":A:B" below it (Mac characters).
 using HlsTree = std::map<std::string, std::vector<HlsEntry>>;
 
-// Parses the output of `hls -a -b -i -l -U -R` started at the root. False
-// (with `why`) on a line it does not understand.
-bool ParseHlsTree(const std::string& text, HlsTree* out, std::string* why);
-// Undoes the backslash escapes of `hls -b`.
-std::string UnescapeHlsName(const std::string& escaped);
 // True when `path` holds a character the tools would expand as a pattern.
 bool HasHfsGlobCharacter(const std::string& path);
 
 class HfsUtils {
 public:
-    HfsUtils();
+    HfsUtils() = default;
     HfsUtils(const HfsUtils&) = delete;
     HfsUtils& operator=(const HfsUtils&) = delete;
 
-    // Makes `path` a file of `bytes` zero bytes, formats it with `label` and
-    // mounts it.
+    // Makes `path` a file of `bytes` zero bytes, formats it with `label` and mounts it.
     bool Format(const std::string& path, const std::string& label, uint64_t bytes);
     // Mounts `path` (partition `partition` of a partitioned image when > 0).
     bool Mount(const std::string& path, int partition = 0);
-    // Mounts a private copy of `path`; the file itself is never opened for writing.
     bool MountCopy(const std::string& path, int partition = 0);
 
     bool Mkdir(const std::string& hfsPath);
-    // Copies the PC file `localPath` as the data fork of `hfsPath` (type
-    // "????", creator "UNIX").
+    // The PC file as the data fork of `hfsPath` (type "????", creator "UNIX").
     bool PutRaw(const std::string& localPath, const std::string& hfsPath);
-    // Writes each (name, bytes) as the data fork of a file of that name in
-    // `hfsFolder` (":" or ":A:B:"), with one hcopy -r.
+    // Each (name, bytes) as the data fork of a file of that name in `hfsFolder` (":" or ":A:B:").
     bool PutRawFiles(const std::vector<std::pair<std::string, std::vector<uint8_t>>>& files,
                      const std::string& hfsFolder);
-    // Writes each file as MacBinary into `hfsFolder`, named after its header.
+    // Each file as MacBinary into `hfsFolder`, named after its header.
     bool PutMacBinary(const std::vector<MacFileImage>& files, const std::string& hfsFolder);
     bool SetTypeCreator(const std::string& hfsPath, const std::string& type, const std::string& creator);
     bool SetInvisible(const std::string& hfsPath, bool invisible);
@@ -91,14 +72,16 @@ public:
     bool List(HlsTree* out);
 
     // One of the tools with this object's HOME (and TZ=UTC).
-    CommandResult Run(const std::string& tool, const std::vector<std::string>& args, const std::string& outFile = "");
+    CommandResult Run(const std::string& tool, const std::vector<std::string>& args);
 
     const std::string& LastError() const { return lastError_; }
-    const std::string& Home() const { return home_.Path(); }
 
 private:
     bool Check(const CommandResult& result, const std::string& what);
     bool CheckPaths(const std::vector<std::string>& hfsPaths);
+    // Runs `tool` with `fixed`, then the arguments `many` in groups of 200, then `last`.
+    bool RunInGroups(const std::string& tool, const std::vector<std::string>& fixed,
+                     const std::vector<std::string>& many, const std::string& last);
 
     TempDir home_;
     TempDir scratch_;

@@ -1,6 +1,5 @@
-// MacBinary II files for tests: writing them as inputs for the peer tools
-// (which accept only a header with a valid CRC), and reading the ones those
-// tools write.
+// MacBinary II files for tests: inputs for the peer tools (which accept only
+// a header with a valid CRC), and the ones those tools write.
 #pragma once
 #include <cstdint>
 #include <string>
@@ -22,8 +21,8 @@ uint16_t Crc16Xmodem(const uint8_t* data, size_t size);
 
 std::vector<uint8_t> WriteMacBinary(const MacFileImage& file);
 
-// Reads a MacBinary II file. False (with `why`) when the header is not one
-// or the file is too short for the fork lengths it gives.
+// False (with `why`) when the header is not one or the file is too short
+// for the fork lengths it gives.
 bool ReadMacBinary(const std::vector<uint8_t>& bytes, MacFileImage* out, std::string* why = nullptr);
 inline bool ReadMacBinary(const std::string& bytes, MacFileImage* out, std::string* why = nullptr)
 {

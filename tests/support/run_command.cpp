@@ -13,6 +13,7 @@ bool ProgramAvailable(const std::string&) { return false; }
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 
 #include <fcntl.h>
 #include <poll.h>
@@ -59,21 +60,12 @@ CommandResult RunCommand(const std::vector<std::string>& argv, const CommandOpti
         for (int* fd : {&inPipe[0], &inPipe[1], &outPipe[0], &outPipe[1], &errPipe[0], &errPipe[1], &outFile})
             CloseFd(*fd);
     };
-    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0) {
+    if (pipe2(inPipe, O_CLOEXEC) != 0 || pipe2(errPipe, O_CLOEXEC) != 0 ||
+        (options.outFile.empty() ? pipe2(outPipe, O_CLOEXEC) != 0
+                                 : (outFile = open(options.outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC,
+                                                   0644)) < 0)) {
         closeAll();
         return result;
-    }
-    if (options.outFile.empty()) {
-        if (pipe2(outPipe, O_CLOEXEC) != 0) {
-            closeAll();
-            return result;
-        }
-    } else {
-        outFile = open(options.outFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-        if (outFile < 0) {
-            closeAll();
-            return result;
-        }
     }
 
     // posix_spawn rather than fork: a sanitized test process has a huge
@@ -157,17 +149,9 @@ CommandResult RunShell(const std::string& script, const CommandOptions& options)
 
 bool ProgramAvailable(const std::string& program)
 {
-    const char* path = std::getenv("PATH");
-    if (!path) return false;
-    std::string dirs = path;
-    size_t start = 0;
-    while (start <= dirs.size()) {
-        size_t end = dirs.find(':', start);
-        if (end == std::string::npos) end = dirs.size();
-        const std::string candidate = dirs.substr(start, end - start) + "/" + program;
-        if (access(candidate.c_str(), X_OK) == 0) return true;
-        start = end + 1;
-    }
+    std::istringstream path(std::getenv("PATH") ? std::getenv("PATH") : "");
+    for (std::string dir; std::getline(path, dir, ':');)
+        if (access((dir + "/" + program).c_str(), X_OK) == 0) return true;
     return false;
 }
 

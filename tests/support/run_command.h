@@ -1,9 +1,6 @@
 // Running another program from a test and capturing what it says. Arguments
 // go to the program as they are (no shell), so names with spaces and bytes
 // above 0x7F reach it unchanged.
-//
-//   CommandResult r = RunCommand({"hls", "-a", ":"}, {{"HOME", home}});
-//   EXPECT_EQ(r.exitCode, 0) << r.err;
 #pragma once
 #include <string>
 #include <utility>
@@ -12,7 +9,7 @@
 struct CommandResult {
     int exitCode = -1;       // the exit status; 128 + signal when killed; -1 when it could not start
     std::string out;         // standard output (empty when sent to a file)
-    std::string err;         // standard error
+    std::string err;
 };
 
 struct CommandOptions {
@@ -23,7 +20,5 @@ struct CommandOptions {
 
 // Runs argv[0] (looked up in PATH) with the arguments.
 CommandResult RunCommand(const std::vector<std::string>& argv, const CommandOptions& options = {});
-// Runs `script` with /bin/sh -c.
 CommandResult RunShell(const std::string& script, const CommandOptions& options = {});
-// True when `program` is found in PATH.
 bool ProgramAvailable(const std::string& program);

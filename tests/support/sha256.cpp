@@ -1,20 +1,9 @@
-// Tests hash hundreds of megabytes of forks in unoptimized, sanitized
-// builds. The block function is plain arithmetic on a 64-byte block it is
-// handed whole, so it is built optimized and without instrumentation.
+// Forks of many megabytes are hashed in sanitized debug builds: this file is
+// built optimized and its plain arithmetic left uninstrumented.
 #if defined(__GNUC__) && !defined(__clang__)
 #pragma GCC optimize("O2")
-#define QUAYLINK_HASH_FAST __attribute__((no_sanitize("address", "undefined")))
-#elif defined(__clang__)
-#define QUAYLINK_HASH_FAST __attribute__((no_sanitize("address", "undefined")))
-#else
-#define QUAYLINK_HASH_FAST
 #endif
-
 #include "support/sha256.h"
-
-#include <algorithm>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -29,103 +18,45 @@ constexpr uint32_t kRound[64] = {
     0x748f82ee, 0x78a5636f, 0x84c87814, 0x8cc70208, 0x90befffa, 0xa4506ceb, 0xbef9a3f7, 0xc67178f2,
 };
 
-// A macro rather than a function: unoptimized builds would call it.
 #define ROTR(x, n) (((x) >> (n)) | ((x) << (32 - (n))))
 
-}  // namespace
-
-Sha256::Sha256()
-    : state_{0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19}
-{
-}
-
-QUAYLINK_HASH_FAST
-void Sha256::Block(const uint8_t* block)
+__attribute__((no_sanitize("address", "undefined"))) void Block(uint32_t* s, const uint8_t* p)
 {
     uint32_t w[64];
     for (unsigned i = 0; i < 16; ++i)
-        w[i] = (uint32_t{block[4 * i]} << 24) | (uint32_t{block[4 * i + 1]} << 16) | (uint32_t{block[4 * i + 2]} << 8) |
-               block[4 * i + 3];
-    for (unsigned i = 16; i < 64; ++i) {
-        const uint32_t s0 = ROTR(w[i - 15], 7) ^ ROTR(w[i - 15], 18) ^ (w[i - 15] >> 3);
-        const uint32_t s1 = ROTR(w[i - 2], 17) ^ ROTR(w[i - 2], 19) ^ (w[i - 2] >> 10);
-        w[i] = w[i - 16] + s0 + w[i - 7] + s1;
-    }
-    uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    uint32_t e = state_[4], f = state_[5], g = state_[6], h = state_[7];
+        w[i] = (uint32_t{p[4 * i]} << 24) | (uint32_t{p[4 * i + 1]} << 16) | (uint32_t{p[4 * i + 2]} << 8) | p[4 * i + 3];
+    for (unsigned i = 16; i < 64; ++i)
+        w[i] = w[i - 16] + (ROTR(w[i - 15], 7) ^ ROTR(w[i - 15], 18) ^ (w[i - 15] >> 3)) + w[i - 7] +
+               (ROTR(w[i - 2], 17) ^ ROTR(w[i - 2], 19) ^ (w[i - 2] >> 10));
+    uint32_t v[8];
+    for (unsigned i = 0; i < 8; ++i) v[i] = s[i];
     for (unsigned i = 0; i < 64; ++i) {
-        const uint32_t t1 = h + (ROTR(e, 6) ^ ROTR(e, 11) ^ ROTR(e, 25)) + ((e & f) ^ (~e & g)) + kRound[i] + w[i];
-        const uint32_t t2 = (ROTR(a, 2) ^ ROTR(a, 13) ^ ROTR(a, 22)) + ((a & b) ^ (a & c) ^ (b & c));
-        h = g;
-        g = f;
-        f = e;
-        e = d + t1;
-        d = c;
-        c = b;
-        b = a;
-        a = t1 + t2;
+        const uint32_t e = v[4], a = v[0];
+        const uint32_t t1 = v[7] + (ROTR(e, 6) ^ ROTR(e, 11) ^ ROTR(e, 25)) + ((e & v[5]) ^ (~e & v[6])) + kRound[i] + w[i];
+        const uint32_t t2 = (ROTR(a, 2) ^ ROTR(a, 13) ^ ROTR(a, 22)) + ((a & v[1]) ^ (a & v[2]) ^ (v[1] & v[2]));
+        for (unsigned k = 7; k > 0; --k) v[k] = v[k - 1];
+        v[4] += t1;
+        v[0] = t1 + t2;
     }
-    state_[0] += a;
-    state_[1] += b;
-    state_[2] += c;
-    state_[3] += d;
-    state_[4] += e;
-    state_[5] += f;
-    state_[6] += g;
-    state_[7] += h;
+    for (unsigned i = 0; i < 8; ++i) s[i] += v[i];
 }
 
-void Sha256::Update(const uint8_t* data, size_t size)
-{
-    if (size == 0) return;  // data may be null then
-    totalBytes_ += size;
-    if (pendingSize_ > 0) {
-        const size_t take = std::min(size, 64 - pendingSize_);
-        std::memcpy(pending_ + pendingSize_, data, take);
-        pendingSize_ += take;
-        data += take;
-        size -= take;
-        if (pendingSize_ < 64) return;
-        Block(pending_);
-        pendingSize_ = 0;
-    }
-    for (; size >= 64; data += 64, size -= 64) Block(data);
-    std::memcpy(pending_, data, size);
-    pendingSize_ = size;
-}
-
-std::string Sha256::HexDigest()
-{
-    const uint64_t bits = totalBytes_ * 8;
-    const uint8_t one = 0x80, zero = 0;
-    Update(&one, 1);
-    while (pendingSize_ != 56) Update(&zero, 1);
-    uint8_t length[8];
-    for (unsigned i = 0; i < 8; ++i) length[i] = static_cast<uint8_t>(bits >> (56 - 8 * i));
-    Update(length, 8);
-    static const char kHex[] = "0123456789abcdef";
-    std::string out;
-    for (uint32_t word : state_)
-        for (int shift = 28; shift >= 0; shift -= 4) out += kHex[(word >> shift) & 15];
-    return out;
-}
+}  // namespace
 
 std::string Sha256Hex(const uint8_t* data, size_t size)
 {
-    Sha256 hash;
-    hash.Update(data, size);
-    return hash.HexDigest();
-}
-
-std::string Sha256File(const std::string& path)
-{
-    FILE* file = std::fopen(path.c_str(), "rb");
-    if (!file) return "";
-    Sha256 hash;
-    std::vector<uint8_t> buffer(1 << 20);
-    size_t got = 0;
-    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) hash.Update(buffer.data(), got);
-    const bool failed = std::ferror(file) != 0;
-    std::fclose(file);
-    return failed ? "" : hash.HexDigest();
+    uint32_t s[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a, 0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+    size_t done = 0;
+    for (; done + 64 <= size; done += 64) Block(s, data + done);
+    // The tail, the 0x80 marker and the length in bits fill one or two last blocks.
+    uint8_t last[128] = {};
+    const size_t tail = size - done, blocks = tail < 56 ? 1 : 2;
+    for (size_t i = 0; i < tail; ++i) last[i] = data[done + i];
+    last[tail] = 0x80;
+    for (unsigned i = 0; i < 8; ++i) last[64 * blocks - 1 - i] = static_cast<uint8_t>(uint64_t{size} * 8 >> (8 * i));
+    for (size_t b = 0; b < blocks; ++b) Block(s, last + 64 * b);
+    std::string hex;
+    for (uint32_t word : s)
+        for (int shift = 28; shift >= 0; shift -= 4) hex += "0123456789abcdef"[(word >> shift) & 15];
+    return hex;
 }

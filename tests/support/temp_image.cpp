@@ -2,13 +2,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <stdexcept>
 
-#include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 
@@ -18,17 +16,13 @@ TempDir::TempDir()
 {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
-    const fs::path base = fs::temp_directory_path();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const fs::path candidate =
-            base / ("quaylink-test-" + std::to_string(random()) + "-" + std::to_string(counter++));
-        std::error_code error;
-        if (fs::create_directory(candidate, error)) {
-            path_ = candidate.string();
-            return;
-        }
+    std::error_code error;
+    for (int attempt = 0; attempt < 100 && path_.empty(); ++attempt) {
+        const fs::path candidate = fs::temp_directory_path() / ("quaylink-test-" + std::to_string(random()) + "-" +
+                                                                std::to_string(counter++));
+        if (fs::create_directory(candidate, error)) path_ = candidate.string();
     }
-    throw std::runtime_error("cannot make a temporary directory");
+    if (path_.empty()) throw std::runtime_error("cannot make a temporary directory");
 }
 
 TempDir::~TempDir()
@@ -40,10 +34,7 @@ TempDir::~TempDir()
     fs::remove_all(path_, error);
 }
 
-std::string TempDir::PathOf(const std::string& name) const
-{
-    return (fs::path(path_) / name).string();
-}
+std::string TempDir::PathOf(const std::string& name) const { return (fs::path(path_) / name).string(); }
 
 std::string TempDir::WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const
 {

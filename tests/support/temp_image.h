@@ -1,13 +1,5 @@
-// Disk images for tests: a scratch directory, files with given bytes, an
-// image file opened as a drive, and a reset of the disk-access globals.
-//
-//   class MyTest : public DiskStateTest {};      // resets before and after each test
-//   TEST_F(MyTest, Reads) {
-//       TempImage image(PatternBytes(64 * 512));  // 512-byte sectors, writable
-//       ASSERT_NE(image.drive, nullptr);
-//       image.drive->ReadSectors(buf, 4, 0, image.drive);
-//       EXPECT_EQ(image.Bytes(), ...);            // the file as it is now
-//   }
+// Disk images for tests: a scratch directory, files with given bytes, and an
+// image file opened as a drive.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -21,15 +13,15 @@
 struct DriveEntry;
 struct ImageSlot;
 
-// A fixture that resets the whole program's state before and after each test.
+// Resets the whole program's state before and after each test.
 class DiskStateTest : public ::testing::Test {
 protected:
     void SetUp() override { ResetProgramState(); }
     void TearDown() override { ResetProgramState(); }
 };
 
-// A new, empty directory under the system's temporary directory, removed with
-// everything in it when the object goes away.
+// A new, empty directory under the system's temporary directory, removed
+// with everything in it when the object goes away.
 class TempDir {
 public:
     TempDir();
@@ -38,7 +30,6 @@ public:
     TempDir& operator=(const TempDir&) = delete;
 
     const std::string& Path() const { return path_; }
-    // The native path of `name` inside the directory.
     std::string PathOf(const std::string& name) const;
     // Writes `bytes` as the file `name` (replacing it) and returns its path.
     std::string WriteFile(const std::string& name, const std::vector<uint8_t>& bytes) const;
@@ -54,10 +45,9 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path);
 // block that lands in the wrong place or comes from the wrong image shows.
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed = 0);
 
-// An image file holding `bytes` in its own TempDir, opened in an image slot
-// (sector size 512 or 2048; writable when asked) and added to DriveTable.
-// `drive` is null when the file could not be opened or the table is full.
-// The destructor closes the slot if it is still this image's.
+// An image file of `bytes` in its own TempDir, opened in an image slot
+// (sector size 512 or 2048) and added to DriveTable; `drive` is null when
+// that failed. The destructor closes the slot if it is still this image's.
 struct TempImage {
     explicit TempImage(const std::vector<uint8_t>& bytes, uint32_t sectorSize = 512, bool writable = true,
                        const std::string& name = "disk.img");

@@ -1,7 +1,6 @@
-// Runs a test in a known time zone. On POSIX the zone is set through TZ for
-// the life of the object; on Windows the system's zone cannot be changed from
-// a test, so only "UTC0" can be had, and only when the system already runs
-// in UTC (the Windows test run sets TZ=UTC for wine).
+// Runs a test in a known time zone, set through TZ for the life of the
+// object. Windows' zone cannot be changed from a test: there only "UTC0"
+// can be had, when the system already runs in UTC (as wine does with TZ=UTC).
 //
 //   ScopedTimeZone zone("EST5EDT,M3.2.0,M11.1.0");
 //   if (!zone.Active()) GTEST_SKIP() << zone.Why();
@@ -19,18 +18,16 @@
 
 class ScopedTimeZone {
 public:
-    explicit ScopedTimeZone(const char* zone)
+    explicit ScopedTimeZone(const char* zone) : why_(std::string("the system's time zone is not ") + zone)
     {
 #if defined(_WIN32)
         TIME_ZONE_INFORMATION info;
-        DWORD kind = GetTimeZoneInformation(&info);
-        bool utc = info.Bias == 0 && (kind == TIME_ZONE_ID_UNKNOWN || (info.StandardBias == 0 && info.DaylightBias == 0));
-        active_ = std::strcmp(zone, "UTC0") == 0 && utc;
-        why_ = std::string("the system's time zone is not ") + zone;
+        const DWORD kind = GetTimeZoneInformation(&info);
+        active_ = std::strcmp(zone, "UTC0") == 0 && info.Bias == 0 &&
+                  (kind == TIME_ZONE_ID_UNKNOWN || (info.StandardBias == 0 && info.DaylightBias == 0));
 #else
-        const char* old = std::getenv("TZ");
-        hadOld_ = old != nullptr;
-        if (hadOld_) old_ = old;
+        if (const char* old = std::getenv("TZ")) old_ = old;
+        hadOld_ = std::getenv("TZ") != nullptr;
         setenv("TZ", zone, 1);
         tzset();
         active_ = true;
@@ -39,10 +36,7 @@ public:
     ~ScopedTimeZone()
     {
 #if !defined(_WIN32)
-        if (hadOld_)
-            setenv("TZ", old_.c_str(), 1);
-        else
-            unsetenv("TZ");
+        hadOld_ ? setenv("TZ", old_.c_str(), 1) : unsetenv("TZ");
         tzset();
 #endif
     }
@@ -53,8 +47,8 @@ public:
     const std::string& Why() const { return why_; }
 
 private:
-    bool active_ = false;
-    bool hadOld_ = false;
-    std::string old_;
     std::string why_;
+    std::string old_;
+    bool hadOld_ = false;
+    bool active_ = false;
 };
