@@ -1,6 +1,7 @@
 #include "disk/discovery.h"
 
 #include <cstdio>
+#include <cstring>
 
 #include "core/prefs.h"
 #include "core/status.h"
@@ -69,6 +70,33 @@ void CompactInquiryText(const uint8_t* text, size_t length, char* out)
         out[used++] = text[i] < 32 || text[i] == 127 ? '?' : static_cast<char>(text[i]);
     }
     out[used] = 0;
+}
+
+void AspiDriveName(const char* typeText, unsigned adapter, unsigned target, const uint8_t* identification,
+                   char* out)
+{
+    constexpr size_t kIdentification = 24;
+    char compact[kIdentification + 1];
+    CompactInquiryText(identification, kIdentification, compact);
+    char whole[64];
+    std::snprintf(whole, sizeof whole, "[WASPI-%s %1u%1u] %s", typeText, adapter % 10, target % 10, compact);
+    whole[30] = 0;  // the whole name is cut to 30 characters
+    std::memcpy(out, whole, std::strlen(whole) + 1);
+}
+
+void PhysicalDriveName(unsigned number, const char* sizeText, char* out)
+{
+    std::snprintf(out, 32, "[DRIVE %u] (%s)", number, sizeText);
+}
+
+void CdromDriveName(unsigned letterIndex, char* out)
+{
+    std::snprintf(out, 32, "[CDROM %c]", static_cast<char>('A' + letterIndex % 26));
+}
+
+void DisketteDriveName(unsigned unit, char* out)
+{
+    std::snprintf(out, 32, "[DISKETTE %c]", static_cast<char>('A' + unit % 26));
 }
 
 bool HasMacSignature(DriveEntry* entry)

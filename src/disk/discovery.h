@@ -29,6 +29,16 @@ void AddImageDrives();
 // terminated. A zero byte ends the text; other control characters become "?".
 void CompactInquiryText(const uint8_t* text, size_t length, char* out);
 
+// The names of the device drives (`out` holds 32 bytes): "[WASPI-DISK 03] "
+// and the compacted identification (INQUIRY bytes 8 to 31), the whole cut to
+// 30 characters; "[DRIVE 1] (1.0G)" with the capacity as the size text;
+// "[CDROM E]"; "[DISKETTE A]".
+void AspiDriveName(const char* typeText, unsigned adapter, unsigned target, const uint8_t* identification,
+                   char* out);
+void PhysicalDriveName(unsigned number, const char* sizeText, char* out);
+void CdromDriveName(unsigned letterIndex, char* out);
+void DisketteDriveName(unsigned unit, char* out);
+
 // Whether the medium behind `entry` (its ReadSectors and unit set) holds a
 // partition map or an HFS volume: block 1, 2 or 4 starts with "PM", "TS" or
 // "BD". Reads 8 blocks twice, the first read only to wake the device, and

@@ -288,6 +288,17 @@ TEST(CompactInquiryTextTest, RunsOfBlanksBecomeOne)
         CompactInquiryText(reinterpret_cast<const uint8_t*>(c.text), c.length, out);
         EXPECT_STREQ(out, c.expected);
     }
+    char name[32];
+    AspiDriveName("DISK", 0, 3, reinterpret_cast<const uint8_t*>("IOMEGA  ZIP 100         "), name);
+    EXPECT_STREQ(name, "[WASPI-DISK 03] IOMEGA ZIP 100");  // 30 characters
+    AspiDriveName("CDRM", 1, 6, reinterpret_cast<const uint8_t*>("TOSHIBA CD-ROM XM-3401TA"), name);
+    EXPECT_STREQ(name, "[WASPI-CDRM 16] TOSHIBA CD-ROM");
+    PhysicalDriveName(1, ">4G", name);
+    EXPECT_STREQ(name, "[DRIVE 1] (>4G)");
+    CdromDriveName(4, name);
+    EXPECT_STREQ(name, "[CDROM E]");
+    DisketteDriveName(1, name);
+    EXPECT_STREQ(name, "[DISKETTE B]");
 }
 
 }  // namespace
