@@ -103,6 +103,7 @@ bool HasMacSignature(DriveEntry* entry)
 {
     constexpr uint16_t kBlocks = 8;
     static_assert(kBlocks * kBlockSize <= kScratchBufferSize);
+    if (entry == nullptr || entry->ReadSectors == nullptr) return false;
     const uint32_t saved = StatusCode;
     StatusCode = 0;
     // The first read only wakes the device (a drive that was asleep may
