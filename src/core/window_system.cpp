@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "core/prefs.h"
+
 int HeadlessWindowSystem::ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style)
 {
     ++messageCount;
@@ -10,6 +12,21 @@ int HeadlessWindowSystem::ShowMessage(WindowHandle, const char* text, const char
     std::snprintf(lastCaption, sizeof lastCaption, "%s", caption ? caption : "");
     lastStyle = style;
     return (style & kMbYesNo) ? questionAnswer : kIdOk;
+}
+
+int HeadlessWindowSystem::RunDialog(WindowHandle owner, DialogLogic& logic)
+{
+    std::vector<DialogStep> steps;
+    if (!dialogScripts.empty()) {
+        steps = std::move(dialogScripts.front());
+        dialogScripts.pop_front();
+    }
+    DialogRun run{logic.TemplateName(), 0, DialogModel{}};
+    run.model.owner = owner;
+    run.model.allowUpper = Prefs.AllowUpper != 0;
+    run.endValue = run.model.Run(logic, steps);
+    dialogRuns.push_back(std::move(run));
+    return dialogRuns.back().endValue;
 }
 
 int HeadlessWindowSystem::ListCount(int control) { return static_cast<int>(lists_[control].items.size()); }

@@ -3,9 +3,12 @@
 // tests implement them with models (scripted answers, recorded calls).
 #pragma once
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <string>
 #include <vector>
+
+#include "core/dialog.h"
 
 // Message box styles (combinable: one button set, one icon).
 enum : unsigned {
@@ -44,6 +47,10 @@ public:
     {
         return ShowMessage(owner, text, caption, kMbOkCancel | kMbIconExclamation) == kIdOk;
     }
+
+    // Runs a modal dialog over `owner` with `logic` answering its commands;
+    // answers the dialog's end value.
+    virtual int RunDialog(WindowHandle owner, DialogLogic& logic) = 0;
 
     // List boxes (the two file lists).
     virtual int ListCount(int control) = 0;
@@ -117,6 +124,9 @@ public:
     int ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style) override;
     // With no one to answer, a taken name cancels the copy.
     NameExistsAnswer AskNameExists(WindowHandle, NameSide, char*) override { return NameExistsAnswer::Cancel; }
+    // Runs the next script of `dialogScripts` (none left: the dialog is
+    // cancelled at once) on a DialogModel and keeps the session in `dialogRuns`.
+    int RunDialog(WindowHandle owner, DialogLogic& logic) override;
     int ListCount(int control) override;
     int ListSelectedCount(int control) override;
     int ListCaretIndex(int control) override;
@@ -157,6 +167,8 @@ public:
     const std::vector<MenuEntry>& Menu(int menu) { return menus_[menu]; }
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
+    std::deque<std::vector<DialogStep>> dialogScripts;
+    std::vector<DialogRun> dialogRuns;
     int messageCount = 0;
     char lastText[512] = {};
     char lastCaption[128] = {};

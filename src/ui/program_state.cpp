@@ -6,6 +6,7 @@
 #include "hfs/hfs_state.h"
 #include "platform/platform.h"
 #include "translate/translate_state.h"
+#include "ui/dialogs.h"
 #include "ui/mac_session.h"
 #include "ui/pc_pane.h"
 
@@ -19,6 +20,7 @@ void ResetProgramState()
     PcFileFaults = PcFileFaultRecord{};
     PcDirectory.clear();
     PcItemList.clear();
+    PcShownIndex = 0;
     // Wired here, explicitly: a registration made by the formatter's own
     // file would vanish from a program that never names that file, since
     // the linker leaves unreferenced objects of a library out.
