@@ -86,6 +86,7 @@ run() {
 }
 
 
+FRESH_OUT="sh -c 'rm -rf out && mkdir out'"
 if [ "$CASES" != tree ]; then
     # The source files and the base image: a folder of 20,000 one-byte files,
     # a folder of 2,000 small files, an empty folder, and a 20 MB file.
@@ -121,7 +122,6 @@ if [ "$CASES" != tree ]; then
     UNDO_PUT_SMALL="sh -c '\"$CLI\" rm -r q.img In; \"$CLI\" mkdir q.img In'"
     UNDO_PUT_MACBINARY="sh -c '\"$CLI\" rm q.img Mb:large; true'"
     FRESH_H="cp base.img h.img"
-    FRESH_OUT="sh -c 'rm -rf out && mkdir out'"
 
     run put-1-into-20000 "$UNDO_PUT_1" "$CLI put q.img one.txt --to Big" \
         "$FRESH_H" "hcopy -r one.txt :Big:" "cp one.txt out/"
