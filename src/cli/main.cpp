@@ -7,24 +7,13 @@
 #include <string>
 
 #include "cli/cli.h"
+#include "cli/cli_window.h"
 #include "core/prefs.h"
 #include "core/window_system.h"
 #include "disk/image_drive.h"
 #include "ui/program_state.h"
 
 namespace {
-
-// Questions are answered Yes (for the missing backup MDB: open read only);
-// any message the engine shows goes to standard error.
-class CliWindowSystem : public HeadlessWindowSystem {
-public:
-    int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
-    {
-        std::fprintf(stderr, "%s%s%s%s\n", caption ? caption : "", caption ? ": " : "", text,
-                     (style & kMbYesNo) ? " Yes" : "");
-        return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
-    }
-};
 
 constexpr const char* kUsage =
     "usage: quaylink-cli COMMAND ARGUMENTS... [OPTIONS] [--] [ARGUMENTS...]\n"
@@ -40,10 +29,16 @@ constexpr const char* kUsage =
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
     "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator (four characters each)\n"
     "  format  IMAGE LABEL                    write an empty 1.44 MB volume (creates IMAGE if missing)\n"
-    "  get     IMAGE[@N] MACPATH... [-o DIR] [--as data|text|resource|macbinary|binhex]\n"
-    "          [--rename|--skip|--overwrite]  copy files to the PC through a translator\n"
-    "  put     IMAGE[@N] FILE... [--to MACPATH] [--as ...] [--type T] [--creator C]\n"
-    "          [--rename|--skip|--overwrite]  copy regular files to the volume through a translator\n"
+    "  get     IMAGE[@N] MACPATH... [-r] [-o DIR] [--as data|text|resource|macbinary|binhex]\n"
+    "          [--type T] [--creator C] [--ext E] [--rename|--skip|--overwrite] [-q]\n"
+    "                                         copy files (folders with -r) to the PC through a\n"
+    "                                         translator; --type/--creator/--ext copy only the\n"
+    "                                         files that match\n"
+    "  put     IMAGE[@N] FILE... [-r] [--to MACPATH] [--as ...] [--type T] [--creator C]\n"
+    "          [--ext E] [--rename|--skip|--overwrite] [-q]\n"
+    "                                         copy regular files (directories with -r) to the\n"
+    "                                         volume through a translator; --ext copies only\n"
+    "                                         the files with that extension\n"
     "          [--name NAME]                  FILE - reads standard input; with data, text and\n"
     "                                         resource, --name gives the file's Mac name\n"
     "A name already taken stops get and put (nothing is copied) unless --rename, --skip or\n"
@@ -51,6 +46,9 @@ constexpr const char* kUsage =
     "Mac names (\"NAME 1.ext\" ...). Two sources that would get one name clash the same way,\n"
     "and --overwrite never replaces a file the same command wrote. The names inside BinHex\n"
     "files are checked as each file is put.\n"
+    "With -r, folders are copied whole (links and special files inside are skipped); on a\n"
+    "terminal a progress line shows on standard error (-q silences it), and Ctrl-C cancels:\n"
+    "the copy stops after what was finished, no partial file is left, and the exit status is 2.\n"
     "IMAGE@N picks volume N (from 1); MACPATH is colon-separated from the volume's root.\n"
     "Names are UTF-8 on the command line and Mac OS Roman on the volume; a character the Mac\n"
     "set lacks is a usage error. Control characters in names are shown as '?' (--json keeps\n"
@@ -121,7 +119,9 @@ int main(int argc, char** argv)
     std::signal(SIGXFSZ, SIG_IGN);
 #endif
     ResetProgramState();
-    static CliWindowSystem windowSystem;
+    // Questions are answered Yes (for the missing backup MDB: open read
+    // only); any message the engine shows goes to standard error.
+    static CliWindow windowSystem;
     SetWindowSystem(&windowSystem);
     Prefs.MaxIOBufSzK = 64;  // the preference's default: 32 KB transfers
     SetTransferLimit();
@@ -137,9 +137,11 @@ int main(int argc, char** argv)
         {"rename", CommandRename, {}, {}, 1, {}},
         {"settype", CommandSettype, {}, {}, 1, {}},
         {"format", CommandFormat, {}, {}, 1, {}},
-        {"get", CommandGet, {"--rename", "--skip", "--overwrite"}, {"-o", "--as"}, 1, {}},
-        {"put", CommandPut, {"--rename", "--skip", "--overwrite"}, {"--to", "--as", "--type", "--creator", "--name"},
-         kNoMacArguments, {"--to", "--type", "--creator", "--name"}},
+        {"get", CommandGet, {"--rename", "--skip", "--overwrite", "-r", "-q"},
+         {"-o", "--as", "--type", "--creator", "--ext"}, 1, {"--type", "--creator"}},
+        {"put", CommandPut, {"--rename", "--skip", "--overwrite", "-r", "-q"},
+         {"--to", "--as", "--type", "--creator", "--name", "--ext"}, kNoMacArguments,
+         {"--to", "--type", "--creator", "--name"}},
     };
     for (const Command& command : commands) {
         if (std::strcmp(argv[1], command.name) != 0) continue;

@@ -10,6 +10,7 @@
 //
 // Both commands look names up in the catalog and never list the folders
 // they work in, so a copy into a big folder costs what a lookup costs.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -28,6 +29,7 @@
 #endif
 
 #include "cli/cli.h"
+#include "cli/cli_window.h"
 #include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
@@ -39,6 +41,9 @@
 #include "translate/byte_stream.h"
 #include "translate/names.h"
 #include "translate/registry.h"
+#include "ui/copy_commands.h"
+#include "ui/mac_pane.h"
+#include "ui/pc_pane.h"
 
 namespace {
 
@@ -46,15 +51,12 @@ enum class ClashPolicy { Stop, Rename, Skip, OverWrite };
 
 // Answers the taken-name questions by the policy; other messages go to
 // standard error as the other commands print them.
-class TransferWindowSystem : public HeadlessWindowSystem {
+class TransferWindowSystem : public CliWindow {
 public:
     explicit TransferWindowSystem(ClashPolicy policy) : policy_(policy) {}
 
-    int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
-    {
-        std::fprintf(stderr, "%s%s%s\n", caption ? caption : "", caption ? ": " : "", text);
-        return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
-    }
+    // A tree copy stops at a clash that stops the command, as Cancel does.
+    void StopCancels() { stopCancels_ = true; }
 
     NameExistsAnswer AskNameExists(WindowHandle, NameSide nameSide, char* name) override
     {
@@ -105,6 +107,7 @@ private:
     {
         std::fprintf(stderr, "quaylink-cli: %s\n", why.c_str());
         stopped_ = true;
+        if (stopCancels_) StatusCode = kStatusCancelled;
         return NameExistsAnswer::Cancel;
     }
 
@@ -113,6 +116,7 @@ private:
     std::string source_;
     std::function<bool(const char*)> writtenEarlier_;
     bool stopped_ = false;
+    bool stopCancels_ = false;
     unsigned refusals_ = 0;
     unsigned refusalsBefore_ = 0;
 };
@@ -403,6 +407,187 @@ struct HeldTypeMapsScope {
     ~HeldTypeMapsScope() { ReleaseTypeMaps(); }
 };
 
+
+// ---- tree copies (-r, and the filters) ---------------------------------------
+// They run the desktop program's Copy command: the CLI lists each source
+// folder into the pane, selects the named items and answers the
+// confirmation with OK.
+
+// The copy preferences the command's flags stand for; the CLI never saves them.
+void PrepareTreeCopy(ClashPolicy policy)
+{
+    Prefs.CopyPrefs = 0;
+    Prefs.KeepDate = 1;
+    Prefs.MacUseMap = 1;
+    Prefs.PCUseMap = 1;
+    Prefs.AutoRename = policy == ClashPolicy::Rename;
+    Prefs.AllowUpper = CurrentOptions.allowUpper;
+    Prefs.HideInvisible = 0;  // a tree is copied whole
+    Prefs.MacCopyDir = 1;
+    Prefs.PCCopyDir = 1;
+    CurrentOptions.hideInvisible = false;
+}
+
+// How a tree copy ended: 0 when it ran whole.
+int TreeCopyStatus(const TransferWindowSystem& ws)
+{
+    if (ws.Interrupted()) {
+        std::fprintf(stderr, "quaylink-cli: Cancelled\n");
+        return kExitFailed;
+    }
+    return ws.Stopped() || ws.Refused() || ws.FailuresShown() ? kExitFailed : kExitOk;
+}
+
+int GetTree(const CliArgs& args, ClashPolicy policy, uint16_t index, const std::string& directory)
+{
+    const bool recursive = args.Has("-r");
+    PrepareTreeCopy(policy);
+    Prefs.MacCopyFilter = 0;
+    const char* const kFilters[] = {"--type", "--creator", "--ext"};
+    char* const kFields[] = {Prefs.MacFilterType, Prefs.MacFilterCrtr, Prefs.MacFilterExt};
+    const size_t kSizes[] = {sizeof Prefs.MacFilterType, sizeof Prefs.MacFilterCrtr, sizeof Prefs.MacFilterExt};
+    for (int i = 0; i < 3; ++i) {
+        kFields[i][0] = 0;
+        const std::string* value = args.Option(kFilters[i]);
+        if (!value) continue;
+        const std::string text = i < 2 ? Utf8ToAnsi(*value) : *value;
+        if ((i < 2 && text.size() != 4) || text.empty() || text.size() >= kSizes[i])
+            return UsageError(std::string(kFilters[i]) + (i < 2 ? " takes four characters" : " takes 1 to 5 characters"));
+        std::snprintf(kFields[i], kSizes[i], "%s", text.c_str());
+        Prefs.MacCopyFilter = 1;
+    }
+    if (!OpenImageVolume(args.positional[0], false, false)) return kExitFailed;
+    // The sources grouped by the folder that holds them, in the order given.
+    std::vector<std::pair<MacPathTarget, std::vector<MacPathTarget>>> groups;
+    for (size_t p = 1; p < args.positional.size(); ++p) {
+        MacPathTarget target;
+        MacPathTarget parent;
+        if (!ResolveCliPath(args.positional[p], &target, &parent)) return kExitFailed;
+        if (target.kind != kItemFile && !recursive)
+            return Fail("not a file: " + args.positional[p] + " (folders are copied by get -r)");
+        if (target.kind == kItemFolder && target.id == kRootFolderId) {
+            // The root is copied as its items.
+            const std::string* shown = &args.positional[p];
+            return Fail("the root folder cannot be copied as a folder: " + *shown + " (name its items)");
+        }
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first.id == parent.id; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {parent, {}});
+        group->second.push_back(target);
+    }
+    TransferWindowSystem ws(policy);
+    ScopedWindowSystem installed(&ws);
+    ws.StopCancels();
+    ws.SetQuiet(args.Has("-q"));
+    ws.CatchInterrupt();
+    MacToPcIndex = index;
+    PcDirectory = directory;
+    for (const auto& [folder, items] : groups) {
+        if (!ShowMacFolder(folder)) return FailWithStatus();
+        auto& list = ws.List(kIdMacList);
+        list.selected.assign(list.items.size(), false);
+        for (const MacPathTarget& item : items)
+            for (size_t i = 0; i < list.items.size() && i < MacPaneState.count; ++i)
+                if (MacPaneState.items[i]->id == item.id && MacPaneState.items[i]->kind == item.kind)
+                    list.selected[i] = true;
+        ws.NextFile(MacNameUtf8(folder.name));
+        CopyMacToPc(MainWindow);
+        if (const int status = TreeCopyStatus(ws)) return status;
+    }
+    return kExitOk;
+}
+
+// A source of put -r: a regular file or a directory, never a link.
+bool CheckTreeSource(const std::string& argument, std::string* directory, PcItem* item)
+{
+    std::string path = argument;
+    while (path.size() > 1 && (path.back() == '/' || path.back() == PathSeparator())) path.pop_back();
+    std::string base;
+    SplitPcPath(path, directory, &base);
+    const PathKind kind = base.empty() || base == "." || base == ".." ? PathKind::Missing : GetPathKind(path.c_str());
+    if (kind == PathKind::Link || kind == PathKind::Other) {
+        Fail("not a regular file or directory: " + argument + " (links, FIFOs and devices are not copied)");
+        return false;
+    }
+    if (kind == PathKind::Missing) {
+        Fail("cannot open " + argument);
+        return false;
+    }
+    char ansi[1024];
+    char native[1024];
+    if (!NativeToAnsi(base.c_str(), ansi, sizeof ansi) || !AnsiToNative(ansi, native, sizeof native) ||
+        base != native || std::strlen(ansi) > 255) {
+        Fail("the name of " + argument + " has characters outside Windows-1252");
+        return false;
+    }
+    item->name = ansi;
+    item->kind = kind == PathKind::Directory ? kPcDirectory : kPcFile;
+    return true;
+}
+
+int PutTree(const CliArgs& args, ClashPolicy policy, uint16_t index)
+{
+    PrepareTreeCopy(policy);
+    Prefs.PCCopyFilter = 0;
+    Prefs.PCFilterExt[0] = 0;
+    if (const std::string* ext = args.Option("--ext")) {
+        if (ext->empty() || ext->size() >= sizeof Prefs.PCFilterExt)
+            return UsageError("--ext takes 1 to 3 characters");
+        std::snprintf(Prefs.PCFilterExt, sizeof Prefs.PCFilterExt, "%s", Utf8ToAnsi(*ext).c_str());
+        Prefs.PCCopyFilter = 1;
+    }
+    if (!CurrentOptions.pcUseMap) Prefs.PCUseMap = 0;
+    std::vector<std::pair<std::string, std::vector<std::string>>> groups;  // directory, names
+    for (size_t p = 1; p < args.positional.size(); ++p) {
+        if (args.positional[p] == kStandardInput) return UsageError("standard input (-) is not read by put -r");
+        std::string directory;
+        PcItem item;
+        if (!CheckTreeSource(args.positional[p], &directory, &item)) return kExitFailed;
+        if (item.kind == kPcDirectory && !args.Has("-r"))
+            return Fail("not a file: " + args.positional[p] + " (directories are copied by put -r)");
+        auto group = std::find_if(groups.begin(), groups.end(), [&](const auto& g) { return g.first == directory; });
+        if (group == groups.end()) group = groups.insert(groups.end(), {directory, {}});
+        group->second.push_back(item.name);
+    }
+    if (!OpenImageVolume(args.positional[0], true, false)) return kExitFailed;
+    const std::string* to = args.Option("--to");
+    MacPathTarget folder;
+    if (!ResolveCliPath(to ? *to : ":", &folder)) return kExitFailed;
+    if (folder.kind != kItemFolder) return Fail("not a folder: " + *to);
+    EnterMacFolderUnlisted(folder);
+
+    TransferWindowSystem ws(policy);
+    ScopedWindowSystem installed(&ws);
+    ws.StopCancels();
+    ws.SetQuiet(args.Has("-q"));
+    ws.CatchInterrupt();
+    const uint32_t firstNewId = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
+    ws.SetWrittenEarlier([firstNewId](const char* name) {
+        uint8_t macName[32];
+        PcNameToMac(macName, name);
+        MacPathTarget item;
+        return FindMacItem(MacPaneState.folderId, macName, &item) == Lookup::Found && item.kind == kItemFile &&
+               item.id >= firstNewId;
+    });
+    PcToMacIndex = index;
+    for (const auto& [directory, names] : groups) {
+        PcDirectory = directory;
+        std::vector<PcItem> listed;
+        ReadPcDirectory(directory.c_str(), &listed);
+        PcItemList.clear();
+        for (const std::string& name : names)
+            for (const PcItem& item : listed)
+                if (item.name == name) PcItemList.push_back(item);
+        auto& list = ws.List(kIdPcFileList);
+        list.items.clear();
+        for (size_t i = 0; i < PcItemList.size(); ++i) list.items.push_back(static_cast<intptr_t>(i));
+        list.selected.assign(list.items.size(), true);
+        ws.NextFile(directory);
+        CopyPcToMac(MainWindow);
+        if (const int status = TreeCopyStatus(ws)) return status;
+    }
+    return kExitOk;
+}
+
 }  // namespace
 
 int CommandGet(const CliArgs& args)
@@ -415,6 +600,11 @@ int CommandGet(const CliArgs& args)
     const std::string* outDir = args.Option("-o");
     const std::string directory = outDir ? *outDir : ".";
     if (!IsDirectory(directory.c_str())) return Fail("not a directory: " + directory);
+    if (args.Has("-r") || args.Option("--type") || args.Option("--creator") || args.Option("--ext")) {
+        HeldTypeMapsScope maps;
+        PrepareTransfer(policy);
+        return GetTree(args, policy, index, directory);
+    }
 
     HeldTypeMapsScope maps;
     PrepareTransfer(policy);
@@ -491,6 +681,18 @@ int CommandPut(const CliArgs& args)
     if (fromStdin > 1) return UsageError("standard input (-) can be read once");
     if (stdinName && !fromStdin) return UsageError("--name names the file read from standard input (-)");
     if (stdinName && !named) return UsageError("--name goes with data, text and resource; the file holds its own");
+    if (args.Has("-r") || args.Option("--ext")) {
+        if (stdinName) return UsageError("--name names standard input, which put -r does not read");
+        HeldTypeMapsScope maps;
+        PrepareTransfer(policy);
+        if (codes[0] || codes[1]) {
+            Translator& translator = TranslatorTable[index];
+            if (codes[0]) std::memcpy(translator.macType, ansiCodes[0].c_str(), 5);
+            if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
+            CurrentOptions.pcUseMap = false;
+        }
+        return PutTree(args, policy, index);
+    }
     if (fromStdin && named && !stdinName) return UsageError("a file read from standard input (-) needs --name NAME");
     std::string stdinAnsi = "stdin";
     if (stdinName) {

@@ -48,6 +48,12 @@ int HeadlessWindowSystem::ListFirstSelected(int control)
     return -1;
 }
 
+bool HeadlessWindowSystem::ListItemSelected(int control, int index)
+{
+    const auto& selected = lists_[control].selected;
+    return index >= 0 && static_cast<size_t>(index) < selected.size() && selected[index];
+}
+
 void HeadlessWindowSystem::ListSelect(int control, int index, bool selected)
 {
     ListModel& list = lists_[control];
