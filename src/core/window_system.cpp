@@ -31,6 +31,18 @@ int HeadlessWindowSystem::ListFirstSelected(int control)
     return -1;
 }
 
+bool HeadlessWindowSystem::ListItemSelected(int control, int index)
+{
+    const auto& selected = lists_[control].selected;
+    return index >= 0 && static_cast<size_t>(index) < selected.size() && selected[index];
+}
+
+intptr_t HeadlessWindowSystem::ListItemData(int control, int index)
+{
+    const auto& items = lists_[control].items;
+    return index >= 0 && static_cast<size_t>(index) < items.size() ? items[index] : -1;
+}
+
 void HeadlessWindowSystem::ListSelect(int control, int index, bool selected)
 {
     ListModel& list = lists_[control];
