@@ -124,3 +124,64 @@ run put-macbinary-20M "$UNDO_PUT_MACBINARY" "$CLI put q.img large.bin --as macbi
     "$FRESH_H" "hcopy -m large.bin :Mb:" "cp large.bin out/"
 run get-macbinary-20M "$FRESH_OUT" "$CLI get q.img large --as macbinary -o out" \
     "$FRESH_OUT" "hcopy -m :large out/" "cp large.bin out/"
+
+# ---- deleting a tree on the Mac side -------------------------------------------
+# rm-r-tree-2000: a folder of 100 folders with 20 files each (4 to 32 KB)
+# deleted with rm -r, beside hfsutils deleting the same tree in one script:
+# hdel for each file (the -batched case: one hdel per folder's files), then
+# hrmdir for each folder; the third column is rm -rf of the tree on the PC.
+# Each run starts from a fresh copy of the image or the PC tree. Runs:
+# DELETE_RUNS (default 5), since the unbatched script starts 2,100 programs.
+delete_cases() {
+    echo "making the tree to delete ..." >&2
+    mkdir -p tree
+    d=0
+    while [ $d -lt 100 ]; do
+        dir=tree/D$(printf %02d $d)
+        mkdir -p "$dir"
+        f=0
+        while [ $f -lt 20 ]; do
+            head -c $((4096 * (1 + (d + f) % 8))) /dev/zero >"$dir/f$(printf %02d $f)"
+            f=$((f + 1))
+        done
+        d=$((d + 1))
+    done
+    dd if=/dev/zero of=tbase.img bs=1048576 count=96 2>/dev/null
+    hformat -l Tree tbase.img >/dev/null
+    hmkdir :T
+    for dir in tree/D*; do
+        name=${dir#tree/}
+        hmkdir ":T:$name"
+        (cd "$dir" && hcopy -r f* ":T:$name:")
+    done
+    humount tbase.img 2>/dev/null || true
+    { echo "hmount th.img >/dev/null"
+      for dir in tree/D*; do
+          name=${dir#tree/}
+          for file in "$dir"/f*; do echo "hdel ':T:$name:${file##*/}'"; done
+          echo "hrmdir ':T:$name'"
+      done
+      echo "hrmdir :T"; } >hdel-each.sh
+    { echo "hmount th.img >/dev/null"
+      for dir in tree/D*; do
+          name=${dir#tree/}
+          printf 'hdel'; for file in "$dir"/f*; do printf " ':T:%s:%s'" "$name" "${file##*/}"; done; echo
+          echo "hrmdir ':T:$name'"
+      done
+      echo "hrmdir :T"; } >hdel-batched.sh
+    saved_runs=$RUNS
+    RUNS=${DELETE_RUNS:-5}
+    fresh_q="cp tbase.img tq.img"
+    fresh_h="cp tbase.img th.img"
+    fresh_pc="sh -c 'rm -rf pctree && cp -r tree pctree'"
+    q=$(measure "$fresh_q" "$CLI rm -r tq.img T")
+    c=$(measure "$fresh_pc" "rm -rf pctree")
+    for script in hdel-each hdel-batched; do
+        h=$(measure "$fresh_h" "sh $script.sh")
+        case $script in hdel-each) n=rm-r-tree-2000 ;; *) n=rm-r-tree-2000-batched ;; esac
+        awk -v n="$n" -v q="$q" -v h="$h" -v c="$c" \
+            'BEGIN { printf "%-20s %12.2f %12.2f %12.2f %10.2f %10.2f\n", n, q, h, c, q / h, q / c }'
+    done
+    RUNS=$saved_runs
+}
+delete_cases

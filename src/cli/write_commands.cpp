@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/cli_window.h"
 #include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
@@ -67,24 +68,11 @@ int Flush()
     return StatusCode == 0 ? kExitOk : FailWithStatus();
 }
 
-// Answers the Delete command's warning and confirmation with OK, and prints
-// the messages that report a failure.
-class RmWindowSystem : public HeadlessWindowSystem {
-public:
-    int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
-    {
-        if (style & kMbOkCancel) return kIdOk;
-        failed = true;
-        std::fprintf(stderr, "quaylink-cli: %s\n", ShownText(text).c_str());
-        return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
-    }
-
-    bool failed = false;
-};
-
 // Deletes `target` and everything in it through the Delete command of the
 // Mac pane: its folder listed, the item selected, the command run.
-bool DeleteThroughPane(RmWindowSystem& ws, const MacPathTarget& parent, const MacPathTarget& target)
+// The warning and the confirmation are answered OK; a failure has been
+// reported by the command's own message when this answers false.
+bool DeleteThroughPane(CliWindow& ws, const MacPathTarget& parent, const MacPathTarget& target)
 {
     if (!ShowMacFolder(parent)) return false;
     const int lines = ws.ListCount(kIdMacList);
@@ -100,8 +88,9 @@ bool DeleteThroughPane(RmWindowSystem& ws, const MacPathTarget& parent, const Ma
         if (StatusCode == 0) StatusCode = kStatusBadNode;
         return false;
     }
+    const unsigned failures = ws.FailuresShown();
     DeleteOnMac(MainWindow);
-    return !ws.failed;
+    return ws.FailuresShown() == failures && !ws.Interrupted();
 }
 
 }  // namespace
@@ -129,7 +118,9 @@ int CommandRm(const CliArgs& args)
     CurrentOptions.hideInvisible = false;
     if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
     const bool recursive = args.Has("-r");
-    RmWindowSystem windowSystem;
+    CliWindow windowSystem;
+    windowSystem.SetQuiet(args.Has("-q"));
+    windowSystem.CatchInterrupt();
     WindowSystem* previous = &Ws();
     SetWindowSystem(&windowSystem);
     int status = kExitOk;
@@ -146,9 +137,9 @@ int CommandRm(const CliArgs& args)
             break;
         }
         if (recursive) {
-            // The failure was reported with the window's message.
-            if (!DeleteThroughPane(windowSystem, parent, target))
-                status = StatusCode != 0 ? FailWithStatus(path) : kExitFailed;
+            if (DeleteThroughPane(windowSystem, parent, target)) continue;
+            if (windowSystem.Interrupted()) std::fprintf(stderr, "quaylink-cli: Cancelled\n");
+            status = StatusCode != 0 ? FailWithStatus(path) : kExitFailed;
             continue;
         }
         bool deleted = target.kind == kItemFile;

@@ -23,6 +23,7 @@ void ResetCoreState()
     ProgressWindow = nullptr;
     ProgressTotal = 0;
     ProgressDone = 0;
+    ProgressFileCount = 0;
     ProgressTitle = nullptr;
     WaitCursorEnabled = true;
     SetWindowSystem(nullptr);

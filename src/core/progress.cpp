@@ -5,6 +5,7 @@
 WindowHandle ProgressWindow = nullptr;
 uint32_t ProgressTotal = 0;
 uint32_t ProgressDone = 0;
+uint32_t ProgressFileCount = 0;
 const char* ProgressTitle = nullptr;
 bool WaitCursorEnabled = true;
 

@@ -38,6 +38,7 @@ enum : unsigned {
 extern WindowHandle ProgressWindow;  // null when no window is open
 extern uint32_t ProgressTotal;       // work the bar stands for; 0 shows no bar
 extern uint32_t ProgressDone;
+extern uint32_t ProgressFileCount;  // files a counting pass found (copies and deletes)
 extern const char* ProgressTitle;    // title of the last window opened
 
 // The title of a kind; null for an unknown kind.

@@ -48,11 +48,16 @@ std::string JoinNative(const std::string& directory, const std::string& name)
     return path + name;
 }
 
-std::string JoinShown(const std::string& shown, const std::string& nativeName)
+std::string ShownName(const std::string& nativeName)
 {
     char ansi[1024];
     if (!NativeToAnsi(nativeName.c_str(), ansi, sizeof ansi)) ansi[0] = 0;
-    return shown.empty() ? std::string(ansi) : shown + PathSeparator() + ansi;
+    return ansi;
+}
+
+std::string JoinShown(const std::string& shown, const std::string& nativeName)
+{
+    return shown.empty() ? ShownName(nativeName) : shown + PathSeparator() + ShownName(nativeName);
 }
 
 uint16_t PcKind(PathKind kind)
@@ -170,6 +175,7 @@ void WalkPcDelete(DeleteWalk* walk, const std::string& directory, const std::str
                 }
                 continue;
             }
+            SetProgressItemText(ShownName(entry.name).c_str());
             if (entry.keep) {
                 frame.leftBehind = true;
             } else if (!RemovePcName(JoinNative(frame.path, entry.name), PcKind(entry.kind))) {
@@ -229,6 +235,9 @@ void WalkMacDelete(DeleteWalk* walk, const MacFolder& folder)
                 }
                 continue;
             }
+            char name[kMaxMacName + 1];
+            MacNameToPc(name, item.name, true);
+            SetProgressItemText(name);
             DeleteMacEntry(frame.folder, item);
             if (StatusCode != 0) break;
             if ((frame.next + 1) % kMacDeletesPerFlush == 0) FlushVolume();

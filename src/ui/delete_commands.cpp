@@ -9,6 +9,7 @@
 #include "core/progress.h"
 #include "core/status.h"
 #include "hfs/catalog_ops.h"
+#include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "transfer/delete_walks.h"
 #include "ui/format_text.h"
@@ -117,6 +118,7 @@ int DeleteOnPc(WindowHandle window)
     DeleteWalk walk;
     walk.entered = ShowFound;
     ProgressTotal = 0;
+    ProgressFileCount = 0;
     OpenProgress(window, kProgressSearchPc);
     bool directories = false;
     for (size_t s = 0; s < selected.size() && StatusCode == 0; ++s) {
@@ -134,6 +136,7 @@ int DeleteOnPc(WindowHandle window)
     if (StatusCode == 0) {
         CloseProgress();
         if (!UserConfirms(window, directories, kPcFolderWarning, walk, "Ready to delete files from PC disk")) return 0;
+        ProgressFileCount = walk.files;
         ProgressTotal = walk.files;
         walk.mode = kDeleteRemove;
         OpenProgress(window, kProgressDeletePc);
@@ -149,6 +152,7 @@ int DeleteOnPc(WindowHandle window)
             PumpMessages();
             if (StatusCode != 0) break;
             const PcItem& item = PcItemList[selected[s].item];
+            SetProgressItemText(item.name.c_str());
             if (!keep[s] && (paths[s].empty() || !RemovePcName(paths[s], item.kind))) NotDeleted(&walk, item.name);
             AdvanceProgress(1);
         }
@@ -169,6 +173,7 @@ int DeleteOnMac(WindowHandle window)
     DeleteWalk walk;
     walk.entered = ShowFound;
     ProgressTotal = 0;
+    ProgressFileCount = 0;
     OpenProgress(window, kProgressSearchMac);
     bool folders = false;
     for (size_t s = 0; s < selected.size() && StatusCode == 0; ++s) {
@@ -185,6 +190,7 @@ int DeleteOnMac(WindowHandle window)
     if (StatusCode == 0) {
         CloseProgress();
         if (!UserConfirms(window, folders, kMacFolderWarning, walk, "Ready to delete files from Mac disk")) return 0;
+        ProgressFileCount = walk.files;
         ProgressTotal = walk.files;
         walk.mode = kDeleteRemove;
         OpenProgress(window, kProgressDeleteMac);
@@ -196,6 +202,9 @@ int DeleteOnMac(WindowHandle window)
             PumpMessages();
             if (StatusCode != 0) break;
             MacPaneState.openedIndex = static_cast<uint16_t>(selected[s].item);
+            char name[kMaxMacName + 1];
+            MacNameToPc(name, MacPaneState.items[selected[s].item]->name, true);
+            SetProgressItemText(name);
             if (!DeleteMacItem() && StatusCode == 0) ReportCorruption("folder not empty after its items were deleted");
             if (StatusCode != 0) break;
             // A bit test of the line number, not a count: the write-backs fall unevenly.
