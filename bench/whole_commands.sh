@@ -28,6 +28,7 @@
 # tree and hfsutils doing the same copy in one shell script (hmkdir per
 # folder, and one hcopy per folder naming each of its files):
 #   tree-get-data  tree-get-macbinary  tree-put-data  tree-put-macbinary
+# and the tree deleted with rm -r (tree-rm-r) beside hfsutils (hdel, hrmdir) and rm -rf,
 # and the peak memory (/usr/bin/time -f %M) of put -r and get -r of trees of
 # 2,000 and 20,000 files and of a chain of folders, printed after the table.
 #
@@ -177,6 +178,21 @@ run tree-put-data "$FRESH_T" "$CLI put -r -q t.img tree --to In" \
     "$FRESH_TH" "sh -c 'MODE=-r SRC=tree sh hput.sh'" "cp -r tree out/"
 run tree-put-macbinary "$FRESH_T" "$CLI put -r -q --as macbinary t.img mb/tree --to In" \
     "$FRESH_TH" "sh -c 'MODE=-m SRC=mb/tree sh hput.sh'" "cp -r mb/tree out/"
+
+# Deleting the tree on the Mac side: rm -r beside hfsutils in one script
+# (hmount, one hdel per folder naming its files, hrmdir per folder) and rm -rf
+# of the same tree on the PC. Each run starts from a fresh copy.
+{ echo 'hmount th.img >/dev/null'
+  for d in $FOLDERS; do
+      printf 'hdel'; for f in tree/$d/*; do printf ' :tree:%s:%s' "$d" "${f##*/}"; done; echo
+      echo "hrmdir :tree:$d"
+  done
+  echo 'hrmdir :tree'; } >hdel.sh
+PLAIN_OUT=$FRESH_OUT
+FRESH_OUT="sh -c 'rm -rf out && mkdir out && cp -r tree out/'"  # what rm -rf deletes
+run tree-rm-r "$FRESH_T" "$CLI rm -r -q t.img :tree" \
+    "$FRESH_TH" "sh hdel.sh" "rm -rf out/tree"
+FRESH_OUT=$PLAIN_OUT
 
 # Peak memory: trees of 2,000 and 20,000 files two levels deep, and 20,000
 # files down a chain of 100 folders.

@@ -25,7 +25,9 @@ constexpr const char* kUsage =
     "  info    IMAGE[@N] [MACPATH] [--json]   volume or item information\n"
     "  check   IMAGE[@N]                      consistency check; lists every problem found\n"
     "  mkdir   IMAGE[@N] MACPATH              create a folder\n"
-    "  rm      IMAGE[@N] MACPATH... [-r]      delete files, and folders with -r\n"
+    "  rm      IMAGE[@N] MACPATH... [-r] [-q] delete files, and folders with everything in them\n"
+    "                                         with -r (progress on a terminal, -q silences it;\n"
+    "                                         Ctrl-C stops after the current item, exit status 2)\n"
     "  rename  IMAGE[@N] MACPATH NEWNAME      rename a file or folder\n"
     "  settype IMAGE[@N] MACPATH TYPE CREATOR set a file's type and creator (four characters each)\n"
     "  format  IMAGE LABEL                    write an empty 1.44 MB volume (creates IMAGE if missing)\n"
@@ -133,7 +135,7 @@ int main(int argc, char** argv)
         {"info", CommandInfo, {"--json"}, {}, 1, {}},
         {"check", CommandCheck, {}, {}, kNoMacArguments, {}},
         {"mkdir", CommandMkdir, {}, {}, 1, {}},
-        {"rm", CommandRm, {"-r"}, {}, 1, {}},
+        {"rm", CommandRm, {"-r", "-q"}, {}, 1, {}},
         {"rename", CommandRename, {}, {}, 1, {}},
         {"settype", CommandSettype, {}, {}, 1, {}},
         {"format", CommandFormat, {}, {}, 1, {}},

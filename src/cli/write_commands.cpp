@@ -1,12 +1,15 @@
 // The commands that change a volume: mkdir, rm, rename, settype. Each ends
 // with a flush when it succeeded; a failure leaves the volume as it was at
 // the last flush (the unflushed changes are dropped with the process).
+// rm -r runs the Mac pane's Delete command, which writes back as it goes.
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/cli_window.h"
+#include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
 #include "hfs/btree_search.h"
@@ -15,11 +18,9 @@
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
+#include "ui/delete_commands.h"
 
 namespace {
-
-// Deletions between two flushes while a tree is removed.
-constexpr unsigned kDeletesPerFlush = 16;
 
 // A Mac name from a UTF-8 argument; false (with a message) when it cannot
 // be one.
@@ -67,37 +68,29 @@ int Flush()
     return StatusCode == 0 ? kExitOk : FailWithStatus();
 }
 
-// Deletes everything inside `top`, deepest first. The whole tree is walked
-// before the first deletion, so a tree that loops or nests too deep is
-// refused with nothing deleted.
-bool EmptyFolder(const MacPathTarget& top, unsigned* deletes)
+// Deletes `target` and everything in it through the Delete command of the
+// Mac pane: its folder listed, the item selected, the command run.
+// The warning and the confirmation are answered OK; a failure has been
+// reported by the command's own message when this answers false.
+bool DeleteThroughPane(CliWindow& ws, const MacPathTarget& parent, const MacPathTarget& target)
 {
-    std::vector<WalkedFolder> order;  // every folder before the folders inside it
-    FolderVisitor visitor;
-    visitor.listed = [&order](const WalkedFolder& folder, std::vector<MacItem>&) {
-        order.push_back(folder);
-        return true;
-    };
-    visitor.item = [](const WalkedFolder&, const MacItem& item, size_t) { return item.size != 0; };
-    if (!WalkFolderTree({FolderOf(top), 0}, visitor)) return false;
-    for (size_t k = order.size(); k-- > 0;) {
-        const WalkedFolder& folder = order[k];
-        uint16_t valence = 0;
-        std::vector<MacItem> items;
-        if (!FolderValence(folder.parentId, folder.name, &valence) || !ListFolder(folder.id, valence, &items))
-            return false;
-        for (const MacItem& item : items) {
-            bool deleted = item.kind == kItemFile;
-            const Lookup found = deleted ? DeleteFileIn(folder, item.name)
-                                         : DeleteEmptyFolderIn(folder, item.name, &deleted);
-            MissingIsBadNode(found);
-            if (!deleted && StatusCode == 0) ReportCorruption("folder not empty after emptying it");
-            if (StatusCode != 0) return false;
-            if (++*deletes % kDeletesPerFlush == 0) FlushVolume();
-        }
-        if (StatusCode != 0) return false;
+    if (!ShowMacFolder(parent)) return false;
+    const int lines = ws.ListCount(kIdMacList);
+    for (int line = 0; line < lines; ++line) {
+        const intptr_t index = ws.ListItemData(kIdMacList, line);
+        if (index < 0 || index >= MacPaneState.count) continue;
+        const MacItem& item = *MacPaneState.items[index];
+        if (item.id == target.id && item.kind == target.kind &&
+            std::memcmp(item.name, target.name, target.name[0] + 1u) == 0)
+            ws.ListSelect(kIdMacList, line, true);
     }
-    return true;
+    if (ws.ListSelectedCount(kIdMacList) != 1) {
+        if (StatusCode == 0) StatusCode = kStatusBadNode;
+        return false;
+    }
+    const unsigned failures = ws.FailuresShown();
+    DeleteOnMac(MainWindow);
+    return ws.FailuresShown() == failures && !ws.Interrupted();
 }
 
 }  // namespace
@@ -125,31 +118,51 @@ int CommandRm(const CliArgs& args)
     CurrentOptions.hideInvisible = false;
     if (!OpenImageVolume(args.positional[0], true)) return kExitFailed;
     const bool recursive = args.Has("-r");
-    for (size_t p = 1; p < args.positional.size(); ++p) {
+    CliWindow windowSystem;
+    windowSystem.SetQuiet(args.Has("-q"));
+    windowSystem.CatchInterrupt();
+    WindowSystem* previous = &Ws();
+    SetWindowSystem(&windowSystem);
+    int status = kExitOk;
+    for (size_t p = 1; p < args.positional.size() && status == kExitOk; ++p) {
         const std::string& path = args.positional[p];
         MacPathTarget target;
         MacPathTarget parent;
-        if (!ResolveCliPath(path, &target, &parent)) return kExitFailed;
-        if (target.parentId == kRootParentId) return Fail("the root folder cannot be deleted");
-        unsigned deletes = 0;
+        if (!ResolveCliPath(path, &target, &parent)) {
+            status = kExitFailed;
+            break;
+        }
+        if (target.parentId == kRootParentId) {
+            status = Fail("the root folder cannot be deleted");
+            break;
+        }
+        if (recursive) {
+            if (DeleteThroughPane(windowSystem, parent, target)) continue;
+            if (windowSystem.Interrupted()) std::fprintf(stderr, "quaylink-cli: Cancelled\n");
+            status = StatusCode != 0 ? FailWithStatus(path) : kExitFailed;
+            continue;
+        }
         bool deleted = target.kind == kItemFile;
         if (!deleted) {
             uint16_t valence = 0;
-            std::vector<MacItem> items;
-            if (!FolderValence(target.parentId, target.name, &valence) || !ListFolder(target.id, valence, &items))
-                return FailWithStatus();
-            if (!items.empty() && !recursive) return Fail("folder not empty (use -r): " + path);
-            if (!EmptyFolder(target, &deletes)) return FailWithStatus();
+            if (!FolderValence(target.parentId, target.name, &valence)) {
+                status = FailWithStatus();
+                break;
+            }
+            if (valence != 0) {
+                status = Fail("folder not empty (use -r): " + path);
+                break;
+            }
         }
         const Lookup found = deleted ? DeleteFileIn(FolderOf(parent), target.name)
                                      : DeleteEmptyFolderIn(FolderOf(parent), target.name, &deleted);
         MissingIsBadNode(found);
-        if (!deleted && StatusCode == 0) return Fail("could not delete: " + path);
-        if (StatusCode != 0) return FailWithStatus();
-        FlushVolume();
-        if (StatusCode != 0) return FailWithStatus();
+        if (!deleted && StatusCode == 0) status = Fail("could not delete: " + path);
+        else if (StatusCode == 0) FlushVolume();
+        if (StatusCode != 0) status = FailWithStatus();
     }
-    return kExitOk;
+    SetWindowSystem(previous);
+    return status;
 }
 
 int CommandRename(const CliArgs& args)

@@ -54,6 +54,12 @@ bool HeadlessWindowSystem::ListItemSelected(int control, int index)
     return index >= 0 && static_cast<size_t>(index) < selected.size() && selected[index];
 }
 
+intptr_t HeadlessWindowSystem::ListItemData(int control, int index)
+{
+    const auto& items = lists_[control].items;
+    return index >= 0 && static_cast<size_t>(index) < items.size() ? items[index] : -1;
+}
+
 void HeadlessWindowSystem::ListSelect(int control, int index, bool selected)
 {
     ListModel& list = lists_[control];

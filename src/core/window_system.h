@@ -58,6 +58,7 @@ public:
     virtual int ListCaretIndex(int control) = 0;
     virtual int ListFirstSelected(int control) = 0;       // -1 when none
     virtual bool ListItemSelected(int control, int index) = 0;
+    virtual intptr_t ListItemData(int control, int index) = 0;  // -1 for a line that is not there
     virtual void ListSelect(int control, int index, bool selected) = 0;  // index -1: all items
     virtual int ListTopIndex(int control) = 0;
     virtual void ListSetTopIndex(int control, int index) = 0;
@@ -133,6 +134,7 @@ public:
     int ListCaretIndex(int control) override;
     int ListFirstSelected(int control) override;
     bool ListItemSelected(int control, int index) override;
+    intptr_t ListItemData(int control, int index) override;
     void ListSelect(int control, int index, bool selected) override;
     int ListTopIndex(int control) override;
     void ListSetTopIndex(int control, int index) override;

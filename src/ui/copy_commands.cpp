@@ -1,5 +1,7 @@
 #include "ui/copy_commands.h"
 
+#include "ui/dialogs.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -15,9 +17,7 @@
 #include "ui/mac_pane.h"
 #include "ui/pc_pane.h"
 
-// The copy preference dialogs and the PC pane's labels.
-int RunMacCopyPrefs(WindowHandle owner);
-int RunPcCopyPrefs(WindowHandle owner);
+// The PC pane's labels.
 void UpdatePcSpaceLabel(WindowHandle window);
 void FillPcDirectoryBox(WindowHandle window);
 

@@ -13,3 +13,7 @@
 extern std::string PcDirectory;
 // The pane's entries in list order; item i of the PC list carries i as its data.
 extern std::vector<PcItem> PcItemList;
+
+// Re-reads PcDirectory into PcItemList and the list, keeping the list's top
+// line where it was.
+void RefreshPcListKeepTop(WindowHandle window);

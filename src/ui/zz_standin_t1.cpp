@@ -2,7 +2,5 @@
 // replaced by their own files.
 #include "core/window_system.h"
 
-int RunMacCopyPrefs(WindowHandle) { return 1; }
-int RunPcCopyPrefs(WindowHandle) { return 1; }
 void UpdatePcSpaceLabel(WindowHandle) {}
 void FillPcDirectoryBox(WindowHandle) {}
