@@ -11,7 +11,8 @@ int HeadlessWindowSystem::ShowMessage(WindowHandle, const char* text, const char
     std::snprintf(lastText, sizeof lastText, "%s", text ? text : "");
     std::snprintf(lastCaption, sizeof lastCaption, "%s", caption ? caption : "");
     lastStyle = style;
-    return (style & kMbYesNo) ? questionAnswer : kIdOk;
+    if (style & kMbYesNo) return questionAnswer;
+    return (style & kMbOkCancel) ? okCancelAnswer : kIdOk;
 }
 
 int HeadlessWindowSystem::RunDialog(WindowHandle owner, DialogLogic& logic)

@@ -171,6 +171,7 @@ public:
     const std::vector<MenuEntry>& Menu(int menu) { return menus_[menu]; }
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
+    int okCancelAnswer = kIdOk;   // answer to OK/Cancel questions
     std::deque<std::vector<DialogStep>> dialogScripts;
     std::vector<DialogRun> dialogRuns;
     int messageCount = 0;

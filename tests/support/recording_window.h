@@ -31,7 +31,11 @@ public:
     int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override;
     NameExistsAnswer AskNameExists(WindowHandle owner, NameSide side, char* name) override;
     void PumpMessages() override;
-    WindowHandle OpenProgressWindow(WindowHandle, const char*, bool) override { return &window_; }
+    WindowHandle OpenProgressWindow(WindowHandle, const char* title, bool) override
+    {
+        progressTitle = title ? title : "";
+        return &window_;
+    }
     void DrawProgressBar(WindowHandle, unsigned percent) override { barPercents.push_back(percent); }
     void CloseProgressWindow(WindowHandle) override { ++progressClosed; }
     NameExistsAnswer unscriptedAnswer = NameExistsAnswer::Cancel;  // when the script has run out
@@ -42,6 +46,7 @@ public:
     unsigned pumps = 0;
     unsigned progressClosed = 0;
     std::vector<unsigned> barPercents;
+    std::string progressTitle;  // of the last window opened
 
 private:
     std::deque<ScriptedAnswer> answers_;

@@ -240,8 +240,9 @@ TEST_F(DialogTest, DiscoveryListsTheImagesOfTheSettingsFile)
     EXPECT_STREQ(DriveTable[19].Name, "[IMAGE d20]");
 
     FillMacDriveBox(nullptr);
-    EXPECT_EQ(std::count_if(ws.calls.begin(), ws.calls.end(),
-                            [](const std::string& c) { return c.rfind("ComboAdd 117 [IMAGE ", 0) == 0; }),
+    const auto& names = ws.Combo(kIdMacDriveBox).items;
+    EXPECT_EQ(std::count_if(names.begin(), names.end(),
+                            [](const std::string& n) { return n.rfind("[IMAGE ", 0) == 0; }),
               20);
     EXPECT_TRUE(ws.messages.empty());
 }
