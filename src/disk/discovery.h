@@ -2,4 +2,5 @@
 #pragma once
 #include "core/window_system.h"
 
+void DiscoverDrives();
 void FillMacDriveBox(WindowHandle window);
