@@ -277,7 +277,8 @@ TEST_F(MainWindowTest, PathBoxesAndUpButtonsGoUpBothPanes)
 TEST_F(MainWindowTest, AnUnusableDriveInTheDriveBoxPutsTheOldOneBack)
 {
     Start();
-    ASSERT_EQ(ws.ComboSelection(kIdPcDriveBox), 0);
+    const int before = ws.ComboSelection(kIdPcDriveBox);  // the drive of the pane's directory
+    ASSERT_GE(before, 0);
     ws.ComboAdd(kIdPcDriveBox, "Q:(Removable)");
     Command(kIdPcDriveBox, kNotifyDropDown);
     ws.ComboSelect(kIdPcDriveBox, ws.ComboCount(kIdPcDriveBox) - 1);
@@ -285,7 +286,7 @@ TEST_F(MainWindowTest, AnUnusableDriveInTheDriveBoxPutsTheOldOneBack)
     EXPECT_STREQ(ws.lastText, "Could not change to that drive.");
     EXPECT_STREQ(ws.lastCaption, "");
     EXPECT_EQ(ws.lastStyle, kMbOk | kMbIconExclamation);
-    EXPECT_EQ(ws.ComboSelection(kIdPcDriveBox), 0);
+    EXPECT_EQ(ws.ComboSelection(kIdPcDriveBox), before);
     EXPECT_EQ(PcDirectory, dir.Path());
     // The drive in use keeps its directory.
     ws.messageCount = 0;
