@@ -13,8 +13,11 @@
 
 // Notification codes a command carries (those of the Win32 controls).
 enum : int {
-    kNotifyClicked = 0,        // a button or check box
-    kNotifySelChange = 1,      // a drop-down list's selection changed
+    kNotifyClicked = 0,         // a button, check box or menu item
+    kNotifySelChange = 1,       // a list's or drop-down list's selection changed
+    kNotifyDoubleClick = 2,     // a list line double-clicked
+    kNotifyDropDown = 7,        // a drop-down box's list opens
+    kNotifyCloseUp = 8,         // a drop-down box's list closes
     kNotifyEditChange = 0x300,  // an edit field's text changed
 };
 // Buttons every dialog has.

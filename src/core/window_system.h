@@ -74,6 +74,8 @@ public:
     virtual void ComboAdd(int control, const char* text) = 0;
     virtual void ComboDeleteFirst(int control) = 0;
     virtual void ComboReset(int control) = 0;
+    // Opens or closes the drop-down list without a close-up notification:
+    // the logic that closes it runs its close-up handling itself.
     virtual void ComboShowDropDown(int control, bool show) = 0;
 
     virtual void EnableControl(int control, bool enable) = 0;
@@ -87,6 +89,33 @@ public:
 
     virtual void SetBusyCursor(bool busy) = 0;
     virtual void ShowHelp(bool open) = 0;
+
+    // The main window's own services. The list font is made once at start-up
+    // (false when it cannot be) and put on the lists and boxes; the command
+    // buttons get their bitmaps; a box with the extended interface opens its
+    // list with the Down key and acts when it closes.
+    virtual bool CreateListFont(WindowHandle window) = 0;
+    virtual void UseListFont(int control) = 0;
+    virtual void RegisterButtonBitmaps() = 0;
+    virtual void UseExtendedComboUi(int control) = 0;
+    // The control with the keyboard focus (0 when none of the window's), and
+    // whether a box's drop-down list is open.
+    virtual int FocusedControl() = 0;
+    virtual bool ComboDroppedDown(int control) = 0;
+    // Makes a box's drop-down list tall enough for `visibleItems` items.
+    virtual void ComboSetDropDownItems(int control, int visibleItems) = 0;
+    // A horizontal scroll bar control: shown or hidden, its range (set
+    // without redrawing) and its position.
+    virtual void ScrollBarShow(int control, bool show) = 0;
+    virtual void ScrollBarSetRange(int control, int maximum) = 0;
+    virtual int ScrollBarPos(int control) = 0;
+    virtual void ScrollBarSetPos(int control, int position) = 0;
+    // Every line of a list painted again (without erasing first).
+    virtual void ListInvalidate(int control) = 0;
+    // The window painted at once, before the command goes on.
+    virtual void RepaintNow(WindowHandle window) = 0;
+    // Ends the main window with `value` and the message loop after it.
+    virtual void EndMainWindow(WindowHandle window, int value) = 0;
 
     // Lets the window system process pending input during long work.
     virtual void PumpMessages() = 0;
@@ -117,6 +146,12 @@ public:
         std::vector<std::string> items;
         int selection = -1;
         bool droppedDown = false;
+        int dropDownItems = 0;  // lines the open list shows
+    };
+    struct ScrollBarModel {
+        bool shown = false;
+        int maximum = 0;
+        int position = 0;
     };
     struct MenuEntry {
         int id;
@@ -156,7 +191,21 @@ public:
     void MenuInsert(int menu, int position, int id, const char* text) override;
     void MenuDelete(int menu, int id) override;
     void SetBusyCursor(bool) override {}
-    void ShowHelp(bool) override {}
+    void ShowHelp(bool open) override { helpOpen = open; }
+    bool CreateListFont(WindowHandle) override { return listFontMade; }
+    void UseListFont(int) override {}
+    void RegisterButtonBitmaps() override {}
+    void UseExtendedComboUi(int) override {}
+    int FocusedControl() override { return focus; }
+    bool ComboDroppedDown(int control) override { return combos_[control].droppedDown; }
+    void ComboSetDropDownItems(int control, int visibleItems) override { combos_[control].dropDownItems = visibleItems; }
+    void ScrollBarShow(int control, bool show) override { scrollBars_[control].shown = show; }
+    void ScrollBarSetRange(int control, int maximum) override { scrollBars_[control].maximum = maximum; }
+    int ScrollBarPos(int control) override { return scrollBars_[control].position; }
+    void ScrollBarSetPos(int control, int position) override { scrollBars_[control].position = position; }
+    void ListInvalidate(int) override { ++invalidations; }
+    void RepaintNow(WindowHandle) override {}
+    void EndMainWindow(WindowHandle, int value) override { endValue = value; }
     void PumpMessages() override {}
     WindowHandle OpenProgressWindow(WindowHandle, const char*, bool) override { return nullptr; }
     void SetProgressItem(WindowHandle, const char*) override {}
@@ -169,6 +218,7 @@ public:
     const std::string& ControlText(int control) { return texts_[control]; }
     bool ControlEnabled(int control) const;  // true until disabled
     const std::vector<MenuEntry>& Menu(int menu) { return menus_[menu]; }
+    ScrollBarModel& ScrollBar(int control) { return scrollBars_[control]; }
 
     int questionAnswer = kIdYes;  // answer to Yes/No questions
     int okCancelAnswer = kIdOk;   // answer to OK/Cancel questions
@@ -178,6 +228,11 @@ public:
     char lastText[512] = {};
     char lastCaption[128] = {};
     unsigned lastStyle = 0;
+    bool listFontMade = true;  // what CreateListFont answers
+    int focus = 0;             // the control FocusedControl answers
+    bool helpOpen = false;
+    int endValue = -1;         // the main window's end value; -1 while it runs
+    int invalidations = 0;
 
 private:
     std::map<int, ListModel> lists_;
@@ -186,6 +241,7 @@ private:
     std::map<int, bool> enabled_;
     std::map<int, std::vector<MenuEntry>> menus_;
     std::map<int, bool> checked_;
+    std::map<int, ScrollBarModel> scrollBars_;
 };
 
 // The window system in use. Never null: a HeadlessWindowSystem until a front

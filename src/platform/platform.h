@@ -144,6 +144,37 @@ struct DirEntry {
 // order; stops when it returns false. False when the directory cannot be read.
 bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* context), void* context);
 
+// ---- drives ------------------------------------------------------------------
+
+// Free and total bytes of the file system holding `path` (as the calling
+// user may use them); false, both 0, when the system cannot say.
+bool GetDriveSpace(const char* path, uint64_t* freeBytes, uint64_t* totalBytes);
+
+// The kinds of logical drive, numbered as the Windows drive types.
+enum : unsigned {
+    kDriveUnknown = 0,
+    kDriveNoRoot = 1,
+    kDriveRemovable = 2,
+    kDriveFixed = 3,
+    kDriveRemote = 4,
+    kDriveCdrom = 5,
+    kDriveRamDisk = 6,
+};
+struct LogicalDrive {
+    char name[4];   // "C:" on Windows; "/" elsewhere, where there is one root
+    unsigned kind;
+};
+// The logical drives, in the system's order, at most `maxCount`; returns
+// how many were stored.
+int ListLogicalDrives(LogicalDrive* out, int maxCount);
+// The directory to show when drive `name` is chosen: on Windows the drive's
+// own current directory ("D:" resolved), elsewhere the root. False when the
+// name is no drive or its directory cannot be read (no medium).
+bool DriveStartDirectory(const char* name, char* out, size_t outSize);
+// The name of the drive holding the native path `path` (as above); empty
+// when it has none.
+void DriveOfPath(const char* path, char* name, size_t nameSize);
+
 // ---- profile files ---------------------------------------------------------------
 // The behaviour of the Windows private-profile calls: section and key names
 // compared without regard to case, values trimmed of blanks, one pair of

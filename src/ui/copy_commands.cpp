@@ -17,10 +17,6 @@
 #include "ui/mac_pane.h"
 #include "ui/pc_pane.h"
 
-// The PC pane's labels.
-void UpdatePcSpaceLabel(WindowHandle window);
-void FillPcDirectoryBox(WindowHandle window);
-
 namespace {
 
 WindowHandle g_window = nullptr;  // the main window of the copy under way

@@ -6,8 +6,6 @@
 #include "ui/format_text.h"
 #include "ui/pc_pane.h"
 
-uint16_t PcShownIndex = 0;
-
 std::string ByteCountText(uint32_t bytes)
 {
     char text[32];

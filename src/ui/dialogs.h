@@ -5,9 +5,6 @@
 
 #include "core/window_system.h"
 
-// The index in PcItemList of the PC item the Info command shows.
-extern uint16_t PcShownIndex;
-
 // PREFMAC and PREFPC: 1 when OK stored the settings, 0 when cancelled.
 int RunMacCopyPrefs(WindowHandle owner);
 int RunPcCopyPrefs(WindowHandle owner);

@@ -7,6 +7,7 @@
 #include "core/prefs.h"
 #include "platform/platform.h"
 #include "translate/registry.h"
+#include "ui/pc_pane.h"
 
 namespace {
 
@@ -62,8 +63,9 @@ void SavePreferences()
 
         SaveTranslatorEntries();
 
-        char dir[256];
-        if (GetCurrentDir(dir, sizeof dir)) WriteProfileString(kMainPrefs, "WorkingDir", dir, IniPath);
+        // The PC pane's directory, where the next start shows it again.
+        if (!PcDirectory.empty() && PcDirectory.size() < 256)
+            WriteProfileString(kMainPrefs, "WorkingDir", PcDirectory.c_str(), IniPath);
     }
     // Always, so that switching the option off is remembered.
     WriteSwitch(kMainPrefs, "SavePrefs", Prefs.SavePrefs);

@@ -21,6 +21,8 @@ void ResetProgramState()
     PcDirectory.clear();
     PcItemList.clear();
     PcShownIndex = 0;
+    HScrollMax = 0;
+    HScrollPos = 0;
     // Wired here, explicitly: a registration made by the formatter's own
     // file would vanish from a program that never names that file, since
     // the linker leaves unreferenced objects of a library out.

@@ -1,0 +1,143 @@
+// The main window's state that follows the active pane (labels, button
+// names, the File and Sort By menus), the menu preferences, the drop-down
+// sizes and path boxes, formatting a drive and freeing the panes.
+#include "ui/main_window.h"
+
+#include <algorithm>
+
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
+#include "disk/drive_table.h"
+#include "hfs/cache.h"
+#include "hfs/listing.h"
+#include "translate/registry.h"
+#include "ui/main_window_ids.h"
+#include "ui/pc_pane.h"
+
+namespace {
+
+constexpr int kMaxDropDownItems = 15;
+constexpr int kTranslatorLimit = 5;
+
+const char* const kPcCommandNames[4] = {"&Copy From PC", "&New PC Directory", "&Delete From PC", "PC Item &Info"};
+const char* const kMacCommandNames[4] = {"&Copy From Mac", "&New Mac Folder", "&Delete From Mac", "Mac Item &Info"};
+
+struct SortItem {
+    int id;
+    const char* text;
+};
+const SortItem kPcSortItems[] = {{kSortByName, "&Name"}, {kSortByType, "&Ext"}, {kSortBySize, "&Size"},
+                                 {kSortByDate, "&Date"}};
+const SortItem kMacSortItems[] = {{kSortByName, "&Name"}, {kSortByType, "&Type"}, {kSortByCreator, "&Crtr"},
+                                  {kSortBySize, "&Size"}, {kSortByDate, "&Date"}};
+
+// A sort preference: 250 when unset, and when the file holds no sort command.
+uint16_t SortFromPrefs(int32_t value)
+{
+    return value >= kSortByName && value <= kSortByDate ? static_cast<uint16_t>(value) : uint16_t{kSortByName};
+}
+
+uint16_t TranslatorFromPrefs(int32_t value)
+{
+    return value >= 0 && value < kTranslatorLimit ? static_cast<uint16_t>(value) : 0;
+}
+
+}  // namespace
+
+void SetActivePane(uint16_t pane)
+{
+    if (pane == ActivePane) return;
+    ActivePane = pane;
+    WindowSystem& ws = Ws();
+    const bool pc = pane == 1;
+    const int pcLabels[] = {kIdPcHeader, kIdPcDirectoryLabel, kIdPcDriveLabel};
+    const int macLabels[] = {kIdMacHeader, kIdMacFolderLabel, kIdMacDriveLabel};
+    for (int label : pcLabels) ws.EnableControl(label, pc);
+    for (int label : macLabels) ws.EnableControl(label, !pc);
+    const char* const* names = pc ? kPcCommandNames : kMacCommandNames;
+    for (int i = 0; i < 4; ++i) ws.SetControlText(kCmdCopy + i, names[i]);
+    RenameFileMenu();
+    BuildSortMenu();
+    ws.ListSelect(pc ? int{kIdMacList} : int{kIdPcList}, -1, false);
+}
+
+void RenameFileMenu()
+{
+    WindowSystem& ws = Ws();
+    const char* const* names = ActivePane == 1 ? kPcCommandNames : kMacCommandNames;
+    for (int i = 0; i < 4; ++i) ws.MenuDelete(kMenuFile, kCmdCopy + i);
+    for (int i = 0; i < 4; ++i) ws.MenuInsert(kMenuFile, i, kCmdCopy + i, names[i]);
+}
+
+void BuildSortMenu()
+{
+    WindowSystem& ws = Ws();
+    for (int id = kCmdSortFirst; id <= kCmdSortLast; ++id) ws.MenuDelete(kMenuSortBy, id);
+    const bool pc = ActivePane == 1;
+    const SortItem* items = pc ? kPcSortItems : kMacSortItems;
+    const int count = pc ? 4 : 5;
+    const int checked = pc ? int{PcSortId} : int{MacSortId};
+    for (int i = 0; i < count; ++i) {
+        ws.MenuInsert(kMenuSortBy, i, items[i].id, items[i].text);
+        ws.MenuCheck(items[i].id, items[i].id == checked);
+    }
+}
+
+void ApplyMenuPrefs(bool ticks)
+{
+    // The file is edited by hand: a translator or sort that does not exist
+    // is taken as the default.
+    MacToPcIndex = TranslatorFromPrefs(Prefs.MacTrans);
+    PcToMacIndex = TranslatorFromPrefs(Prefs.PCTrans);
+    MacSortId = SortFromPrefs(Prefs.MacSort);
+    PcSortId = SortFromPrefs(Prefs.PCSort);
+    if (!ticks) return;
+    WindowSystem& ws = Ws();
+    if (Prefs.SavePrefs) ws.MenuCheck(kCmdSavePrefs, true);
+    if (Prefs.CopyPrefs) ws.MenuCheck(kCmdCopyPrefs, true);
+    if (Prefs.AllowUpper) ws.MenuCheck(kCmdAllowUpper, true);
+}
+
+void SizeComboDropDown(int control, bool selectFirst)
+{
+    WindowSystem& ws = Ws();
+    if (DisplayUpdates) ws.ComboSetDropDownItems(control, std::min(ws.ComboCount(control), kMaxDropDownItems));
+    if (selectFirst) ws.ComboSelect(control, 0);
+}
+
+int TrimPathBox(int control)
+{
+    WindowSystem& ws = Ws();
+    const int k = ws.ComboSelection(control);
+    if (k < 0) return 0;
+    for (int i = 0; i < k; ++i) ws.ComboDeleteFirst(control);
+    SizeComboDropDown(control, true);
+    return k;
+}
+
+int FormatMacDrive(unsigned driveIndex)
+{
+    if (driveIndex >= DriveCount) {
+        StatusCode = kStatusReadOnly;
+        return 0;
+    }
+    DriveEntry& drive = DriveTable[driveIndex];
+    if ((drive.Flags & kDriveReadOnly) || drive.WriteSectors == nullptr) {
+        StatusCode = kStatusReadOnly;
+        return 0;
+    }
+    if (drive.FormatVolume == nullptr) {
+        StatusCode = kStatusNotSupported;
+        return 0;
+    }
+    return drive.FormatVolume(&drive);
+}
+
+void ReleasePanes()
+{
+    FreeBlockCache();
+    FreeMacItemList();
+    PcItemList.clear();
+    PcItemList.shrink_to_fit();
+}

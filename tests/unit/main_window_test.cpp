@@ -1,0 +1,388 @@
+// The main window driven as a user drives it: start-up, the checks and
+// refusals of every file command, the active pane, Sort By, the path and
+// drive boxes, Enter, and the way out.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+
+#include "core/main_state.h"
+#include "core/prefs.h"
+#include "core/status.h"
+#include "disk/drive_table.h"
+#include "hfs/listing.h"
+#include "hfs/volume.h"
+#include "platform/platform.h"
+#include "support/mini_volume.h"
+#include "support/temp_image.h"
+#include "ui/dialog_logic.h"
+#include "ui/main_window.h"
+#include "ui/main_window_ids.h"
+#include "ui/pc_pane.h"
+
+namespace {
+
+WindowHandle const kWindow = reinterpret_cast<WindowHandle>(0x1234);
+
+const char kNoVolume[] =
+    "First select a drive from the \"Mac Drive\" box, then double-click a volume in the \"Mac Files\" box.";
+const char kPcNoSelection[] = "First select items in the \"PC Files\" box by single-clicking them.";
+const char kMacNoSelection[] = "First select items in the \"Mac Files\" box by single-clicking them.";
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override { Fresh(); }
+    void TearDown() override
+    {
+        image.reset();
+        ResetProgramState();
+    }
+    void Fresh()
+    {
+        image.reset();
+        ResetProgramState();
+        ws = HeadlessWindowSystem{};
+        SetWindowSystem(&ws);
+        PcDirectory = dir.Path();
+    }
+    void Command(int id, unsigned notification = kNotifyClicked) { MainWindowCommand(kWindow, id, notification); }
+    void Start() { ASSERT_EQ(StartMainWindow(kWindow), 1); }
+    // The mini volume as the Mac drive, chosen in the drive box, and (when
+    // asked) its volume opened: the root then lists Docs, Alpha, Beta, Delta, Gamma.
+    void OpenMini(bool writable = true, bool open = true)
+    {
+        image = std::make_unique<TempImage>(MakeMiniVolume().bytes, 512, writable);
+        ResetMacPane(kWindow);
+        ws.ComboSelect(kIdMacDriveBox, 0);
+        Command(kIdMacDriveBox, kNotifyCloseUp);
+        if (!open) return;
+        ws.ListSelect(kIdMacList, 0, true);
+        Command(kIdMacList, kNotifyDoubleClick);
+        ASSERT_NE(MacPaneState.parentId, 0u);
+    }
+    std::vector<std::string> ComboItems(int box) { return ws.Combo(box).items; }
+    std::string MacItemName(int i)
+    {
+        const uint8_t* name = MacPaneState.items[i]->name;
+        return std::string(reinterpret_cast<const char*>(name + 1), name[0]);
+    }
+
+    TempDir dir;
+    HeadlessWindowSystem ws;
+    std::unique_ptr<TempImage> image;
+};
+
+TEST_F(MainWindowTest, EveryCommandChecksInItsOrderAndRefusesWithItsText)
+{
+    enum : unsigned { kVol = 1, kReadOnly = 2, kMacEmpty = 4, kMacSel = 8, kPcFiles = 16, kPcSel = 32 };
+    const char* const copy = "No Items Selected for Copy";
+    const char* const del = "No Items Selected for Deletion";
+    const char* const info = "No Items Selected";
+    const struct {
+        uint16_t pane;
+        int command;
+        unsigned state;
+        const char* text;  // null: no refusal
+        const char* caption;
+        const char* runs;  // when nothing is refused: the flow's first question, or the dialog opened
+    } rows[] = {
+        {1, kCmdCopy, 0, kNoVolume, "No Mac Volume Mounted", ""},  // before the empty PC list
+        {1, kCmdCopy, kVol, "This PC directory is empty.", copy, ""},
+        {1, kCmdCopy, kVol | kPcFiles, kPcNoSelection, copy, ""},
+        {1, kCmdCopy, kVol | kReadOnly | kPcFiles | kPcSel, "This Mac drive is read only.", "Can't Copy to Mac", ""},
+        {1, kCmdCopy, kVol | kPcFiles | kPcSel, nullptr, nullptr, "Ready to copy from PC to Mac"},
+        {0, kCmdCopy, kPcFiles | kPcSel, kNoVolume, "No Mac Volume Mounted", ""},
+        {0, kCmdCopy, kVol | kMacEmpty, "This Mac folder is empty.", copy, ""},
+        {0, kCmdCopy, kVol, kMacNoSelection, copy, ""},
+        {0, kCmdCopy, kVol | kReadOnly | kMacSel, nullptr, nullptr, "Ready to copy from Mac to PC"},
+        {1, kCmdNew, 0, nullptr, nullptr, "CREATEDIR"},
+        {0, kCmdNew, 0, kNoVolume, "No Mac Volume Mounted", ""},
+        {0, kCmdNew, kVol | kReadOnly, "This Mac drive is read only.", "Can't Create Folder", ""},
+        {0, kCmdNew, kVol, nullptr, nullptr, "CREATEFLD"},
+        {1, kCmdDelete, 0, "This PC directory is empty.", del, ""},
+        {1, kCmdDelete, kPcFiles, kPcNoSelection, del, ""},
+        {1, kCmdDelete, kPcFiles | kPcSel, nullptr, nullptr, "Ready to delete files from PC disk"},  // no volume needed
+        {0, kCmdDelete, 0, kNoVolume, "No Mac Volume Mounted", ""},
+        {0, kCmdDelete, kVol | kMacEmpty, "This Mac folder is empty.", del, ""},
+        {0, kCmdDelete, kVol, kMacNoSelection, del, ""},
+        {0, kCmdDelete, kVol | kReadOnly | kMacSel, "This Mac drive is read only.", "Can't Delete", ""},
+        {0, kCmdDelete, kVol | kMacSel, nullptr, nullptr, "WARNING"},
+        {1, kCmdInfo, 0, "This PC directory is empty.", info, ""},
+        {1, kCmdInfo, kPcFiles, kPcNoSelection, info, ""},
+        {1, kCmdInfo, kPcFiles | kPcSel, nullptr, nullptr, "DOSINFO"},
+        {0, kCmdInfo, kPcFiles | kPcSel, kNoVolume, "No Mac Volume Mounted", ""},
+        {0, kCmdInfo, kVol | kMacEmpty, "This Mac folder is empty.", info, ""},
+        {0, kCmdInfo, kVol, kMacNoSelection, info, ""},
+        {0, kCmdInfo, kVol | kMacSel, nullptr, nullptr, "MACFLDRINFO"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "pane " << row.pane << " command " << row.command << " state " << row.state);
+        Fresh();
+        if (row.state & kPcFiles)
+            dir.WriteFile("A.TXT", {1, 2, 3});
+        else
+            FileDelete(dir.PathOf("A.TXT").c_str());
+        Start();
+        if (row.state & kVol) OpenMini(!(row.state & kReadOnly));
+        if (row.state & kMacEmpty) ws.ListReset(kIdMacList);
+        if (row.state & kMacSel) ws.ListSelect(kIdMacList, 0, true);
+        Command(row.pane == 1 ? int{kIdPcList} : int{kIdMacList}, 1);
+        if (row.state & kPcSel) ws.ListSelect(kIdPcList, 0, true);
+        ws.messageCount = 0;
+        ws.okCancelAnswer = kIdCancel;  // a flow that runs stops at its first question
+        ws.dialogRuns.clear();
+        Command(row.command);
+        if (row.text) {
+            EXPECT_EQ(ws.messageCount, 1);
+            EXPECT_STREQ(ws.lastText, row.text);
+            EXPECT_STREQ(ws.lastCaption, row.caption);
+            EXPECT_EQ(ws.lastStyle, kMbOk | kMbIconNone);
+            EXPECT_TRUE(ws.dialogRuns.empty());
+        } else if (ws.dialogRuns.empty()) {
+            EXPECT_EQ(ws.messageCount, 1) << ws.lastText;
+            EXPECT_STREQ(ws.lastCaption, row.runs);
+        } else {
+            EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
+            ASSERT_EQ(ws.dialogRuns.size(), 1u);
+            EXPECT_EQ(ws.dialogRuns[0].templateName, row.runs);
+        }
+    }
+}
+
+TEST_F(MainWindowTest, StartsWithTheMacPaneActiveAndFollowsTheListClicked)
+{
+    Start();
+    EXPECT_STREQ(ws.lastText, "Can't find any Mac compatible drives.");
+    EXPECT_EQ(ActivePane, 0);
+    EXPECT_EQ(MainWindow, kWindow);
+    const struct {
+        uint16_t pane;
+        const char* names[4];
+        std::vector<int> sortIds;
+    } panes[] = {
+        {0, {"&Copy From Mac", "&New Mac Folder", "&Delete From Mac", "Mac Item &Info"}, {250, 251, 252, 253, 254}},
+        {1, {"&Copy From PC", "&New PC Directory", "&Delete From PC", "PC Item &Info"}, {250, 251, 253, 254}},
+    };
+    OpenMini();
+    for (const auto& p : panes) {
+        if (p.pane == 1) {
+            ws.ListSelect(kIdMacList, 1, true);
+            Command(kIdPcList, 1);
+            EXPECT_EQ(ws.ListSelectedCount(kIdMacList), 0);
+        }
+        EXPECT_EQ(ActivePane, p.pane);
+        const auto& file = ws.Menu(kMenuFile);
+        ASSERT_EQ(file.size(), 4u);
+        for (int i = 0; i < 4; ++i) {
+            EXPECT_EQ(ws.ControlText(kCmdCopy + i), p.names[i]);
+            EXPECT_EQ(file[i].id, kCmdCopy + i);
+            EXPECT_EQ(file[i].text, p.names[i]);
+        }
+        std::vector<int> sortIds;
+        for (const auto& item : ws.Menu(kMenuSortBy)) sortIds.push_back(item.id);
+        EXPECT_EQ(sortIds, p.sortIds);
+        EXPECT_EQ(ws.Menu(kMenuSortBy)[1].text, p.pane == 1 ? "&Ext" : "&Type");
+        EXPECT_TRUE(ws.MenuChecked(250));
+        EXPECT_EQ(ws.ControlEnabled(kIdPcHeader), p.pane == 1);
+        EXPECT_EQ(ws.ControlEnabled(kIdMacDriveLabel), p.pane == 0);
+    }
+    // The same pane again changes nothing: the selection stays.
+    ws.ListSelect(kIdMacList, 1, true);
+    SetActivePane(1);
+    EXPECT_EQ(ws.ListSelectedCount(kIdMacList), 1);
+}
+
+TEST_F(MainWindowTest, StartUpFailuresEndTheWindowAfterTheMessage)
+{
+    ws.listFontMade = false;
+    EXPECT_EQ(StartMainWindow(kWindow), 0);
+    EXPECT_STREQ(ws.lastText, "Initialization error.");
+    EXPECT_EQ(ws.lastStyle, kMbOk | kMbIconExclamation);
+    EXPECT_EQ(ws.endValue, 2);
+}
+
+TEST_F(MainWindowTest, SortByMovesTheTickAndReordersOnlyWhatIsShown)
+{
+    Start();
+    // A Mac sort with no volume open only moves the tick.
+    Command(kSortBySize);
+    EXPECT_EQ(MacSortId, kSortBySize);
+    EXPECT_FALSE(ws.MenuChecked(250));
+    EXPECT_TRUE(ws.MenuChecked(253));
+    EXPECT_EQ(ws.messageCount, 1);  // only the start-up's
+    OpenMini();
+    EXPECT_EQ(MacItemName(1), "Gamma");  // largest file first, after the folder
+    Command(kSortByName);
+    EXPECT_EQ(MacItemName(1), "Alpha");
+    // The PC pane keeps its own order; the same item again does nothing.
+    dir.WriteFile("b.txt", {});
+    dir.WriteFile("A.DOC", std::vector<uint8_t>(10));
+    Command(kIdPcList, 1);
+    Command(kSortByName);
+    EXPECT_EQ(ws.ListCount(kIdPcList), 0);  // not re-read
+    Command(kSortBySize);
+    ASSERT_EQ(PcItemList.size(), 2u);
+    EXPECT_EQ(PcItemList[0].name, "A.DOC");
+    EXPECT_EQ(MacSortId, kSortByName);
+    EXPECT_EQ(PcSortId, kSortBySize);
+}
+
+TEST_F(MainWindowTest, PathBoxesAndUpButtonsGoUpBothPanes)
+{
+    const std::string deep = dir.PathOf("one") + PathSeparator() + "two";
+    ASSERT_TRUE(MakeDir(dir.PathOf("one").c_str()) && MakeDir(deep.c_str()));
+    PcDirectory = deep;
+    Start();
+    auto pcBox = ComboItems(kIdPcDirectoryBox);
+    ASSERT_GE(pcBox.size(), 3u);
+    EXPECT_EQ(pcBox[0], "two");
+    EXPECT_EQ(pcBox.back(), std::string(1, PathSeparator()));
+    EXPECT_TRUE(ws.ControlEnabled(kIdPcUpButton));
+    ws.ComboSelect(kIdPcDirectoryBox, 2);
+    Command(kIdPcDirectoryBox, kNotifyCloseUp);
+    EXPECT_EQ(PcDirectory, dir.Path());
+    Command(kIdPcUpButton);
+    EXPECT_EQ(ComboItems(kIdPcDirectoryBox).size(), pcBox.size() - 3);
+    // The first item closes the box without a move.
+    const std::string here = PcDirectory;
+    ws.ComboSelect(kIdPcDirectoryBox, 0);
+    Command(kIdPcDirectoryBox, kNotifyCloseUp);
+    EXPECT_EQ(PcDirectory, here);
+
+    OpenMini();
+    ws.ListSelect(kIdMacList, 0, true);  // Docs
+    Command(kIdMacList, kNotifyDoubleClick);
+    EXPECT_EQ(ComboItems(kIdMacFolderBox), (std::vector<std::string>{"Docs", "Mini", DriveTable[0].Name}));
+    Command(kIdMacUpButton);
+    EXPECT_EQ(ComboItems(kIdMacFolderBox), (std::vector<std::string>{"Mini", DriveTable[0].Name}));
+    EXPECT_EQ(MacPaneState.count, 5);
+    Command(kIdMacUpButton);  // from the root to the drive's volumes
+    EXPECT_EQ(MacPaneState.parentId, 0u);
+    EXPECT_EQ(ComboItems(kIdMacFolderBox), (std::vector<std::string>{DriveTable[0].Name}));
+    Command(kIdMacUpButton);  // the drive's name alone: nothing
+    EXPECT_EQ(ws.ComboCount(kIdMacFolderBox), 1);
+    // The folder box's last item and the drive box closed on its drive both
+    // go back to the volume list.
+    const int choices[] = {kIdMacFolderBox, kIdMacDriveBox};
+    for (int box : choices) {
+        ws.ListSelect(kIdMacList, 0, true);
+        Command(kIdMacList, kNotifyDoubleClick);
+        ASSERT_NE(MacPaneState.parentId, 0u);
+        ws.ComboSelect(box, box == kIdMacFolderBox ? 1 : 0);
+        Command(box, kNotifyCloseUp);
+        EXPECT_EQ(MacPaneState.parentId, 0u) << box;
+        EXPECT_EQ(ComboItems(kIdMacFolderBox), (std::vector<std::string>{DriveTable[0].Name})) << box;
+    }
+    EXPECT_EQ(ws.messageCount, 1);
+}
+
+TEST_F(MainWindowTest, AnUnusableDriveInTheDriveBoxPutsTheOldOneBack)
+{
+    Start();
+    const int before = ws.ComboSelection(kIdPcDriveBox);  // the drive of the pane's directory
+    ASSERT_GE(before, 0);
+    ws.ComboAdd(kIdPcDriveBox, "Q:(Removable)");
+    Command(kIdPcDriveBox, kNotifyDropDown);
+    ws.ComboSelect(kIdPcDriveBox, ws.ComboCount(kIdPcDriveBox) - 1);
+    Command(kIdPcDriveBox, kNotifyCloseUp);
+    EXPECT_STREQ(ws.lastText, "Could not change to that drive.");
+    EXPECT_STREQ(ws.lastCaption, "");
+    EXPECT_EQ(ws.lastStyle, kMbOk | kMbIconExclamation);
+    EXPECT_EQ(ws.ComboSelection(kIdPcDriveBox), before);
+    EXPECT_EQ(PcDirectory, dir.Path());
+    // The drive in use keeps its directory.
+    ws.messageCount = 0;
+    Command(kIdPcDriveBox, kNotifyCloseUp);
+    EXPECT_EQ(ws.messageCount, 0);
+    EXPECT_EQ(PcDirectory, dir.Path());
+}
+
+TEST_F(MainWindowTest, EnterActsOnTheFocusedControl)
+{
+    ASSERT_TRUE(MakeDir(dir.PathOf("Sub").c_str()));
+    Start();
+    OpenMini();
+    const struct {
+        int focus;
+        bool droppedDown;
+        const char* pcDirectory;  // "Sub": entered
+        uint32_t macFolder;       // the Mac pane's folder afterwards
+    } rows[] = {
+        {0, false, "", 2},
+        {kIdMacFolderBox, false, "", 2},
+        {kIdMacList, false, "", 16},         // Docs opened
+        {kIdMacFolderBox, true, "", 2},      // up to the root
+        {kIdPcList, false, "Sub", 2},
+    };
+    for (const auto& row : rows) {
+        ws.focus = row.focus;
+        ws.ListSelect(kIdMacList, 0, true);
+        ws.ListSelect(kIdPcList, 0, true);
+        ws.ComboSelect(kIdMacFolderBox, 1);
+        ws.ComboShowDropDown(kIdMacFolderBox, row.droppedDown);
+        Command(kCmdEnter);
+        EXPECT_EQ(PcDirectory, row.pcDirectory[0] ? dir.PathOf(row.pcDirectory) : dir.Path()) << row.focus;
+        EXPECT_EQ(MacPaneState.folderId, row.macFolder) << row.focus;
+        EXPECT_FALSE(ws.ComboDroppedDown(kIdMacFolderBox));
+        ws.ComboSelect(kIdMacFolderBox, 0);
+    }
+}
+
+TEST_F(MainWindowTest, ExitSavesThePreferencesOnlyWhenAsked)
+{
+    const std::string ini = dir.PathOf("PIER.INI");
+    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
+    for (bool save : {false, true}) {
+        FileDelete(ini.c_str());
+        Start();
+        Command(kCmdHelp);
+        EXPECT_TRUE(ws.helpOpen);
+        if (save) Command(kCmdSavePrefs);
+        EXPECT_EQ(Prefs.SavePrefs, save ? 1 : 0);
+        EXPECT_EQ(ws.MenuChecked(kCmdSavePrefs), save);
+        Command(kSortByDate);
+        Command(kCmdExit);
+        EXPECT_FALSE(ws.helpOpen);
+        EXPECT_EQ(ws.endValue, 2);
+        EXPECT_TRUE(PcItemList.empty());
+        FinishMainWindow();
+        char value[260];
+        ReadProfileString("Main Prefs", "SavePrefs", "", value, sizeof value, ini.c_str());
+        EXPECT_STREQ(value, save ? "YES" : "NO");
+        ReadProfileString("Main Prefs", "MacSort", "", value, sizeof value, ini.c_str());
+        EXPECT_STREQ(value, save ? "254" : "");
+        ReadProfileString("Main Prefs", "WorkingDir", "", value, sizeof value, ini.c_str());
+        EXPECT_EQ(value, save ? dir.Path() : "");
+    }
+}
+
+TEST_F(MainWindowTest, FormatRefusesDrivesThatCannotTakeIt)
+{
+    Start();
+    const struct {
+        int chosen;
+        bool readOnlyFlag;
+        bool writable;
+        const char* status;  // message after the format; null: none
+    } rows[] = {{-1, false, true, nullptr}, {0, false, false, "read only"}, {0, true, true, "read only"},
+                {0, false, true, "not supported"}};
+    for (const auto& row : rows) {
+        DriveCount = 0;
+        image = std::make_unique<TempImage>(MakeMiniVolume().bytes, 512, row.writable);
+        if (row.readOnlyFlag) DriveTable[0].Flags |= kDriveReadOnly;
+        DriveTable[0].FormatVolume = nullptr;
+        if (row.chosen >= 0)
+            ws.dialogScripts.push_back({{DialogStep::Select, kIdFormatDriveBox, "", row.chosen},
+                                        {DialogStep::Type, kIdFormatLabel, "Blank", 0},
+                                        {DialogStep::Press, kDialogOk, "", 0}});
+        ws.messageCount = 0;
+        Command(kCmdFormat);
+        EXPECT_EQ(ws.messageCount, row.status ? 1 : 0);
+        if (row.status) {
+            EXPECT_NE(std::strstr(ws.lastText, row.status), nullptr) << ws.lastText;
+        }
+        image.reset();
+    }
+}
+
+}  // namespace
