@@ -13,6 +13,9 @@ unsigned CacheAllocationLimit = 0;
 
 namespace {
 
+// Buffers kept before clean ones are reused: 1 MiB of metadata blocks.
+constexpr unsigned kCacheSoftLimit = 2048;
+
 BlockBuffer* g_head = nullptr;
 BlockBuffer* g_tail = nullptr;
 unsigned g_count = 0;
@@ -155,13 +158,17 @@ int FindCachedBlock(BlockBuffer** out, uint32_t block)
         *out = b;
         return 0;
     }
-    BlockBuffer* b = AllocateBuffer();
+    // Past the soft limit a clean buffer is reused before a new one is made,
+    // so a walk of a large catalog holds a bounded set of blocks instead of
+    // every block it ever read. Dirty and pinned buffers are never reused.
+    BlockBuffer* reused = g_count >= kCacheSoftLimit ? ReusableBuffer() : nullptr;
+    BlockBuffer* b = reused ? reused : AllocateBuffer();
+    if (!b) b = reused = ReusableBuffer();
     if (!b) {
-        b = ReusableBuffer();
-        if (!b) {
-            StatusCode = kStatusNoMemory;
-            return 0;
-        }
+        StatusCode = kStatusNoMemory;
+        return 0;
+    }
+    if (reused) {
         Unlink(b);
         index.erase(b->block);
     }
