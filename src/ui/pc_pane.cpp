@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <new>
 
 #include "core/main_state.h"
@@ -159,9 +160,8 @@ void FillPcDriveBox(WindowHandle /*window*/)
     if (count == 0) return;
     static const char* const kKinds[] = {"", "", "(Removable)", "(Fixed)", "(Remote)", "(CDROM)", "(Ram Disk)"};
     for (int i = 0; i < count; ++i) {
-        char line[32];
-        std::snprintf(line, sizeof line, "%s%s", drives[i].name, drives[i].kind <= 6 ? kKinds[drives[i].kind] : "");
-        ws.ComboAdd(kIdPcDriveBox, line);
+        const std::string line = std::string(drives[i].name) + (drives[i].kind <= 6 ? kKinds[drives[i].kind] : "");
+        ws.ComboAdd(kIdPcDriveBox, line.c_str());
     }
     SizeComboDropDown(kIdPcDriveBox, false);
     if (current[0] == 0) return;

@@ -282,24 +282,25 @@ TEST_F(TreeCopyTest, FiltersAtEveryLevel)
 TEST_F(TreeCopyTest, EachAnswerToATakenNameDeepInTheTree)
 {
     struct Case {
-        ScriptedAnswer answer;
+        NameExistsAnswer answer;
+        const char* typed;
         std::vector<std::string> names; // in out/A/B afterwards
         bool oldKept;
         bool cancelled;
     };
-    const Case cases[] = {{{NameExistsAnswer::Skip, ""}, {"C", "b.bin"}, true, false},
-                          {{NameExistsAnswer::Overwrite, ""}, {"C", "b.bin"}, false, false},
-                          {{NameExistsAnswer::NewName, "b2.bin"}, {"C", "b.bin", "b2.bin"}, true, false},
-                          {{NameExistsAnswer::Cancel, ""}, {"b.bin"}, true, true}};
+    const Case cases[] = {{NameExistsAnswer::Skip, "", {"C", "b.bin"}, true, false},
+                          {NameExistsAnswer::Overwrite, "", {"C", "b.bin"}, false, false},
+                          {NameExistsAnswer::NewName, "b2.bin", {"C", "b.bin", "b2.bin"}, true, false},
+                          {NameExistsAnswer::Cancel, "", {"b.bin"}, true, true}};
     Open();
     MacToPcIndex = kDataTranslator;
     for (const Case& c : cases) {
-        const std::string out = pc.PathOf("n" + std::to_string(static_cast<int>(c.answer.answer)));
+        const std::string out = pc.PathOf("n" + std::to_string(static_cast<int>(c.answer)));
         fs::create_directories(out + "/A/B");
         const Bytes old{9, 9, 9};
         pc.WriteFile(fs::relative(out + "/A/B/b.bin", pc.Path()).string(), old);
         ws.asked.clear();
-        ws.Script({c.answer});
+        ws.Script({{c.answer, c.typed}});
         SelectMac(":", {"A"});
         PcDirectory = out;
         ASSERT_EQ(CopyMacToPc(MainWindow), 1);
