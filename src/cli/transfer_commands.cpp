@@ -38,6 +38,7 @@
 #include "hfs/mac_names.h"
 #include "hfs/volume.h"
 #include "platform/platform.h"
+#include "transfer/pc_items.h"
 #include "translate/byte_stream.h"
 #include "translate/names.h"
 #include "translate/registry.h"
@@ -479,6 +480,20 @@ int GetTree(const CliArgs& args, ClashPolicy policy, uint16_t index, const std::
     ws.StopCancels();
     ws.SetQuiet(args.Has("-q"));
     ws.CatchInterrupt();
+    // Two Mac names can clean to one PC name; --overwrite must not let the
+    // second replace the first. A file whose status changed since the command
+    // started counts as written by it (or by someone else meanwhile): kept.
+    const int64_t started = UnixNow();
+    ws.SetWrittenEarlier([started](const char* name) {
+        std::string path;
+        if (!PcChildPath(CurrentOptions.pcDirectory, name, &path)) return false;
+        const FileHandle file = FileOpen(path.c_str(), FileMode::Read);
+        if (file == kNoFile) return false;
+        FileIdentity identity{};
+        const bool known = GetFileIdentity(file, &identity);
+        FileClose(file);
+        return known && identity.changedNs / 1000000000 >= started;
+    });
     MacToPcIndex = index;
     PcDirectory = directory;
     for (const auto& [folder, items] : groups) {
