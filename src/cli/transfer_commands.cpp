@@ -243,6 +243,22 @@ void SplitPcPath(const std::string& path, std::string* directory, std::string* b
     *directory = cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
     *base = path.substr(cut + 1);
 }
+// The Windows-1252 form of a PC file's native base name, which the engine
+// names it by; false (reported) when it has characters Windows-1252 lacks or
+// is longer than a PC name may be.
+bool AnsiBaseName(const std::string& base, const std::string& argument, std::string* ansiName)
+{
+    char ansi[1024];
+    char native[1024];
+    if (!NativeToAnsi(base.c_str(), ansi, sizeof ansi) || !AnsiToNative(ansi, native, sizeof native) ||
+        base != native || std::strlen(ansi) > 255) {
+        Fail("the name of " + argument + " has characters outside Windows-1252");
+        return false;
+    }
+    *ansiName = ansi;
+    return true;
+}
+
 
 constexpr const char* kStandardInput = "-";
 
@@ -278,15 +294,7 @@ bool CheckPutSource(const std::string& argument, PutSource* out)
         Fail("cannot open " + argument);
         return false;
     }
-    char ansi[1024];
-    char native[1024];
-    if (!NativeToAnsi(base.c_str(), ansi, sizeof ansi) || !AnsiToNative(ansi, native, sizeof native) ||
-        base != native || std::strlen(ansi) > 255) {
-        Fail("the name of " + argument + " has characters outside Windows-1252");
-        return false;
-    }
-    out->ansiName = ansi;
-    return true;
+    return AnsiBaseName(base, argument, &out->ansiName);
 }
 
 // Standard input copied into a file of a private temporary directory, so
@@ -527,14 +535,7 @@ bool CheckTreeSource(const std::string& argument, std::string* directory, PcItem
         Fail("cannot open " + argument);
         return false;
     }
-    char ansi[1024];
-    char native[1024];
-    if (!NativeToAnsi(base.c_str(), ansi, sizeof ansi) || !AnsiToNative(ansi, native, sizeof native) ||
-        base != native || std::strlen(ansi) > 255) {
-        Fail("the name of " + argument + " has characters outside Windows-1252");
-        return false;
-    }
-    item->name = ansi;
+    if (!AnsiBaseName(base, argument, &item->name)) return false;
     item->kind = kind == PathKind::Directory ? kPcDirectory : kPcFile;
     return true;
 }
