@@ -1,12 +1,14 @@
 // quaylink-cli from the outside, against hfsutils: the read commands'
 // output, order, exit status and messages (the image staying byte for byte
 // the same), hostile names, and get and put: round trips, collision
-// policies, PC-side safety and writers that take turns.
+// policies, PC-side safety, writers that take turns, trees (get -r, put -r,
+// rm -r) with their filters, the progress line and Ctrl-C.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <sstream>
 #include <string>
@@ -770,6 +772,145 @@ TEST_F(CliTransferTest, FileSizeLimitIsAnOrdinaryWriteFailure)
     EXPECT_EQ(r.exitCode, 2) << r.err;
     EXPECT_TRUE(ReadFileBytes(kept) == Text("kept"));
     EXPECT_EQ(PcOutNames(), std::vector<std::string>{"big"});
+}
+
+// src/d<f>/f<n>.txt, each of `size` bytes of its own pattern.
+std::map<std::string, Bytes> MakePcTree(const TempDir& pc, int folders, int perFolder, size_t size)
+{
+    std::map<std::string, Bytes> files;
+    for (int f = 0; f < folders; ++f) {
+        fs::create_directories(pc.PathOf("src/d" + std::to_string(f)));
+        for (int n = 0; n < perFolder; ++n) {
+            const std::string name = "d" + std::to_string(f) + "/f" + std::to_string(n) + ".txt";
+            files[name] = PatternBytes(size, static_cast<uint32_t>(f * 10000 + n));
+            pc.WriteFile("src/" + name, files[name]);
+        }
+    }
+    return files;
+}
+
+// A tree put and got back, whole and through each filter flag; hfsutils sees
+// what was put, and each copy back equals the source.
+TEST_F(CliTransferTest, TreesBothWaysWithFilters)
+{
+    ASSERT_TRUE(hfs.Format(image, "Trees", 32 << 20)) << hfs.LastError();
+    auto files = MakePcTree(pcIn, 3, 4, 3000);
+    pcIn.WriteFile("src/d0/notes.MD", {1, 2, 3});
+    files["d0/notes.MD"] = {1, 2, 3};
+    Ok({"put", "-r", image, pcIn.PathOf("src"), "--type", "TEXT", "--creator", "ttxt"});
+    ExpectChecked();
+    for (const auto& [path, bytes] : files) {
+        std::string mac = ":src:" + path;
+        std::replace(mac.begin(), mac.end(), '/', ':');
+        EXPECT_EQ(HfsData(mac), bytes) << mac;
+    }
+    const struct {
+        std::vector<std::string> filter;
+        size_t copied;
+    } cases[] = {{{}, files.size()},
+                 {{"--ext", "txt"}, 12},
+                 {{"--type", "TEXT", "--creator", "ttxt"}, files.size()},
+                 {{"--creator", "XXXX"}, 0}};
+    int n = 0;
+    for (const auto& c : cases) {
+        const std::string out = pcOut.PathOf("out" + std::to_string(n++));
+        fs::create_directory(out);
+        std::vector<std::string> args{"get", "-r", image, ":src", "-o", out, "-q"};
+        args.insert(args.end(), c.filter.begin(), c.filter.end());
+        const CommandResult r = Cli(args);
+        ASSERT_EQ(r.exitCode, 0) << r.err;
+        const auto got = ReadFileTree(out);
+        EXPECT_EQ(got.size(), c.copied);
+        for (const auto& [path, bytes] : got) EXPECT_EQ(bytes, files.at(path.substr(4))) << path;
+        if (c.copied == 0) {
+            EXPECT_NE(r.err.find("No files marked!"), std::string::npos);
+        }
+    }
+    // The PC filter; a folder without -r stays an error.
+    Ok({"put", "-r", image, pcIn.PathOf("src/d0"), "--to", ":src:d1", "--ext", "md"});
+    const std::string listed = Ok({"ls", image, ":src:d1:d0"});
+    EXPECT_NE(listed.find("notes.MD"), std::string::npos);
+    EXPECT_EQ(listed.find("f0.txt"), std::string::npos);
+    EXPECT_EQ(Cli({"put", image, pcIn.PathOf("src")}).exitCode, 2);
+    EXPECT_EQ(Cli({"get", image, ":src", "-o", pcOut.Path()}).exitCode, 2);
+    ExpectChecked();
+}
+
+// 5,000 files in one folder, both ways.
+TEST_F(CliTransferTest, TreeFolderOfFiveThousandFiles)
+{
+    ASSERT_TRUE(hfs.Format(image, "Trees", 32 << 20)) << hfs.LastError();
+    const auto files = MakePcTree(pcIn, 1, 5000, 10);
+    Ok({"put", "-r", image, pcIn.PathOf("src/d0"), "-q"});
+    ExpectChecked();
+    Ok({"get", "-r", image, ":d0", "-o", pcOut.Path()});
+    EXPECT_EQ(ReadFileTree(pcOut.Path()).size(), 5000u);
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("d0/f4999.txt")), files.at("d0/f4999.txt"));
+}
+
+// On a terminal the progress line shows and -q silences it; off a terminal
+// nothing shows.
+TEST_F(CliTransferTest, TreeProgressLineOnATerminalOnly)
+{
+    if (!ProgramAvailable("script")) GTEST_SKIP() << "script (util-linux) is not installed";
+    ASSERT_TRUE(hfs.Format(image, "Trees", 32 << 20)) << hfs.LastError();
+    MakePcTree(pcIn, 2, 3, 100000);
+    const std::string cli = QUAYLINK_CLI_PATH;
+    CommandResult r = RunCommand({"script", "-qec", cli + " put -r " + image + " " + pcIn.PathOf("src"), "/dev/null"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_NE(r.out.find("Copying from PC to Mac: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("/6 files"), std::string::npos) << r.out;
+    r = RunCommand({"script", "-qec", cli + " get -r -q " + image + " :src -o " + pcOut.Path(), "/dev/null"});
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    EXPECT_EQ(r.out.find("Copying"), std::string::npos) << r.out;
+    Ok({"get", "-r", image, ":src", "-o", pcOut.Path(), "--overwrite"});
+}
+
+// SIGINT while a tree is put: exit status 2 and "Cancelled", and a volume
+// that passes the check holding whole files only.
+TEST_F(CliTransferTest, InterruptStopsATreeCopy)
+{
+    ASSERT_TRUE(hfs.Format(image, "Trees", 64 << 20)) << hfs.LastError();
+    const auto files = MakePcTree(pcIn, 4, 500, 20000);
+    const std::string marker = pcIn.WriteFile("marker", {});
+    // The first file flushed to the image changes its time.
+    const CommandResult r = RunShell("'" QUAYLINK_CLI_PATH "' put -r " + image + " " + pcIn.PathOf("src") +
+                                     " 2>&1 & pid=$!\nfor i in $(seq 1 600); do [ -n \"$(find " + image +
+                                     " -newer " + marker + ")\" ] && break; sleep 0.05; done\n" +
+                                     "sleep 0.1; kill -INT $pid; wait $pid; echo \"status $?\"");
+    EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Cancelled"), std::string::npos) << r.out;
+    ExpectChecked();
+    HlsTree tree;
+    ASSERT_TRUE(hfs.List(&tree));
+    size_t present = 0;
+    for (const auto& [folder, entries] : tree)
+        for (const HlsEntry& e : entries) {
+            if (e.folder) continue;
+            ++present;
+            EXPECT_EQ(e.dataLength, 20000u) << folder << ":" << e.name;
+        }
+    EXPECT_GT(present, 0u);
+    EXPECT_LT(present, files.size());
+}
+
+TEST_F(CliTransferTest, RmRecursiveCheckedByHfsutils)
+{
+    ASSERT_TRUE(hfs.Mkdir(":A") && hfs.Mkdir(":A:B") && hfs.Mkdir(":Keep") &&
+                hfs.PutRawFiles({{"one", PatternBytes(3000)}, {"two", {}}}, ":A:") &&
+                hfs.PutRawFiles({{"three", PatternBytes(70000)}}, ":A:B:") &&
+                hfs.PutRawFiles({{"C", PatternBytes(10)}}, ":") && hfs.PutRawFiles({{"k", {}}}, ":Keep:"))
+        << hfs.LastError();
+    Ok({"rm", "-r", image, "A", "C"});
+    const CommandResult r = Cli({"rm", image, "Keep"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("folder not empty"), std::string::npos) << r.err;
+    ExpectChecked();
+    HlsTree tree;
+    ASSERT_TRUE(hfs.List(&tree)) << hfs.LastError();
+    EXPECT_EQ(tree.size(), 2u);
+    EXPECT_EQ(RootNames(), std::vector<std::string>{"Keep"});
+    EXPECT_EQ(tree[":Keep"].size(), 1u);
 }
 
 }  // namespace

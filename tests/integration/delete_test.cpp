@@ -1,6 +1,6 @@
 // The Delete command on both panes, driven from the user's side: its
 // questions, Cancel and device failures at every step, trees deep and wide,
-// links on the PC, and quaylink-cli rm -r checked by hfsutils.
+// and links on the PC.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -31,28 +31,12 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Answers Cancel to the `cancelAt`-th OK/Cancel question (0: never); its
-// lists are emptied when the panes empty them.
-class Window : public RecordingWindowSystem {
-public:
-    void ListReset(int control) override { HeadlessWindowSystem::ListReset(control); }
-    int ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style) override
-    {
-        okCancelAnswer = (style & kMbOkCancel) && ++questions == cancelAt ? kIdCancel : kIdOk;
-        return RecordingWindowSystem::ShowMessage(owner, text, caption, style);
-    }
-    int cancelAt = 0;
-    int questions = 0;
-};
-
-std::string MacName(const uint8_t* name) { return std::string(reinterpret_cast<const char*>(name + 1), name[0]); }
-
 // Selects the lines of `list` whose item is named in `names`.
-void Select(int list, const std::set<std::string>& names)
+void SelectNamed(int list, const std::set<std::string>& names)
 {
     for (int line = 0; line < Ws().ListCount(list); ++line) {
         const intptr_t i = Ws().ListItemData(list, line);
-        const std::string name = list == kIdMacList ? MacName(MacPaneState.items[i]->name) : PcItemList[i].name;
+        const std::string name = list == kIdMacList ? MacString(MacPaneState.items[i]->name) : PcItemList[i].name;
         if (names.count(name)) Ws().ListSelect(list, line, true);
     }
 }
@@ -154,18 +138,18 @@ TEST_F(DeleteCommands, QuestionsInOrderAndCancelAtEitherDeletesNothing)
          "Files to delete:\t5\nBytes to delete:\t1,020", "Ready to delete files from PC disk"},
     };
     for (const Side& side : sides) {
-        for (int cancelAt : {1, 2, 0}) {
+        for (unsigned cancelAt : {1u, 2u, 0u}) {
             SCOPED_TRACE(std::string(side.caption) + ", Cancel at question " + std::to_string(cancelAt));
-            Window ws;
-            ws.cancelAt = cancelAt;
+            RecordingWindowSystem ws;
+            ws.cancelAtQuestion = cancelAt;
             int result = -1;
             if (side.mac) {
                 ASSERT_GE(OpenCopy(base), 0);
-                Select(kIdMacList, {"Tree", "Loose"});
+                SelectNamed(kIdMacList, {"Tree", "Loose"});
                 result = DeleteOnMac(nullptr);
             } else {
                 ShowPc(top);
-                Select(kPcListControl, {"Tree", "loose.txt"});
+                SelectNamed(kPcListControl, {"Tree", "loose.txt"});
                 result = DeleteOnPc(nullptr);
             }
             EXPECT_EQ(result, cancelAt == 0 ? 1 : 0);
@@ -191,9 +175,9 @@ TEST_F(DeleteCommands, QuestionsInOrderAndCancelAtEitherDeletesNothing)
         }
     }
     // An empty directory alone: the warning, then a count of nothing.
-    Window ws;
+    RecordingWindowSystem ws;
     ShowPc(top);
-    Select(kPcListControl, {"Empty"});
+    SelectNamed(kPcListControl, {"Empty"});
     EXPECT_EQ(DeleteOnPc(nullptr), 1);
     ASSERT_EQ(ws.messages.size(), 2u);
     EXPECT_EQ(ws.messages[1].text, "Files to delete:\t0\nBytes to delete:\t0");
@@ -210,13 +194,13 @@ TEST_F(DeleteCommands, MacFailureOrCancelLeavesTheLastWriteBack)
         std::set<long> states;
         for (uint32_t k = 1;; ++k) {
             SCOPED_TRACE((cancel ? "Cancel at pump " : "failed write ") + std::to_string(k));
-            Window ws;
+            RecordingWindowSystem ws;
             const int slot = OpenCopy(base);
             ASSERT_GE(slot, 0);
             ImageFaults& faults = ImageTable[slot].faults;
             if (cancel) ws.cancelAtPump = k;
             else faults.failWriteAt = faults.writes + k;
-            Select(kIdMacList, {"Tree"});
+            SelectNamed(kIdMacList, {"Tree"});
             EXPECT_EQ(DeleteOnMac(nullptr), 1);
             const bool hit = cancel ? ws.pumps >= k : faults.writes >= faults.failWriteAt;
             std::vector<std::string> reports;
@@ -241,10 +225,10 @@ TEST_F(DeleteCommands, PcCancelAtEveryPumpStopsAfterTheCurrentItem)
         SCOPED_TRACE("Cancel at pump " + std::to_string(k));
         fs::remove_all(fs::path(pc.Path()) / "pane");
         const fs::path top = PcBase();
-        Window ws;
+        RecordingWindowSystem ws;
         ws.cancelAtPump = k;
         ShowPc(top);
-        Select(kPcListControl, {"Tree", "loose.txt"});
+        SelectNamed(kPcListControl, {"Tree", "loose.txt"});
         EXPECT_EQ(DeleteOnPc(nullptr), 1);
         const long left = Remaining(top / "Tree") + fs::exists(top / "loose.txt");
         EXPECT_LE(left, before);
@@ -287,9 +271,9 @@ TEST_F(DeleteCommands, DeepTreesAndBigFolders)
         FlushVolume();
         ASSERT_EQ(StatusCode, 0u) << top;
     }
-    Window ws;
+    RecordingWindowSystem ws;
     RefreshMacFolder(nullptr);
-    Select(kIdMacList, {"Tree", "Wide"});
+    SelectNamed(kIdMacList, {"Tree", "Wide"});
     EXPECT_EQ(DeleteOnMac(nullptr), 1);
     ASSERT_EQ(ws.messages.size(), 2u);
     EXPECT_EQ(ws.messages[1].text, "Files to delete:\t5001\nBytes to delete:\t0");
@@ -307,9 +291,9 @@ TEST_F(DeleteCommands, DeepTreesAndBigFolders)
     for (int i = 0; i < 5000; ++i) WriteText(top / "Wide" / ("f" + std::to_string(i)), "");
     for (const char* selected : {"Deep", "Wide", "TooDeep"}) {
         SCOPED_TRACE(selected);
-        Window pcWs;
+        RecordingWindowSystem pcWs;
         ShowPc(top);
-        Select(kPcListControl, {selected});
+        SelectNamed(kPcListControl, {selected});
         EXPECT_EQ(DeleteOnPc(nullptr), 1);
         const bool refused = std::string(selected) == "TooDeep";
         EXPECT_EQ(fs::exists(top / selected), refused);
@@ -334,9 +318,9 @@ TEST_F(DeleteCommands, PcLinksAndSpecialFilesGoAsNamesTheirTargetsStay)
     fs::create_symlink(outside / "nothing", top / "Tree" / "dangling");
     ASSERT_EQ(mkfifo((top / "Tree" / "Sub" / "fifo").c_str(), 0600), 0);
     fs::create_directory_symlink(outside / "dir", top / "link");
-    Window ws;
+    RecordingWindowSystem ws;
     ShowPc(top);
-    Select(kPcListControl, {"Tree", "link"});
+    SelectNamed(kPcListControl, {"Tree", "link"});
     EXPECT_EQ(DeleteOnPc(nullptr), 1);
     ASSERT_EQ(ws.messages.size(), 2u);
     EXPECT_EQ(ws.messages[1].text, "Files to delete:\t5\nBytes to delete:\t0");
@@ -360,9 +344,9 @@ TEST_F(DeleteCommands, PcItemsThatStayAreReportedAndTheRestGoes)
     WriteText(top / "\xfe" "2", "");
     const bool root = geteuid() == 0;
     if (!root) chmod((top / "Tree" / "Locked").c_str(), 0555);
-    Window ws;
+    RecordingWindowSystem ws;
     ShowPc(top);
-    Select(kPcListControl, {"?1", "?2", "Tree"});
+    SelectNamed(kPcListControl, {"?1", "?2", "Tree"});
     EXPECT_EQ(DeleteOnPc(nullptr), 1);
     ASSERT_EQ(ws.messages.size(), 3u);
     EXPECT_EQ(ws.messages[2].caption, "");
@@ -371,36 +355,6 @@ TEST_F(DeleteCommands, PcItemsThatStayAreReportedAndTheRestGoes)
     EXPECT_FALSE(fs::exists(top / "Tree" / "y"));
     EXPECT_EQ(fs::exists(top / "Tree"), !root);
     if (!root) chmod((top / "Tree" / "Locked").c_str(), 0755);
-}
-
-TEST_F(DeleteCommands, CliRmRecursiveCheckedByHfsutils)
-{
-    const std::string image = dir.PathOf("cli.img");
-    ASSERT_TRUE(hfs.Format(image, "Cli", 1474560) && hfs.Mkdir(":A") && hfs.Mkdir(":A:B") && hfs.Mkdir(":Keep") &&
-                hfs.PutRawFiles({{"one", PatternBytes(3000)}, {"two", {}}}, ":A:") &&
-                hfs.PutRawFiles({{"three", PatternBytes(70000)}}, ":A:B:") &&
-                hfs.PutRawFiles({{"C", PatternBytes(10)}}, ":") && hfs.PutRawFiles({{"k", {}}}, ":Keep:"))
-        << hfs.LastError();
-    auto cli = [&](const std::vector<std::string>& args) {
-        std::vector<std::string> argv{QUAYLINK_CLI_PATH};
-        argv.insert(argv.end(), args.begin(), args.end());
-        return RunCommand(argv);
-    };
-    CommandResult r = cli({"rm", "-r", image, "A", "C"});
-    EXPECT_EQ(r.exitCode, 0) << r.err;
-    r = cli({"rm", image, "Keep"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("folder not empty"), std::string::npos) << r.err;
-    r = cli({"check", image});
-    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    HfsUtils reader;
-    ASSERT_TRUE(reader.MountCopy(image)) << reader.LastError();
-    HlsTree tree;
-    ASSERT_TRUE(reader.List(&tree)) << reader.LastError();
-    ASSERT_EQ(tree.size(), 2u);
-    ASSERT_EQ(tree[":"].size(), 1u);
-    EXPECT_EQ(tree[":"][0].name, "Keep");
-    EXPECT_EQ(tree[":Keep"].size(), 1u);
 }
 
 }  // namespace

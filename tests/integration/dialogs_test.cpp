@@ -20,13 +20,6 @@
 namespace {
 
 namespace fs = std::filesystem;
-using Step = DialogStep;
-
-Step Clear(int id) { return {Step::Clear, id, "", 0}; }
-Step Type(int id, const std::string& text) { return {Step::Type, id, text, 0}; }
-Step Paste(int id, const std::string& text) { return {Step::Paste, id, text, 0}; }
-Step Press(int id) { return {Step::Press, id, "", 0}; }
-
 class DialogSessionTest : public DiskStateTest {
 protected:
     void SetUp() override
@@ -34,13 +27,6 @@ protected:
         DiskStateTest::SetUp();
         SetWindowSystem(&ws);  // the reset put the headless one back
     }
-    template <typename F>
-    int Session(std::vector<Step> steps, F run)
-    {
-        ws.dialogScripts.push_back(std::move(steps));
-        return run();
-    }
-    std::string Shown(int id) { return ws.dialogRuns.back().model.controls.at(id).text; }
     std::vector<std::string> MessageTexts()
     {
         std::vector<std::string> texts;
@@ -67,13 +53,9 @@ protected:
     void Open(const std::string& name)
     {
         ASSERT_TRUE(OpenImageAsMacDrive(image.c_str(), true) && OpenListedVolume(0)) << StatusCode;
-        for (uint16_t i = 0; i < MacPaneState.count; ++i) {
-            const MacItem* item = MacPaneState.items[i];
-            if (std::string(reinterpret_cast<const char*>(item->name + 1), item->name[0]) == name)
-                MacPaneState.openedIndex = i;
-        }
-        const MacItem* opened = MacPaneState.items[MacPaneState.openedIndex];
-        ASSERT_EQ(std::string(reinterpret_cast<const char*>(opened->name + 1), opened->name[0]), name);
+        for (uint16_t i = 0; i < MacPaneState.count; ++i)
+            if (MacString(MacPaneState.items[i]->name) == name) MacPaneState.openedIndex = i;
+        ASSERT_EQ(MacString(MacPaneState.items[MacPaneState.openedIndex]->name), name);
     }
     // What hfsutils lists in the root, after our engine has let the image go
     // (dropping whatever it had not flushed).
@@ -99,11 +81,11 @@ protected:
 TEST_F(MacDialogsTest, InfoDialogsAskThenChangeTheVolume)
 {
     const std::string three = "Rename this file?\nChange file type?\nChange file creator?";
-    const std::vector<Step> all = {Clear(151), Type(151, "c"),    Clear(153), Type(153, "APPL"),
+    const std::vector<DialogStep> all = {Clear(151), Type(151, "c"),    Clear(153), Type(153, "APPL"),
                                    Clear(155), Type(155, "MACS"), Press(1)};
     struct Case {
         const char* item;
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         int answer;
         int end;
         std::vector<std::string> messages;
@@ -139,7 +121,7 @@ TEST_F(MacDialogsTest, InfoDialogsAskThenChangeTheVolume)
         Open(c.item);
         ws.messages.clear();
         ws.questionAnswer = c.answer;
-        EXPECT_EQ(Session(c.steps, [] { return RunMacItemInfo(nullptr); }), c.end) << c.item;
+        EXPECT_EQ(ws.Session(c.steps, [] { return RunMacItemInfo(nullptr); }), c.end) << c.item;
         EXPECT_EQ(MessageTexts(), c.messages) << c.item;
         if (!c.messages.empty()) {
             EXPECT_EQ(ws.messages[0].caption, std::string(c.item).rfind("Fold", 0) == 0 ? "Rename Mac Folder"
@@ -158,7 +140,7 @@ TEST_F(MacDialogsTest, InfoDialogsAskThenChangeTheVolume)
 TEST_F(MacDialogsTest, CreateFolderEndsWithOneWhenOkIsPressed)
 {
     struct Case {
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         int end;
         uint32_t status;
     } cases[] = {
@@ -170,7 +152,7 @@ TEST_F(MacDialogsTest, CreateFolderEndsWithOneWhenOkIsPressed)
     };
     for (const Case& c : cases) {
         Open("a");
-        EXPECT_EQ(Session(c.steps, [] { return RunCreateMacFolder(nullptr); }), c.end);
+        EXPECT_EQ(ws.Session(c.steps, [] { return RunCreateMacFolder(nullptr); }), c.end);
         EXPECT_EQ(StatusCode, c.status);
         if (c.end == 1 && StatusCode == 0) FlushVolume();
         EXPECT_EQ(StatusCode, c.status);
@@ -206,7 +188,7 @@ TEST_F(DialogSessionTest, PcDialogsRenameAndCreateInThePaneDirectory)
     };
     struct Case {
         const char* item;
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         int answer;  // to the question
         int end;
         const char* template_;
@@ -235,7 +217,7 @@ TEST_F(DialogSessionTest, PcDialogsRenameAndCreateInThePaneDirectory)
         show(c.item);
         ws.messages.clear();
         ws.questionAnswer = c.answer;
-        EXPECT_EQ(Session(c.steps, [] { return RunPcItemInfo(nullptr); }), c.end) << c.item;
+        EXPECT_EQ(ws.Session(c.steps, [] { return RunPcItemInfo(nullptr); }), c.end) << c.item;
         EXPECT_EQ(ws.dialogRuns.back().templateName, c.template_);
         std::vector<std::string> texts;
         for (const auto& m : ws.messages) texts.push_back(m.text);
@@ -254,7 +236,7 @@ TEST_F(DialogSessionTest, PcDialogsRenameAndCreateInThePaneDirectory)
 
     // CREATEDIR: OK enabled before anything is typed; an empty name fails with 104.
     struct Create {
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         int end;
         uint32_t status;
         const char* made;
@@ -267,7 +249,7 @@ TEST_F(DialogSessionTest, PcDialogsRenameAndCreateInThePaneDirectory)
     };
     for (const Create& c : creates) {
         StatusCode = 0;
-        EXPECT_EQ(Session(c.steps, [] { return RunCreatePcDirectory(nullptr); }), c.end);
+        EXPECT_EQ(ws.Session(c.steps, [] { return RunCreatePcDirectory(nullptr); }), c.end);
         EXPECT_EQ(StatusCode, c.status);
         if (c.made) {
             EXPECT_TRUE(fs::is_directory(dir.PathOf(c.made)));

@@ -7,6 +7,7 @@
 int RecordingWindowSystem::ShowMessage(WindowHandle owner, const char* text, const char* caption, unsigned style)
 {
     messages.push_back({text ? text : "", caption ? caption : "", style});
+    if ((style & kMbOkCancel) && cancelAtQuestion) okCancelAnswer = ++questions == cancelAtQuestion ? kIdCancel : kIdOk;
     return HeadlessWindowSystem::ShowMessage(owner, text, caption, style);
 }
 

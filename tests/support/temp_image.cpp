@@ -57,6 +57,16 @@ std::vector<uint8_t> ReadFileBytes(const std::string& path)
     return bytes;
 }
 
+std::map<std::string, std::vector<uint8_t>> ReadFileTree(const std::string& root)
+{
+    std::map<std::string, std::vector<uint8_t>> files;
+    for (const auto& e : fs::recursive_directory_iterator(root)) {
+        if (e.is_regular_file())
+            files[fs::relative(e.path(), root).generic_string()] = ReadFileBytes(e.path().string());
+    }
+    return files;
+}
+
 std::vector<uint8_t> PatternBytes(size_t size, uint32_t seed)
 {
     std::vector<uint8_t> bytes(size);

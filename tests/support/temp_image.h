@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,15 @@ private:
 
 // The whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// Every regular file under `root`, by its path relative to `root`.
+std::map<std::string, std::vector<uint8_t>> ReadFileTree(const std::string& root);
+
+// A length-prefixed Mac name as a string of its bytes.
+inline std::string MacString(const uint8_t* name)
+{
+    return std::string(reinterpret_cast<const char*>(name + 1), name[0]);
+}
 
 // `size` bytes in which every byte depends on its offset and `seed`, so a
 // block that lands in the wrong place or comes from the wrong image shows.

@@ -18,14 +18,6 @@
 
 namespace {
 
-using Step = DialogStep;
-
-Step Clear(int id) { return {Step::Clear, id, "", 0}; }
-Step Type(int id, const std::string& text) { return {Step::Type, id, text, 0}; }
-Step Check(int id, bool on) { return {Step::Check, id, "", on}; }
-Step Select(int id, int index) { return {Step::Select, id, "", index}; }
-Step Press(int id) { return {Step::Press, id, "", 0}; }
-
 class DialogTest : public DiskStateTest {
 protected:
     void SetUp() override
@@ -34,15 +26,7 @@ protected:
         RegisterAllTranslators();
         SetWindowSystem(&ws);  // the reset put the headless one back
     }
-    // Runs `run` with `steps` as the dialog's script; the session is ws.dialogRuns.back().
-    template <typename F>
-    int Session(std::vector<Step> steps, F run)
-    {
-        ws.dialogScripts.push_back(std::move(steps));
-        return run();
-    }
     const DialogModel& Last() { return ws.dialogRuns.back().model; }
-    std::string Shown(int id) { return ws.dialogRuns.back().model.controls.at(id).text; }
 
     RecordingWindowSystem ws;
 };
@@ -73,7 +57,7 @@ TEST_F(DialogTest, PcCopyPrefsStoreOnlyOnOkAndPadCodes)
     std::strcpy(TranslatorTable[3].macCreator, "");
     Prefs.PCCopyDir = 1;
     struct Case {
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         int end;
         uint16_t index;
         const char* type;
@@ -91,7 +75,7 @@ TEST_F(DialogTest, PcCopyPrefsStoreOnlyOnOkAndPadCodes)
         Translator table[TranslatorLimit];
         std::copy(std::begin(TranslatorTable), std::end(TranslatorTable), table);
         PcToMacIndex = 0;
-        EXPECT_EQ(Session(c.steps, [] { return RunPcCopyPrefs(nullptr); }), c.end);
+        EXPECT_EQ(ws.Session(c.steps, [] { return RunPcCopyPrefs(nullptr); }), c.end);
         EXPECT_EQ(PcToMacIndex, c.index);
         EXPECT_STREQ(TranslatorTable[c.index].macType, c.type);
         EXPECT_STREQ(TranslatorTable[c.index].macCreator, c.creator);
@@ -102,7 +86,7 @@ TEST_F(DialogTest, PcCopyPrefsStoreOnlyOnOkAndPadCodes)
     }
     // Translator 3 takes no type map: its check box is disabled, its tick kept.
     Prefs.PCUseMap = 1;
-    Session({Select(180, 3)}, [] { return RunPcCopyPrefs(nullptr); });
+    ws.Session({Select(180, 3)}, [] { return RunPcCopyPrefs(nullptr); });
     EXPECT_FALSE(Last().controls.at(181).enabled);
     EXPECT_TRUE(Last().controls.at(181).checked);
     EXPECT_EQ(Last().controls.at(180).items.size(), 5u);
@@ -116,11 +100,11 @@ TEST_F(DialogTest, MacCopyPrefsDropTheExtensionOfTheTranslatorLeft)
     Prefs.MacUseMap = 1;
     // A new extension typed for Data File, then MacBinary chosen: Data File
     // keeps its own, MacBinary gets what its field shows when OK is pressed.
-    EXPECT_EQ(Session({Clear(191), Type(191, "txtx"), Select(189, 3), Check(198, true), Type(194, "APPLx"),
+    EXPECT_EQ(ws.Session({Clear(191), Type(191, "txtx"), Select(189, 3), Check(198, true), Type(194, "APPLx"),
                        Type(196, "abcdefg"), Press(1)},
                       [] { return RunMacCopyPrefs(nullptr); }),
               1);
-    EXPECT_EQ(Shown(191), "bin");
+    EXPECT_EQ(ws.Shown(191), "bin");
     EXPECT_FALSE(Last().controls.at(190).enabled);
     EXPECT_TRUE(Prefs.MacUseMap);
     EXPECT_EQ(MacToPcIndex, 3);
@@ -130,12 +114,12 @@ TEST_F(DialogTest, MacCopyPrefsDropTheExtensionOfTheTranslatorLeft)
     EXPECT_STREQ(Prefs.MacFilterType, "APPL");
     EXPECT_STREQ(Prefs.MacFilterExt, "abcde");
     // Back to Data File enables the check box; an edit there is stored as typed.
-    EXPECT_EQ(Session({Select(189, 0), Clear(191), Type(191, "h"), Press(1)}, [] { return RunMacCopyPrefs(nullptr); }),
-              1);
+    EXPECT_EQ(
+        ws.Session({Select(189, 0), Clear(191), Type(191, "h"), Press(1)}, [] { return RunMacCopyPrefs(nullptr); }), 1);
     EXPECT_TRUE(Last().controls.at(190).enabled);
     EXPECT_STREQ(TranslatorTable[0].extension, "h");
     // Cancel stores nothing.
-    EXPECT_EQ(Session({Select(189, 4), Check(192, true), Press(2)}, [] { return RunMacCopyPrefs(nullptr); }), 0);
+    EXPECT_EQ(ws.Session({Select(189, 4), Check(192, true), Press(2)}, [] { return RunMacCopyPrefs(nullptr); }), 0);
     EXPECT_EQ(MacToPcIndex, 0);
     EXPECT_FALSE(Prefs.MacCopyDir);
 }
@@ -144,7 +128,7 @@ TEST_F(DialogTest, CollisionDialogsAnswerAsTheTakenNameQuestion)
 {
     struct Case {
         NameSide side;
-        std::vector<Step> steps;
+        std::vector<DialogStep> steps;
         NameExistsAnswer answer;
         const char* buffer;
     } cases[] = {
@@ -172,18 +156,18 @@ TEST_F(DialogTest, CollisionDialogsAnswerAsTheTakenNameQuestion)
 
 TEST_F(DialogTest, FormatDialogNeedsADriveAndALabel)
 {
-    EXPECT_EQ(Session({Press(1)}, [] { return RunFormatDialog(nullptr); }), -1);
+    EXPECT_EQ(ws.Session({Press(1)}, [] { return RunFormatDialog(nullptr); }), -1);
     ASSERT_EQ(ws.messages.size(), 2u);
     EXPECT_EQ(ws.messages[0].text, "Can't find any Mac compatible drives.");
     EXPECT_EQ(ws.messages[1].text, "First select a drive from the \"Mac Drive\" box.");
     EXPECT_EQ(ws.messages[1].caption, "No Drive Selected");
-    EXPECT_EQ(Shown(116), "Mac Drive:");
-    EXPECT_EQ(Shown(300), "Untitled");
+    EXPECT_EQ(ws.Shown(116), "Mac Drive:");
+    EXPECT_EQ(ws.Shown(300), "Untitled");
 
     TempImage a(std::vector<uint8_t>(kDisketteImageBytes), 512, true, "a.img");
     TempImage b(std::vector<uint8_t>(kDisketteImageBytes), 512, true, "b.img");
     ws.messages.clear();
-    EXPECT_EQ(Session({Select(117, 1), Clear(300), Press(1), Type(300, "x:y"), Press(1), Clear(300),
+    EXPECT_EQ(ws.Session({Select(117, 1), Clear(300), Press(1), Type(300, "x:y"), Press(1), Clear(300),
                        Type(300, "A label of more than 27 characters"), Press(1)},
                       [] { return RunFormatDialog(nullptr); }),
               1);

@@ -61,11 +61,7 @@ protected:
         ASSERT_NE(MacPaneState.parentId, 0u);
     }
     std::vector<std::string> ComboItems(int box) { return ws.Combo(box).items; }
-    std::string MacItemName(int i)
-    {
-        const uint8_t* name = MacPaneState.items[i]->name;
-        return std::string(reinterpret_cast<const char*>(name + 1), name[0]);
-    }
+    std::string MacItemName(int i) { return MacString(MacPaneState.items[i]->name); }
 
     TempDir dir;
     HeadlessWindowSystem ws;
@@ -103,7 +99,7 @@ TEST_F(MainWindowTest, EveryCommandChecksInItsOrderAndRefusesWithItsText)
         {1, kCmdDelete, kPcFiles, kPcNoSelection, del, ""},
         {1, kCmdDelete, kPcFiles | kPcSel, nullptr, nullptr, "Ready to delete files from PC disk"},  // no volume needed
         {0, kCmdDelete, 0, kNoVolume, "No Mac Volume Mounted", ""},
-        {0, kCmdDelete, kVol | kMacEmpty, "This Mac folder is empty.", del, ""},
+        {0, kCmdDelete, kVol | kReadOnly | kMacEmpty, "This Mac folder is empty.", del, ""},  // before read only
         {0, kCmdDelete, kVol, kMacNoSelection, del, ""},
         {0, kCmdDelete, kVol | kReadOnly | kMacSel, "This Mac drive is read only.", "Can't Delete", ""},
         {0, kCmdDelete, kVol | kMacSel, nullptr, nullptr, "WARNING"},

@@ -1,4 +1,0 @@
-// Facts about the machine the tests run on.
-#pragma once
-
-bool RunningUnderWine();
