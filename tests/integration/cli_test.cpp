@@ -877,7 +877,7 @@ TEST_F(CliTransferTest, InterruptStopsATreeCopy)
     const CommandResult r = RunShell("'" QUAYLINK_CLI_PATH "' put -r " + image + " " + pcIn.PathOf("src") +
                                      " 2>&1 & pid=$!\nfor i in $(seq 1 600); do [ -n \"$(find " + image +
                                      " -newer " + marker + ")\" ] && break; sleep 0.05; done\n" +
-                                     "sleep 0.1; kill -INT $pid; wait $pid; echo \"status $?\"");
+                                     "kill -INT $pid; wait $pid; echo \"status $?\"");
     EXPECT_NE(r.out.find("status 2"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("Cancelled"), std::string::npos) << r.out;
     ExpectChecked();
@@ -892,6 +892,23 @@ TEST_F(CliTransferTest, InterruptStopsATreeCopy)
         }
     EXPECT_GT(present, 0u);
     EXPECT_LT(present, files.size());
+}
+
+// "a/b" and "a_b" land on one PC name: --overwrite must not let the second
+// replace the first it has just written, and --rename keeps both.
+TEST_F(CliTransferTest, TreeOverwriteNeverReplacesWhatTheCommandWrote)
+{
+    ASSERT_TRUE(hfs.Mkdir(":F") && hfs.PutRaw(pcIn.WriteFile("one", {1}), ":F:a/b") &&
+                hfs.PutRaw(pcIn.WriteFile("two", {2}), ":F:a_b"))
+        << hfs.LastError();
+    const CommandResult r = Cli({"get", "-r", image, "F", "-o", pcOut.Path(), "--overwrite"});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_NE(r.err.find("a file this command wrote"), std::string::npos) << r.err;
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("F/a_b")), Bytes{1});
+    fs::remove_all(pcOut.PathOf("F"));
+    Ok({"get", "-r", image, "F", "-o", pcOut.Path(), "--rename"});
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("F/a_b")), Bytes{1});
+    EXPECT_EQ(ReadFileBytes(pcOut.PathOf("F/a_b0")), Bytes{2});
 }
 
 TEST_F(CliTransferTest, RmRecursiveCheckedByHfsutils)
