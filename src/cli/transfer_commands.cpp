@@ -489,18 +489,13 @@ int GetTree(const CliArgs& args, ClashPolicy policy, uint16_t index, const std::
     ws.SetQuiet(args.Has("-q"));
     ws.CatchInterrupt();
     // Two Mac names can clean to one PC name; --overwrite must not let the
-    // second replace the first. A file whose status changed since the command
-    // started counts as written by it (or by someone else meanwhile): kept.
-    const int64_t started = UnixNow();
-    ws.SetWrittenEarlier([started](const char* name) {
+    // second replace the first, so the files this command wrote are kept.
+    static std::set<std::string> written;
+    written.clear();
+    PcFileWritten = [](const char* nativePath) { written.insert(FoldedPcName(nativePath)); };
+    ws.SetWrittenEarlier([](const char* name) {
         std::string path;
-        if (!PcChildPath(CurrentOptions.pcDirectory, name, &path)) return false;
-        const FileHandle file = FileOpen(path.c_str(), FileMode::Read);
-        if (file == kNoFile) return false;
-        FileIdentity identity{};
-        const bool known = GetFileIdentity(file, &identity);
-        FileClose(file);
-        return known && identity.changedNs / 1000000000 >= started;
+        return PcChildPath(CurrentOptions.pcDirectory, name, &path) && written.count(FoldedPcName(path.c_str())) != 0;
     });
     MacToPcIndex = index;
     PcDirectory = directory;

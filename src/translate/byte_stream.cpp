@@ -14,6 +14,7 @@
 #include "translate/names.h"
 
 ByteStream StreamTable[StreamSlotCount];
+void (*PcFileWritten)(const char* nativePath) = nullptr;
 
 namespace {
 
@@ -76,6 +77,7 @@ void FinishPcWrite(ByteStream& s)
     if (StatusCode == 0 && !s.pcTemp.empty() && !FileReplace(s.pcTemp.c_str(), native))
         StatusCode = kStatusPcWriteError;
     if (StatusCode != 0) FileDelete(s.pcTemp.empty() ? native : s.pcTemp.c_str());
+    else if (PcFileWritten) PcFileWritten(native);
 }
 
 void PinRecord(ByteStream& s) { s.recordPin = ScopedPin(s.fork.recordBuffer); }

@@ -53,6 +53,10 @@ struct ByteStream {
 };
 
 extern ByteStream StreamTable[StreamSlotCount];
+// Told the native path of every PC file a write stream finished whole (new
+// or replaced); null unless a front end listens. The command line keeps the
+// files a command wrote, which its --overwrite must never replace.
+extern void (*PcFileWritten)(const char* nativePath);
 
 // Opens a slot; returns 0 or 1, or -1 with StatusCode set. A Mac read stream
 // fills `record` from the catalog (lengths, dates, Finder info); a Mac write

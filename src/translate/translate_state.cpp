@@ -16,6 +16,7 @@ void ResetTranslateState()
     }
     for (ByteStream& stream : StreamTable) stream = ByteStream{};
     CollisionName = nullptr;
+    PcFileWritten = nullptr;
     for (Translator& translator : TranslatorTable) translator = Translator{};
     TranslatorCount = 0;
     MacToPcIndex = 0;
