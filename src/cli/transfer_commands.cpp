@@ -243,6 +243,21 @@ void SplitPcPath(const std::string& path, std::string* directory, std::string* b
     *directory = cut == 0 ? path.substr(0, 1) : path.substr(0, cut);
     *base = path.substr(cut + 1);
 }
+// Tells whether a name in the Mac pane's folder is a file made from now on.
+// Catalog IDs are handed out in rising order and never reused: a file whose
+// number is at least the next ID as it stands now was made by this command.
+std::function<bool(const char*)> MacFilesMadeFromNowOn()
+{
+    const uint32_t firstNewId = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
+    return [firstNewId](const char* name) {
+        uint8_t macName[32];
+        PcNameToMac(macName, name);
+        MacPathTarget item;
+        return FindMacItem(MacPaneState.folderId, macName, &item) == Lookup::Found && item.kind == kItemFile &&
+               item.id >= firstNewId;
+    };
+}
+
 // The Windows-1252 form of a PC file's native base name, which the engine
 // names it by; false (reported) when it has characters Windows-1252 lacks or
 // is longer than a PC name may be.
@@ -571,14 +586,7 @@ int PutTree(const CliArgs& args, ClashPolicy policy, uint16_t index)
     ws.StopCancels();
     ws.SetQuiet(args.Has("-q"));
     ws.CatchInterrupt();
-    const uint32_t firstNewId = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
-    ws.SetWrittenEarlier([firstNewId](const char* name) {
-        uint8_t macName[32];
-        PcNameToMac(macName, name);
-        MacPathTarget item;
-        return FindMacItem(MacPaneState.folderId, macName, &item) == Lookup::Found && item.kind == kItemFile &&
-               item.id >= firstNewId;
-    });
+    ws.SetWrittenEarlier(MacFilesMadeFromNowOn());
     PcToMacIndex = index;
     for (const auto& [directory, names] : groups) {
         PcDirectory = directory;
@@ -778,17 +786,7 @@ int CommandPut(const CliArgs& args)
 
     TransferWindowSystem ws(policy);
     ScopedWindowSystem installed(&ws);
-    // Catalog IDs are handed out in rising order and never reused: a file
-    // whose number is at least the next ID before the first copy was made
-    // by this command.
-    const uint32_t firstNewId = GetU32(MacVolume.mdb->data + kMdbNextCatalogId);
-    ws.SetWrittenEarlier([firstNewId](const char* name) {
-        uint8_t macName[32];
-        PcNameToMac(macName, name);
-        MacPathTarget item;
-        return FindMacItem(MacPaneState.folderId, macName, &item) == Lookup::Found && item.kind == kItemFile &&
-               item.id >= firstNewId;
-    });
+    ws.SetWrittenEarlier(MacFilesMadeFromNowOn());
     PcToMacIndex = index;
     for (const PutSource& source : sources) {
         CurrentOptions.pcDirectory = source.directory;
