@@ -15,6 +15,13 @@ int HeadlessWindowSystem::ShowMessage(WindowHandle, const char* text, const char
     return (style & kMbOkCancel) ? okCancelAnswer : kIdOk;
 }
 
+bool HeadlessWindowSystem::AskImagePath(WindowHandle, bool, char* path, size_t pathSize)
+{
+    if (imagePathAnswer.empty() || imagePathAnswer.size() >= pathSize) return false;
+    std::snprintf(path, pathSize, "%s", imagePathAnswer.c_str());
+    return true;
+}
+
 int HeadlessWindowSystem::RunDialog(WindowHandle owner, DialogLogic& logic)
 {
     std::vector<DialogStep> steps;

@@ -2,6 +2,7 @@
 // layer implements them with real controls; the command-line program and the
 // tests implement them with models (scripted answers, recorded calls).
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -47,6 +48,11 @@ public:
     {
         return ShowMessage(owner, text, caption, kMbOkCancel | kMbIconExclamation) == kIdOk;
     }
+
+    // The path of a disk image file to open (`create` false) or to make
+    // (`create` true), asked with the system's file dialog: native, into
+    // `path`; false when the user cancels.
+    virtual bool AskImagePath(WindowHandle owner, bool create, char* path, size_t pathSize) = 0;
 
     // Runs a modal dialog over `owner` with `logic` answering its commands;
     // answers the dialog's end value.
@@ -161,6 +167,8 @@ public:
     int ShowMessage(WindowHandle, const char* text, const char* caption, unsigned style) override;
     // With no one to answer, a taken name cancels the copy.
     NameExistsAnswer AskNameExists(WindowHandle, NameSide, char*) override { return NameExistsAnswer::Cancel; }
+    // Answers `imagePathAnswer`; empty: cancelled.
+    bool AskImagePath(WindowHandle owner, bool create, char* path, size_t pathSize) override;
     // Runs the next script of `dialogScripts` (none left: the dialog is
     // cancelled at once) on a DialogModel and keeps the session in `dialogRuns`.
     int RunDialog(WindowHandle owner, DialogLogic& logic) override;
@@ -223,6 +231,7 @@ public:
     int questionAnswer = kIdYes;  // answer to Yes/No questions
     int okCancelAnswer = kIdOk;   // answer to OK/Cancel questions
     std::deque<std::vector<DialogStep>> dialogScripts;
+    std::string imagePathAnswer;
     std::vector<DialogRun> dialogRuns;
     int messageCount = 0;
     char lastText[512] = {};

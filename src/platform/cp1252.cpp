@@ -101,3 +101,25 @@ std::string Utf8ToCp1252(std::string_view text)
     }
     return out;
 }
+
+std::u16string Cp1252ToUtf16(std::string_view text)
+{
+    std::u16string out;
+    out.reserve(text.size());
+    for (char c : text) out += static_cast<char16_t>(ToCodePoint(static_cast<uint8_t>(c)));
+    return out;
+}
+
+std::string Utf16ToCp1252(std::u16string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char16_t unit = text[i];
+        const bool pair = unit >= 0xD800 && unit <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 &&
+                          text[i + 1] <= 0xDFFF;
+        if (pair) ++i;
+        out += pair ? '?' : ToAnsi(unit);
+    }
+    return out;
+}

@@ -40,6 +40,9 @@ enum : int {
     kCmdNew = 5001,
     kCmdDelete = 5002,
     kCmdInfo = 5003,
+    // The File menu's disk image items: an image file joins the Mac Drive box.
+    kCmdOpenImage = 5010,
+    kCmdNewImage = 5011,
 };
 
 // The menus of the menu bar, by position.
