@@ -1,0 +1,450 @@
+"""Runs the desktop program under Wine on a private X server and drives it.
+
+The program writes its test log (QUAYLINK_TEST_LOG) as it goes; a Run reads
+that log, waits on its events, clicks at the rectangles it reports and types
+keys with xdotool. Nothing here sleeps where an event can be awaited.
+
+Log format: one line per event, "kind key=value ..."; a value is a bare
+token, a quoted UTF-8 text with \\" \\\\ \\n \\t \\xHH escapes, or a bracketed
+list of either. The window dumps (main, dialog, progress) add indented
+"control ..." and "menu ..." lines and end with an indented "end".
+"""
+
+import os
+import re
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+
+DUMP_KINDS = ("main", "dialog", "progress")
+WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH": "win64"}
+
+
+class Failure(Exception):
+    pass
+
+
+def check(condition, what):
+    if not condition:
+        raise Failure(what)
+
+
+# ---------------------------------------------------------------- the log
+
+_TOKEN = re.compile(r'\s*(\w+)=')
+
+
+def _parse_value(text, i):
+    """The value starting at text[i]: (value, next index)."""
+    if text[i] == '"':
+        out, i = [], i + 1
+        while text[i] != '"':
+            c = text[i]
+            if c == "\\":
+                nxt = text[i + 1]
+                if nxt == "x":
+                    out.append(chr(int(text[i + 2:i + 4], 16)))
+                    i += 4
+                    continue
+                out.append({"n": "\n", "t": "\t"}.get(nxt, nxt))
+                i += 2
+                continue
+            out.append(c)
+            i += 1
+        return "".join(out), i + 1
+    if text[i] == "[":
+        items, i = [], i + 1
+        while text[i] != "]":
+            if text[i] == ",":
+                i += 1
+                continue
+            value, i = _parse_value(text, i)
+            items.append(value)
+        return items, i + 1
+    j = i
+    while j < len(text) and text[j] not in " ,]":
+        j += 1
+    token = text[i:j]
+    return (int(token) if re.fullmatch(r"-?\d+", token) else token), j
+
+
+def parse_line(text):
+    """'kind k=v ...' -> (kind, {k: v})."""
+    kind, _, rest = text.strip().partition(" ")
+    fields, i = {}, 0
+    while i < len(rest):
+        m = _TOKEN.match(rest, i)
+        if not m:
+            break
+        fields[m.group(1)], i = _parse_value(rest, m.end())
+    return kind, fields
+
+
+def rect(fields, key="rect"):
+    return [int(v) for v in str(fields[key]).split(",")]
+
+
+class Event:
+    def __init__(self, kind, fields):
+        self.kind, self.fields = kind, fields
+        self.controls, self.menu = {}, {}
+
+    def __getitem__(self, key):
+        return self.fields[key]
+
+    def get(self, key, default=None):
+        return self.fields.get(key, default)
+
+    def control(self, cid):
+        check(cid in self.controls, f"{self.kind} {self.fields.get('template', '')}: no control {cid}")
+        return self.controls[cid]
+
+    def menu_item(self, mid):
+        check(mid in self.menu, f"no menu item {mid}")
+        return self.menu[mid]
+
+    def __repr__(self):
+        return f"{self.kind} {self.fields}"
+
+
+class Log:
+    def __init__(self, path):
+        self.path, self.offset, self.pending, self.events, self.cursor = path, 0, "", [], 0
+        self._open = None
+
+    def poll(self):
+        if not os.path.exists(self.path):
+            return
+        with open(self.path, "rb") as f:
+            f.seek(self.offset)
+            data = f.read()
+        self.offset += len(data)
+        self.pending += data.decode("utf-8", "replace")
+        *lines, self.pending = self.pending.split("\n")
+        for line in lines:
+            if not line.startswith("  "):
+                kind, fields = parse_line(line)
+                event = Event(kind, fields)
+                if kind in DUMP_KINDS:
+                    self._open = event
+                else:
+                    self.events.append(event)
+                continue
+            kind, fields = parse_line(line)
+            if self._open is None:
+                continue
+            if kind == "end":
+                self.events.append(self._open)
+                self._open = None
+            elif kind == "control":
+                self._open.controls[fields["id"]] = fields
+            elif kind == "menu" and fields.get("id", -1) >= 0:
+                self._open.menu[fields["id"]] = fields
+
+    def mark(self):
+        """Events after this point only."""
+        self.poll()
+        self.cursor = len(self.events)
+
+    def wait(self, what, predicate, timeout=20, alive=None):
+        deadline = time.monotonic() + timeout
+        while True:
+            self.poll()
+            for n in range(self.cursor, len(self.events)):
+                if predicate(self.events[n]):
+                    self.cursor = n + 1
+                    return self.events[n]
+            if alive is not None and not alive():
+                self.poll()
+                if not any(predicate(e) for e in self.events[self.cursor:]):
+                    raise Failure(f"the program ended while waiting for {what}")
+                continue
+            if time.monotonic() > deadline:
+                tail = "\n".join(repr(e) for e in self.events[-6:])
+                raise Failure(f"timed out waiting for {what}; last events:\n{tail}")
+            time.sleep(0.05)
+
+    def since(self, start):
+        self.poll()
+        return self.events[start:]
+
+
+# ---------------------------------------------------------------- Wine and X
+
+
+def wine_env(prefix, display=None):
+    env = dict(os.environ, WINEPREFIX=prefix, **WINE_ENV)
+    env.pop("WAYLAND_DISPLAY", None)
+    if display:
+        env["DISPLAY"] = display
+    else:
+        env.pop("DISPLAY", None)
+    return env
+
+
+PREFIX_REG = r"""Windows Registry Editor Version 5.00
+
+[HKEY_LOCAL_MACHINE\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes]
+"Courier New"="Liberation Mono"
+
+[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
+"Managed"="N"
+"""
+
+
+def ready_prefix(build):
+    """The prefix every run copies: made once per build directory."""
+    prefix = os.path.join(build, "e2e-prefix")
+    stamp = os.path.join(prefix, ".quaylink-ready")
+    if os.path.exists(stamp):
+        return prefix
+    shutil.rmtree(prefix, ignore_errors=True)
+    os.makedirs(prefix)
+    env = wine_env(prefix)
+    subprocess.run(["wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=300)
+    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
+    os.makedirs(fonts, exist_ok=True)
+    for folder in ("/usr/share/wine/fonts", "/usr/share/fonts/truetype/liberation"):
+        if os.path.isdir(folder):
+            for name in os.listdir(folder):
+                if name.lower().endswith((".ttf", ".ttc", ".fon")):
+                    shutil.copy(os.path.join(folder, name), fonts)
+    reg = os.path.join(prefix, "quaylink.reg")
+    with open(reg, "w", encoding="utf-16") as f:
+        f.write(PREFIX_REG.replace("\n", "\r\n"))
+    subprocess.run(["wine", "regedit", "/S", reg], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                   timeout=120)
+    subprocess.run(["wineserver", "-w"], env=env, timeout=120)
+    open(stamp, "w").close()
+    return prefix
+
+
+def start_xvfb():
+    read, write = os.pipe()
+    proc = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    number = b""
+    while not number.endswith(b"\n"):
+        chunk = os.read(read, 16)
+        if not chunk:
+            break
+        number += chunk
+    os.close(read)
+    check(number.strip(), "Xvfb did not report a display")
+    return proc, ":" + number.decode().strip()
+
+
+def unix_to_wine(path):
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
+class Run:
+    """One private X server and Wine prefix; the program may be started in
+    it several times (a second start reads what the first saved)."""
+
+    def __init__(self, name, build, out, timeout=240):
+        self.name, self.build, self.out = name, build, out
+        self.shots = os.path.join(build, "e2e-screenshots")
+        os.makedirs(self.shots, exist_ok=True)
+        self.tmp = tempfile.mkdtemp(prefix=f"e2e-{name}-", dir=os.path.join(build, "e2e-runs"))
+        self.home = os.path.join(self.tmp, "home")
+        os.makedirs(self.home)
+        self.prefix = os.path.join(self.tmp, "prefix")
+        subprocess.run(["cp", "-a", ready_prefix(build), self.prefix], check=True)
+        self.xvfb, self.display = start_xvfb()
+        self.env = wine_env(self.prefix, self.display)
+        self.program_dir = os.path.join(self.tmp, "program")
+        os.makedirs(self.program_dir)
+        for name_ in ("quaylink.exe", "QUAYLINK.HTM"):
+            source = os.path.join(build, name_)
+            if os.path.exists(source):
+                shutil.copy(source, self.program_dir)
+        self.log_path = os.path.join(self.tmp, "test.log")
+        self.log = Log(self.log_path)
+        self.proc = None
+        self.timed_out = False
+        self.watchdog = threading.Timer(timeout, self._expire)
+        self.watchdog.daemon = True
+        self.watchdog.start()
+
+    # -- life cycle
+
+    def _expire(self):
+        self.timed_out = True
+        self.stop()
+
+    def stop(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.proc and self.proc.poll() is None:
+            self.proc.kill()
+        if self.xvfb.poll() is None:
+            self.xvfb.send_signal(signal.SIGTERM)
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+
+    def close(self, keep=False):
+        self.watchdog.cancel()
+        self.stop()
+        subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+        if os.path.exists(self.log_path):
+            shutil.copy(self.log_path, os.path.join(self.out, f"{self.name}.log"))
+        if not keep:
+            shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def write_ini(self, text):
+        with open(os.path.join(self.program_dir, "PIER.INI"), "w", newline="\r\n") as f:
+            f.write(text)
+
+    def read_ini(self):
+        with open(os.path.join(self.program_dir, "PIER.INI"), encoding="cp1252") as f:
+            return f.read()
+
+    def start(self, *args):
+        """Starts the program beside its PIER.INI; answers its first dump."""
+        self.log.mark()
+        env = dict(self.env, QUAYLINK_TEST_LOG=self.log_path)
+        self.proc = subprocess.Popen(["wine", os.path.join(self.program_dir, "quaylink.exe"), *args],
+                                     cwd=self.program_dir, env=env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        return self.wait("the main window", lambda e: e.kind == "main" and e["event"] == "ready", timeout=60)
+
+    def alive(self):
+        return self.proc is not None and self.proc.poll() is None
+
+    def wait_exit(self, timeout=30):
+        try:
+            return self.proc.wait(timeout)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end")
+
+    def wait(self, what, predicate, timeout=30):
+        check(not self.timed_out, "the run's watchdog expired")
+        return self.log.wait(what, predicate, timeout, alive=self.alive)
+
+    # -- waits on the log
+
+    def idle(self, timeout=60):
+        return self.wait("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
+
+    def dialog(self, template, event="open", timeout=30):
+        return self.wait(f"dialog {template} {event}",
+                         lambda e: e.kind == "dialog" and e["template"].upper() == template.upper()
+                         and e["event"] == event, timeout)
+
+    def message(self, timeout=30):
+        return self.wait("a message box", lambda e: e.kind == "message", timeout)
+
+    def answer(self, timeout=30):
+        return self.wait("a message box's answer", lambda e: e.kind == "answer", timeout)
+
+    # -- X input
+
+    def xdo(self, *args):
+        result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=30)
+        return result.stdout.strip()
+
+    def focus(self, title):
+        """Gives the keyboard to the visible window `title` (focus falls to
+        the root window whenever a window closes)."""
+        deadline = time.monotonic() + 10
+        pattern = "^" + re.escape(title) + "$"
+        while True:
+            ids = self.xdo("search", "--onlyvisible", "--name", pattern).split()
+            if ids:
+                self.xdo("windowfocus", "--sync", ids[-1])
+                return ids[-1]
+            check(time.monotonic() < deadline, f"no window named {title!r}")
+            time.sleep(0.1)
+
+    def keys(self, title, *keys):
+        self.focus(title)
+        self.xdo("key", "--delay", "40", *keys)
+
+    def type(self, title, text):
+        self.focus(title)
+        self.xdo("type", "--delay", "30", text)
+
+    def click(self, x, y, double=False):
+        self.xdo("mousemove", "--sync", str(x), str(y))
+        if double:
+            self.xdo("click", "--repeat", "2", "--delay", "80", "1")
+        else:
+            self.xdo("click", "1")
+
+    def click_control(self, control):
+        left, top, right, bottom = rect(control)
+        self.click((left + right) // 2, (top + bottom) // 2)
+
+    def click_item(self, control, index, double=False):
+        """Clicks line `index` of a list box from its dump."""
+        left, top, right, _ = rect(control, "client")
+        row = index - control["top"]
+        check(0 <= row, f"item {index} is above the list's top line")
+        y = top + row * control["itemh"] + control["itemh"] // 2
+        self.click(left + min(60, (right - left) // 2), y, double)
+
+    def screenshot(self, name):
+        path = os.path.join(self.shots, f"{name}.png")
+        subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60)
+        return path
+
+
+# ---------------------------------------------------------------- disk tools
+
+
+class Tools:
+    """hfsutils, macutils and quaylink-cli, each with a private HOME."""
+
+    def __init__(self, cli, home):
+        self.cli, self.home = cli, home
+
+    def run(self, *args, ok=True, data=None):
+        env = dict(os.environ, HOME=self.home, TZ="UTC")
+        result = subprocess.run(list(args), env=env, capture_output=True, input=data, timeout=120)
+        if ok and result.returncode != 0:
+            raise Failure(f"{' '.join(args)}: {result.stderr.decode(errors='replace').strip()}")
+        return result
+
+    def check_volume(self, image, index=None):
+        target = image if index is None else f"{image}@{index}"
+        result = self.run(self.cli, "check", target, ok=False)
+        check(result.returncode == 0, f"quaylink-cli check {target}: {result.stdout.decode(errors='replace')}")
+
+    def hls(self, image, path=":", partition=None):
+        """The names in one folder, read by hfsutils from a copy."""
+        copy = os.path.join(self.home, "hls-copy.img")
+        shutil.copy(image, copy)
+        self.run("hmount", copy, *([str(partition)] if partition else []))
+        out = self.run("hls", "-1a", path).stdout.decode("mac_roman").split("\n")
+        self.run("humount")
+        os.remove(copy)
+        return [line for line in out if line]
+
+    def hcopy_out(self, image, macpath, target, mode="-r", partition=None):
+        copy = os.path.join(self.home, "hcopy-copy.img")
+        shutil.copy(image, copy)
+        self.run("hmount", copy, *([str(partition)] if partition else []))
+        self.run("hcopy", mode, macpath, target)
+        self.run("humount")
+        os.remove(copy)
+
+    def hattrib(self, image, macpath):
+        """(type, creator) of a file, from hls -l on a copy."""
+        copy = os.path.join(self.home, "hattrib-copy.img")
+        shutil.copy(image, copy)
+        self.run("hmount", copy)
+        folder, _, name = macpath.rpartition(":")
+        out = self.run("hls", "-la", folder or ":").stdout.decode("mac_roman")
+        self.run("humount")
+        os.remove(copy)
+        for line in out.split("\n"):
+            if line.startswith("f") and line.endswith(" " + name):
+                kind = line[3:12]
+                return kind[:4], kind[5:9]
+        raise Failure(f"hls: no file {macpath}")

@@ -1,0 +1,599 @@
+"""The desktop program's end-to-end scenarios. Each drives the real window
+through the test hook's log and checks the result twice: in the log (the
+lines, boxes and messages a user sees) and on disk (hfsutils on a copy of the
+image, quaylink-cli check, the PC files)."""
+
+import os
+import struct
+
+from harness import Failure, check, unix_to_wine
+
+MAIN = "Quaylink"
+PC_LIST, MAC_LIST, MAC_DRIVE_BOX, MAC_FOLDER_BOX, MAC_UP = 111, 119, 117, 114, 115
+PC_UP, COPY, NEW, DELETE, INFO = 107, 5000, 5001, 5002, 5003
+LETTER = b"Dear reader,\rthis file came from a Mac.\r"
+NOTE = b"first line\r\nsecond line\r\n"
+
+
+# ---------------------------------------------------------------- fixtures
+
+
+def make_volume(tools, image, label, size_kb=1440):
+    with open(image, "wb") as f:
+        f.truncate(size_kb * 1024)
+    tools.run("hformat", "-l", label, image)
+
+
+def fill_alpha(tools, work, image):
+    """Folders two deep, a text file, files of known sizes for sorting."""
+    tools.run("hmount", image)
+    tools.run("hmkdir", ":Documents")
+    tools.run("hmkdir", ":Documents:Letters")
+    letter = os.path.join(work, "letter.txt")
+    with open(letter, "wb") as f:
+        f.write(LETTER)
+    tools.run("hcopy", "-r", letter, ":Documents:Letters:Welcome")
+    tools.run("hattrib", "-t", "TEXT", "-c", "ttxt", ":Documents:Letters:Welcome")
+    for name, size in (("Apple", 3000), ("Banana", 90000), ("Cherry", 20000)):
+        path = os.path.join(work, name)
+        with open(path, "wb") as f:
+            f.write(bytes((i * 7) & 255 for i in range(size)))
+        tools.run("hcopy", "-r", path, ":" + name)
+    tools.run("humount")
+
+
+def make_partitioned(tools, image):
+    """An Apple partition map with two HFS volumes of 1440 KB."""
+    block, size = 512, 2880
+    parts = [(1, 63, b"Apple_partition_map", b"Apple"), (64, size, b"Apple_HFS", b"First"),
+             (64 + size, size, b"Apple_HFS", b"Second")]
+    total = 64 + 2 * size
+    data = bytearray(total * block)
+    struct.pack_into(">HHI", data, 0, 0x4552, block, total)
+    for n, (start, count, kind, name) in enumerate(parts):
+        at = (n + 1) * block
+        struct.pack_into(">HHIII", data, at, 0x504D, 0, len(parts), start, count)
+        data[at + 16:at + 16 + len(name)] = name
+        data[at + 48:at + 48 + len(kind)] = kind
+        struct.pack_into(">III", data, at + 80, 0, count, 0x33)
+    with open(image, "wb") as f:
+        f.write(data)
+    tools.run("hformat", "-l", "Part One", image, "1")
+    tools.run("hformat", "-l", "Part Two", image, "2")
+
+
+def write_ini(run, images, pc_dir, extra=""):
+    lines = ["[Main Prefs]", f"WorkingDir={unix_to_wine(pc_dir)}", extra.strip(),
+             "[Disk Prefs]", "AddFloppy=NO", "AddCDROM=NO", "AddBIOS=NO", "AddASPI=NO", "[Disk Images]"]
+    lines += [f"Image{n + 1}={unix_to_wine(path)}" for n, path in enumerate(images)]
+    run.write_ini("\n".join(line for line in lines if line) + "\n")
+
+
+# ---------------------------------------------------------------- driving
+
+
+def lines(event, cid):
+    return event.control(cid).get("lines", [])
+
+
+def line_index(event, cid, name):
+    for n, line in enumerate(lines(event, cid)):
+        if line.split("  ")[0].rstrip() == name or line.startswith(name + " "):
+            return n
+    raise Failure(f"no line {name!r} in list {cid}: {lines(event, cid)}")
+
+
+def names(event, cid):
+    return [line[:32].rstrip() if cid == MAC_LIST else line[:44].rstrip() for line in lines(event, cid)]
+
+
+def mnemonic(text):
+    at = text.find("&")
+    check(at >= 0 and at + 1 < len(text), f"no mnemonic in {text!r}")
+    return text[at + 1].lower()
+
+
+def menu_command(run, main, mid):
+    """Alt + the menu's mnemonic, then the item's, as read from the dump."""
+    path = main.menu_item(mid)["path"].split("|")
+    run.keys(MAIN, "alt+" + mnemonic(path[0]), mnemonic(path[-1]))
+
+
+def choose_in_combo(run, window, dump, cid, index):
+    """Opens a drop-down list with a click and closes it on `index` with the
+    keys, as a user would; the box acts when its list closes."""
+    box = dump.control(cid)
+    run.click_control(box)
+    moves = index - box["sel"] if box["sel"] >= 0 else index + 1
+    keys = (["Down"] * moves) if moves >= 0 else (["Up"] * -moves)
+    run.keys(window, *keys, "Return")
+
+
+def command_idle(run, cid=None):
+    """The main window's dump after the command `cid` (or any)."""
+    if cid is not None:
+        run.wait(f"command {cid}", lambda e: e.kind == "command" and e["id"] == cid)
+    return run.idle()
+
+
+def open_drive(run, main, image_name):
+    items = main.control(MAC_DRIVE_BOX)["items"]
+    label = f"[IMAGE {image_name}]"
+    check(label in items, f"Mac Drive box lacks {label}: {items}")
+    choose_in_combo(run, MAIN, main, MAC_DRIVE_BOX, items.index(label))
+    return command_idle(run, MAC_DRIVE_BOX)
+
+
+def double_click(run, main, cid, name):
+    run.log.mark()
+    run.click_item(main.control(cid), line_index(main, cid, name), double=True)
+    return run.wait(f"double-click on {name}", lambda e: e.kind == "main" and e["event"] == "idle"
+                    and names(e, cid) != names(main, cid), timeout=30)
+
+
+def select(run, main, cid, name, extend=False):
+    run.log.mark()
+    control = main.control(cid)
+    index = line_index(main, cid, name)
+    if extend:
+        run.xdo("keydown", "ctrl")
+    run.click_item(control, index)
+    if extend:
+        run.xdo("keyup", "ctrl")
+    return run.wait(f"{name} selected", lambda e: e.kind == "main" and index in e.control(cid)["selected"])
+
+
+def open_alpha_root(run, main):
+    main = open_drive(run, main, "Alpha.img")
+    check(names(main, MAC_LIST) == ["Alpha"], f"Alpha.img's volume list: {names(main, MAC_LIST)}")
+    return double_click(run, main, MAC_LIST, "Alpha")
+
+
+def answer_message(run, key, caption=None):
+    message = run.message()
+    if caption is not None:
+        check(message["caption"] == caption, f"message caption {message['caption']!r}, wanted {caption!r}")
+    run.keys(message["caption"] or "Error", key)
+    run.answer()
+    return message
+
+
+def press_in_dialog(run, dialog, *keys):
+    run.keys(dialog["title"], *keys)
+
+
+def click_in_dialog(run, dialog, cid):
+    run.focus(dialog["title"])
+    run.click_control(dialog.control(cid))
+
+
+def pc_path(pc, *parts):
+    return os.path.join(pc, *parts)
+
+
+# ---------------------------------------------------------------- scenarios
+
+
+def browse(run, env):
+    """Two images in PIER.INI, one partitioned; volumes, folders, "..", the
+    path box, double-clicks, sorting and type-to-select."""
+    main = run.start()
+    check(main["pane"] == 0, "the Mac pane is active at start")
+    check(main.control(COPY)["text"] == "&Copy From Mac", f"Copy button reads {main.control(COPY)['text']!r}")
+    items = main.control(MAC_DRIVE_BOX)["items"]
+    check("[IMAGE Alpha.img]" in items and "[IMAGE Parts.img]" in items, f"Mac Drive box: {items}")
+    check("pcsrc" in names(main, PC_LIST), f"PC list: {names(main, PC_LIST)}")
+
+    main = open_drive(run, main, "Parts.img")
+    check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"partitioned image: {names(main, MAC_LIST)}")
+    check(all("[VOLUME]" in line for line in lines(main, MAC_LIST)), "volume lines")
+
+    main = open_alpha_root(run, main)
+    check(names(main, MAC_LIST) == ["Documents", "Apple", "Banana", "Cherry"], f"root: {names(main, MAC_LIST)}")
+    check("[FOLDER]" in lines(main, MAC_LIST)[0], "folder line")
+    banana = lines(main, MAC_LIST)[line_index(main, MAC_LIST, "Banana")]
+    check("88K" in banana, f"Banana's size column: {banana!r}")
+
+    main = double_click(run, main, MAC_LIST, "Documents")
+    check(names(main, MAC_LIST) == ["Letters"], f"Documents: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Letters")
+    check(names(main, MAC_LIST) == ["Welcome"], f"Letters: {names(main, MAC_LIST)}")
+    welcome = lines(main, MAC_LIST)[0]
+    check("TEXT" in welcome and "ttxt" in welcome, f"Welcome's line: {welcome!r}")
+    path = main.control(MAC_FOLDER_BOX)["items"]
+    check(path[:3] == ["Letters", "Documents", "Alpha"], f"path box: {path}")
+
+    run.log.mark()
+    run.click_control(main.control(MAC_UP))
+    main = command_idle(run, MAC_UP)
+    check(names(main, MAC_LIST) == ["Letters"], f"'..' from Letters: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Letters")
+    run.log.mark()
+    choose_in_combo(run, MAIN, main, MAC_FOLDER_BOX, main.control(MAC_FOLDER_BOX)["items"].index("Alpha"))
+    main = command_idle(run, MAC_FOLDER_BOX)
+    check(names(main, MAC_LIST)[0] == "Documents", f"path box to the root: {names(main, MAC_LIST)}")
+
+    run.log.mark()
+    menu_command(run, main, 253)  # Sort By Size: largest first, folders first
+    main = command_idle(run, 253)
+    check(names(main, MAC_LIST) == ["Documents", "Banana", "Cherry", "Apple"], f"by size: {names(main, MAC_LIST)}")
+    check(main.menu_item(253)["checked"] == 1 and main.menu_item(250)["checked"] == 0, "Sort By check marks")
+    run.log.mark()
+    menu_command(run, main, 250)
+    main = command_idle(run, 250)
+
+    # Type-to-select answers no command: the no-op of choosing the sort in
+    # force asks for a fresh dump.
+    main = select(run, main, MAC_LIST, "Apple")
+    run.keys(MAIN, "c")
+    run.log.mark()
+    menu_command(run, main, 250)
+    main = command_idle(run, 250)
+    check(main.control(MAC_LIST)["selected"] == [line_index(main, MAC_LIST, "Cherry")],
+          f"typing c selects Cherry: {main.control(MAC_LIST)['selected']}")
+
+    # The PC pane: into a directory with a double-click, back with "..".
+    main = double_click(run, main, PC_LIST, "pcsrc")
+    check(main["pane"] == 1 and main["pcdir"].endswith("pcsrc"), f"PC directory {main['pcdir']!r}")
+    check(main.control(COPY)["text"] == "&Copy From PC", "PC names on the buttons")
+    check("sub" in names(main, PC_LIST), f"pcsrc: {names(main, PC_LIST)}")
+    run.log.mark()
+    run.click_control(main.control(PC_UP))
+    main = command_idle(run, PC_UP)
+    check(not main["pcdir"].endswith("pcsrc"), "'..' leaves pcsrc")
+    env["shots"].append(run.screenshot("main-window"))
+    # Browsing wrote nothing a checker could fault.
+    env["tools"].check_volume(env["alpha"])
+    env["tools"].check_volume(env["parts"], 2)
+
+
+def copy_trees(run, env):
+    """Mac to PC with MacBinary, PC to Mac with Text, through the preference
+    dialogs, whole trees; a name collision answered each way."""
+    tools, pc = env["tools"], env["pc"]
+    main = open_alpha_root(run, run.start())
+
+    # Mac -> PC: the Documents tree as MacBinary.
+    main = select(run, main, MAC_LIST, "Documents")
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFMAC")
+    env["shots"].append(run.screenshot("dialog-prefmac"))
+    translators = prefs.control(189)["items"]
+    choose_in_combo(run, prefs["title"], prefs, 189, translators.index("MacBinary"))
+    if prefs.control(192)["checked"] != 1:
+        click_in_dialog(run, prefs, 192)
+    press_in_dialog(run, prefs, "Return")
+    closed = run.dialog("PREFMAC", "close")
+    check(closed["end"] == 1, "PREFMAC ends with OK")
+    check(closed.control(192)["checked"] == 1, "Copy Entire Directory Tree ticked")
+    main = run.idle()
+    written = [os.path.relpath(os.path.join(d, f), pc) for d, _, fs in os.walk(pc) for f in fs]
+    macbinary = [p for p in written if p.startswith("Documents")]
+    check(len(macbinary) == 1 and "Letters" in macbinary[0], f"PC files after the copy: {written}")
+    with open(os.path.join(pc, macbinary[0]), "rb") as f:
+        data = f.read()
+    check(data[65:73] == b"TEXTttxt", "MacBinary header type and creator")
+    length = struct.unpack(">I", data[83:87])[0]
+    check(data[128:128 + length] == LETTER, "MacBinary data fork holds the Mac file's bytes")
+    check(os.path.basename(macbinary[0]) in names(main, PC_LIST) or "Documents" in names(main, PC_LIST),
+          "the PC list shows the copy")
+
+    # Mac -> PC collision: the same file twice, Data File; overwrite, then rename.
+    for answer in ("overwrite", "rename"):
+        main = select(run, main, MAC_LIST, "Apple")
+        run.log.mark()
+        run.click_control(main.control(COPY))
+        prefs = run.dialog("PREFMAC")
+        choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("Data File"))
+        press_in_dialog(run, prefs, "Return")
+        run.dialog("PREFMAC", "close")
+        if answer == "overwrite" and not os.path.exists(pc_path(pc, "Apple")):
+            main = run.idle()
+            continue
+        collision = run.dialog("PCOLLISION")
+        env["shots"].append(run.screenshot("dialog-pcollision"))
+        if answer == "overwrite":
+            click_in_dialog(run, collision, 402)
+            check(run.dialog("PCOLLISION", "close")["end"] == 3, "OverWrite ends with 3")
+        else:
+            run.type(collision["title"], "apple2.dat")
+            press_in_dialog(run, collision, "Return")
+            check(run.dialog("PCOLLISION", "close")["end"] == 0, "OK ends with 0")
+        main = run.idle()
+    expected = bytes((i * 7) & 255 for i in range(3000))
+    for name in ("Apple", "apple2.dat"):
+        with open(pc_path(pc, name), "rb") as f:
+            check(f.read() == expected, f"PC file {name} holds Apple's bytes")
+
+    # PC -> Mac: the pcsrc tree as text.
+    main = select(run, main, PC_LIST, "pcsrc")
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFPC")
+    env["shots"].append(run.screenshot("dialog-prefpc"))
+    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Text File"))
+    if prefs.control(184)["checked"] != 1:
+        click_in_dialog(run, prefs, 184)
+    press_in_dialog(run, prefs, "Return")
+    check(run.dialog("PREFPC", "close")["end"] == 1, "PREFPC ends with OK")
+    main = run.idle()
+    check("pcsrc" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
+    check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "hls :pcsrc")
+    out = os.path.join(tools.home, "note.out")
+    tools.hcopy_out(env["alpha"], ":pcsrc:sub:deep.txt", out)
+    with open(out, "rb") as f:
+        check(f.read() == NOTE.replace(b"\r\n", b"\r"), "Text File turns CR LF into CR")
+    check(tools.hattrib(env["alpha"], ":pcsrc:note.txt")[0] == "TEXT", "a text file's type")
+
+    # PC -> Mac collision: Skip leaves the Mac file alone.
+    main = double_click(run, main, PC_LIST, "pcsrc")
+    main = select(run, main, PC_LIST, "note.txt")
+    main = double_click(run, main, MAC_LIST, "pcsrc")
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFPC")
+    press_in_dialog(run, prefs, "Return")
+    collision = run.dialog("MCOLLISION")
+    env["shots"].append(run.screenshot("dialog-mcollision"))
+    click_in_dialog(run, collision, 406)
+    check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
+    main = run.idle()
+    check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "Skip copies nothing")
+    tools.check_volume(env["alpha"])
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+def cancel_copy(run, env):
+    """A long PC -> Mac copy cancelled from the progress window: the copy
+    stops part way and the volume stays consistent."""
+    tools = env["tools"]
+    main = open_drive(run, run.start(), "Big.img")
+    main = double_click(run, main, MAC_LIST, "Big")
+    main = select(run, main, PC_LIST, "many")
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFPC")
+    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Data File"))
+    if prefs.control(184)["checked"] != 1:
+        click_in_dialog(run, prefs, 184)
+    press_in_dialog(run, prefs, "Return")
+    progress = run.wait("the progress window", lambda e: e.kind == "progress" and e["event"] == "open")
+    run.wait("a copied item", lambda e: e.kind == "progress" and e["event"] == "item")
+    env["shots"].append(run.screenshot("progress-window"))
+    if progress.controls.get(2):
+        run.click_control(progress.control(2))
+    else:
+        run.keys(progress["title"], "Escape")
+    run.wait("the progress window closing", lambda e: e.kind == "progress" and e["event"] == "close", timeout=60)
+    main = run.idle()
+    copied = tools.hls(env["big"], ":many")
+    check(0 < len(copied) < env["many"], f"{len(copied)} of {env['many']} files copied before Cancel")
+    tools.check_volume(env["big"])
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+def delete_both(run, env):
+    """Delete on the Mac and on the PC through the warning and the count."""
+    tools, pc = env["tools"], env["pc"]
+    main = open_alpha_root(run, run.start())
+    main = select(run, main, MAC_LIST, "Documents")
+    run.log.mark()
+    run.click_control(main.control(DELETE))
+    warning = answer_message(run, "Escape", "WARNING")
+    check(warning["text"], "a folder warning")
+    main = run.idle()
+    check("Documents" in tools.hls(env["alpha"]), "Cancel at the warning deletes nothing")
+    run.log.mark()
+    run.click_control(main.control(DELETE))
+    answer_message(run, "Return", "WARNING")
+    counts = run.message()
+    check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
+    run.keys(counts["caption"] or "Error", "Return")
+    main = run.idle()
+    check("Documents" not in names(main, MAC_LIST), "Documents gone from the Mac list")
+    check("Documents" not in tools.hls(env["alpha"]), "hls: Documents deleted")
+    tools.check_volume(env["alpha"])
+
+    main = select(run, main, PC_LIST, "loose.txt")
+    run.log.mark()
+    run.click_control(main.control(DELETE))
+    counts = run.message()
+    check("Files to delete:\t1" in counts["text"], f"PC count message {counts['text']!r}")
+    run.keys(counts["caption"] or "Error", "Return")
+    main = run.idle()
+    check(not os.path.exists(pc_path(pc, "loose.txt")), "loose.txt deleted")
+    check("loose.txt" not in names(main, PC_LIST), "loose.txt gone from the PC list")
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+def create_and_info(run, env):
+    """A Mac folder, a PC directory, a Mac file renamed with a new type and
+    creator, a PC file renamed."""
+    tools, pc = env["tools"], env["pc"]
+    main = open_alpha_root(run, run.start())
+    run.log.mark()
+    run.click_control(main.control(NEW))
+    dialog = run.dialog("CREATEFLD")
+    env["shots"].append(run.screenshot("dialog-createfld"))
+    run.type(dialog["title"], "Fresh Folder")
+    press_in_dialog(run, dialog, "Return")
+    main = run.idle()
+    check("Fresh Folder" in names(main, MAC_LIST), "the new folder is listed")
+    check("Fresh Folder" in tools.hls(env["alpha"]), "hls: the new folder")
+
+    main = select(run, main, MAC_LIST, "Cherry")
+    run.log.mark()
+    run.click_control(main.control(INFO))
+    info = run.dialog("MACINFO")
+    env["shots"].append(run.screenshot("dialog-macinfo"))
+    check(info.control(151)["text"] == "Cherry", "MACINFO shows the name")
+    for cid, text in ((151, "Cherry Pie"), (153, "TTRO"), (155, "ttxt")):
+        click_in_dialog(run, info, cid)
+        run.keys(info["title"], "ctrl+a", "BackSpace")
+        run.type(info["title"], text)
+    press_in_dialog(run, info, "Return")
+    check(run.dialog("MACINFO", "close")["end"] == 1, "MACINFO ends with OK")
+    main = run.idle()
+    check("Cherry Pie" in names(main, MAC_LIST), "renamed in the Mac list")
+    check(tools.hattrib(env["alpha"], ":Cherry Pie") == ("TTRO", "ttxt"), "hls: the new type and creator")
+    tools.check_volume(env["alpha"])
+
+    main = select(run, main, PC_LIST, "loose.txt")
+    run.log.mark()
+    run.click_control(main.control(NEW))
+    dialog = run.dialog("CREATEDIR")
+    env["shots"].append(run.screenshot("dialog-createdir"))
+    run.type(dialog["title"], "newdir")
+    press_in_dialog(run, dialog, "Return")
+    main = run.idle()
+    check(os.path.isdir(pc_path(pc, "newdir")), "the PC directory exists")
+    check("newdir" in names(main, PC_LIST), "the PC list shows it")
+
+    main = select(run, main, PC_LIST, "loose.txt")
+    run.log.mark()
+    run.click_control(main.control(INFO))
+    info = run.dialog("DOSINFO")
+    env["shots"].append(run.screenshot("dialog-dosinfo"))
+    click_in_dialog(run, info, 141)
+    run.keys(info["title"], "ctrl+a", "BackSpace")
+    run.type(info["title"], "renamed.txt")
+    press_in_dialog(run, info, "Return")
+    run.dialog("DOSINFO", "close")
+    main = run.idle()
+    check(os.path.exists(pc_path(pc, "renamed.txt")) and not os.path.exists(pc_path(pc, "loose.txt")),
+          "the PC file renamed")
+
+    run.log.mark()
+    menu_command(run, main, 220)
+    about = run.dialog("ABOUTBOX")
+    env["shots"].append(run.screenshot("dialog-about"))
+    press_in_dialog(run, about, "Return")
+    run.dialog("ABOUTBOX", "close")
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+def images_and_format(run, env):
+    """Format an image through the Format dialog; Open and New Disk Image."""
+    tools = env["tools"]
+    main = run.start()
+    run.log.mark()
+    menu_command(run, main, 210)
+    dialog = run.dialog("Format")
+    env["shots"].append(run.screenshot("dialog-format"))
+    box = dialog.control(117)
+    choose_in_combo(run, dialog["title"], dialog, 117, box["items"].index("[IMAGE Blank.img]"))
+    click_in_dialog(run, dialog, 300)
+    run.keys(dialog["title"], "ctrl+a", "BackSpace")
+    run.type(dialog["title"], "Fresh Disk")
+    press_in_dialog(run, dialog, "Return")
+    run.dialog("Format", "close")
+    main = run.idle(timeout=90)
+    check(tools.hls(env["blank"]) == [], "the formatted volume is empty")
+    tools.check_volume(env["blank"])
+    volume = tools.run(env["tools"].cli, "volumes", env["blank"]).stdout.decode()
+    check("Fresh Disk" in volume, f"the new label: {volume!r}")
+
+    run.log.mark()
+    menu_command(run, main, 5010)
+    run.focus("Open")
+    run.type("Open", unix_to_wine(env["third"]))
+    run.keys("Open", "Return")
+    main = run.idle()
+    check("[IMAGE Third.img]" in main.control(MAC_DRIVE_BOX)["items"], "the opened image joins the Mac Drive box")
+    check("Third" in names(main, MAC_LIST), f"its volume is listed: {names(main, MAC_LIST)}")
+    check("Third.img" in run.read_ini(), "PIER.INI lists the opened image")
+
+    run.log.mark()
+    menu_command(run, main, 5011)
+    run.focus("Save As")
+    made = os.path.join(env["work"], "Made.img")
+    run.type("Save As", unix_to_wine(made))
+    run.keys("Save As", "Return")
+    dialog = run.dialog("Format")
+    run.type(dialog["title"], "Made Here")
+    press_in_dialog(run, dialog, "Return")
+    run.dialog("Format", "close")
+    main = run.idle(timeout=90)
+    check(os.path.getsize(made) == 1474560, "a 1.44 MB image")
+    tools.check_volume(made)
+    check("Made Here" in tools.run(tools.cli, "volumes", made).stdout.decode(), "the new image's label")
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+def prefs_saved(run, env):
+    """Preferences changed, saved at exit, read at the next start."""
+    main = run.start()
+    check(main.menu_item(272)["checked"] == 0, "Save Prefs on Exit starts off")
+    run.log.mark()
+    menu_command(run, main, 272)
+    main = command_idle(run, 272)
+    check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit ticked")
+    run.log.mark()
+    menu_command(run, main, 254)
+    main = command_idle(run, 254)
+    run.log.mark()
+    menu_command(run, main, 270)
+    prefs = run.dialog("PREFMAC")
+    choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("BinHex (HQX)"))
+    press_in_dialog(run, prefs, "Return")
+    run.dialog("PREFMAC", "close")
+    run.idle()
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+    ini = run.read_ini().replace(" ", "")
+    for entry in ("SavePrefs=YES", "MacSort=254", "MacTrans=4"):
+        check(entry in ini, f"PIER.INI lacks {entry}")
+
+    main = run.start()
+    check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit read back")
+    check(main["macsort"] == 254 and main.menu_item(254)["checked"] == 1, "the Mac sort read back")
+    run.log.mark()
+    menu_command(run, main, 270)
+    prefs = run.dialog("PREFMAC")
+    check(prefs.control(189)["sel"] == 4, "the Mac translator read back")
+    press_in_dialog(run, prefs, "Escape")
+    run.dialog("PREFMAC", "close")
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+
+
+# The runs: each one X server and prefix; its scenarios share the files.
+RUNS = {
+    "browse": [browse],
+    "copy": [copy_trees, cancel_copy],
+    "edit": [delete_both, create_and_info, images_and_format, prefs_saved],
+}
+
+
+def prepare(run, tools):
+    """The images and PC files every scenario of a run starts from."""
+    work = os.path.join(run.tmp, "files")
+    pc = os.path.join(work, "pc")
+    os.makedirs(os.path.join(pc, "pcsrc", "sub"))
+    with open(os.path.join(pc, "pcsrc", "note.txt"), "wb") as f:
+        f.write(NOTE)
+    with open(os.path.join(pc, "pcsrc", "sub", "deep.txt"), "wb") as f:
+        f.write(NOTE)
+    with open(os.path.join(pc, "loose.txt"), "wb") as f:
+        f.write(b"loose\r\n")
+    many = 1500
+    os.makedirs(os.path.join(pc, "many"))
+    for n in range(many):
+        with open(os.path.join(pc, "many", f"f{n:04}.dat"), "wb") as f:
+            f.write(bytes([n & 255]) * 4096)
+    env = {"tools": tools, "work": work, "pc": pc, "many": many, "shots": []}
+    for name, label, size in (("alpha", "Alpha", 1440), ("big", "Big", 16384), ("blank", "Blank", 1440),
+                              ("third", "Third", 1440)):
+        env[name] = os.path.join(work, f"{label}.img")
+        make_volume(tools, env[name], label, size)
+    fill_alpha(tools, work, env["alpha"])
+    env["parts"] = os.path.join(work, "Parts.img")
+    make_partitioned(tools, env["parts"])
+    write_ini(run, [env["alpha"], env["parts"], env["big"], env["blank"]], pc)
+    return env
