@@ -2,7 +2,7 @@
 // one write to a file opened and closed around it, so a reader polling the
 // file never sees half an event and nothing is lost when the program dies.
 // An event is one line; a window dump adds one indented line per control and
-// menu item below it, written with the same call.
+// menu item below it and a closing "  end", written with the same call.
 #include "win32/test_hook.h"
 
 #include <commctrl.h>
@@ -350,7 +350,7 @@ void LogDialog(HWND dialog, const char* templateName, const char* event, int end
     } else {
         out += '\n';
     }
-    Append(out);
+    Append(out + "  end\n");
 }
 
 void LogMainWindow(HWND window, const char* event)
@@ -367,7 +367,7 @@ void LogMainWindow(HWND window, const char* event)
     out += '\n';
     AppendControls(out, window, true);
     if (const HMENU menu = GetMenu(window)) AppendMenu(out, menu, std::wstring());
-    Append(out);
+    Append(out + "  end\n");
 }
 
 void LogProgress(const char* event, const char* text)
@@ -387,7 +387,7 @@ void LogProgress(const char* event, const char* text)
     } else {
         out += '\n';
     }
-    Append(out);
+    Append(out + "  end\n");
 }
 
 void LogEvent(const char* event, const char* text)
