@@ -26,3 +26,5 @@ need_packages() {
 BUILD_PACKAGES=(cmake ninja-build g++ make libgtest-dev googletest libbenchmark-dev)
 ORACLE_PACKAGES=(hfsutils macutils)
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix wine wine64)
+# The desktop program on a private X server: the end-to-end tests and the demo.
+GUI_PACKAGES=(xvfb xdotool imagemagick fonts-liberation fonts-wine x11-utils python3)

@@ -1,0 +1,89 @@
+#!/usr/bin/env python3
+"""The demo's desktop part: the program beside a PIER.INI that lists the demo
+image, under Wine.
+
+    demo.py BUILD_DIR IMAGE PC_DIR
+
+With a display the program simply runs there until the user closes it. With
+none it runs on a private X server, copies one file from the Mac to the PC as
+a user would (a click on the drive box, a double-click on the volume, a click
+on the file and on Copy, OK in the preference dialog), saves a screenshot and
+prints where.
+"""
+
+import os
+import shutil
+import subprocess
+import sys
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+
+import scenarios  # noqa: E402
+from harness import Failure, Run, check, ready_prefix, wine_env  # noqa: E402
+
+FILE = "Random Data"
+
+
+def on_display(build, image, pc):
+    folder = os.path.join(build, "demo")
+    os.makedirs(folder, exist_ok=True)
+    for name in ("quaylink.exe", "QUAYLINK.HTM"):
+        if os.path.exists(os.path.join(build, name)):
+            shutil.copy(os.path.join(build, name), folder)
+
+    class Ini:
+        def write_ini(self, text):
+            with open(os.path.join(folder, "PIER.INI"), "w", newline="\r\n") as f:
+                f.write(text)
+
+    scenarios.write_ini(Ini(), [image], pc)
+    env = wine_env(ready_prefix(build), os.environ["DISPLAY"])
+    print("Quaylink runs on your display; close it to end the demo.")
+    return subprocess.run(["wine", os.path.join(folder, "quaylink.exe")], cwd=folder, env=env).returncode
+
+
+def headless(build, image, pc):
+    logs = os.path.join(build, "e2e-logs")
+    os.makedirs(os.path.join(build, "e2e-runs"), exist_ok=True)
+    os.makedirs(logs, exist_ok=True)
+    run = Run("demo", build, logs, timeout=180)
+    ok = False
+    try:
+        scenarios.write_ini(run, [image], pc)
+        main = run.start()
+        main = scenarios.open_drive(run, main, os.path.basename(image))
+        main = scenarios.double_click(run, main, scenarios.MAC_LIST, scenarios.names(main, scenarios.MAC_LIST)[0])
+        main = scenarios.select(run, main, scenarios.MAC_LIST, FILE)
+        run.log.mark()
+        run.click_control(main.control(scenarios.COPY))
+        prefs = run.dialog("PREFMAC")
+        scenarios.press_in_dialog(run, prefs, "Return")
+        main = run.idle()
+        copied = [name for name in os.listdir(pc) if name.startswith("Random")]
+        check(copied, "the copy reached the PC directory")
+        check(any(line.startswith(copied[0]) for line in scenarios.lines(main, scenarios.PC_LIST)),
+              "the PC list shows the copy")
+        shot = os.path.join(build, "demo-screenshot.png")
+        shutil.copy(run.screenshot("demo"), shot)
+        print(f"Copied {FILE!r} from the Mac volume to {os.path.join(pc, copied[0])}"
+              f" ({os.path.getsize(os.path.join(pc, copied[0]))} bytes)")
+        print(f"Screenshot of the main window: {shot}")
+        run.keys(scenarios.MAIN, "Escape")
+        run.wait_exit()
+        ok = True
+    except Failure as error:
+        print(f"The demo could not drive the program: {error}", file=sys.stderr)
+    finally:
+        run.close(keep=not ok)
+    return 0 if ok else 1
+
+
+def main():
+    build, image, pc = (os.path.abspath(a) for a in sys.argv[1:4])
+    if os.environ.get("DISPLAY"):
+        return on_display(build, image, pc)
+    return headless(build, image, pc)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
