@@ -217,7 +217,11 @@ void Win32WindowSystem::ShowHelp(bool open)
     // close at exit.
     if (!open || HelpPath[0] == 0) return;
     LogEvent("help", HelpPath);
-    ShellExecuteW(main_, L"open", Wide(HelpPath).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    const HINSTANCE opened = ShellExecuteW(main_, L"open", Wide(HelpPath).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+    if (reinterpret_cast<INT_PTR>(opened) <= 32) {
+        const std::string text = std::string("The help page could not be opened:\n") + HelpPath;
+        ShowMessage(main_, text.c_str(), "Help", kMbOk | kMbIconExclamation);
+    }
 }
 
 bool Win32WindowSystem::CreateListFont(WindowHandle window)
