@@ -116,6 +116,32 @@ int TrimPathBox(int control)
     return k;
 }
 
+int SelectTypedItem(int control, int character, int caret)
+{
+    const bool pc = control == kIdPcList;
+    const int count = pc ? static_cast<int>(PcItemList.size()) : MacPaneState.items ? int{MacPaneState.count} : 0;
+    if (count <= 0) return -1;
+    if (character >= 'A' && character <= 'Z') character += 'a' - 'A';
+    // Names are compared by their first byte with bit 32 set: letters of
+    // either case match, and "_" (0x5F) never does.
+    auto firstOf = [pc](int i) -> int {
+        if (pc) return PcItemList[i].name.empty() ? -1 : static_cast<uint8_t>(PcItemList[i].name[0]);
+        const MacItem* item = MacPaneState.items[i];
+        return item == nullptr || item->name[0] == 0 ? -1 : item->name[1];
+    };
+    const int start = caret >= 0 && caret < count ? caret : count - 1;
+    for (int step = 1; step <= count; ++step) {
+        const int i = (start + step) % count;
+        const int first = firstOf(i);
+        if (first < 0 || (first | 0x20) != character) continue;
+        WindowSystem& ws = Ws();
+        ws.ListSelect(control, -1, false);
+        ws.ListSelect(control, i, true);
+        return i;
+    }
+    return -1;
+}
+
 int FormatMacDrive(unsigned driveIndex)
 {
     if (driveIndex >= DriveCount) {

@@ -324,6 +324,32 @@ TEST_F(MainWindowTest, EnterActsOnTheFocusedControl)
     }
 }
 
+TEST_F(MainWindowTest, TypedCharactersSelectTheNextItemThatBeginsWithThem)
+{
+    for (const char* name : {"1st", "_x", "apple", "Banana", "bravo"}) dir.WriteFile(name, {});
+    Start();
+    OpenMini();  // Docs, Alpha, Beta, Delta, Gamma
+    const struct {
+        int list;
+        int character;
+        int caret;
+        int selected;  // -1: no item begins with it
+    } rows[] = {
+        {kIdPcList, 'b', 0, 3},  {kIdPcList, 'B', 3, 4}, {kIdPcList, 'b', 4, 3},  // wraps
+        {kIdPcList, 'a', 2, 2},                                                 // the caret item last
+        {kIdPcList, '1', -1, 0}, {kIdPcList, '_', 0, -1}, {kIdPcList, 'z', 0, -1},
+        {kIdMacList, 'g', 0, 4}, {kIdMacList, 'D', 0, 3}, {kIdMacList, 'd', 3, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.list << " '" << char(row.character) << "' after " << row.caret);
+        ws.ListSelect(row.list, -1, false);
+        ws.ListSelect(row.list, 1, true);
+        EXPECT_EQ(SelectTypedItem(row.list, row.character, row.caret), row.selected);
+        EXPECT_EQ(ws.ListSelectedCount(row.list), 1);
+        EXPECT_EQ(ws.ListFirstSelected(row.list), row.selected < 0 ? 1 : row.selected);
+    }
+}
+
 TEST_F(MainWindowTest, ExitSavesThePreferencesOnlyWhenAsked)
 {
     const std::string ini = dir.PathOf("PIER.INI");
