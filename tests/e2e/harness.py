@@ -20,6 +20,8 @@ import threading
 import time
 
 DUMP_KINDS = ("main", "dialog", "progress")
+DOUBLE_CLICK_TIME = 0.6  # Windows' default is 0.5 s
+TRACE = bool(os.environ.get("QUAYLINK_E2E_TRACE"))
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH": "win64"}
 
 
@@ -37,7 +39,7 @@ def check(condition, what):
 _TOKEN = re.compile(r'\s*(\w+)=')
 
 
-def _parse_value(text, i):
+def _parse_value(text, i, in_list=False):
     """The value starting at text[i]: (value, next index)."""
     if text[i] == '"':
         out, i = [], i + 1
@@ -61,11 +63,11 @@ def _parse_value(text, i):
             if text[i] == ",":
                 i += 1
                 continue
-            value, i = _parse_value(text, i)
+            value, i = _parse_value(text, i, True)
             items.append(value)
         return items, i + 1
     j = i
-    while j < len(text) and text[j] not in " ,]":
+    while j < len(text) and text[j] not in (" ,]" if in_list else " "):
         j += 1
     token = text[i:j]
     return (int(token) if re.fullmatch(r"-?\d+", token) else token), j
@@ -266,6 +268,7 @@ class Run:
         self.log_path = os.path.join(self.tmp, "test.log")
         self.log = Log(self.log_path)
         self.proc = None
+        self.last_click = (-1, -1, 0.0)
         self.timed_out = False
         self.watchdog = threading.Timer(timeout, self._expire)
         self.watchdog.daemon = True
@@ -312,7 +315,10 @@ class Run:
         self.proc = subprocess.Popen(["wine", os.path.join(self.program_dir, "quaylink.exe"), *args],
                                      cwd=self.program_dir, env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
-        return self.wait("the main window", lambda e: e.kind == "main" and e["event"] == "ready", timeout=60)
+        ready = self.wait("the main window", lambda e: e.kind == "main" and e["event"] == "ready", timeout=60)
+        # The dump is written before the window is shown: wait until X has it.
+        self.focus(ready["title"])
+        return ready
 
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
@@ -325,7 +331,11 @@ class Run:
 
     def wait(self, what, predicate, timeout=30):
         check(not self.timed_out, "the run's watchdog expired")
-        return self.log.wait(what, predicate, timeout, alive=self.alive)
+        t0 = time.monotonic()
+        event = self.log.wait(what, predicate, timeout, alive=self.alive)
+        if TRACE:
+            print(f"[{self.name}] {time.monotonic() - t0:5.2f} s waited for {what}", flush=True)
+        return event
 
     # -- waits on the log
 
@@ -346,7 +356,10 @@ class Run:
     # -- X input
 
     def xdo(self, *args):
+        t0 = time.monotonic()
         result = subprocess.run(["xdotool", *args], env=self.env, capture_output=True, text=True, timeout=30)
+        if TRACE:
+            print(f"[{self.name}] {time.monotonic() - t0:5.2f} s xdotool {' '.join(args)}", flush=True)
         return result.stdout.strip()
 
     def focus(self, title):
@@ -371,11 +384,29 @@ class Run:
         self.xdo("type", "--delay", "30", text)
 
     def click(self, x, y, double=False):
-        self.xdo("mousemove", "--sync", str(x), str(y))
+        # Two clicks on one spot within the double-click time would be read
+        # as a double-click: nothing in the log can be awaited for that.
+        x_, y_, when = self.last_click
+        if (x_, y_) == (x, y):
+            time.sleep(max(0.0, when + DOUBLE_CLICK_TIME - time.monotonic()))
+        self.last_click = (x, y, time.monotonic())
+        self.xdo("mousemove", str(x), str(y))
         if double:
             self.xdo("click", "--repeat", "2", "--delay", "80", "1")
         else:
             self.xdo("click", "1")
+
+    def visible_windows(self):
+        return set(self.xdo("search", "--onlyvisible", "--class", "quaylink").split())
+
+    def click_open(self, control):
+        """Clicks a drop-down box and waits until X shows its list."""
+        before = self.visible_windows()
+        self.click_control(control)
+        deadline = time.monotonic() + 10
+        while not self.visible_windows() - before:
+            check(time.monotonic() < deadline, "a drop-down list did not open")
+            time.sleep(0.05)
 
     def click_control(self, control):
         left, top, right, bottom = rect(control)
@@ -414,7 +445,8 @@ class Tools:
     def check_volume(self, image, index=None):
         target = image if index is None else f"{image}@{index}"
         result = self.run(self.cli, "check", target, ok=False)
-        check(result.returncode == 0, f"quaylink-cli check {target}: {result.stdout.decode(errors='replace')}")
+        check(result.returncode == 0, f"quaylink-cli check {target}: {result.stdout.decode(errors='replace')}"
+              f"{result.stderr.decode(errors='replace')}")
 
     def hls(self, image, path=":", partition=None):
         """The names in one folder, read by hfsutils from a copy."""

@@ -103,16 +103,20 @@ def choose_in_combo(run, window, dump, cid, index):
     """Opens a drop-down list with a click and closes it on `index` with the
     keys, as a user would; the box acts when its list closes."""
     box = dump.control(cid)
-    run.click_control(box)
+    run.click_open(box)
     moves = index - box["sel"] if box["sel"] >= 0 else index + 1
     keys = (["Down"] * moves) if moves >= 0 else (["Up"] * -moves)
     run.keys(window, *keys, "Return")
 
 
-def command_idle(run, cid=None):
-    """The main window's dump after the command `cid` (or any)."""
-    if cid is not None:
-        run.wait(f"command {cid}", lambda e: e.kind == "command" and e["id"] == cid)
+CLICKED, SELCHANGE, DBLCLK, CLOSEUP = 0, 1, 2, 8
+
+
+def command_idle(run, cid, code=CLICKED):
+    """The main window's dump after the command `cid` with notification
+    `code` (a button or menu item: 0; a list: 1 selection, 2 double-click; a
+    box: 8 when its list closes). Every notification gets a dump of its own."""
+    run.wait(f"command {cid} ({code})", lambda e: e.kind == "command" and e["id"] == cid and e["code"] == code)
     return run.idle()
 
 
@@ -120,15 +124,15 @@ def open_drive(run, main, image_name):
     items = main.control(MAC_DRIVE_BOX)["items"]
     label = f"[IMAGE {image_name}]"
     check(label in items, f"Mac Drive box lacks {label}: {items}")
+    run.log.mark()
     choose_in_combo(run, MAIN, main, MAC_DRIVE_BOX, items.index(label))
-    return command_idle(run, MAC_DRIVE_BOX)
+    return command_idle(run, MAC_DRIVE_BOX, CLOSEUP)
 
 
 def double_click(run, main, cid, name):
     run.log.mark()
     run.click_item(main.control(cid), line_index(main, cid, name), double=True)
-    return run.wait(f"double-click on {name}", lambda e: e.kind == "main" and e["event"] == "idle"
-                    and names(e, cid) != names(main, cid), timeout=30)
+    return command_idle(run, cid, DBLCLK)
 
 
 def select(run, main, cid, name, extend=False):
@@ -140,7 +144,9 @@ def select(run, main, cid, name, extend=False):
     run.click_item(control, index)
     if extend:
         run.xdo("keyup", "ctrl")
-    return run.wait(f"{name} selected", lambda e: e.kind == "main" and index in e.control(cid)["selected"])
+    main = command_idle(run, cid, SELCHANGE)
+    check(index in main.control(cid)["selected"], f"{name} selected in list {cid}")
+    return main
 
 
 def open_alpha_root(run, main):
@@ -210,7 +216,7 @@ def browse(run, env):
     main = double_click(run, main, MAC_LIST, "Letters")
     run.log.mark()
     choose_in_combo(run, MAIN, main, MAC_FOLDER_BOX, main.control(MAC_FOLDER_BOX)["items"].index("Alpha"))
-    main = command_idle(run, MAC_FOLDER_BOX)
+    main = command_idle(run, MAC_FOLDER_BOX, CLOSEUP)
     check(names(main, MAC_LIST)[0] == "Documents", f"path box to the root: {names(main, MAC_LIST)}")
 
     run.log.mark()
@@ -242,6 +248,8 @@ def browse(run, env):
     main = command_idle(run, PC_UP)
     check(not main["pcdir"].endswith("pcsrc"), "'..' leaves pcsrc")
     env["shots"].append(run.screenshot("main-window"))
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
     # Browsing wrote nothing a checker could fault.
     env["tools"].check_volume(env["alpha"])
     env["tools"].check_volume(env["parts"], 2)
