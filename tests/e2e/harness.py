@@ -339,13 +339,22 @@ class Run:
 
     # -- waits on the log
 
+    def wait_quiet(self, what, predicate, timeout):
+        """As wait, but a message box on the way is a failure: the scenario
+        would have awaited it."""
+        def done(e):
+            if e.kind == "message":
+                raise Failure(f"unexpected message box {e['caption']!r}: {e['text']!r} (waiting for {what})")
+            return predicate(e)
+        return self.wait(what, done, timeout)
+
     def idle(self, timeout=60):
-        return self.wait("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
+        return self.wait_quiet("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
 
     def dialog(self, template, event="open", timeout=30):
-        return self.wait(f"dialog {template} {event}",
-                         lambda e: e.kind == "dialog" and e["template"].upper() == template.upper()
-                         and e["event"] == event, timeout)
+        return self.wait_quiet(f"dialog {template} {event}",
+                               lambda e: e.kind == "dialog" and e["template"].upper() == template.upper()
+                               and e["event"] == event, timeout)
 
     def message(self, timeout=30):
         return self.wait("a message box", lambda e: e.kind == "message", timeout)

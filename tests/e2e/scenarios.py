@@ -164,6 +164,19 @@ def answer_message(run, key, caption=None):
     return message
 
 
+def confirm_copy(run, direction):
+    """The count before a copy, answered OK."""
+    message = answer_message(run, "Return", f"Ready to copy from {direction}")
+    check(message["text"].startswith("Files to copy:\t"), f"copy count {message['text']!r}")
+    return message
+
+
+def set_field(run, dialog, cid, text):
+    click_in_dialog(run, dialog, cid)
+    run.keys(dialog["title"], "End", "shift+Home", "BackSpace")
+    run.type(dialog["title"], text)
+
+
 def press_in_dialog(run, dialog, *keys):
     run.keys(dialog["title"], *keys)
 
@@ -275,6 +288,7 @@ def copy_trees(run, env):
     closed = run.dialog("PREFMAC", "close")
     check(closed["end"] == 1, "PREFMAC ends with OK")
     check(closed.control(192)["checked"] == 1, "Copy Entire Directory Tree ticked")
+    check(confirm_copy(run, "Mac to PC")["text"].startswith("Files to copy:\t1\n"), "one file in the tree")
     main = run.idle()
     written = [os.path.relpath(os.path.join(d, f), pc) for d, _, fs in os.walk(pc) for f in fs]
     macbinary = [p for p in written if p.startswith("Documents")]
@@ -287,8 +301,9 @@ def copy_trees(run, env):
     check(os.path.basename(macbinary[0]) in names(main, PC_LIST) or "Documents" in names(main, PC_LIST),
           "the PC list shows the copy")
 
-    # Mac -> PC collision: the same file twice, Data File; overwrite, then rename.
-    for answer in ("overwrite", "rename"):
+    # Mac -> PC collision: the same file three times as Data File; the
+    # second answers OverWrite, the third a new name.
+    for answer in (None, "overwrite", "rename"):
         main = select(run, main, MAC_LIST, "Apple")
         run.log.mark()
         run.click_control(main.control(COPY))
@@ -296,19 +311,22 @@ def copy_trees(run, env):
         choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("Data File"))
         press_in_dialog(run, prefs, "Return")
         run.dialog("PREFMAC", "close")
-        if answer == "overwrite" and not os.path.exists(pc_path(pc, "Apple")):
-            main = run.idle()
-            continue
-        collision = run.dialog("PCOLLISION")
-        env["shots"].append(run.screenshot("dialog-pcollision"))
-        if answer == "overwrite":
-            click_in_dialog(run, collision, 402)
-            check(run.dialog("PCOLLISION", "close")["end"] == 3, "OverWrite ends with 3")
-        else:
-            run.type(collision["title"], "apple2.dat")
-            press_in_dialog(run, collision, "Return")
-            check(run.dialog("PCOLLISION", "close")["end"] == 0, "OK ends with 0")
+        confirm_copy(run, "Mac to PC")
+        if answer is not None:
+            collision = run.dialog("PCOLLISION")
+            check(collision.control(403)["text"] == "Apple", f"PCOLLISION names {collision.control(403)['text']!r}")
+            if answer == "overwrite":
+                env["shots"].append(run.screenshot("dialog-pcollision"))
+                click_in_dialog(run, collision, 402)
+                check(run.dialog("PCOLLISION", "close")["end"] == 3, "OverWrite ends with 3")
+            else:
+                run.type(collision["title"], "apple2.dat")
+                press_in_dialog(run, collision, "Return")
+                check(run.dialog("PCOLLISION", "close")["end"] == 0, "OK ends with 0")
         main = run.idle()
+        check(sorted(n for n in os.listdir(pc) if n.lower().startswith("apple")) ==
+              {None: ["Apple"], "overwrite": ["Apple"], "rename": ["Apple", "apple2.dat"]}[answer],
+              f"PC files after the copy ({answer}): {os.listdir(pc)}")
     expected = bytes((i * 7) & 255 for i in range(3000))
     for name in ("Apple", "apple2.dat"):
         with open(pc_path(pc, name), "rb") as f:
@@ -323,8 +341,12 @@ def copy_trees(run, env):
     choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Text File"))
     if prefs.control(184)["checked"] != 1:
         click_in_dialog(run, prefs, 184)
+    # No type map beside the program: the type and creator typed here apply.
+    set_field(run, prefs, 182, "TEXT")
+    set_field(run, prefs, 183, "ttxt")
     press_in_dialog(run, prefs, "Return")
     check(run.dialog("PREFPC", "close")["end"] == 1, "PREFPC ends with OK")
+    confirm_copy(run, "PC to Mac")
     main = run.idle()
     check("pcsrc" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "hls :pcsrc")
@@ -332,25 +354,28 @@ def copy_trees(run, env):
     tools.hcopy_out(env["alpha"], ":pcsrc:sub:deep.txt", out)
     with open(out, "rb") as f:
         check(f.read() == NOTE.replace(b"\r\n", b"\r"), "Text File turns CR LF into CR")
-    check(tools.hattrib(env["alpha"], ":pcsrc:note.txt")[0] == "TEXT", "a text file's type")
+    check(tools.hattrib(env["alpha"], ":pcsrc:note.txt") == ("TEXT", "ttxt"), "the type and creator typed")
 
     # PC -> Mac collision: Skip leaves the Mac file alone.
     main = double_click(run, main, PC_LIST, "pcsrc")
-    main = select(run, main, PC_LIST, "note.txt")
     main = double_click(run, main, MAC_LIST, "pcsrc")
+    # Clicking in a pane clears the other's selection: the PC file last.
+    main = select(run, main, PC_LIST, "note.txt")
+    check(main.control(MAC_LIST)["selected"] == [], "the Mac selection cleared")
     run.log.mark()
     run.click_control(main.control(COPY))
     prefs = run.dialog("PREFPC")
     press_in_dialog(run, prefs, "Return")
+    confirm_copy(run, "PC to Mac")
     collision = run.dialog("MCOLLISION")
     env["shots"].append(run.screenshot("dialog-mcollision"))
     click_in_dialog(run, collision, 406)
     check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
     main = run.idle()
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "Skip copies nothing")
-    tools.check_volume(env["alpha"])
     run.keys(MAIN, "Escape")
     run.wait_exit()
+    tools.check_volume(env["alpha"])
 
 
 def cancel_copy(run, env):
@@ -367,7 +392,9 @@ def cancel_copy(run, env):
     if prefs.control(184)["checked"] != 1:
         click_in_dialog(run, prefs, 184)
     press_in_dialog(run, prefs, "Return")
+    check(confirm_copy(run, "PC to Mac")["text"].startswith(f"Files to copy:\t{env['many']}\n"), "the count")
     progress = run.wait("the progress window", lambda e: e.kind == "progress" and e["event"] == "open")
+    check(progress["title"] == "Copying from PC to Mac", f"progress title {progress['title']!r}")
     run.wait("a copied item", lambda e: e.kind == "progress" and e["event"] == "item")
     env["shots"].append(run.screenshot("progress-window"))
     if progress.controls.get(2):
@@ -376,11 +403,11 @@ def cancel_copy(run, env):
         run.keys(progress["title"], "Escape")
     run.wait("the progress window closing", lambda e: e.kind == "progress" and e["event"] == "close", timeout=60)
     main = run.idle()
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
     copied = tools.hls(env["big"], ":many")
     check(0 < len(copied) < env["many"], f"{len(copied)} of {env['many']} files copied before Cancel")
     tools.check_volume(env["big"])
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
 
 
 def delete_both(run, env):
@@ -403,7 +430,6 @@ def delete_both(run, env):
     main = run.idle()
     check("Documents" not in names(main, MAC_LIST), "Documents gone from the Mac list")
     check("Documents" not in tools.hls(env["alpha"]), "hls: Documents deleted")
-    tools.check_volume(env["alpha"])
 
     main = select(run, main, PC_LIST, "loose.txt")
     run.log.mark()
@@ -416,6 +442,7 @@ def delete_both(run, env):
     check("loose.txt" not in names(main, PC_LIST), "loose.txt gone from the PC list")
     run.keys(MAIN, "Escape")
     run.wait_exit()
+    tools.check_volume(env["alpha"])
 
 
 def create_and_info(run, env):
@@ -440,15 +467,12 @@ def create_and_info(run, env):
     env["shots"].append(run.screenshot("dialog-macinfo"))
     check(info.control(151)["text"] == "Cherry", "MACINFO shows the name")
     for cid, text in ((151, "Cherry Pie"), (153, "TTRO"), (155, "ttxt")):
-        click_in_dialog(run, info, cid)
-        run.keys(info["title"], "ctrl+a", "BackSpace")
-        run.type(info["title"], text)
+        set_field(run, info, cid, text)
     press_in_dialog(run, info, "Return")
     check(run.dialog("MACINFO", "close")["end"] == 1, "MACINFO ends with OK")
     main = run.idle()
     check("Cherry Pie" in names(main, MAC_LIST), "renamed in the Mac list")
     check(tools.hattrib(env["alpha"], ":Cherry Pie") == ("TTRO", "ttxt"), "hls: the new type and creator")
-    tools.check_volume(env["alpha"])
 
     main = select(run, main, PC_LIST, "loose.txt")
     run.log.mark()
@@ -466,9 +490,7 @@ def create_and_info(run, env):
     run.click_control(main.control(INFO))
     info = run.dialog("DOSINFO")
     env["shots"].append(run.screenshot("dialog-dosinfo"))
-    click_in_dialog(run, info, 141)
-    run.keys(info["title"], "ctrl+a", "BackSpace")
-    run.type(info["title"], "renamed.txt")
+    set_field(run, info, 141, "renamed.txt")
     press_in_dialog(run, info, "Return")
     run.dialog("DOSINFO", "close")
     main = run.idle()
@@ -483,6 +505,7 @@ def create_and_info(run, env):
     run.dialog("ABOUTBOX", "close")
     run.keys(MAIN, "Escape")
     run.wait_exit()
+    tools.check_volume(env["alpha"])
 
 
 def images_and_format(run, env):
@@ -495,14 +518,11 @@ def images_and_format(run, env):
     env["shots"].append(run.screenshot("dialog-format"))
     box = dialog.control(117)
     choose_in_combo(run, dialog["title"], dialog, 117, box["items"].index("[IMAGE Blank.img]"))
-    click_in_dialog(run, dialog, 300)
-    run.keys(dialog["title"], "ctrl+a", "BackSpace")
-    run.type(dialog["title"], "Fresh Disk")
+    set_field(run, dialog, 300, "Fresh Disk")
     press_in_dialog(run, dialog, "Return")
     run.dialog("Format", "close")
     main = run.idle(timeout=90)
     check(tools.hls(env["blank"]) == [], "the formatted volume is empty")
-    tools.check_volume(env["blank"])
     volume = tools.run(env["tools"].cli, "volumes", env["blank"]).stdout.decode()
     check("Fresh Disk" in volume, f"the new label: {volume!r}")
 
@@ -528,10 +548,11 @@ def images_and_format(run, env):
     run.dialog("Format", "close")
     main = run.idle(timeout=90)
     check(os.path.getsize(made) == 1474560, "a 1.44 MB image")
-    tools.check_volume(made)
     check("Made Here" in tools.run(tools.cli, "volumes", made).stdout.decode(), "the new image's label")
     run.keys(MAIN, "Escape")
     run.wait_exit()
+    tools.check_volume(env["blank"])
+    tools.check_volume(made)
 
 
 def prefs_saved(run, env):
