@@ -273,7 +273,10 @@ void Win32WindowSystem::ComboSetDropDownItems(int control, int visibleItems)
                  SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOREDRAW);
 }
 
-void Win32WindowSystem::ScrollBarShow(int control, bool show) { ShowWindow(Control(control), show ? SW_SHOW : SW_HIDE); }
+void Win32WindowSystem::ScrollBarShow(int control, bool show)
+{
+    ShowWindow(Control(control), show ? SW_SHOW : SW_HIDE);
+}
 
 void Win32WindowSystem::ScrollBarSetRange(int control, int maximum)
 {
