@@ -58,7 +58,7 @@ def headless(build, image, pc):
         run.click_control(main.control(scenarios.COPY))
         prefs = run.dialog("PREFMAC")
         scenarios.press_in_dialog(run, prefs, "Return")
-        main = run.idle()
+        main = scenarios.command_idle(run, scenarios.COPY)
         copied = [name for name in os.listdir(pc) if name.startswith("Random")]
         check(copied, "the copy reached the PC directory")
         check(any(line.startswith(copied[0]) for line in scenarios.lines(main, scenarios.PC_LIST)),

@@ -115,6 +115,7 @@ class Event:
 class Log:
     def __init__(self, path):
         self.path, self.offset, self.pending, self.events, self.cursor = path, 0, "", [], 0
+        self.marked = 0
         self._open = None
 
     def poll(self):
@@ -149,7 +150,31 @@ class Log:
     def mark(self):
         """Events after this point only."""
         self.poll()
-        self.cursor = len(self.events)
+        self.cursor = self.marked = len(self.events)
+
+    def finished(self, cid, code):
+        """The dump that ends the command (cid, code) sent after the mark,
+        or None. Commands nest (a message box or dialog pumps the main
+        window's notifications, each with its own dump), so the dump that
+        ends it is the one that brings the nesting back to zero. A message
+        box the scenario did not await is a failure."""
+        depth = None
+        for n in range(self.marked, len(self.events)):
+            e = self.events[n]
+            if e.kind == "message" and n >= self.cursor:
+                raise Failure(f"unexpected message box {e['caption']!r}: {e['text']!r}")
+            if depth is None:
+                if e.kind == "command" and e["id"] == cid and e["code"] == code:
+                    depth = 1
+                continue
+            if e.kind == "command":
+                depth += 1
+            elif e.kind == "main" and e["event"] == "idle":
+                depth -= 1
+                if depth == 0:
+                    self.cursor = n + 1
+                    return e
+        return None
 
     def wait(self, what, predicate, timeout=20, alive=None):
         deadline = time.monotonic() + timeout
@@ -348,6 +373,38 @@ class Run:
             return predicate(e)
         return self.wait(what, done, timeout)
 
+    def done(self, cid, code=0, timeout=60):
+        """The main window's dump when the command `cid` (notification
+        `code`) issued since the last mark has ended."""
+        check(not self.timed_out, "the run's watchdog expired")
+        deadline = time.monotonic() + timeout
+        while True:
+            self.log.poll()
+            event = self.log.finished(cid, code)
+            if event is not None:
+                return event
+            check(self.alive(), f"the program ended before command {cid} did")
+            if time.monotonic() > deadline:
+                tail = "\n".join(repr(e) for e in self.log.events[-6:])
+                raise Failure(f"timed out waiting for command {cid} ({code}) to end; last events:\n{tail}")
+            time.sleep(0.05)
+
+    def done(self, cid, code=0, timeout=60):
+        """The main window's dump when the command `cid` (notification
+        `code`) issued since the last mark has ended."""
+        check(not self.timed_out, "the run's watchdog expired")
+        deadline = time.monotonic() + timeout
+        while True:
+            self.log.poll()
+            event = self.log.finished(cid, code)
+            if event is not None:
+                return event
+            check(self.alive(), f"the program ended before command {cid} did")
+            if time.monotonic() > deadline:
+                tail = "\n".join(repr(e) for e in self.log.events[-6:])
+                raise Failure(f"timed out waiting for command {cid} ({code}) to end; last events:\n{tail}")
+            time.sleep(0.05)
+
     def idle(self, timeout=60):
         return self.wait_quiet("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
 
@@ -457,15 +514,27 @@ class Tools:
         check(result.returncode == 0, f"quaylink-cli check {target}: {result.stdout.decode(errors='replace')}"
               f"{result.stderr.decode(errors='replace')}")
 
-    def hls(self, image, path=":", partition=None):
+    def hls(self, image, path=":", partition=None, invisible=True):
         """The names in one folder, read by hfsutils from a copy."""
         copy = os.path.join(self.home, "hls-copy.img")
         shutil.copy(image, copy)
         self.run("hmount", copy, *([str(partition)] if partition else []))
-        out = self.run("hls", "-1a", path).stdout.decode("mac_roman").split("\n")
+        out = self.run("hls", "-1a" if invisible else "-1", path).stdout.decode("mac_roman").split("\n")
         self.run("humount")
         os.remove(copy)
         return [line for line in out if line]
+
+    def volume_name(self, image):
+        """The volume's name as hfsutils reads it, from a copy."""
+        copy = os.path.join(self.home, "hvol-copy.img")
+        shutil.copy(image, copy)
+        out = self.run("hmount", copy).stdout.decode("mac_roman")
+        self.run("humount")
+        os.remove(copy)
+        for line in out.split("\n"):
+            if line.startswith("Volume name is"):
+                return line.split('"')[1]
+        raise Failure(f"hmount {image}: no volume name")
 
     def hcopy_out(self, image, macpath, target, mode="-r", partition=None):
         copy = os.path.join(self.home, "hcopy-copy.img")

@@ -112,12 +112,11 @@ def choose_in_combo(run, window, dump, cid, index):
 CLICKED, SELCHANGE, DBLCLK, CLOSEUP = 0, 1, 2, 8
 
 
-def command_idle(run, cid, code=CLICKED):
-    """The main window's dump after the command `cid` with notification
-    `code` (a button or menu item: 0; a list: 1 selection, 2 double-click; a
-    box: 8 when its list closes). Every notification gets a dump of its own."""
-    run.wait(f"command {cid} ({code})", lambda e: e.kind == "command" and e["id"] == cid and e["code"] == code)
-    return run.idle()
+def command_idle(run, cid, code=CLICKED, timeout=60):
+    """The main window's dump when the command `cid` with notification
+    `code` has ended (a button or menu item: 0; a list: 1 selection, 2
+    double-click; a box: 8 when its list closes)."""
+    return run.done(cid, code, timeout)
 
 
 def open_drive(run, main, image_name):
@@ -202,6 +201,13 @@ def browse(run, env):
     items = main.control(MAC_DRIVE_BOX)["items"]
     check("[IMAGE Alpha.img]" in items and "[IMAGE Parts.img]" in items, f"Mac Drive box: {items}")
     check("pcsrc" in names(main, PC_LIST), f"PC list: {names(main, PC_LIST)}")
+    # Copy with no volume open is refused before anything else is looked at.
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    refusal = answer_message(run, "Return", "No Mac Volume Mounted")
+    check(refusal["text"] == 'First select a drive from the "Mac Drive" box, then double-click a volume in the'
+          ' "Mac Files" box.', f"refusal text {refusal['text']!r}")
+    main = command_idle(run, COPY)
 
     main = open_drive(run, main, "Parts.img")
     check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"partitioned image: {names(main, MAC_LIST)}")
@@ -289,7 +295,7 @@ def copy_trees(run, env):
     check(closed["end"] == 1, "PREFMAC ends with OK")
     check(closed.control(192)["checked"] == 1, "Copy Entire Directory Tree ticked")
     check(confirm_copy(run, "Mac to PC")["text"].startswith("Files to copy:\t1\n"), "one file in the tree")
-    main = run.idle()
+    main = command_idle(run, COPY)
     written = [os.path.relpath(os.path.join(d, f), pc) for d, _, fs in os.walk(pc) for f in fs]
     macbinary = [p for p in written if p.startswith("Documents")]
     check(len(macbinary) == 1 and "Letters" in macbinary[0], f"PC files after the copy: {written}")
@@ -323,7 +329,7 @@ def copy_trees(run, env):
                 run.type(collision["title"], "apple2.dat")
                 press_in_dialog(run, collision, "Return")
                 check(run.dialog("PCOLLISION", "close")["end"] == 0, "OK ends with 0")
-        main = run.idle()
+        main = command_idle(run, COPY)
         check(sorted(n for n in os.listdir(pc) if n.lower().startswith("apple")) ==
               {None: ["Apple"], "overwrite": ["Apple"], "rename": ["Apple", "apple2.dat"]}[answer],
               f"PC files after the copy ({answer}): {os.listdir(pc)}")
@@ -347,7 +353,7 @@ def copy_trees(run, env):
     press_in_dialog(run, prefs, "Return")
     check(run.dialog("PREFPC", "close")["end"] == 1, "PREFPC ends with OK")
     confirm_copy(run, "PC to Mac")
-    main = run.idle()
+    main = command_idle(run, COPY)
     check("pcsrc" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "hls :pcsrc")
     out = os.path.join(tools.home, "note.out")
@@ -371,7 +377,7 @@ def copy_trees(run, env):
     env["shots"].append(run.screenshot("dialog-mcollision"))
     click_in_dialog(run, collision, 406)
     check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
-    main = run.idle()
+    main = command_idle(run, COPY)
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "Skip copies nothing")
     run.keys(MAIN, "Escape")
     run.wait_exit()
@@ -402,7 +408,7 @@ def cancel_copy(run, env):
     else:
         run.keys(progress["title"], "Escape")
     run.wait("the progress window closing", lambda e: e.kind == "progress" and e["event"] == "close", timeout=60)
-    main = run.idle()
+    main = command_idle(run, COPY)
     run.keys(MAIN, "Escape")
     run.wait_exit()
     copied = tools.hls(env["big"], ":many")
@@ -419,7 +425,7 @@ def delete_both(run, env):
     run.click_control(main.control(DELETE))
     warning = answer_message(run, "Escape", "WARNING")
     check(warning["text"], "a folder warning")
-    main = run.idle()
+    main = command_idle(run, DELETE)
     check("Documents" in tools.hls(env["alpha"]), "Cancel at the warning deletes nothing")
     run.log.mark()
     run.click_control(main.control(DELETE))
@@ -427,7 +433,7 @@ def delete_both(run, env):
     counts = run.message()
     check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
     run.keys(counts["caption"] or "Error", "Return")
-    main = run.idle()
+    main = command_idle(run, DELETE)
     check("Documents" not in names(main, MAC_LIST), "Documents gone from the Mac list")
     check("Documents" not in tools.hls(env["alpha"]), "hls: Documents deleted")
 
@@ -437,7 +443,7 @@ def delete_both(run, env):
     counts = run.message()
     check("Files to delete:\t1" in counts["text"], f"PC count message {counts['text']!r}")
     run.keys(counts["caption"] or "Error", "Return")
-    main = run.idle()
+    main = command_idle(run, DELETE)
     check(not os.path.exists(pc_path(pc, "loose.txt")), "loose.txt deleted")
     check("loose.txt" not in names(main, PC_LIST), "loose.txt gone from the PC list")
     run.keys(MAIN, "Escape")
@@ -456,7 +462,7 @@ def create_and_info(run, env):
     env["shots"].append(run.screenshot("dialog-createfld"))
     run.type(dialog["title"], "Fresh Folder")
     press_in_dialog(run, dialog, "Return")
-    main = run.idle()
+    main = command_idle(run, NEW)
     check("Fresh Folder" in names(main, MAC_LIST), "the new folder is listed")
     check("Fresh Folder" in tools.hls(env["alpha"]), "hls: the new folder")
 
@@ -469,32 +475,35 @@ def create_and_info(run, env):
     for cid, text in ((151, "Cherry Pie"), (153, "TTRO"), (155, "ttxt")):
         set_field(run, info, cid, text)
     press_in_dialog(run, info, "Return")
+    asked = answer_message(run, "y", "Change Mac File Info")
+    check(asked["text"] == "Rename this file?\nChange file type?\nChange file creator?", "the three changes asked")
     check(run.dialog("MACINFO", "close")["end"] == 1, "MACINFO ends with OK")
-    main = run.idle()
+    main = command_idle(run, INFO)
     check("Cherry Pie" in names(main, MAC_LIST), "renamed in the Mac list")
     check(tools.hattrib(env["alpha"], ":Cherry Pie") == ("TTRO", "ttxt"), "hls: the new type and creator")
 
-    main = select(run, main, PC_LIST, "loose.txt")
+    main = select(run, main, PC_LIST, "info.txt")
     run.log.mark()
     run.click_control(main.control(NEW))
     dialog = run.dialog("CREATEDIR")
     env["shots"].append(run.screenshot("dialog-createdir"))
     run.type(dialog["title"], "newdir")
     press_in_dialog(run, dialog, "Return")
-    main = run.idle()
+    main = command_idle(run, NEW)
     check(os.path.isdir(pc_path(pc, "newdir")), "the PC directory exists")
     check("newdir" in names(main, PC_LIST), "the PC list shows it")
 
-    main = select(run, main, PC_LIST, "loose.txt")
+    main = select(run, main, PC_LIST, "info.txt")
     run.log.mark()
     run.click_control(main.control(INFO))
     info = run.dialog("DOSINFO")
     env["shots"].append(run.screenshot("dialog-dosinfo"))
     set_field(run, info, 141, "renamed.txt")
     press_in_dialog(run, info, "Return")
+    answer_message(run, "y", "Rename PC File")
     run.dialog("DOSINFO", "close")
-    main = run.idle()
-    check(os.path.exists(pc_path(pc, "renamed.txt")) and not os.path.exists(pc_path(pc, "loose.txt")),
+    main = command_idle(run, INFO)
+    check(os.path.exists(pc_path(pc, "renamed.txt")) and not os.path.exists(pc_path(pc, "info.txt")),
           "the PC file renamed")
 
     run.log.mark()
@@ -508,8 +517,8 @@ def create_and_info(run, env):
     tools.check_volume(env["alpha"])
 
 
-def images_and_format(run, env):
-    """Format an image through the Format dialog; Open and New Disk Image."""
+def format_image(run, env):
+    """Format an image through the Format dialog and its warning."""
     tools = env["tools"]
     main = run.start()
     run.log.mark()
@@ -520,38 +529,48 @@ def images_and_format(run, env):
     choose_in_combo(run, dialog["title"], dialog, 117, box["items"].index("[IMAGE Blank.img]"))
     set_field(run, dialog, 300, "Fresh Disk")
     press_in_dialog(run, dialog, "Return")
-    run.dialog("Format", "close")
-    main = run.idle(timeout=90)
-    check(tools.hls(env["blank"]) == [], "the formatted volume is empty")
-    volume = tools.run(env["tools"].cli, "volumes", env["blank"]).stdout.decode()
-    check("Fresh Disk" in volume, f"the new label: {volume!r}")
+    check(run.dialog("Format", "close")["end"] == 3, "Format ends with the chosen drive's index")
+    answer_message(run, "Return", "WARNING!")
+    main = command_idle(run, 210, timeout=90)
+    listing = tools.hls(env["blank"], invisible=False)
+    check(listing == [], f"the formatted volume is empty: {listing}")
+    check(tools.volume_name(env["blank"]) == "Fresh Disk", "the new label")
+    run.keys(MAIN, "Escape")
+    run.wait_exit()
+    tools.check_volume(env["blank"])
 
+
+def disk_image_menu(run, env):
+    """Open Disk Image and New Disk Image from the File menu."""
+    tools = env["tools"]
+    main = run.start()
     run.log.mark()
     menu_command(run, main, 5010)
-    run.focus("Open")
-    run.type("Open", unix_to_wine(env["third"]))
-    run.keys("Open", "Return")
-    main = run.idle()
+    run.focus("Open Disk Image")
+    env["shots"].append(run.screenshot("dialog-open-disk-image"))
+    run.type("Open Disk Image", unix_to_wine(env["third"]))
+    run.keys("Open Disk Image", "Return")
+    main = command_idle(run, 5010)
     check("[IMAGE Third.img]" in main.control(MAC_DRIVE_BOX)["items"], "the opened image joins the Mac Drive box")
     check("Third" in names(main, MAC_LIST), f"its volume is listed: {names(main, MAC_LIST)}")
     check("Third.img" in run.read_ini(), "PIER.INI lists the opened image")
 
     run.log.mark()
     menu_command(run, main, 5011)
-    run.focus("Save As")
     made = os.path.join(env["work"], "Made.img")
-    run.type("Save As", unix_to_wine(made))
-    run.keys("Save As", "Return")
+    run.type("New Disk Image", unix_to_wine(made))
+    run.keys("New Disk Image", "Return")
     dialog = run.dialog("Format")
-    run.type(dialog["title"], "Made Here")
+    check(dialog.control(117)["text"] == "[IMAGE Made.img]", "the new image chosen in the Format dialog")
+    set_field(run, dialog, 300, "Made Here")
     press_in_dialog(run, dialog, "Return")
     run.dialog("Format", "close")
-    main = run.idle(timeout=90)
+    answer_message(run, "Return", "WARNING!")
+    main = command_idle(run, 5011, timeout=90)
     check(os.path.getsize(made) == 1474560, "a 1.44 MB image")
-    check("Made Here" in tools.run(tools.cli, "volumes", made).stdout.decode(), "the new image's label")
+    check(tools.volume_name(made) == "Made Here", "the new image's label")
     run.keys(MAIN, "Escape")
     run.wait_exit()
-    tools.check_volume(env["blank"])
     tools.check_volume(made)
 
 
@@ -572,7 +591,7 @@ def prefs_saved(run, env):
     choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("BinHex (HQX)"))
     press_in_dialog(run, prefs, "Return")
     run.dialog("PREFMAC", "close")
-    run.idle()
+    command_idle(run, 270)
     run.keys(MAIN, "Escape")
     run.wait_exit()
     ini = run.read_ini().replace(" ", "")
@@ -596,7 +615,7 @@ def prefs_saved(run, env):
 RUNS = {
     "browse": [browse],
     "copy": [copy_trees, cancel_copy],
-    "edit": [delete_both, create_and_info, images_and_format, prefs_saved],
+    "edit": [delete_both, create_and_info, format_image, disk_image_menu, prefs_saved],
 }
 
 
@@ -609,8 +628,9 @@ def prepare(run, tools):
         f.write(NOTE)
     with open(os.path.join(pc, "pcsrc", "sub", "deep.txt"), "wb") as f:
         f.write(NOTE)
-    with open(os.path.join(pc, "loose.txt"), "wb") as f:
-        f.write(b"loose\r\n")
+    for name in ("loose.txt", "info.txt"):
+        with open(os.path.join(pc, name), "wb") as f:
+            f.write(b"loose\r\n")
     many = 1500
     os.makedirs(os.path.join(pc, "many"))
     for n in range(many):
@@ -622,6 +642,9 @@ def prepare(run, tools):
         env[name] = os.path.join(work, f"{label}.img")
         make_volume(tools, env[name], label, size)
     fill_alpha(tools, work, env["alpha"])
+    tools.run("hmount", env["blank"])
+    tools.run("hmkdir", ":Old Folder")
+    tools.run("humount")
     env["parts"] = os.path.join(work, "Parts.img")
     make_partitioned(tools, env["parts"])
     write_ini(run, [env["alpha"], env["parts"], env["big"], env["blank"]], pc)
