@@ -58,6 +58,7 @@ def headless(build, image, pc):
         run.click_control(main.control(scenarios.COPY))
         prefs = run.dialog("PREFMAC")
         scenarios.press_in_dialog(run, prefs, "Return")
+        scenarios.confirm_copy(run, "Mac to PC")
         main = scenarios.command_idle(run, scenarios.COPY)
         copied = [name for name in os.listdir(pc) if name.startswith("Random")]
         check(copied, "the copy reached the PC directory")
@@ -65,7 +66,7 @@ def headless(build, image, pc):
               "the PC list shows the copy")
         shot = os.path.join(build, "demo-screenshot.png")
         shutil.copy(run.screenshot("demo"), shot)
-        print(f"Copied {FILE!r} from the Mac volume to {os.path.join(pc, copied[0])}"
+        print(f"The desktop program copied {FILE!r} from the Mac volume to the PC as {copied[0]!r}"
               f" ({os.path.getsize(os.path.join(pc, copied[0]))} bytes)")
         print(f"Screenshot of the main window: {shot}")
         run.keys(scenarios.MAIN, "Escape")
