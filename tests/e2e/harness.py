@@ -409,9 +409,14 @@ class Run:
         return self.wait_quiet("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
 
     def dialog(self, template, event="open", timeout=30):
-        return self.wait_quiet(f"dialog {template} {event}",
+        """A dialog's dump; for "open", once X shows the dialog (the dump is
+        written before the dialog is shown)."""
+        dump = self.wait_quiet(f"dialog {template} {event}",
                                lambda e: e.kind == "dialog" and e["template"].upper() == template.upper()
                                and e["event"] == event, timeout)
+        if event == "open":
+            self.focus(dump["title"])
+        return dump
 
     def message(self, timeout=30):
         return self.wait("a message box", lambda e: e.kind == "message", timeout)

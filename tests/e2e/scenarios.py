@@ -402,6 +402,7 @@ def cancel_copy(run, env):
     progress = run.wait("the progress window", lambda e: e.kind == "progress" and e["event"] == "open")
     check(progress["title"] == "Copying from PC to Mac", f"progress title {progress['title']!r}")
     run.wait("a copied item", lambda e: e.kind == "progress" and e["event"] == "item")
+    run.focus(progress["title"])
     env["shots"].append(run.screenshot("progress-window"))
     if progress.controls.get(2):
         run.click_control(progress.control(2))
