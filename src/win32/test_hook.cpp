@@ -364,6 +364,11 @@ void LogMainWindow(HWND window, const char* event)
     AppendInt(out, "pcsort", PcSortId);
     AppendInt(out, "macsort", MacSortId);
     AppendText(out, "pcdir", PcDirectory);
+    // Where the keys go: a control's id, 0 for the window itself or another
+    // window, -1 for no focus at all (keys are then lost).
+    const HWND focus = GetFocus();
+    AppendInt(out, "focus", !focus ? -1 : IsChild(window, focus) ? GetDlgCtrlID(focus) : 0);
+    AppendInt(out, "active", GetActiveWindow() == window ? 1 : 0);
     out += '\n';
     AppendControls(out, window, true);
     if (const HMENU menu = GetMenu(window)) AppendMenu(out, menu, std::wstring());

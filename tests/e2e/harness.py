@@ -20,6 +20,7 @@ import threading
 import time
 
 DUMP_KINDS = ("main", "dialog", "progress")
+MAIN_TITLE = "Quaylink"
 DOUBLE_CLICK_TIME = 0.6  # Windows' default is 0.5 s
 TRACE = bool(os.environ.get("QUAYLINK_E2E_TRACE"))
 WINE_ENV = {"WINEDEBUG": "-all", "WINEDLLOVERRIDES": "mscoree,mshtml=;winemenubuilder.exe=d", "WINEARCH": "win64"}
@@ -449,6 +450,34 @@ class Run:
     def keys(self, title, *keys):
         self.focus(title)
         self.xdo("key", "--delay", "40", *keys)
+
+    def keys_until(self, title, keys, what, predicate, tries=3, wait=5):
+        """Keys whose effect the log shows, sent again when it does not:
+        Wine may take keys sent just after a window closed for a window that
+        no longer has the focus. Only for keys that act once."""
+        for _ in range(tries):
+            self.keys(title, *keys)
+            try:
+                return self.log.wait(what, predicate, wait, alive=self.alive)
+            except Failure:
+                if not self.alive():
+                    raise
+        raise Failure(f"no {what} after {tries} tries of {' '.join(keys)}")
+
+    def exit(self):
+        """Esc ends the program; when Wine has left no window with the
+        keyboard focus (keys are then lost), the close box does."""
+        is_exit = lambda e: e.kind == "command" and e["id"] == 2  # noqa: E731
+        try:
+            self.keys_until(MAIN_TITLE, ["Escape"], "the exit command", is_exit, tries=1, wait=3)
+        except Failure:
+            check(self.alive(), "the program ended without the exit command")
+            main = [e for e in self.log.events if e.kind == "main"][-1]
+            print(f"[{self.name}] Esc was lost (focus={main.get('focus')}): closing with the close box", flush=True)
+            _, top, right, _ = rect(main.fields)
+            self.click(right - 14, top + 12)
+            self.wait("the exit command", is_exit, timeout=10)
+        return self.wait_exit()
 
     def type(self, title, text):
         self.focus(title)

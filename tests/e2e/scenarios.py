@@ -96,7 +96,8 @@ def mnemonic(text):
 def menu_command(run, main, mid):
     """Alt + the menu's mnemonic, then the item's, as read from the dump."""
     path = main.menu_item(mid)["path"].split("|")
-    run.keys(MAIN, "alt+" + mnemonic(path[0]), mnemonic(path[-1]))
+    run.keys_until(MAIN, ["alt+" + mnemonic(path[0]), mnemonic(path[-1])], f"menu command {mid}",
+                   lambda e: e.kind == "command" and e["id"] == mid)
 
 
 def choose_in_combo(run, window, dump, cid, index):
@@ -158,8 +159,7 @@ def answer_message(run, key, caption=None):
     message = run.message()
     if caption is not None:
         check(message["caption"] == caption, f"message caption {message['caption']!r}, wanted {caption!r}")
-    run.keys(message["caption"] or "Error", key)
-    run.answer()
+    run.keys_until(message["caption"] or "Error", [key], "the message box's answer", lambda e: e.kind == "answer")
     return message
 
 
@@ -267,8 +267,7 @@ def browse(run, env):
     main = command_idle(run, PC_UP)
     check(not main["pcdir"].endswith("pcsrc"), "'..' leaves pcsrc")
     env["shots"].append(run.screenshot("main-window"))
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     # Browsing wrote nothing a checker could fault.
     env["tools"].check_volume(env["alpha"])
     env["tools"].check_volume(env["parts"], 2)
@@ -379,8 +378,7 @@ def copy_trees(run, env):
     check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
     main = command_idle(run, COPY)
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "Skip copies nothing")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     tools.check_volume(env["alpha"])
 
 
@@ -410,8 +408,7 @@ def cancel_copy(run, env):
         run.keys(progress["title"], "Escape")
     run.wait("the progress window closing", lambda e: e.kind == "progress" and e["event"] == "close", timeout=60)
     main = command_idle(run, COPY)
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     copied = tools.hls(env["big"], ":many")
     check(0 < len(copied) < env["many"], f"{len(copied)} of {env['many']} files copied before Cancel")
     tools.check_volume(env["big"])
@@ -433,7 +430,7 @@ def delete_both(run, env):
     answer_message(run, "Return", "WARNING")
     counts = run.message()
     check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
-    run.keys(counts["caption"] or "Error", "Return")
+    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
     main = command_idle(run, DELETE)
     check("Documents" not in names(main, MAC_LIST), "Documents gone from the Mac list")
     check("Documents" not in tools.hls(env["alpha"]), "hls: Documents deleted")
@@ -443,12 +440,11 @@ def delete_both(run, env):
     run.click_control(main.control(DELETE))
     counts = run.message()
     check("Files to delete:\t1" in counts["text"], f"PC count message {counts['text']!r}")
-    run.keys(counts["caption"] or "Error", "Return")
+    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
     main = command_idle(run, DELETE)
     check(not os.path.exists(pc_path(pc, "loose.txt")), "loose.txt deleted")
     check("loose.txt" not in names(main, PC_LIST), "loose.txt gone from the PC list")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     tools.check_volume(env["alpha"])
 
 
@@ -513,8 +509,7 @@ def create_and_info(run, env):
     env["shots"].append(run.screenshot("dialog-about"))
     press_in_dialog(run, about, "Return")
     run.dialog("ABOUTBOX", "close")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     tools.check_volume(env["alpha"])
 
 
@@ -536,8 +531,7 @@ def format_image(run, env):
     listing = tools.hls(env["blank"], invisible=False)
     check(listing == [], f"the formatted volume is empty: {listing}")
     check(tools.volume_name(env["blank"]) == "Fresh Disk", "the new label")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     tools.check_volume(env["blank"])
 
 
@@ -570,8 +564,7 @@ def disk_image_menu(run, env):
     main = command_idle(run, 5011, timeout=90)
     check(os.path.getsize(made) == 1474560, "a 1.44 MB image")
     check(tools.volume_name(made) == "Made Here", "the new image's label")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     tools.check_volume(made)
 
 
@@ -593,8 +586,7 @@ def prefs_saved(run, env):
     press_in_dialog(run, prefs, "Return")
     run.dialog("PREFMAC", "close")
     command_idle(run, 270)
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
     ini = run.read_ini().replace(" ", "")
     for entry in ("SavePrefs=YES", "MacSort=254", "MacTrans=4"):
         check(entry in ini, f"PIER.INI lacks {entry}")
@@ -608,8 +600,7 @@ def prefs_saved(run, env):
     check(prefs.control(189)["sel"] == 4, "the Mac translator read back")
     press_in_dialog(run, prefs, "Escape")
     run.dialog("PREFMAC", "close")
-    run.keys(MAIN, "Escape")
-    run.wait_exit()
+    run.exit()
 
 
 # The runs: each one X server and prefix; its scenarios share the files.
