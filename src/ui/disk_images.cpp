@@ -23,6 +23,7 @@ namespace {
 constexpr char kImageSection[] = "Disk Images";
 constexpr unsigned kImageKeys = 20;
 constexpr char kImageCaption[] = "Disk Image";
+constexpr char kTableFull[] = "The Mac Drive box is full: no more disk images can be opened.";
 
 bool Say(WindowHandle window, const std::string& text)
 {
@@ -102,30 +103,42 @@ void ChooseDrive(WindowHandle window, int index)
     MainWindowCommand(window, kIdMacDriveBox, kNotifyCloseUp);
 }
 
+// The drive of the image file `full`, added to the table, the Mac Drive box
+// and PIER.INI when it is not there yet; -1 after a message when it cannot be.
+int AddDiskImage(WindowHandle window, const std::string& full)
+{
+    const int listed = DriveOfImage(full);
+    if (listed >= 0) return listed;
+    if (DriveCount >= kMaxDrives) {
+        Say(window, kTableFull);
+        return -1;
+    }
+    // Listed like the images of PIER.INI: the file is locked only while
+    // its drive is in use.
+    const int slot = ListImage(full.c_str(), SectorSizeOf(full), true);
+    if (slot < 0) {
+        Say(window, "Could not open the disk image " + full + ".");
+        return -1;
+    }
+    const DriveEntry* added = AddImageDrive(slot);
+    if (added == nullptr) {
+        CloseImage(slot);
+        Say(window, kTableFull);
+        return -1;
+    }
+    Ws().ComboAdd(kIdMacDriveBox, added->Name);
+    SizeComboDropDown(kIdMacDriveBox, false);
+    RememberImage(full);
+    return static_cast<int>(added - DriveTable);
+}
+
 }  // namespace
 
 bool OpenDiskImage(WindowHandle window, const char* path)
 {
     if (path == nullptr || path[0] == 0) return false;
-    const std::string full = FullPath(path);
-    int index = DriveOfImage(full);
-    if (index < 0) {
-        if (DriveCount >= kMaxDrives)
-            return Say(window, "The Mac Drive box is full: no more disk images can be opened.");
-        // Listed like the images of PIER.INI: the file is locked only while
-        // its drive is in use.
-        const int slot = ListImage(full.c_str(), SectorSizeOf(full), true);
-        if (slot < 0) return Say(window, "Could not open the disk image " + full + ".");
-        const DriveEntry* added = AddImageDrive(slot);
-        if (added == nullptr) {
-            CloseImage(slot);
-            return Say(window, "The Mac Drive box is full: no more disk images can be opened.");
-        }
-        index = static_cast<int>(added - DriveTable);
-        Ws().ComboAdd(kIdMacDriveBox, DriveTable[index].Name);
-        SizeComboDropDown(kIdMacDriveBox, false);
-        RememberImage(full);
-    }
+    const int index = AddDiskImage(window, FullPath(path));
+    if (index < 0) return false;
     ChooseDrive(window, index);
     return true;
 }
@@ -136,8 +149,10 @@ bool NewDiskImage(WindowHandle window, const char* path)
     const std::string full = FullPath(path);
     if (FileExists(full.c_str())) return Say(window, "A file named " + full + " exists already; it is left as it is.");
     if (!CreateDisketteImage(full.c_str())) return Say(window, "Could not create the disk image " + full + ".");
-    if (!OpenDiskImage(window, full.c_str())) return false;
-    const int chosen = RunFormatDialog(window, DriveOfImage(full));
+    // Not chosen before it is formatted: a blank image holds no volume to list.
+    const int index = AddDiskImage(window, full);
+    if (index < 0) return false;
+    const int chosen = RunFormatDialog(window, index);
     // Cancel leaves the blank image listed: it can be formatted later.
     if (chosen < 0) return true;
     ResetMacPane(window);
