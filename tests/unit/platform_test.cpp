@@ -143,7 +143,7 @@ TEST(FileTest, NamesBeyondAsciiKeepTheirBytes)
     };
     const std::string file = "caf\xe9 \x80 \xff.txt", folder = "d\xe9\x80\xff", renamed = "\xff\x80\xe9.bin";
     const FileHandle f = FileOpen(native(file).c_str(), FileMode::CreateNew);
-    ASSERT_NE(f, kNoFile);
+    ASSERT_NE(f, kNoFile) << native(file);
     EXPECT_EQ(FileWrite(f, "data", 4), 4);
     FileClose(f);
     ASSERT_TRUE(MakeDir(native(folder).c_str()));
