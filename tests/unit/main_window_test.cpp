@@ -409,6 +409,14 @@ TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
     }
     EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
 
+    // A file that cannot be opened changes nothing.
+    ws.imagePathAnswer = dir.PathOf("absent.img");
+    Command(kCmdOpenImage);
+    EXPECT_EQ(ws.messageCount, 1);
+    EXPECT_EQ(DriveCount, 1u);
+    EXPECT_EQ(imageKey("Image3"), "");
+    ws.messageCount = 0;
+
     const std::vector<uint8_t> taken = PatternBytes(5000, 7);
     ws.imagePathAnswer = dir.WriteFile("taken.img", taken);
     Command(kCmdNewImage);
