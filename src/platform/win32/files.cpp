@@ -87,7 +87,8 @@ FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
         disposition = CREATE_NEW;
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     }
-    HANDLE h = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags, nullptr);
+    HANDLE h = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) return kNoFile;
     if (status) {
         // Disks and volumes answer no file information: no size, no time.
@@ -196,7 +197,8 @@ bool FileIsWritable(const char* path)
     DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return false;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    HANDLE h = CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);
     return true;

@@ -37,7 +37,9 @@ unsigned ReadProfileString(const char* section, const char* key, const char* def
     if (outSize == 0 || out == nullptr) return 0;
     // One UTF-16 unit per Windows-1252 character: the same room suffices.
     std::vector<wchar_t> wide(outSize);
-    const DWORD n = GetPrivateProfileStringW(section ? Wide(section).c_str() : nullptr, key ? Wide(key).c_str() : nullptr,
+    const std::wstring wideSection = section ? Wide(section) : std::wstring();
+    const std::wstring wideKey = key ? Wide(key) : std::wstring();
+    const DWORD n = GetPrivateProfileStringW(section ? wideSection.c_str() : nullptr, key ? wideKey.c_str() : nullptr,
                                              Wide(defaultValue ? defaultValue : "").c_str(), wide.data(), outSize,
                                              Wide(file).c_str());
     return CopyOut(Ansi(wide.data(), n), out, outSize);
