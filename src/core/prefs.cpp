@@ -77,7 +77,7 @@ void BuildFilePathsFrom(const char* programPath)
     size_t dirLength = separator != nullptr ? static_cast<size_t>(separator - programPath) + 1 : 0;
     PlaceBeside(programPath, dirLength, "PIER.INI", IniPath, sizeof IniPath);
     PlaceBeside(programPath, dirLength, "PIER.FTM", FtmPath, sizeof FtmPath);
-    PlaceBeside(programPath, dirLength, "QUAYLINK.HLP", HelpPath, sizeof HelpPath);
+    PlaceBeside(programPath, dirLength, "QUAYLINK.HTM", HelpPath, sizeof HelpPath);
 }
 
 void LoadPreferences()

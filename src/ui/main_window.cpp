@@ -9,8 +9,10 @@
 #include "core/prefs.h"
 #include "core/status.h"
 #include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "hfs/cache.h"
 #include "hfs/listing.h"
+#include "hfs/volume.h"
 #include "translate/registry.h"
 #include "ui/main_window_ids.h"
 #include "ui/pc_pane.h"
@@ -116,6 +118,32 @@ int TrimPathBox(int control)
     return k;
 }
 
+int SelectTypedItem(int control, int character, int caret)
+{
+    const bool pc = control == kIdPcList;
+    const int count = pc ? static_cast<int>(PcItemList.size()) : MacPaneState.items ? int{MacPaneState.count} : 0;
+    if (count <= 0) return -1;
+    if (character >= 'A' && character <= 'Z') character += 'a' - 'A';
+    // Names are compared by their first byte with bit 32 set: letters of
+    // either case match, and "_" (0x5F) never does.
+    auto firstOf = [pc](int i) -> int {
+        if (pc) return PcItemList[i].name.empty() ? -1 : static_cast<uint8_t>(PcItemList[i].name[0]);
+        const MacItem* item = MacPaneState.items[i];
+        return item == nullptr || item->name[0] == 0 ? -1 : item->name[1];
+    };
+    const int start = caret >= 0 && caret < count ? caret : count - 1;
+    for (int step = 1; step <= count; ++step) {
+        const int i = (start + step) % count;
+        const int first = firstOf(i);
+        if (first < 0 || (first | 0x20) != character) continue;
+        WindowSystem& ws = Ws();
+        ws.ListSelect(control, -1, false);
+        ws.ListSelect(control, i, true);
+        return i;
+    }
+    return -1;
+}
+
 int FormatMacDrive(unsigned driveIndex)
 {
     if (driveIndex >= DriveCount) {
@@ -131,12 +159,18 @@ int FormatMacDrive(unsigned driveIndex)
         StatusCode = kStatusNotSupported;
         return 0;
     }
-    return drive.FormatVolume(&drive);
+    // An image is open only while it is formatted; the Mac pane has no drive
+    // chosen before or after.
+    if (!UseMacDrive(MainWindow, driveIndex)) return 0;
+    const int32_t result = drive.FormatVolume(&drive);
+    ReleaseListedImages();
+    return result;
 }
 
 void ReleasePanes()
 {
     FreeBlockCache();
+    ReleaseListedImages();
     FreeMacItemList();
     PcItemList.clear();
     PcItemList.shrink_to_fit();

@@ -38,6 +38,11 @@ void SizeComboDropDown(int control, bool selectFirst);
 // A path box whose selection is item k: items 0 to k - 1 deleted, k returned
 // (the number of levels to go up); 0 when nothing is selected.
 int TrimPathBox(int control);
+// A character typed while file list `control` (kIdPcList or kIdMacList) has
+// the focus: the next item after `caret` (wrapping, the caret item last)
+// whose name begins with it, selected alone; letters match either case.
+// Answers that item, or -1 when none matches (nothing changes then).
+int SelectTypedItem(int control, int character, int caret);
 // Formats drive `driveIndex` of DriveTable: what its FormatVolume answers, or
 // 0 with StatusCode 5 (cannot be written) or 9 (cannot be formatted).
 int FormatMacDrive(unsigned driveIndex);

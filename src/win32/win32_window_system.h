@@ -17,6 +17,12 @@ public:
     HINSTANCE Instance() const { return instance_; }
     // The open progress window, or null.
     HWND Progress() const { return progress_; }
+    // True once the main window has been ended (its procedure may still
+    // see a few messages before the dialog loop returns).
+    bool MainEnded() const { return mainEnded_; }
+    // True while a drop-down list is being closed on the command logic's
+    // behalf: the close-up it sends is not a user's choice.
+    bool ClosingDropDown() const { return closingDropDown_; }
 
     // Message boxes, cursor, help, menus and the main window's controls
     // (window_system_main.cpp).
@@ -84,6 +90,8 @@ private:
     HWND main_ = nullptr;
     HWND progress_ = nullptr;
     HCURSOR savedCursor_ = nullptr;
+    bool mainEnded_ = false;
+    bool closingDropDown_ = false;
 };
 
 // The one instance, set by the entry procedure.
