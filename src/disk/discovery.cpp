@@ -18,7 +18,8 @@ constexpr unsigned kImageKeys = 20;
 // The Windows versions without NT set the high bit of the version word.
 bool IsWindowsNt() { return (WindowsVersion & 0x80000000u) == 0; }
 
-void ReleaseListedImages()
+// The images of the drives listed so far leave their slots.
+void CloseTableImages()
 {
     for (uint32_t i = 0; i < DriveCount && i < kMaxDrives; ++i)
         if (ImageSlotOfDrive(&DriveTable[i])) CloseImage(static_cast<int>(DriveTable[i].Unit));
@@ -28,7 +29,7 @@ void ReleaseListedImages()
 
 void DiscoverDrives()
 {
-    ReleaseListedImages();
+    CloseTableImages();
     DriveCount = 0;
     if (Prefs.AddASPI) AddAspiDrives();
     if (DriveCount == 0 && IsWindowsNt()) {
@@ -56,7 +57,9 @@ void AddImageDrives()
         std::snprintf(name, sizeof name, "Image%u", key);
         char path[sizeof ImageTable[0].path];
         if (ReadProfileString(kImageSection, name, "", path, sizeof path, IniPath) == 0) continue;
-        const int slot = OpenImage(path, kBlockSize, true);
+        // Listed, not kept open: the file is locked only while its drive is
+        // in use, so other programs may use every image that is not.
+        const int slot = ListImage(path, kBlockSize, true);
         if (slot < 0) continue;
         if (!AddImageDrive(slot)) CloseImage(slot);
     }

@@ -21,7 +21,8 @@ void AddCdromDrives();
 void AddFloppyDrive(uint32_t unit);
 // The image files of the section "Disk Images" of IniPath (keys Image1 to
 // Image20, full native paths), in key order, each named "[IMAGE name]" after
-// its base name. A file that cannot be opened is left out.
+// its base name. A file that cannot be opened is left out; the others are
+// checked and measured, then closed until their drive is used (ListImage).
 void AddImageDrives();
 
 // The SCSI identification text (`length` bytes, not terminated) with every

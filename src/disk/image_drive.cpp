@@ -9,6 +9,7 @@
 
 ImageSlot ImageTable[kMaxImages];
 DriveFormatOp DisketteImageFormatter = nullptr;
+unsigned ImageLockWaitMs = kDefaultImageLockWaitMs;
 
 namespace {
 
@@ -125,12 +126,108 @@ uint32_t SectorsAvailable(const ImageSlot& slot, uint32_t count, uint32_t first)
     return static_cast<uint32_t>(n);
 }
 
-// The used slot that has `path` open, if any.
-const ImageSlot* OpenSlotOf(const char* path)
+// The used slot other than `self` that has `path` open, if any.
+const ImageSlot* OpenSlotOf(const char* path, const ImageSlot* self)
 {
     for (const ImageSlot& slot : ImageTable)
-        if (slot.used && std::strcmp(slot.path, path) == 0) return &slot;
+        if (&slot != self && slot.used && slot.file != kNoFile && std::strcmp(slot.path, path) == 0) return &slot;
     return nullptr;
+}
+
+// Takes a free slot for `path`; -1 when every slot is used or the path is too long.
+int TakeSlot(const char* path, uint32_t sectorSize, bool wantWrite, bool listed)
+{
+    if (path == nullptr || (sectorSize != 512 && sectorSize != 2048)) return -1;
+    if (std::strlen(path) >= sizeof ImageTable[0].path) return -1;
+    for (unsigned i = 0; i < kMaxImages; ++i) {
+        ImageSlot& s = ImageTable[i];
+        if (s.used) continue;
+        s = ImageSlot{};
+        s.file = kNoFile;
+        s.used = true;
+        s.listed = listed;
+        s.wantWrite = wantWrite;
+        s.sectorSize = sectorSize;
+        std::memcpy(s.path, path, std::strlen(path) + 1);
+        return static_cast<int>(i);
+    }
+    return -1;
+}
+
+void FreeSlot(ImageSlot& s)
+{
+    s = ImageSlot{};
+    s.file = kNoFile;
+}
+
+// Opens the slot's file (for writing when wanted and the file allows it),
+// locks it when `lock`, and learns its size and whether it is a DiskCopy
+// image. 0, -1 or kImageInUse; on failure the slot holds no file.
+int OpenSlotFile(ImageSlot& s, bool lock)
+{
+    bool writable = false;
+    FileHandle file = kNoFile;
+    // An image this program has open already shares that open and its lock
+    // (a second lock of its own would wait for the first), and is writable
+    // only when the first open is.
+    const ImageSlot* same = OpenSlotOf(s.path, &s);
+    if (same) {
+        file = same->file;
+        writable = s.wantWrite && same->writable;
+    } else {
+        if (s.wantWrite) {
+            file = FileOpen(s.path, FileMode::ReadWrite);
+            writable = file != kNoFile;
+        }
+        if (file == kNoFile) file = FileOpen(s.path, FileMode::Read);
+        if (file == kNoFile) return -1;
+        if (lock && FileLock(file, writable, ImageLockWaitMs) == FileLockResult::Busy) {
+            FileClose(file);
+            return kImageInUse;
+        }
+    }
+    const int64_t size = FileSize(file);
+    if (size < 0) {
+        if (!same) FileClose(file);
+        return -1;
+    }
+    uint64_t dataLength = 0;
+    s.warning[0] = 0;
+    s.diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength, s.warning, sizeof s.warning);
+    s.dataOffset = s.diskCopy ? kDc42HeaderSize : 0;
+    s.dataLength = s.diskCopy ? dataLength : static_cast<uint64_t>(size);
+    s.file = file;
+    s.writable = writable;
+    s.written = false;
+    s.writeFailed = false;
+    // Only an image about to be used is read through for its checksum.
+    if (s.diskCopy && lock) CheckDiskCopyChecksum(s);
+    return 0;
+}
+
+// Closes the slot's file unless another slot shares it; a written DiskCopy
+// image gets its data checksum first. The slot stays taken.
+void CloseSlotFile(ImageSlot& s)
+{
+    if (s.file == kNoFile) return;
+    if (s.diskCopy && s.written) UpdateDiskCopyChecksum(s);
+    bool shared = false;
+    for (const ImageSlot& other : ImageTable) shared = shared || (&other != &s && other.used && other.file == s.file);
+    if (!shared) FileClose(s.file);
+    s.file = kNoFile;
+    s.written = false;
+}
+
+// What an image drive can do follows what its file allowed when last opened.
+void DescribeImageDrive(DriveEntry* entry, const ImageSlot& s)
+{
+    entry->BlocksPerSector = static_cast<uint16_t>(s.sectorSize / kBlockSize);
+    entry->ReadSectors = ImageReadBlocks;
+    entry->WriteSectors = s.writable ? ImageWriteBlocks : nullptr;
+    // A plain image the size of a 1.44 MB diskette can take the empty volume
+    // that formatting writes; no other image can.
+    const bool diskette = !s.diskCopy && s.sectorSize == kBlockSize && s.dataLength == kDisketteImageBytes;
+    entry->FormatVolume = diskette ? DisketteImageFormatter : nullptr;
 }
 
 // The file's base name after the last separator of either kind.
@@ -155,62 +252,26 @@ void AppendCut(char* out, size_t size, const char* text)
 
 int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite)
 {
-    if (path == nullptr || (sectorSize != 512 && sectorSize != 2048)) return -1;
-    if (std::strlen(path) >= sizeof ImageTable[0].path) return -1;
-    int slot = -1;
-    for (unsigned i = 0; i < kMaxImages; ++i) {
-        if (!ImageTable[i].used) {
-            slot = static_cast<int>(i);
-            break;
-        }
-    }
-    if (slot < 0) return -1;
-
-    bool writable = false;
-    FileHandle file = kNoFile;
-    // An image this program has open already shares that open and its lock
-    // (a second lock of its own would wait for the first), and is writable
-    // only when the first open is.
-    const ImageSlot* same = OpenSlotOf(path);
-    if (same) {
-        file = same->file;
-        writable = wantWrite && same->writable;
-    } else {
-        if (wantWrite) {
-            file = FileOpen(path, FileMode::ReadWrite);
-            writable = file != kNoFile;
-        }
-        if (file == kNoFile) file = FileOpen(path, FileMode::Read);
-        if (file == kNoFile) return -1;
-        if (FileLock(file, writable, kImageLockWaitMs) == FileLockResult::Busy) {
-            FileClose(file);
-            return kImageInUse;
-        }
-    }
-
-    const int64_t size = FileSize(file);
-    if (size < 0) {
-        if (!same) FileClose(file);
-        return -1;
-    }
-    uint64_t dataLength = 0;
-    char warning[sizeof ImageTable[0].warning] = {};
-    const bool diskCopy = DetectDiskCopy(file, static_cast<uint64_t>(size), &dataLength, warning, sizeof warning);
-
     // The file stays open while the slot is used: one system call per
     // transfer instead of an open and a close around each.
+    const int slot = TakeSlot(path, sectorSize, wantWrite, false);
+    if (slot < 0) return -1;
+    const int opened = OpenSlotFile(ImageTable[slot], true);
+    if (opened == 0) return slot;
+    FreeSlot(ImageTable[slot]);
+    return opened;
+}
+
+int ListImage(const char* path, uint32_t sectorSize, bool wantWrite)
+{
+    const int slot = TakeSlot(path, sectorSize, wantWrite, true);
+    if (slot < 0) return -1;
     ImageSlot& s = ImageTable[slot];
-    s = ImageSlot{};
-    s.file = file;
-    s.used = true;
-    s.writable = writable;
-    s.sectorSize = sectorSize;
-    s.diskCopy = diskCopy;
-    s.dataOffset = diskCopy ? kDc42HeaderSize : 0;
-    s.dataLength = diskCopy ? dataLength : static_cast<uint64_t>(size);
-    std::memcpy(s.path, path, std::strlen(path) + 1);
-    std::memcpy(s.warning, warning, sizeof warning);
-    if (diskCopy) CheckDiskCopyChecksum(s);
+    if (OpenSlotFile(s, false) != 0) {
+        FreeSlot(s);
+        return -1;
+    }
+    CloseSlotFile(s);
     return slot;
 }
 
@@ -219,13 +280,26 @@ void CloseImage(int slot)
     if (slot < 0 || slot >= static_cast<int>(kMaxImages)) return;
     ImageSlot& s = ImageTable[slot];
     if (!s.used) return;
-    if (s.diskCopy && s.written) UpdateDiskCopyChecksum(s);
-    bool shared = false;
-    for (unsigned i = 0; i < kMaxImages; ++i)
-        shared = shared || (static_cast<int>(i) != slot && ImageTable[i].used && ImageTable[i].file == s.file);
-    if (!shared) FileClose(s.file);
-    s = ImageSlot{};
-    s.file = kNoFile;
+    CloseSlotFile(s);
+    FreeSlot(s);
+}
+
+int UseImageDrive(DriveEntry* entry)
+{
+    ImageSlot* target = entry != nullptr && entry->ReadSectors == ImageReadBlocks ? SlotOf(entry) : nullptr;
+    if (target != nullptr && !target->listed) target = nullptr;
+    for (ImageSlot& s : ImageTable)
+        if (s.used && s.listed && &s != target) CloseSlotFile(s);
+    if (target == nullptr || target->file != kNoFile) return 0;
+    const int opened = OpenSlotFile(*target, true);
+    if (opened == 0) DescribeImageDrive(entry, *target);
+    return opened;
+}
+
+void ReleaseListedImages()
+{
+    for (ImageSlot& s : ImageTable)
+        if (s.used && s.listed) CloseSlotFile(s);
 }
 
 void CloseAllImages()
@@ -242,6 +316,7 @@ void ResetDiskState()
     std::memset(SectorBuffer, 0, sizeof SectorBuffer);
     std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
     MaxTransferBytes = 32768;
+    ImageLockWaitMs = kDefaultImageLockWaitMs;
 }
 
 DriveEntry* AddImageDrive(int slot)
@@ -252,13 +327,7 @@ DriveEntry* AddImageDrive(int slot)
     const uint32_t index = DriveCount;
     DriveEntry* entry = BeginDriveEntry();
     entry->Unit = static_cast<uint32_t>(slot);
-    entry->BlocksPerSector = static_cast<uint16_t>(s.sectorSize / kBlockSize);
-    entry->ReadSectors = ImageReadBlocks;
-    entry->WriteSectors = s.writable ? ImageWriteBlocks : nullptr;
-    // A plain image the size of a 1.44 MB diskette can take the empty volume
-    // that formatting writes; no other image can.
-    if (!s.diskCopy && s.sectorSize == kBlockSize && s.dataLength == kDisketteImageBytes)
-        entry->FormatVolume = DisketteImageFormatter;
+    DescribeImageDrive(entry, s);
     // Drive names are ANSI text like every other name the engine shows.
     char base[sizeof ImageTable[0].path];
     if (!NativeToAnsi(BaseName(s.path), base, sizeof base)) std::strcpy(base, "?");
@@ -293,7 +362,7 @@ int32_t ImageWriteBlocks(uint8_t* buffer, uint16_t count, uint32_t first, DriveE
 int32_t ImageReadSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry)
 {
     ImageSlot* slot = SlotOf(entry);
-    if (slot == nullptr) return -1;
+    if (slot == nullptr || slot->file == kNoFile) return -1;
     ++slot->faults.reads;
     if (slot->faults.reads == slot->faults.failReadAt) return 0;
 
@@ -310,7 +379,7 @@ int32_t ImageReadSectors(uint8_t* buffer, uint32_t count, uint32_t first, const 
 int32_t ImageWriteSectors(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry)
 {
     ImageSlot* slot = SlotOf(entry);
-    if (slot == nullptr || !slot->writable) return -1;
+    if (slot == nullptr || !slot->writable || slot->file == kNoFile) return -1;
     ++slot->faults.writes;
     if (slot->faults.writes == slot->faults.failWriteAt) {
         slot->writeFailed = true;

@@ -29,7 +29,9 @@ struct ImageSlot {
     bool written;               // a sector was written since the image was opened
     bool writeFailed;           // a sector write failed since the image was opened
     char path[1024];
-    FileHandle file;            // open from OpenImage to CloseImage (for writing when writable)
+    FileHandle file;            // open while the image is in use (for writing when writable); else kNoFile
+    bool listed;                // opened only while its drive is in use (ListImage), not for the slot's life
+    bool wantWrite;             // open for writing when the file allows it
     ImageFaults faults;
 };
 
@@ -40,24 +42,42 @@ extern ImageSlot ImageTable[kMaxImages];
 // for writing when it can be; otherwise read only. The file is locked while
 // the slot is open: exclusively when writable, shared otherwise, so that one
 // writer at a time changes an image and no reader sees a write half done.
-// Another program's lock is waited out for kImageLockWaitMs; after that the
-// result is kImageInUse.
+// Another program's lock is waited out for ImageLockWaitMs (5 s; tests
+// shorten it); after that the result is kImageInUse.
 constexpr int kImageInUse = -2;
-constexpr unsigned kImageLockWaitMs = 5000;
+constexpr unsigned kDefaultImageLockWaitMs = 5000;
+extern unsigned ImageLockWaitMs;
 int OpenImage(const char* path, uint32_t sectorSize, bool wantWrite);
+// Takes `path` into a slot without keeping it open: the file is opened once,
+// unlocked, to learn that it can be and how large it is, and closed again.
+// The slot's file is opened and locked only while its drive is the one in
+// use (UseImageDrive). Returns the slot, or -1 when the file cannot be opened.
+int ListImage(const char* path, uint32_t sectorSize, bool wantWrite);
 // Frees the slot (and its lock); a written DiskCopy 4.2 image gets its data
 // checksum first.
 void CloseImage(int slot);
 void CloseAllImages();
 // Closes every image slot (a written DiskCopy image gets its checksum), then
 // empties the image and drive tables and the sector buffers and puts the
-// transfer size back to its start. The diskette formatter stays wired.
+// transfer size and the lock wait back to their start. The diskette formatter stays wired.
 void ResetDiskState();
 
 // Builds and commits a drive entry for an open image slot, named
 // "[IMAGE name]" after the file's base name. Returns the entry or null when
 // the table is full.
 DriveEntry* AddImageDrive(int slot);
+
+// Makes `entry` the drive in use as far as images go: every listed image of
+// another drive lets go of its file (see ReleaseListedImages), and a listed
+// image behind `entry` opens and locks its file as OpenImage does. 0 when the
+// drive can be used (any drive that is no listed image can), -1 when the
+// file cannot be opened or read, kImageInUse when another program holds it.
+// A refused drive keeps nothing open.
+int UseImageDrive(DriveEntry* entry);
+// Closes the file of every listed image (a written DiskCopy image gets its
+// checksum first), so that other programs may use it; the drives stay in the
+// table. Images opened with OpenImage stay open.
+void ReleaseListedImages();
 
 // The byte size of a 1.44 MB diskette image (2880 blocks of 512 bytes).
 constexpr uint64_t kDisketteImageBytes = 1474560;

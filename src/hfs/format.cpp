@@ -228,7 +228,8 @@ void ShowFormatError()
 bool CreateDisketteImage(const char* path)
 {
     if (path == nullptr || FileExists(path)) return false;
-    FileHandle file = FileOpen(path, FileMode::Create);
+    // CreateNew: a file that appeared since the look is not replaced.
+    FileHandle file = FileOpen(path, FileMode::CreateNew);
     if (file == kNoFile) return false;
     static const uint8_t zeros[18 * kBlockSize] = {};  // one track of a 1.44 MB diskette
     bool written = true;

@@ -65,9 +65,16 @@ int FlushVolume();
 void UpdateAlternateMdb();
 int DiscardVolumeChanges();
 
-// Drive selection and unmount, with their effect on the Mac pane.
+// Drive selection and unmount, with their effect on the Mac pane. An image
+// drive's file is open (and locked) only while its drive is the one in use:
+// selecting a drive lets go of every other image, and so does ResetMacPane.
 void SelectMacDrive(WindowHandle window);
 void ResetMacPane(WindowHandle window);
+// Makes drive `index` the one whose image file is open (UseImageDrive).
+// False when it cannot be used: an image another program holds is said in a
+// message of its own and leaves StatusCode 120 (nothing more to report);
+// one that cannot be opened leaves StatusCode 3.
+bool UseMacDrive(WindowHandle window, unsigned index);
 // The end-of-command report: shows the message for StatusCode (if any)
 // through the window system, clears the status and discards the unwritten
 // changes of the open volume; unmounts it when that re-read fails.

@@ -175,6 +175,8 @@ public:
     const char* TemplateName() const override { return "Format"; }
     void Init(DialogControls& controls) override;
     int Command(DialogControls& controls, int control, int notification) override;
+
+    int chosenDrive = -1;  // selected in the drive box when the dialog opens; -1 none
 };
 
 // The translators' names into a drop-down list, `selected` selected.

@@ -64,9 +64,10 @@ int RunCreateMacFolder(WindowHandle owner)
     return Ws().RunDialog(owner, dialog);
 }
 
-int RunFormatDialog(WindowHandle owner)
+int RunFormatDialog(WindowHandle owner, int chosenDrive)
 {
     FormatDialog dialog;
+    dialog.chosenDrive = chosenDrive;
     return Ws().RunDialog(owner, dialog);
 }
 

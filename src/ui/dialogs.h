@@ -17,8 +17,8 @@ int RunMacItemInfo(WindowHandle owner);
 int RunCreatePcDirectory(WindowHandle owner);
 int RunCreateMacFolder(WindowHandle owner);
 // The Format dialog: the DriveTable index chosen (VolumeLabel holds the
-// label), or -1.
-int RunFormatDialog(WindowHandle owner);
+// label), or -1. `chosenDrive` (when not -1) is selected when it opens.
+int RunFormatDialog(WindowHandle owner, int chosenDrive = -1);
 void RunAboutBox(WindowHandle owner);
 
 // The taken-name question as the PCOLLISION or MCOLLISION dialog, for window

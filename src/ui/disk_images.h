@@ -10,6 +10,7 @@
 // not added twice. False, after a message, when it cannot be opened.
 bool OpenDiskImage(WindowHandle window, const char* path);
 // Makes a blank 1.44 MB image file at `path` (a name that exists already is
-// refused: nothing is ever replaced), opens it as above and runs the Format
-// dialog with it chosen. False, after a message, when the file cannot be made.
+// refused: nothing is ever replaced), adds it as above without listing it
+// (it holds no volume yet) and runs the Format dialog with it chosen. False,
+// after a message, when the file cannot be made.
 bool NewDiskImage(WindowHandle window, const char* path);

@@ -11,6 +11,7 @@ void FormatDialog::Init(DialogControls& controls)
     controls.LimitText(kIdFormatLabel, 27);
     controls.SetText(kIdFormatLabel, "Untitled");
     FillMacDriveBox(controls);
+    if (chosenDrive >= 0) controls.ComboSelect(kIdFormatDriveBox, chosenDrive);
 }
 
 int FormatDialog::Command(DialogControls& controls, int control, int)

@@ -9,8 +9,10 @@
 #include "core/prefs.h"
 #include "core/status.h"
 #include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "hfs/cache.h"
 #include "hfs/listing.h"
+#include "hfs/volume.h"
 #include "translate/registry.h"
 #include "ui/main_window_ids.h"
 #include "ui/pc_pane.h"
@@ -157,12 +159,18 @@ int FormatMacDrive(unsigned driveIndex)
         StatusCode = kStatusNotSupported;
         return 0;
     }
-    return drive.FormatVolume(&drive);
+    // An image is open only while it is formatted; the Mac pane has no drive
+    // chosen before or after.
+    if (!UseMacDrive(MainWindow, driveIndex)) return 0;
+    const int32_t result = drive.FormatVolume(&drive);
+    ReleaseListedImages();
+    return result;
 }
 
 void ReleasePanes()
 {
     FreeBlockCache();
+    ReleaseListedImages();
     FreeMacItemList();
     PcItemList.clear();
     PcItemList.shrink_to_fit();

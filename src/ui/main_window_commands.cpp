@@ -15,6 +15,7 @@
 #include "ui/copy_commands.h"
 #include "ui/delete_commands.h"
 #include "ui/dialogs.h"
+#include "ui/disk_images.h"
 #include "ui/mac_pane.h"
 #include "ui/mac_session.h"
 #include "ui/main_window.h"
@@ -214,6 +215,16 @@ void FormatCommand(WindowHandle window)
     ReportStatus(window);
 }
 
+void ImageCommand(WindowHandle window, bool create)
+{
+    char path[1024];
+    if (!Ws().AskImagePath(window, create, path, sizeof path)) return;
+    if (create)
+        NewDiskImage(window, path);
+    else
+        OpenDiskImage(window, path);
+}
+
 // The drive named at the start of a PC Drive box line ("C:(Fixed)", "/(Fixed)").
 void DriveNameOfLine(const char* line, char* name, size_t size)
 {
@@ -351,6 +362,8 @@ void MainWindowCommand(WindowHandle window, int id, unsigned notification)
     case kCmdSelectAll:
     case kCmdDeselectAll: ws.ListSelect(ActivePane == 1 ? int{kIdPcList} : int{kIdMacList}, -1, id == kCmdSelectAll); break;
     case kCmdFormat: FormatCommand(window); break;
+    case kCmdOpenImage:
+    case kCmdNewImage: ImageCommand(window, id == kCmdNewImage); break;
     case kCmdAbout: RunAboutBox(window); break;
     case kCmdHelp: ws.ShowHelp(true); break;
     case kCmdMacCopyPrefs: RunMacCopyPrefs(window); break;

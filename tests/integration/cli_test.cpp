@@ -7,17 +7,26 @@
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "core/prefs.h"
+#include "core/window_system.h"
 #include "disk/image_drive.h"
+#include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "support/hfsutils_driver.h"
+#include "ui/main_window.h"
+#include "ui/main_window_ids.h"
+#include "ui/pc_pane.h"
+#include "ui/program_state.h"
 
 namespace {
 
@@ -694,6 +703,48 @@ TEST_F(CliTransferTest, ImageHeldByAReader)
     Ok({"mkdir", image, "Waited"});
     EXPECT_TRUE(hfs.Mkdir(":Beside")) << hfs.LastError();
     EXPECT_EQ(RootNames(), (std::vector<std::string>{"Beside", "Waited"}));
+}
+
+// The desktop program lists two images and has a volume of the first open:
+// only that image is locked, until another drive is chosen.
+TEST_F(CliTransferTest, DesktopProgramLocksOnlyTheDriveInUse)
+{
+    const std::string other = dir.PathOf("w.img");
+    fs::copy_file(image, other);
+    const std::string file = pcIn.Path() + "/note.txt";
+    std::ofstream(file) << "note";
+    std::ofstream(dir.PathOf("PIER.INI")) << "[Disk Images]\nImage1=" << image << "\nImage2=" << other << "\n";
+    ResetProgramState();
+    HeadlessWindowSystem ws;
+    SetWindowSystem(&ws);
+    std::snprintf(IniPath, sizeof IniPath, "%s", dir.PathOf("PIER.INI").c_str());
+    PcDirectory = pcIn.Path();
+    WindowHandle const window = reinterpret_cast<WindowHandle>(0x1234);
+    const auto choose = [&](int drive) {
+        ws.ComboSelect(kIdMacDriveBox, drive);
+        MainWindowCommand(window, kIdMacDriveBox, kNotifyCloseUp);
+    };
+    ASSERT_EQ(StartMainWindow(window), 1);
+    choose(0);
+    ws.ListSelect(kIdMacList, 0, true);
+    MainWindowCommand(window, kIdMacList, kNotifyDoubleClick);
+    ASSERT_NE(MacPaneState.parentId, 0u);
+
+    Ok({"put", other, file});
+    const Bytes before = ReadFileBytes(image);
+    const CommandResult r = Cli({"put", image, file});
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err, "quaylink-cli: the image is in use by another program: " + image + "\n");
+    EXPECT_TRUE(ReadFileBytes(image) == before);
+
+    choose(1);
+    EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), 1);
+    Ok({"put", image, file});
+    ExpectChecked();
+    EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
+    MainWindowCommand(window, kCmdExit, kNotifyClicked);
+    SetWindowSystem(nullptr);
+    ResetProgramState();
 }
 
 TEST_F(CliTransferTest, FailedReplacementKeepsTheOldMacFile)

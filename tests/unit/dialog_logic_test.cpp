@@ -213,7 +213,10 @@ TEST_F(DialogTest, DiscoveryListsTheImagesOfTheSettingsFile)
     EXPECT_STREQ(DriveTable[0].Name, "[IMAGE partitioned.img]");
     EXPECT_STREQ(DriveTable[1].Name, "[IMAGE an image with a very lon");
     EXPECT_STREQ(DriveTable[18].Name, "[IMAGE d20]");
+    // A listed image is read only while its drive is the one in use.
+    ASSERT_EQ(UseImageDrive(&DriveTable[0]), 0);
     EXPECT_TRUE(HasMacSignature(&DriveTable[0]));
+    ASSERT_EQ(UseImageDrive(&DriveTable[1]), 0);
     EXPECT_FALSE(HasMacSignature(&DriveTable[1]));
     // With the missing one there, 20; Image21 is never read. Discovery again
     // releases the images it held, so the slots do not run out.

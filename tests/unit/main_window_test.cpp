@@ -10,8 +10,10 @@
 #include "core/prefs.h"
 #include "core/status.h"
 #include "disk/drive_table.h"
+#include "disk/image_drive.h"
 #include "hfs/listing.h"
 #include "hfs/volume.h"
+#include "hfs/volume_check.h"
 #include "platform/platform.h"
 #include "support/mini_volume.h"
 #include "support/temp_image.h"
@@ -405,6 +407,98 @@ TEST_F(MainWindowTest, FormatRefusesDrivesThatCannotTakeIt)
         }
         image.reset();
     }
+}
+
+// Open and New Disk Image: the drive joins the table, the Mac Drive box and
+// PIER.INI once; New never replaces a file and formats what it made.
+TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
+{
+    const std::string ini = dir.PathOf("PIER.INI");
+    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
+    WriteProfileString("Disk Images", "Image1", dir.PathOf("gone.img").c_str(), ini.c_str());
+    Start();
+    ws.messageCount = 0;  // no drives yet
+    const auto imageKey = [&](const char* key) {
+        char value[1024];
+        ReadProfileString("Disk Images", key, "", value, sizeof value, ini.c_str());
+        return std::string(value);
+    };
+    ws.imagePathAnswer = dir.WriteFile("mini.img", MakeMiniVolume().bytes);
+    for (int twice = 0; twice < 2; ++twice) {
+        Command(kCmdOpenImage);
+        EXPECT_EQ(DriveCount, 1u);
+        EXPECT_EQ(ComboItems(kIdMacDriveBox), std::vector<std::string>{"[IMAGE mini.img]"});
+        EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), 0);
+        EXPECT_EQ(ws.ListCount(kIdMacList), 1) << "the volume list";
+        EXPECT_EQ(imageKey("Image2"), ws.imagePathAnswer);
+        EXPECT_EQ(imageKey("Image3"), "");
+    }
+    EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
+
+    // A file that cannot be opened changes nothing.
+    ws.imagePathAnswer = dir.PathOf("absent.img");
+    Command(kCmdOpenImage);
+    EXPECT_EQ(ws.messageCount, 1);
+    EXPECT_EQ(DriveCount, 1u);
+    EXPECT_EQ(imageKey("Image3"), "");
+    ws.messageCount = 0;
+
+    const std::vector<uint8_t> taken = PatternBytes(5000, 7);
+    ws.imagePathAnswer = dir.WriteFile("taken.img", taken);
+    Command(kCmdNewImage);
+    EXPECT_EQ(ws.messageCount, 1);
+    EXPECT_EQ(ReadFileBytes(ws.imagePathAnswer), taken);
+    EXPECT_EQ(DriveCount, 1u);
+
+    // The new drive is chosen in the Format dialog when it opens.
+    ws.imagePathAnswer = dir.PathOf("fresh.img");
+    ws.dialogScripts.push_back({{DialogStep::Clear, kIdFormatLabel, "", 0},
+                                {DialogStep::Type, kIdFormatLabel, "Fresh", 0},
+                                {DialogStep::Press, kDialogOk, "", 0}});
+    Command(kCmdNewImage);
+    EXPECT_EQ(ws.messageCount, 2) << "only the warning before formatting";
+    ASSERT_EQ(DriveCount, 2u);
+    EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), 1);
+    ASSERT_EQ(ws.ListCount(kIdMacList), 1);
+    EXPECT_EQ(MacItemName(0), "Fresh");
+    EXPECT_EQ(imageKey("Image3"), ws.imagePathAnswer);
+    ws.ListSelect(kIdMacList, 0, true);
+    Command(kIdMacList, kNotifyDoubleClick);
+    ASSERT_NE(MacPaneState.parentId, 0u);
+    std::vector<std::string> problems;
+    std::vector<ProblemSeverity> severities;
+    CheckVolume(&problems, &severities);
+    EXPECT_EQ(problems, std::vector<std::string>{});
+
+    // Cancel in the Format dialog keeps the blank image listed.
+    ws.imagePathAnswer = dir.PathOf("blank.img");
+    Command(kCmdNewImage);
+    EXPECT_EQ(DriveCount, 3u);
+    EXPECT_EQ(ReadFileBytes(ws.imagePathAnswer), std::vector<uint8_t>(1474560));
+}
+
+// An image another program holds is not chosen, and says so once.
+TEST_F(MainWindowTest, AnImageInUseElsewhereIsNotChosen)
+{
+    const std::string path = dir.WriteFile("held.img", MakeMiniVolume().bytes);
+    Start();
+    ws.imagePathAnswer = path;
+    Command(kCmdOpenImage);
+    ASSERT_EQ(ws.ListCount(kIdMacList), 1);
+    ResetMacPane(kWindow);
+    const std::vector<uint8_t> before = ReadFileBytes(path);
+    const FileHandle other = FileOpen(path.c_str(), FileMode::ReadWrite);
+    ASSERT_EQ(FileLock(other, true, 0), FileLockResult::Locked);
+    ImageLockWaitMs = 0;
+    ws.messageCount = 0;
+    ws.ComboSelect(kIdMacDriveBox, 0);
+    Command(kIdMacDriveBox, kNotifyCloseUp);
+    EXPECT_EQ(ws.messageCount, 1);
+    EXPECT_NE(std::strstr(ws.lastText, "in use by another program"), nullptr) << ws.lastText;
+    EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), -1);
+    EXPECT_EQ(ws.ListCount(kIdMacList), 0);
+    FileClose(other);
+    EXPECT_EQ(ReadFileBytes(path), before);
 }
 
 }  // namespace

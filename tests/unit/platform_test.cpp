@@ -7,6 +7,7 @@
 // implementations keep one behaviour.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -128,6 +129,50 @@ TEST(FileTest, PositionedIoAndRename)
     const std::string other = dir.WriteFile("b.txt", Bytes("beta"));
     EXPECT_FALSE(FileRename(path.c_str(), other.c_str())) << "the target exists";
     EXPECT_EQ(ReadFileBytes(other), Bytes("beta"));
+}
+
+// Names above 0x7F go through every call as the same Windows-1252 bytes,
+// whatever the system's code page.
+TEST(FileTest, NamesBeyondAsciiKeepTheirBytes)
+{
+    TempDir dir;
+    const auto native = [&](const std::string& ansi) {
+        char out[1024];
+        EXPECT_TRUE(AnsiToNative(ansi.c_str(), out, sizeof out));
+        return dir.Path() + PathSeparator() + out;
+    };
+    const std::string file = "caf\xe9 \x80 \xff.txt", folder = "d\xe9\x80\xff", renamed = "\xff\x80\xe9.bin";
+    const FileHandle f = FileOpen(native(file).c_str(), FileMode::CreateNew);
+    ASSERT_NE(f, kNoFile) << native(file);
+    EXPECT_EQ(FileWrite(f, "data", 4), 4);
+    FileClose(f);
+    ASSERT_TRUE(MakeDir(native(folder).c_str()));
+    std::vector<std::pair<std::string, PathKind>> listed;
+    ASSERT_TRUE(ListDir(
+        dir.Path().c_str(),
+        [](const DirEntry& e, void* context) {
+            char ansi[260];
+            NativeToAnsi(e.name, ansi, sizeof ansi);
+            static_cast<std::vector<std::pair<std::string, PathKind>>*>(context)->emplace_back(ansi, e.kind);
+            return true;
+        },
+        &listed));
+    std::sort(listed.begin(), listed.end());
+    EXPECT_EQ(listed, (std::vector<std::pair<std::string, PathKind>>{{file, PathKind::Regular},
+                                                                     {folder, PathKind::Directory}}));
+    EXPECT_EQ(ReadFileBytes(native(file)), Bytes("data"));
+    ASSERT_TRUE(FileRename(native(file).c_str(), native(renamed).c_str()));
+    EXPECT_FALSE(FileExists(native(file).c_str()));
+    EXPECT_EQ(GetPathKind(native(renamed).c_str()), PathKind::Regular);
+    EXPECT_TRUE(IsDirectory(native(folder).c_str()));
+    const std::string ini = native("PIER.INI");
+    ASSERT_TRUE(WriteProfileString("Disk Images", "Image1", native(renamed).c_str(), ini.c_str()));
+    char value[1024];
+    ReadProfileString("Disk Images", "Image1", "", value, sizeof value, ini.c_str());
+    EXPECT_EQ(value, native(renamed));
+    EXPECT_TRUE(FileDelete(native(renamed).c_str()));
+    EXPECT_TRUE(RemoveDir(native(folder).c_str()));
+    EXPECT_EQ(GetPathKind(native(folder).c_str()), PathKind::Missing);
 }
 
 #if !defined(_WIN32)

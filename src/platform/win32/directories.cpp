@@ -1,4 +1,5 @@
-// Directories and drives on Windows through the ANSI calls.
+// Directories on Windows through the wide calls: names are converted between
+// the engine's Windows-1252 and UTF-16 at each call.
 #include "platform/platform.h"
 
 #include <cstdio>
@@ -6,6 +7,14 @@
 
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
+
+#include <vector>
+
+#include "platform/win32/wide.h"
+
+using pcname::Ansi;
+using pcname::CopyAnsi;
+using pcname::Wide;
 
 namespace {
 
@@ -24,32 +33,31 @@ int64_t UnixSeconds(const FILETIME& ft)
 bool GetCurrentDir(char* out, size_t outSize)
 {
     if (outSize == 0) return false;
-    DWORD size = outSize > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<DWORD>(outSize);
-    DWORD n = GetCurrentDirectoryA(size, out);
-    if (n == 0 || n >= size) {
-        out[0] = 0;
-        return false;
-    }
-    return true;
+    out[0] = 0;
+    const DWORD needed = GetCurrentDirectoryW(0, nullptr);
+    if (needed == 0) return false;
+    std::vector<wchar_t> wide(needed);
+    const DWORD n = GetCurrentDirectoryW(needed, wide.data());
+    return n != 0 && n < needed && CopyAnsi(Ansi(wide.data(), n), out, outSize);
 }
 
-bool SetCurrentDir(const char* path) { return path[0] != 0 && SetCurrentDirectoryA(path) != 0; }
+bool SetCurrentDir(const char* path) { return path[0] != 0 && SetCurrentDirectoryW(Wide(path).c_str()) != 0; }
 
 bool SetCurrentDrive(int driveNumber)
 {
     if (driveNumber < 1 || driveNumber > 26) return false;
     // "X:" alone selects the drive and returns to its own current directory.
-    char drive[3] = {static_cast<char>('A' + driveNumber - 1), ':', 0};
-    return SetCurrentDirectoryA(drive) != 0;
+    const wchar_t drive[3] = {static_cast<wchar_t>(L'A' + driveNumber - 1), L':', 0};
+    return SetCurrentDirectoryW(drive) != 0;
 }
 
-bool MakeDir(const char* path) { return CreateDirectoryA(path, nullptr) != 0; }
+bool MakeDir(const char* path) { return CreateDirectoryW(Wide(path).c_str(), nullptr) != 0; }
 
-bool RemoveDir(const char* path) { return RemoveDirectoryA(path) != 0; }
+bool RemoveDir(const char* path) { return RemoveDirectoryW(Wide(path).c_str()) != 0; }
 
 bool IsDirectory(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -58,18 +66,17 @@ bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* contex
     size_t length = std::strlen(path);
     char last = length > 0 ? path[length - 1] : 0;
     bool needsSeparator = length > 0 && last != '\\' && last != '/' && last != ':';
-    char pattern[MAX_PATH + 4];
-    int n = std::snprintf(pattern, sizeof pattern, "%s%s*", path, needsSeparator ? "\\" : "");
-    if (n <= 0 || static_cast<size_t>(n) >= sizeof pattern) return false;
+    const std::wstring pattern = Wide(path) + (needsSeparator ? L"\\*" : L"*");
 
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA(pattern, &found);
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(pattern.c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND && IsDirectory(path);
     do {
-        const char* name = found.cFileName;
-        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        const std::wstring_view wide = found.cFileName;
+        if (wide == L"." || wide == L"..") continue;
         DirEntry entry{};
-        std::snprintf(entry.name, sizeof entry.name, "%s", name);
+        // A character Windows-1252 lacks is listed as '?'.
+        std::snprintf(entry.name, sizeof entry.name, "%s", Ansi(found.cFileName).c_str());
         // A symbolic link or junction is a reparse point: listed as a link,
         // never as the directory or file it leads to.
         DWORD attributes = found.dwFileAttributes;
@@ -82,7 +89,7 @@ bool ListDir(const char* path, bool (*visit)(const DirEntry& entry, void* contex
         entry.size = entry.isDirectory ? 0 : (static_cast<uint64_t>(found.nFileSizeHigh) << 32) | found.nFileSizeLow;
         entry.modified = UnixSeconds(found.ftLastWriteTime);
         if (!visit(entry, context)) break;
-    } while (FindNextFileA(h, &found));
+    } while (FindNextFileW(h, &found));
     FindClose(h);
     return true;
 }

@@ -9,15 +9,32 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string>
+
+#include "platform/win32/wide.h"
+
+using pcname::Ansi;
+using pcname::Wide;
+
 namespace {
+
+// The full path of `path` ("." when empty); empty when it cannot be had.
+std::string FullPathOf(const char* path)
+{
+    const std::wstring wide = Wide(path[0] ? path : ".");
+    wchar_t full[MAX_PATH];
+    const DWORD n = GetFullPathNameW(wide.c_str(), MAX_PATH, full, nullptr);
+    if (n == 0 || n >= MAX_PATH) return {};
+    return Ansi(full, n);
+}
 
 // "C:\" for a path on drive C, "\\server\share\" for a network path; false
 // for a relative path.
 bool RootOf(const char* path, char* root, size_t rootSize)
 {
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(path[0] ? path : ".", sizeof full, full, nullptr);
-    if (n == 0 || n >= sizeof full) return false;
+    const std::string fullPath = FullPathOf(path);
+    if (fullPath.empty()) return false;
+    const char* full = fullPath.c_str();
     if (std::isalpha(static_cast<unsigned char>(full[0])) && full[1] == ':') {
         std::snprintf(root, rootSize, "%c:\\", full[0]);
         return true;
@@ -49,7 +66,7 @@ bool GetDriveSpace(const char* path, uint64_t* freeBytes, uint64_t* totalBytes)
     char root[MAX_PATH];
     if (!RootOf(path, root, sizeof root)) return false;
     ULARGE_INTEGER available, total, totalFree;
-    if (!GetDiskFreeSpaceExA(root, &available, &total, &totalFree)) return false;
+    if (!GetDiskFreeSpaceExW(Wide(root).c_str(), &available, &total, &totalFree)) return false;
     *freeBytes = available.QuadPart;
     *totalBytes = total.QuadPart;
     return true;
@@ -57,14 +74,15 @@ bool GetDriveSpace(const char* path, uint64_t* freeBytes, uint64_t* totalBytes)
 
 int ListLogicalDrives(LogicalDrive* out, int maxCount)
 {
-    char roots[256];
-    DWORD n = GetLogicalDriveStringsA(sizeof roots, roots);
-    if (n == 0 || n >= sizeof roots) return 0;
+    wchar_t roots[256];
+    DWORD n = GetLogicalDriveStringsW(256, roots);
+    if (n == 0 || n >= 256) return 0;
     int count = 0;
-    for (const char* root = roots; *root && count < maxCount; root += std::strlen(root) + 1) {
-        const UINT kind = GetDriveTypeA(root);
+    for (const wchar_t* root = roots; *root && count < maxCount; root += std::wcslen(root) + 1) {
+        const UINT kind = GetDriveTypeW(root);
+        if (root[0] > 0x7F) continue;  // drive letters are A to Z
         if (kind == DRIVE_UNKNOWN) continue;
-        out[count].name[0] = static_cast<char>(std::toupper(static_cast<unsigned char>(root[0])));
+        out[count].name[0] = static_cast<char>(std::toupper(static_cast<int>(root[0])));
         out[count].name[1] = ':';
         out[count].name[2] = 0;
         out[count].kind = kind;
@@ -77,11 +95,10 @@ bool DriveStartDirectory(const char* name, char* out, size_t outSize)
 {
     if (!std::isalpha(static_cast<unsigned char>(name[0])) || name[1] != ':' || name[2] != 0) return false;
     // "D:" alone names the drive's own current directory.
-    char full[MAX_PATH];
-    DWORD n = GetFullPathNameA(name, sizeof full, full, nullptr);
-    if (n == 0 || n >= sizeof full || n >= outSize) return false;
-    if (!IsDirectory(full)) return false;
-    std::snprintf(out, outSize, "%s", full);
+    const std::string full = FullPathOf(name);
+    if (full.empty() || full.size() >= outSize) return false;
+    if (!IsDirectory(full.c_str())) return false;
+    std::snprintf(out, outSize, "%s", full.c_str());
     return true;
 }
 

@@ -1,4 +1,5 @@
-// Files on Windows through the ANSI file calls. Device paths such as
+// Files on Windows through the wide file calls (names converted between the
+// engine's Windows-1252 and UTF-16 at each call). Device paths such as
 // "\\.\PhysicalDrive1" open the same way; their size comes from the disk.
 #include "platform/platform.h"
 
@@ -8,6 +9,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 #include <winioctl.h>
+
+#include "platform/win32/wide.h"
+
+using pcname::Wide;
 
 namespace {
 
@@ -82,7 +87,8 @@ FileHandle FileOpen(const char* path, FileMode mode, FileStatus* status)
         disposition = CREATE_NEW;
         flags |= FILE_FLAG_OPEN_REPARSE_POINT;
     }
-    HANDLE h = CreateFileA(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags, nullptr);
+    HANDLE h = CreateFileW(Wide(path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, disposition, flags,
+                           nullptr);
     if (h == INVALID_HANDLE_VALUE) return kNoFile;
     if (status) {
         // Disks and volumes answer no file information: no size, no time.
@@ -172,12 +178,12 @@ FileLockResult FileLock(FileHandle file, bool exclusive, unsigned waitMillisecon
     }
 }
 
-bool FileExists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
+bool FileExists(const char* path) { return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
 PathKind GetPathKind(const char* path)
 {
     // The attributes are those of a reparse point itself, not of its target.
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(Wide(path).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::Missing;
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return PathKind::Link;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::Directory;
@@ -187,23 +193,25 @@ PathKind GetPathKind(const char* path)
 
 bool FileIsWritable(const char* path)
 {
-    DWORD attributes = GetFileAttributesA(path);
+    const std::wstring wide = Wide(path);
+    DWORD attributes = GetFileAttributesW(wide.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY)) return false;
     if (attributes & FILE_ATTRIBUTE_DIRECTORY) return true;
-    HANDLE h = CreateFileA(path, GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE h =
+        CreateFileW(wide.c_str(), GENERIC_WRITE, kShareAll, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     CloseHandle(h);
     return true;
 }
 
-bool FileDelete(const char* path) { return DeleteFileA(path) != 0; }
+bool FileDelete(const char* path) { return DeleteFileW(Wide(path).c_str()) != 0; }
 
-bool FileRename(const char* from, const char* to) { return MoveFileA(from, to) != 0; }
+bool FileRename(const char* from, const char* to) { return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), 0) != 0; }
 
 bool FileReplace(const char* from, const char* to)
 {
     // A link of the name is replaced as an entry; MoveFileEx does not follow it.
-    return MoveFileExA(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    return MoveFileExW(Wide(from).c_str(), Wide(to).c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
@@ -214,7 +222,7 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     FILETIME modified;
     modified.dwLowDateTime = static_cast<DWORD>(units);
     modified.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(units) >> 32);
-    HANDLE h = CreateFileA(path, FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
+    HANDLE h = CreateFileW(Wide(path).c_str(), FILE_WRITE_ATTRIBUTES, kShareAll, nullptr, OPEN_EXISTING,
                            FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (h == INVALID_HANDLE_VALUE) return false;
     bool ok = SetFileTime(h, nullptr, nullptr, &modified) != 0;
@@ -222,11 +230,10 @@ bool FileSetModifiedTime(const char* path, int64_t unixSeconds)
     return ok;
 }
 
-
 bool FileModifiedTime(const char* path, int64_t* unixSeconds)
 {
     WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &data)) return false;
+    if (!GetFileAttributesExW(Wide(path).c_str(), GetFileExInfoStandard, &data)) return false;
     *unixSeconds = UnixSecondsOf(data.ftLastWriteTime);
     return true;
 }

@@ -1,5 +1,5 @@
-// PC names on Windows: the ANSI calls take the engine's Windows-1252 strings
-// as they are.
+// PC names on Windows: native paths are the engine's Windows-1252 strings
+// themselves; the platform calls convert them to UTF-16 for the wide API.
 #include "platform/platform.h"
 
 #include <cstring>

@@ -7,6 +7,10 @@
 #define WIN32_LEAN_AND_MEAN
 #include <windows.h>
 
+#include <string>
+
+#include "platform/win32/wide.h"
+
 namespace {
 
 constexpr int64_t kUnixEpochFileTime = 116444736000000000LL;
@@ -62,11 +66,13 @@ void FormatLocalTimeAndDate(uint32_t dosDateTime, char* out, size_t outSize)
     if (!DosDateTimeToFileTime(static_cast<WORD>(dosDateTime >> 16), static_cast<WORD>(dosDateTime), &when) ||
         !FileTimeToSystemTime(&when, &st))
         return;
-    if (GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &st, nullptr, out, size) == 0) out[0] = 0;
-    int used = static_cast<int>(std::strlen(out));
-    if (used + 1 >= size) return;
-    out[used++] = ' ';
-    out[used] = 0;
-    if (GetDateFormatA(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, out + used, size - used) == 0)
-        out[used] = 0;
+    // The locale's texts in UTF-16, kept as Windows-1252 like every text.
+    wchar_t timeText[128];
+    wchar_t dateText[256];
+    if (GetTimeFormatW(LOCALE_USER_DEFAULT, 0, &st, nullptr, timeText, 128) == 0) timeText[0] = 0;
+    if (GetDateFormatW(LOCALE_USER_DEFAULT, DATE_LONGDATE, &st, nullptr, dateText, 256) == 0) dateText[0] = 0;
+    std::string text = pcname::Ansi(timeText);
+    if (text.size() + 1 < static_cast<size_t>(size)) text += ' ' + pcname::Ansi(dateText);
+    if (text.size() >= static_cast<size_t>(size)) text.resize(static_cast<size_t>(size) - 1);
+    std::memcpy(out, text.c_str(), text.size() + 1);
 }
