@@ -195,10 +195,6 @@ class Log:
                 raise Failure(f"timed out waiting for {what}; last events:\n{tail}")
             time.sleep(0.05)
 
-    def since(self, start):
-        self.poll()
-        return self.events[start:]
-
 
 # ---------------------------------------------------------------- Wine and X
 
@@ -323,8 +319,8 @@ class Run:
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
         if os.path.exists(self.log_path):
             shutil.copy(self.log_path, os.path.join(self.out, f"{self.name}.log"))
-        if not keep:
-            shutil.rmtree(self.tmp, ignore_errors=True)
+        # A failed run keeps its files and images for a look, not its prefix.
+        shutil.rmtree(self.prefix if keep else self.tmp, ignore_errors=True)
 
     def write_ini(self, text):
         with open(os.path.join(self.program_dir, "PIER.INI"), "w", newline="\r\n") as f:
@@ -368,11 +364,11 @@ class Run:
     def wait_quiet(self, what, predicate, timeout):
         """As wait, but a message box on the way is a failure: the scenario
         would have awaited it."""
-        def done(e):
+        def quiet(e):
             if e.kind == "message":
                 raise Failure(f"unexpected message box {e['caption']!r}: {e['text']!r} (waiting for {what})")
             return predicate(e)
-        return self.wait(what, done, timeout)
+        return self.wait(what, quiet, timeout)
 
     def done(self, cid, code=0, timeout=60):
         """The main window's dump when the command `cid` (notification
@@ -381,33 +377,15 @@ class Run:
         deadline = time.monotonic() + timeout
         while True:
             self.log.poll()
+            alive = self.alive()
             event = self.log.finished(cid, code)
             if event is not None:
                 return event
-            check(self.alive(), f"the program ended before command {cid} did")
+            check(alive, f"the program ended before command {cid} did")
             if time.monotonic() > deadline:
                 tail = "\n".join(repr(e) for e in self.log.events[-6:])
                 raise Failure(f"timed out waiting for command {cid} ({code}) to end; last events:\n{tail}")
             time.sleep(0.05)
-
-    def done(self, cid, code=0, timeout=60):
-        """The main window's dump when the command `cid` (notification
-        `code`) issued since the last mark has ended."""
-        check(not self.timed_out, "the run's watchdog expired")
-        deadline = time.monotonic() + timeout
-        while True:
-            self.log.poll()
-            event = self.log.finished(cid, code)
-            if event is not None:
-                return event
-            check(self.alive(), f"the program ended before command {cid} did")
-            if time.monotonic() > deadline:
-                tail = "\n".join(repr(e) for e in self.log.events[-6:])
-                raise Failure(f"timed out waiting for command {cid} ({code}) to end; last events:\n{tail}")
-            time.sleep(0.05)
-
-    def idle(self, timeout=60):
-        return self.wait_quiet("the main window idle", lambda e: e.kind == "main" and e["event"] == "idle", timeout)
 
     def dialog(self, template, event="open", timeout=30):
         """A dialog's dump; for "open", once X shows the dialog (the dump is
@@ -421,11 +399,6 @@ class Run:
 
     def message(self, timeout=30):
         return self.wait("a message box", lambda e: e.kind == "message", timeout)
-
-    def answer(self, timeout=30):
-        return self.wait("a message box's answer", lambda e: e.kind == "answer", timeout)
-
-    # -- X input
 
     def xdo(self, *args):
         t0 = time.monotonic()

@@ -567,6 +567,12 @@ def disk_image_menu(run, env):
     run.exit()
     tools.check_volume(made)
 
+    # An image named on the command line opens the same way.
+    main = run.start(unix_to_wine(env["arg"]))
+    check("[IMAGE Arg.img]" in main.control(MAC_DRIVE_BOX)["items"], "the argument's image in the Mac Drive box")
+    check(names(main, MAC_LIST) == ["Arg"], f"the argument's volume is listed: {names(main, MAC_LIST)}")
+    run.exit()
+
 
 def prefs_saved(run, env):
     """Preferences changed, saved at exit, read at the next start."""
@@ -630,7 +636,7 @@ def prepare(run, tools):
             f.write(bytes([n & 255]) * 4096)
     env = {"tools": tools, "work": work, "pc": pc, "many": many, "shots": []}
     for name, label, size in (("alpha", "Alpha", 1440), ("big", "Big", 16384), ("blank", "Blank", 1440),
-                              ("third", "Third", 1440)):
+                              ("third", "Third", 1440), ("arg", "Arg", 1440)):
         env[name] = os.path.join(work, f"{label}.img")
         make_volume(tools, env[name], label, size)
     fill_alpha(tools, work, env["alpha"])
