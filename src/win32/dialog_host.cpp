@@ -88,6 +88,7 @@ public:
         if (ListFont != nullptr)
             SendDlgItemMessageW(dialog_, control, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont), TRUE);
     }
+    void UseExtendedUi(int control) override { SendDlgItemMessageW(dialog_, control, CB_SETEXTENDEDUI, TRUE, 0); }
     void FilterTyping(int control, CharFilter filter) override
     {
         const HWND field = GetDlgItem(dialog_, control);
