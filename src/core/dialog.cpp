@@ -37,6 +37,8 @@ void DialogModel::ComboSelect(int control, int index)
 
 void DialogModel::UseListFont(int control) { controls[control].listFont = true; }
 
+void DialogModel::UseExtendedUi(int control) { controls[control].extendedUi = true; }
+
 void DialogModel::FilterTyping(int control, CharFilter filter) { controls[control].filter = filter; }
 
 int DialogModel::ShowMessage(const char* text, const char* caption, unsigned style)

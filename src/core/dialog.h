@@ -46,6 +46,9 @@ public:
     virtual void ComboSelect(int control, int index) = 0;
     // Shows the control's text in the list font.
     virtual void UseListFont(int control) = 0;
+    // A drop-down list box that opens with the Down key, and whose arrow
+    // keys move the selection only while it is open.
+    virtual void UseExtendedUi(int control) = 0;
     // Typed characters reach the field only through `filter`.
     virtual void FilterTyping(int control, CharFilter filter) = 0;
     // A message box owned by the dialog; answers as WindowSystem::ShowMessage.
@@ -86,6 +89,7 @@ public:
         bool enabled = true;
         bool checked = false;
         bool listFont = false;
+        bool extendedUi = false;
         CharFilter filter = nullptr;
         std::vector<std::string> items;
         int selection = -1;
@@ -102,6 +106,7 @@ public:
     int ComboSelection(int control) override;
     void ComboSelect(int control, int index) override;
     void UseListFont(int control) override;
+    void UseExtendedUi(int control) override;
     void FilterTyping(int control, CharFilter filter) override;
     int ShowMessage(const char* text, const char* caption, unsigned style) override;
 

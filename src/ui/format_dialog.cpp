@@ -6,6 +6,7 @@
 
 void FormatDialog::Init(DialogControls& controls)
 {
+    controls.UseExtendedUi(kIdFormatDriveBox);
     controls.UseListFont(kIdFormatDriveBox);
     controls.UseListFont(kIdFormatLabel);
     controls.LimitText(kIdFormatLabel, 27);

@@ -1,5 +1,6 @@
 // Modal dialogs: one dialog procedure runs every template, handing the
 // dialog's controls and commands to the logic object the command gave it.
+#include <algorithm>
 #include <string>
 
 #include "core/prefs.h"
@@ -88,6 +89,7 @@ public:
         if (ListFont != nullptr)
             SendDlgItemMessageW(dialog_, control, WM_SETFONT, reinterpret_cast<WPARAM>(ListFont), TRUE);
     }
+    void UseExtendedUi(int control) override { SendDlgItemMessageW(dialog_, control, CB_SETEXTENDEDUI, TRUE, 0); }
     void FilterTyping(int control, CharFilter filter) override
     {
         const HWND field = GetDlgItem(dialog_, control);
@@ -112,6 +114,29 @@ private:
     HWND dialog_ = nullptr;
 };
 
+// Over the middle of the window that opened it, kept on that window's
+// screen; without a visible owner the template centres it on the screen.
+void CentreOnOwner(HWND dialog)
+{
+    const HWND owner = GetWindow(dialog, GW_OWNER);
+    if (owner == nullptr || !IsWindowVisible(owner) || IsIconic(owner)) return;
+    RECT outer, own;
+    GetWindowRect(owner, &outer);
+    GetWindowRect(dialog, &own);
+    const int width = own.right - own.left;
+    const int height = own.bottom - own.top;
+    int x = (outer.left + outer.right - width) / 2;
+    int y = (outer.top + outer.bottom - height) / 2;
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoW(MonitorFromWindow(owner, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        const RECT& work = monitor.rcWork;
+        x = std::max(static_cast<int>(work.left), std::min(x, static_cast<int>(work.right) - width));
+        y = std::max(static_cast<int>(work.top), std::min(y, static_cast<int>(work.bottom) - height));
+    }
+    SetWindowPos(dialog, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 struct DialogSession {
     DialogLogic* logic;
     const char* templateName;
@@ -125,6 +150,7 @@ INT_PTR CALLBACK DialogTrampoline(HWND dialog, UINT message, WPARAM wParam, LPAR
         auto* session = reinterpret_cast<DialogSession*>(lParam);
         SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         session->controls.Attach(dialog);
+        CentreOnOwner(dialog);
         // Filling the fields makes them report changes; the logic decides
         // what the dialog opens with, so those reports are not passed on.
         session->initialising = true;

@@ -163,6 +163,7 @@ TEST_F(DialogTest, FormatDialogNeedsADriveAndALabel)
     EXPECT_EQ(ws.messages[1].caption, "No Drive Selected");
     EXPECT_EQ(ws.Shown(116), "Mac Drive:");
     EXPECT_EQ(ws.Shown(300), "Untitled");
+    EXPECT_TRUE(Last().controls.at(117).extendedUi);
 
     TempImage a(std::vector<uint8_t>(kDisketteImageBytes), 512, true, "a.img");
     TempImage b(std::vector<uint8_t>(kDisketteImageBytes), 512, true, "b.img");
