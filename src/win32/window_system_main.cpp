@@ -42,8 +42,11 @@ int Win32WindowSystem::ShowMessage(WindowHandle owner, const char* text, const c
     LogMessageOpen(caption, text, style);
     const std::wstring wideText = Wide(text ? text : "");
     const std::wstring wideCaption = Wide(caption ? caption : "");
-    const int answer = MessageBoxW(static_cast<HWND>(owner), wideText.c_str(), caption ? wideCaption.c_str() : nullptr,
-                                   style);
+    // During long work the main window is disabled under the progress
+    // window: a box owned by it would enable it again when it closes.
+    HWND parent = static_cast<HWND>(owner);
+    if (progress_ != nullptr && parent == main_) parent = progress_;
+    const int answer = MessageBoxW(parent, wideText.c_str(), caption ? wideCaption.c_str() : nullptr, style);
     LogMessageAnswer(answer);
     return answer;
 }
