@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "disk/device_calls.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
 
@@ -317,6 +318,7 @@ void ResetDiskState()
     std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
     MaxTransferBytes = 32768;
     ImageLockWaitMs = kDefaultImageLockWaitMs;
+    DeviceCalls = SystemDeviceCalls();
 }
 
 DriveEntry* AddImageDrive(int slot)
