@@ -23,12 +23,15 @@
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "disk/windows_devices.h"
+#include "hfs/format.h"
+#include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "hfs/volume_scan.h"
 #include "platform/platform.h"
 #include "support/simulated_devices.h"
 #include "support/temp_image.h"
+#include "ui/mac_session.h"
 
 namespace {
 
@@ -606,6 +609,32 @@ TEST_F(WindowsDeviceTest, DiscoveryOrderNamesAndTheTwentyDriveLimit)
     DiscoverDrives();
     ASSERT_EQ(DriveCount, 20u);
     EXPECT_STREQ(DriveTable[19].Name, "[DRIVE 19] (1.0G)");
+}
+
+// Formatting a real diskette: the formatter's blocks go through the diskette
+// drive's own writes, and the result mounts and checks clean.
+TEST_F(WindowsDeviceTest, ADisketteDriveFormatsThroughItsWrites)
+{
+    Prefs.AddFloppy = 1;
+    Sim.devices[kFloppyA].mediaTypesKnown = false;  // a mapped image, as under Wine
+    const Bytes before = PatternBytes(1474560, 8);
+    Sim.devices[kFloppyA].bytes = before;
+    Sim.driveTypes["A:\\"] = kDriveRemovable;
+    DiscoverDrives();
+    ASSERT_EQ(DriveCount, 1u);
+    ASSERT_NE(DriveTable[0].FormatVolume, nullptr);
+    ASSERT_TRUE(SetVolumeLabel("Fresh"));
+    EXPECT_EQ(DriveTable[0].FormatVolume(&DriveTable[0]), 0);
+    EXPECT_EQ(Sim.Count("write 512"), 50u) << "boot blocks, 41 empty nodes, 7 templates, one block a call";
+    MacDriveIndex = 0;
+    SelectMacDrive(MainWindow);
+    ASSERT_EQ(MacPaneState.count, 1u);
+    ASSERT_TRUE(OpenListedVolume(0));
+    EXPECT_EQ(MacString(MacVolume.mdb->data + 36), "Fresh");
+    std::vector<std::string> problems;
+    EXPECT_EQ(CheckVolume(&problems), 0) << (problems.empty() ? "" : problems[0]);
+    // Blocks the empty volume does not use keep what the diskette held.
+    EXPECT_EQ(Sim.Bytes(kFloppyA, 100 * 512, 512), Bytes(before.begin() + 100 * 512, before.begin() + 101 * 512));
 }
 
 class CheckMemoryTest : public DiskStateTest {
