@@ -21,7 +21,7 @@ struct ImageFaults {
 struct ImageSlot {
     bool used;
     bool writable;
-    uint32_t sectorSize;        // 512 or 2048
+    uint32_t sectorSize;        // 512 or 2048; a block device's own when larger
     uint64_t dataOffset;        // bytes before the disk data (a DiskCopy 4.2 header)
     uint64_t dataLength;        // bytes of disk data
     bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
