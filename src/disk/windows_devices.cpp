@@ -173,14 +173,20 @@ bool FloppyPresentNt(uint32_t unit)
     DeviceCalls.CloseHandle(device);
     if (asked) {
         if (returned > sizeof types) returned = sizeof types;
-        for (uint32_t at = 0; at + kGeometrySize <= returned; at += kGeometrySize)
-            if (LeU32(types + at + kGeoMediaType) == kMediaFloppy144) return true;
+        bool known = false;
+        for (uint32_t at = 0; at + kGeometrySize <= returned; at += kGeometrySize) {
+            const uint32_t media = LeU32(types + at + kGeoMediaType);
+            if (media == kMediaFloppy144) return true;
+            known = known || media != 0;
+        }
+        if (known) return false;
+    } else if (error != kErrorNotSupported) {
         return false;
     }
-    // A drive letter mapped to an image file (as emulators and Wine do)
-    // knows no media types: a removable drive whose device reads and holds
-    // exactly 1.44 MB is taken for a high-density diskette.
-    if (error != kErrorNotSupported) return false;
+    // A drive letter mapped to an image file (as Wine does) knows no media
+    // types: the call fails as not supported, or lists only unknown media.
+    // A removable drive whose device reads and holds exactly 1.44 MB is then
+    // taken for a high-density diskette.
     const char root[4] = {static_cast<char>(unit == 0 ? 'A' : 'B'), ':', '\\', 0};
     if (DeviceCalls.GetDriveType(root) != kDriveRemovable) return false;
     const DeviceHandle readable = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);

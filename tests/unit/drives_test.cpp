@@ -468,6 +468,8 @@ TEST_F(WindowsDeviceTest, DisketteAndCdromPresence)
         {"1.44 MB among the types", {5, 2}, true, 2, 0, true},
         {"720 KB only", {5}, true, 2, 1474560, false},
         {"no types, a removable 1.44 MB image", {}, false, 2, 1474560, true},
+        {"only unknown media (Wine), a removable 1.44 MB image", {0}, true, 2, 1474560, true},
+        {"only unknown media, a removable 720 KB image", {0}, true, 2, 737280, false},
         {"no types, a removable 720 KB image", {}, false, 2, 737280, false},
         {"no types, a fixed drive", {}, false, 3, 1474560, false},
     };
