@@ -7,6 +7,7 @@
 #include "core/status.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
+#include "disk/windows_devices.h"
 #include "platform/platform.h"
 
 namespace {
@@ -43,12 +44,61 @@ void DiscoverDrives()
     AddImageDrives();
 }
 
-// These devices are reached only through the Windows device layers; here
-// there are none.
+void (*DriveSizeText)(uint32_t bytes, char* out) = nullptr;
+
 void AddAspiDrives() {}
-void AddPhysicalDrives() {}
-void AddCdromDrives() {}
-void AddFloppyDrive(uint32_t) {}
+
+void AddPhysicalDrives()
+{
+    for (uint32_t number = 0; number <= 25; ++number) {
+        uint64_t capacity = 0;
+        const int kind = PhysicalDriveKind(number, &capacity);
+        if (kind == 0) continue;
+        DriveEntry* entry = BeginDriveEntry();
+        entry->Unit = number;
+        entry->ReadSectors = PhysicalReadBlocks;
+        entry->WriteSectors = PhysicalWriteBlocks;
+        entry->BlocksPerSector = 1;
+        // A fixed disk is listed only when it is a Mac disk; a removable
+        // drive always, since its medium may be changed later.
+        if (kind == kPhysicalFixed && !HasMacSignature(entry)) continue;
+        // The size text takes 32 bits: 4 GiB and more is its ">4G".
+        char size[16] = "";
+        const uint32_t shown = capacity > 0xFFFFFFFFu ? 0xFFFFFFFFu : static_cast<uint32_t>(capacity);
+        if (DriveSizeText)
+            DriveSizeText(shown, size);
+        else
+            std::snprintf(size, sizeof size, "%u", shown);
+        PhysicalDriveName(number, size, entry->Name);
+        CommitDriveEntry();
+    }
+}
+
+void AddCdromDrives()
+{
+    for (uint32_t index = 3; index <= 25; ++index) {  // D to Z
+        if (!CdromPresent(index)) continue;
+        DriveEntry* entry = BeginDriveEntry();
+        entry->Unit = index;
+        entry->ReadSectors = CdromReadBlocks;
+        entry->BlocksPerSector = 4;
+        CdromDriveName(index, entry->Name);
+        CommitDriveEntry();
+    }
+}
+
+void AddFloppyDrive(uint32_t unit)
+{
+    if (!(IsWindowsNt() ? FloppyPresentNt(unit) : FloppyPresentVwin32(unit))) return;
+    DriveEntry* entry = BeginDriveEntry();
+    entry->Unit = unit;
+    entry->ReadSectors = FloppyReadBlocks;
+    entry->WriteSectors = FloppyWriteBlocks;
+    entry->FormatVolume = DisketteImageFormatter;
+    entry->BlocksPerSector = 1;
+    DisketteDriveName(unit, entry->Name);
+    CommitDriveEntry();
+}
 
 void AddImageDrives()
 {

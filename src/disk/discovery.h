@@ -14,11 +14,18 @@ struct DriveEntry;
 // B (AddFloppy), then the images listed in IniPath. At most 20 drives.
 void DiscoverDrives();
 
-// The steps. Each finds nothing on a system without the devices.
+// The steps. Each finds nothing on a system without the devices (see
+// disk/device_calls.h). Physical drives: a fixed one only with a Mac
+// signature, a removable one always; CD-ROM letters D to Z; a diskette drive
+// when it takes 1.44 MB media (the NT test or the VWIN32 one, by
+// WindowsVersion), formatted by DisketteImageFormatter.
 void AddAspiDrives();
 void AddPhysicalDrives();
 void AddCdromDrives();
 void AddFloppyDrive(uint32_t unit);
+// The size text of a physical drive's name (bytes, 0xFFFFFFFF for 4 GiB and
+// more); the program wires in the panes' size form when it starts.
+extern void (*DriveSizeText)(uint32_t bytes, char* out);
 // The image files of the section "Disk Images" of IniPath (keys Image1 to
 // Image20, full native paths), in key order, each named "[IMAGE name]" after
 // its base name. A file that cannot be opened is left out; the others are

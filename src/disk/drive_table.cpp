@@ -5,6 +5,7 @@
 #include "core/prefs.h"
 #include "core/status.h"
 #include "disk/image_drive.h"
+#include "disk/windows_devices.h"
 
 DriveEntry DriveTable[kDriveTableRoom];
 uint32_t DriveCount = 0;
@@ -117,6 +118,16 @@ uint32_t DriveSectorSize(const DriveEntry* entry)
         const uint32_t slot = entry->Unit;
         if (slot < kMaxImages && ImageTable[slot].used) return ImageTable[slot].sectorSize;
     }
+    if (entry->ReadSectors == CdromReadBlocks) {
+        // A CD-ROM that cannot tell (a drive letter mapped to an image file
+        // knows no geometry) keeps the sectors every CD-ROM has.
+        const uint32_t size = CdromSectorSize(entry->Unit);
+        return size != 0 ? size : 2048;
+    }
+    if (entry->ReadSectors == PhysicalReadBlocks) {
+        const uint32_t size = PhysicalSectorSize(entry->Unit);
+        return size != 0 ? size : kBlockSize;
+    }
     return kBlockSize;
 }
 
@@ -129,16 +140,17 @@ uint64_t DriveBlockCount(const DriveEntry* entry)
             return s.dataLength / s.sectorSize * (s.sectorSize / kBlockSize);
         }
     }
+    if (entry->ReadSectors == PhysicalReadBlocks && entry->BlocksPerSector != 0) {
+        // The exact length, not the geometry's product, which leaves out
+        // the last partial cylinder: a volume there must not look as if it
+        // ran past the end of the disk.
+        const uint64_t sectorBytes = uint64_t{entry->BlocksPerSector} * kBlockSize;
+        return PhysicalDriveLength(entry->Unit) / sectorBytes * entry->BlocksPerSector;
+    }
     return 0;
 }
 
-bool IsDisketteDrive(const DriveEntry* entry)
-{
-    // Only a diskette drive's own read operation makes an entry a diskette
-    // drive; this platform builds none.
-    (void)entry;
-    return false;
-}
+bool IsDisketteDrive(const DriveEntry* entry) { return entry->ReadSectors == FloppyReadBlocks; }
 
 void SetTransferLimit()
 {

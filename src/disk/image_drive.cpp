@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "disk/device_calls.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
 
@@ -23,6 +24,8 @@ constexpr uint32_t kDc42DataChecksum = 72;  // u32
 constexpr uint32_t kDc42Private = 82;       // u16, always 0x0100
 constexpr uint32_t kDc42MaxNameLength = 63;
 constexpr uint16_t kDc42PrivateValue = 0x0100;
+// The largest device sector a drive entry can stage (8 blocks).
+constexpr uint32_t kMaxDeviceSector = 8 * kBlockSize;
 
 uint32_t BigU32(const uint8_t* p)
 {
@@ -186,6 +189,11 @@ int OpenSlotFile(ImageSlot& s, bool lock)
             return kImageInUse;
         }
     }
+    // A block device reads and writes in its own sectors: a CD-ROM drive's
+    // 2048 bytes, or a disk's 4096, whatever the caller expected.
+    const uint32_t deviceSector = FileDeviceSectorSize(file);
+    if (deviceSector > s.sectorSize && deviceSector <= kMaxDeviceSector && deviceSector % kBlockSize == 0)
+        s.sectorSize = deviceSector;
     const int64_t size = FileSize(file);
     if (size < 0) {
         if (!same) FileClose(file);
@@ -317,6 +325,7 @@ void ResetDiskState()
     std::memset(ScratchBuffer, 0, sizeof ScratchBuffer);
     MaxTransferBytes = 32768;
     ImageLockWaitMs = kDefaultImageLockWaitMs;
+    DeviceCalls = SystemDeviceCalls();
 }
 
 DriveEntry* AddImageDrive(int slot)

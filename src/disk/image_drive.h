@@ -21,7 +21,7 @@ struct ImageFaults {
 struct ImageSlot {
     bool used;
     bool writable;
-    uint32_t sectorSize;        // 512 or 2048
+    uint32_t sectorSize;        // 512 or 2048; a block device's own when larger
     uint64_t dataOffset;        // bytes before the disk data (a DiskCopy 4.2 header)
     uint64_t dataLength;        // bytes of disk data
     bool diskCopy;              // a DiskCopy 4.2 image: its data checksum is kept up to date
@@ -59,7 +59,8 @@ void CloseImage(int slot);
 void CloseAllImages();
 // Closes every image slot (a written DiskCopy image gets its checksum), then
 // empties the image and drive tables and the sector buffers and puts the
-// transfer size and the lock wait back to their start. The diskette formatter stays wired.
+// transfer size, the lock wait and the device calls back to their start. The
+// diskette formatter stays wired.
 void ResetDiskState();
 
 // Builds and commits a drive entry for an open image slot, named
@@ -82,7 +83,7 @@ void ReleaseListedImages();
 // The byte size of a 1.44 MB diskette image (2880 blocks of 512 bytes).
 constexpr uint64_t kDisketteImageBytes = 1474560;
 // The format operation AddImageDrive gives a plain image of exactly that
-// size. The program wires in the HFS layer's formatter when it starts
+// size, and discovery gives a diskette drive. The program wires in the HFS layer's formatter when it starts
 // (ResetProgramState); while it is null no image can be formatted.
 extern DriveFormatOp DisketteImageFormatter;
 // What is wrong with the image file behind an image drive (not with a volume

@@ -48,6 +48,9 @@ int64_t FileReadAt(FileHandle file, void* buffer, size_t count, uint64_t offset)
 int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t offset);
 // Size in bytes, or -1. For a block device, the device's size.
 int64_t FileSize(FileHandle file);
+// The logical sector size of a block device (512 for most disks, 2048 for a
+// CD-ROM drive); 0 for a regular file, or where the system cannot tell.
+uint32_t FileDeviceSectorSize(FileHandle file);
 bool FileFlush(FileHandle file);
 
 // An advisory lock on the whole of an open file, held until the handle is

@@ -23,6 +23,7 @@
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "support/hfsutils_driver.h"
+#include "support/run_command.h"
 #include "ui/main_window.h"
 #include "ui/main_window_ids.h"
 #include "ui/pc_pane.h"
@@ -498,6 +499,37 @@ TEST_F(CliTransferTest, RoundTripsThroughHcopy)
                                      pcIn.Path() + "/sub'");
     EXPECT_EQ(r.exitCode, 0) << r.err;
     EXPECT_EQ(ReadFileBytes(pcIn.Path() + "/sub/one"), PatternBytes(1, 2));
+}
+
+// A loop device stands for a disk (512-byte sectors) and for a CD-ROM drive
+// (2048): the CLI asks the device for its sector size. Needs root; skipped
+// where loop devices cannot be made.
+TEST_F(CliTransferTest, LoopDevicesOfBothSectorSizes)
+{
+    if (!ProgramAvailable("losetup") || RunCommand({"losetup", "-f"}).exitCode != 0)
+        GTEST_SKIP() << "no loop devices here";
+    for (const char* sectorSize : {"512", "2048"}) {
+        SCOPED_TRACE(sectorSize);
+        const CommandResult attach = RunCommand({"losetup", "-f", "--show", "--sector-size", sectorSize, image});
+        if (attach.exitCode != 0) GTEST_SKIP() << "losetup: " << attach.err;
+        const std::string device = attach.out.substr(0, attach.out.find('\n'));
+        const std::string name = std::string("on loop ") + sectorSize;
+        const Bytes data = PatternBytes(70000, std::stoul(sectorSize));
+        const CommandResult put = Cli({"put", device, pcIn.WriteFile(name, data)});
+        const CommandResult check = Cli({"check", device});
+        const CommandResult ls = Cli({"ls", device});
+        // Transfers move the device's own sectors (buffered block devices
+        // would take any 512-byte piece, so only the slot tells).
+        const int slot = OpenImage(device.c_str(), 512, false);
+        const uint32_t used = slot >= 0 ? ImageTable[slot].sectorSize : 0;
+        CloseImage(slot);
+        RunCommand({"losetup", "-d", device});
+        EXPECT_EQ(used, std::stoul(sectorSize));
+        EXPECT_EQ(put.exitCode, 0) << put.err;
+        EXPECT_EQ(check.exitCode, 0) << check.out << check.err;
+        EXPECT_NE(ls.out.find(name), std::string::npos) << ls.out;
+        EXPECT_EQ(HfsData(":" + name), data);
+    }
 }
 
 TEST_F(CliTransferTest, MacClashesFollowThePolicy)

@@ -1,8 +1,9 @@
 // Drives: the drive table and the block-to-sector mapping over an in-memory
 // device that records every call and can fail or come up short; image files
 // in both sector sizes and injected faults (DiskCopy 4.2 images are
-// image_drive_corpus_test's); and the remembered clean check, which must
-// never outlive the image state it was made on.
+// image_drive_corpus_test's); the Windows device layers and their discovery
+// over simulated devices; and the remembered clean check, which must never
+// outlive the image state it was made on.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,12 +15,23 @@
 #include <tuple>
 #include <vector>
 
+#include "core/main_state.h"
+#include "core/prefs.h"
 #include "core/status.h"
 #include "disk/check_memory.h"
+#include "disk/discovery.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
+#include "disk/windows_devices.h"
+#include "hfs/format.h"
+#include "hfs/listing.h"
+#include "hfs/volume.h"
+#include "hfs/volume_check.h"
+#include "hfs/volume_scan.h"
 #include "platform/platform.h"
+#include "support/simulated_devices.h"
 #include "support/temp_image.h"
+#include "ui/mac_session.h"
 
 namespace {
 
@@ -348,6 +360,283 @@ TEST_F(ImageDriveTest, FailingEachCallOfARunInTurn)
         std::copy(data.begin(), data.begin() + wrote * 512, expected.begin() + 3 * 512);
         EXPECT_EQ(image.Bytes(), expected) << k;
     }
+}
+
+// ---- the Windows device layers, over simulated devices ----
+
+constexpr char kFloppyA[] = "\\\\.\\a:";
+constexpr char kCdromE[] = "\\\\.\\E:";
+constexpr char kPhysical1[] = "\\\\.\\PhysicalDrive1";
+
+class WindowsDeviceTest : public DiskStateTest {
+protected:
+    void SetUp() override
+    {
+        DiskStateTest::SetUp();
+        InstallSimulatedDevices();
+    }
+    void TearDown() override
+    {
+        EXPECT_EQ(Sim.openHandles, 0) << "every call closes what it opened";
+        DiskStateTest::TearDown();
+    }
+};
+
+TEST_F(WindowsDeviceTest, TransfersAnswerTheirResultCodesAndNeverReachTwoGibibytes)
+{
+    enum Op { FloppyRead, FloppyWrite, CdRead, PhysicalRead, PhysicalWrite, kOps };
+    const char* devices[kOps] = {kFloppyA, kFloppyA, kCdromE, kPhysical1, kPhysical1};
+    const uint32_t factor[kOps] = {1, 1, 4, 1, 1};
+    const bool writes[kOps] = {false, true, false, false, true};
+    // How each opens its device: access, sharing, disposition.
+    const char* opens[kOps] = {"80000000 0 3", "C0000000 0 3", "80000000 3 3", "80000000 3 3", "40000000 3 3"};
+    const auto call = [&](int op, uint8_t* buffer, uint32_t count, uint32_t first) {
+        switch (op) {
+        case FloppyRead: return FloppyReadNt(buffer, count, first, 0);
+        case FloppyWrite: return FloppyWriteNt(buffer, count, first, 0);
+        case CdRead: return CdromReadSectors(buffer, count, first, 4, 4);
+        case PhysicalRead: return PhysicalReadSectors(buffer, count, first, 1, 1);
+        default: return PhysicalWriteSectors(buffer, count, first, 1, 1);
+        }
+    };
+    struct Case {
+        const char* what;
+        uint64_t position;  // bytes
+        uint32_t count;     // device sectors (CD-ROM: a quarter of these, rounded up)
+        void (*setUp)(SimDevice&);
+        int32_t expected[kOps];
+    };
+    const auto none = [](SimDevice&) {};
+    const Case cases[] = {
+        {"a whole transfer", 6144, 8, none, {8, 8, 2, 8, 8}},
+        {"no device", 0, 1, [](SimDevice& d) { d.bytes.clear(); }, {-1, -1, -1, -1, -1}},
+        {"the lock refused (CD-ROMs take none)", 0, 4, [](SimDevice& d) { d.lockFails = true; },
+         {-2, -2, 1, -2, -2}},
+        {"byte 2^31", 1ull << 31, 4, none, {-3, -3, -3, -3, -3}},
+        {"a position whose 32-bit product would be 2048", (1ull << 32) + 2048, 4, none, {-3, -3, -3, -3, -3}},
+        {"the transfer fails", 0, 4, [](SimDevice& d) { d.readFails = d.writeFails = true; },
+         {-4, -4, -4, -4, -4}},
+        {"nothing moves at the end of the medium", 64 * 2048, 4, none, {-4, -4, -4, -4, -4}},
+        {"a short transfer counts whole sectors", 0, 8, [](SimDevice& d) { d.maxBytesPerCall = 3584; },
+         {7, 7, 1, 7, 7}},
+    };
+    for (const Case& c : cases) {
+        for (int op = 0; op < kOps; ++op) {
+            SCOPED_TRACE(std::string(c.what) + ", op " + std::to_string(op));
+            InstallSimulatedDevices();
+            const Bytes original = PatternBytes(64 * 2048, 5);
+            Sim.devices[devices[op]].bytes = original;
+            c.setUp(Sim.devices[devices[op]]);
+            if (Sim.devices[devices[op]].bytes.empty()) Sim.devices.erase(devices[op]);
+            const uint32_t count = op == CdRead ? (c.count + 3) / 4 : c.count;
+            const uint32_t first = static_cast<uint32_t>(c.position / (512 * factor[op]));
+            Bytes buffer = PatternBytes(size_t{count} * 512 * factor[op], 6);
+            const Bytes data = buffer;
+            const int32_t result = call(op, buffer.data(), count, first);
+            ASSERT_EQ(result, c.expected[op]);
+            EXPECT_EQ(Sim.log[0], "open " + std::string(devices[op]) + " " + opens[op]);
+            EXPECT_EQ(Sim.Count("ioctl 90018"), Sim.Count("ioctl 9001C") + (result == -2 ? 1u : 0u)) << "unlocked";
+            if (result == -3) {
+                EXPECT_EQ(Sim.Count("seek") + Sim.Count("read") + Sim.Count("write"), 0u);
+            }
+            if (!Sim.devices.count(devices[op])) continue;
+            Bytes expected = original;
+            if (writes[op] && result > 0)
+                std::copy(data.begin(), data.begin() + result * 512, expected.begin() + c.position);
+            EXPECT_EQ(Sim.devices[devices[op]].bytes, expected);
+            if (!writes[op] && result > 0) {
+                EXPECT_TRUE(std::equal(buffer.begin(), buffer.begin() + result * 512 * factor[op],
+                                       original.begin() + c.position));
+            }
+        }
+    }
+}
+
+TEST_F(WindowsDeviceTest, DisketteAndCdromPresence)
+{
+    // The NT test: the media types, or, where the device knows none (a drive
+    // letter mapped to an image file), a removable drive holding 1.44 MB.
+    struct NtCase {
+        const char* what;
+        std::vector<uint32_t> types;
+        bool typesKnown;
+        uint32_t driveType;
+        uint64_t length;
+        bool present;
+    };
+    const NtCase nt[] = {
+        {"1.44 MB among the types", {5, 2}, true, 2, 0, true},
+        {"720 KB only", {5}, true, 2, 1474560, false},
+        {"no types, a removable 1.44 MB image", {}, false, 2, 1474560, true},
+        {"only unknown media (Wine), a removable 1.44 MB image", {0}, true, 2, 1474560, true},
+        {"only unknown media, a removable 720 KB image", {0}, true, 2, 737280, false},
+        {"no types, a removable 720 KB image", {}, false, 2, 737280, false},
+        {"no types, a fixed drive", {}, false, 3, 1474560, false},
+    };
+    for (const NtCase& c : nt) {
+        InstallSimulatedDevices();
+        SimDevice& a = Sim.devices[kFloppyA];
+        a.mediaTypes = c.types;
+        a.mediaTypesKnown = c.typesKnown;
+        a.length = c.length;
+        Sim.driveTypes["A:\\"] = c.driveType;
+        EXPECT_EQ(FloppyPresentNt(0), c.present) << c.what;
+        EXPECT_EQ(Sim.log[0], std::string("open ") + kFloppyA + " 0 1 4") << "no access, OPEN_ALWAYS";
+    }
+    InstallSimulatedDevices();
+    EXPECT_FALSE(FloppyPresentNt(1)) << "no drive B";
+    Sim.failCallAt = 2;
+    Sim.devices[kFloppyA].mediaTypes = {2};
+    EXPECT_FALSE(FloppyPresentNt(0)) << "the media-types call fails";
+
+    // VWIN32: the DOS device parameters of a high-density drive.
+    struct NineCase {
+        uint16_t cylinders, sectorsPerTrack;
+        bool carry;
+        bool present;
+    };
+    for (const NineCase& c : {NineCase{80, 18, false, true}, {80, 9, false, false}, {79, 18, false, false},
+                              {80, 18, true, false}}) {
+        InstallSimulatedDevices();
+        Vwin32Registers seen{};
+        Sim.vwin32 = [&](uint32_t code, Vwin32Registers& r) {
+            EXPECT_EQ(code, 1u);
+            seen = r;
+            Vwin32DeviceParameters[4] = static_cast<uint8_t>(c.cylinders);
+            Vwin32DeviceParameters[20] = static_cast<uint8_t>(c.sectorsPerTrack);
+            if (c.carry) r.flags |= 1;
+            else r.flags &= ~1u;
+            return true;
+        };
+        EXPECT_EQ(FloppyPresentVwin32(1), c.present) << c.cylinders << " " << c.sectorsPerTrack;
+        EXPECT_EQ(Sim.log[0], "open \\\\.\\vwin32 80000000 3 3");
+        EXPECT_EQ(seen.eax, 0x440Du);
+        EXPECT_EQ(seen.ebx, 2u) << "B: is 2";
+        EXPECT_EQ(seen.ecx, 0x0860u);
+        EXPECT_EQ(seen.edx, static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Vwin32DeviceParameters)));
+    }
+    InstallSimulatedDevices();
+    EXPECT_FALSE(FloppyPresentVwin32(0)) << "no VWIN32 device";
+
+    Sim.driveTypes = {{"E:", 5}, {"F:", 2}};
+    EXPECT_TRUE(CdromPresent(4));
+    EXPECT_FALSE(CdromPresent(5));
+    EXPECT_FALSE(CdromPresent(6));
+}
+
+// A physical drive of `bytes` holding a partition map when `mac`.
+SimDevice PhysicalDrive(uint32_t media, uint64_t bytes, bool mac)
+{
+    SimDevice d;
+    d.media = media;
+    d.heads = 255;
+    d.sectorsPerTrack = 63;
+    d.cylinders = static_cast<uint32_t>(bytes / (255 * 63 * 512));
+    d.length = bytes;
+    d.bytes.assign(64 * 512, 0);
+    if (mac) {
+        d.bytes[512] = 'P';
+        d.bytes[513] = 'M';
+    }
+    return d;
+}
+
+TEST_F(WindowsDeviceTest, DiscoveryOrderNamesAndTheTwentyDriveLimit)
+{
+    Prefs.AddASPI = Prefs.AddBIOS = Prefs.AddCDROM = Prefs.AddFloppy = 1;
+    WindowsVersion = 0x0A28;  // NT
+    Sim.devices["\\\\.\\PhysicalDrive0"] = PhysicalDrive(kMediaFixed, 80ull << 30, false);  // the PC's own disk
+    Sim.devices[kPhysical1] = PhysicalDrive(kMediaFixed, 1ull << 30, true);
+    Sim.devices["\\\\.\\PhysicalDrive2"] = PhysicalDrive(kMediaRemovable, 5ull << 30, false);  // a card reader
+    Sim.devices["\\\\.\\PhysicalDrive3"] = PhysicalDrive(0, 1ull << 30, true);                  // no geometry
+    Sim.driveTypes["E:"] = kDriveCdrom;
+    Sim.devices[kCdromE].bytes = PatternBytes(4 * 2048, 3);
+    Sim.devices[kFloppyA].mediaTypes = {2};
+    Sim.devices[kFloppyA].bytes = PatternBytes(2880 * 512, 4);
+    DiscoverDrives();
+    std::vector<std::string> names;
+    for (uint32_t i = 0; i < DriveCount; ++i) names.push_back(DriveTable[i].Name);
+    EXPECT_EQ(names, (std::vector<std::string>{"[DRIVE 1] (1.0G)", "[DRIVE 2] (>4G)", "[CDROM E]", "[DISKETTE A]"}));
+    ASSERT_EQ(DriveCount, 4u);
+    EXPECT_TRUE(DriveTable[0].WriteSectors && !DriveTable[0].FormatVolume);
+    EXPECT_TRUE(!DriveTable[2].WriteSectors && DriveTable[2].BlocksPerSector == 4);
+    EXPECT_TRUE(DriveTable[3].WriteSectors && DriveTable[3].FormatVolume == DisketteImageFormatter);
+    EXPECT_TRUE(IsDisketteDrive(&DriveTable[3]));
+    EXPECT_EQ(DriveBlockCount(&DriveTable[1]), (5ull << 30) / 512) << "the exact length, not the geometry's";
+    EXPECT_EQ(Sim.openHandles, 0);
+
+    // One 512-byte block of a CD-ROM reads its whole 2048-byte sector; the
+    // diskette reads the blocks it is asked for.
+    Bytes out(512);
+    EXPECT_EQ(DriveTable[2].ReadSectors(out.data(), 1, 5, &DriveTable[2]), 1);
+    EXPECT_EQ(Sim.log.back(), "close");
+    EXPECT_EQ(Sim.Count("read 2048"), 1u);
+    EXPECT_TRUE(std::equal(out.begin(), out.end(), Sim.devices[kCdromE].bytes.begin() + 5 * 512));
+    Bytes three(3 * 512);
+    EXPECT_EQ(DriveTable[3].ReadSectors(three.data(), 3, 7, &DriveTable[3]), 3);
+    EXPECT_EQ(three, Sim.Bytes(kFloppyA, 7 * 512, 3 * 512));
+    Sim.devices[kFloppyA].readFails = true;
+    EXPECT_EQ(DriveTable[3].ReadSectors(three.data(), 3, 7, &DriveTable[3]), 0);
+    EXPECT_EQ(StatusCode, kStatusReadError);
+    StatusCode = 0;
+
+    // The 9x family: no physical drives or CD-ROM letters; the diskette
+    // through VWIN32.
+    WindowsVersion = 0x80000004u;
+    Sim.vwin32 = [](uint32_t code, Vwin32Registers& r) {
+        r.flags = 0;
+        if (code == kVwin32DosIoctl) {
+            Vwin32DeviceParameters[4] = 80;
+            Vwin32DeviceParameters[20] = r.ebx == 1 ? 18 : 9;  // A: high density, B: not
+        } else if (code == kVwin32AbsoluteRead) {
+            // The packet: first sector, count; the data as a pattern of both.
+            const uint32_t first = Vwin32DiskPacket[0] | Vwin32DiskPacket[1] << 8;
+            std::memset(SectorBuffer, static_cast<int>(first + Vwin32DiskPacket[4]), Vwin32DiskPacket[4] * 512u);
+            return r.eax == 0 && r.ecx == 0xFFFF &&
+                   r.ebx == static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Vwin32DiskPacket));
+        }
+        return true;
+    };
+    DiscoverDrives();
+    ASSERT_EQ(DriveCount, 1u);
+    EXPECT_STREQ(DriveTable[0].Name, "[DISKETTE A]");
+    EXPECT_EQ(DriveTable[0].ReadSectors(three.data(), 2, 9, &DriveTable[0]), 2);
+    EXPECT_EQ(three[0], 11);
+    EXPECT_EQ(StatusCode, 0u);
+
+    // 26 removable drives and a diskette: the first 20 are listed.
+    WindowsVersion = 0;
+    for (int n = 0; n < 26; ++n)
+        Sim.devices["\\\\.\\PhysicalDrive" + std::to_string(n)] = PhysicalDrive(kMediaRemovable, 1ull << 30, false);
+    DiscoverDrives();
+    ASSERT_EQ(DriveCount, 20u);
+    EXPECT_STREQ(DriveTable[19].Name, "[DRIVE 19] (1.0G)");
+}
+
+// Formatting a real diskette: the formatter's blocks go through the diskette
+// drive's own writes, and the result mounts and checks clean.
+TEST_F(WindowsDeviceTest, ADisketteDriveFormatsThroughItsWrites)
+{
+    Prefs.AddFloppy = 1;
+    Sim.devices[kFloppyA].mediaTypesKnown = false;  // a mapped image, as under Wine
+    const Bytes before = PatternBytes(1474560, 8);
+    Sim.devices[kFloppyA].bytes = before;
+    Sim.driveTypes["A:\\"] = kDriveRemovable;
+    DiscoverDrives();
+    ASSERT_EQ(DriveCount, 1u);
+    ASSERT_NE(DriveTable[0].FormatVolume, nullptr);
+    ASSERT_TRUE(SetVolumeLabel("Fresh"));
+    EXPECT_EQ(DriveTable[0].FormatVolume(&DriveTable[0]), 0);
+    EXPECT_EQ(Sim.Count("write 512"), 50u) << "boot blocks, 41 empty nodes, 7 templates, one block a call";
+    MacDriveIndex = 0;
+    SelectMacDrive(MainWindow);
+    ASSERT_EQ(MacPaneState.count, 1u);
+    ASSERT_TRUE(OpenListedVolume(0));
+    EXPECT_EQ(MacString(MacVolume.mdb->data + 36), "Fresh");
+    std::vector<std::string> problems;
+    EXPECT_EQ(CheckVolume(&problems), 0) << (problems.empty() ? "" : problems[0]);
+    // Blocks the empty volume does not use keep what the diskette held.
+    EXPECT_EQ(Sim.Bytes(kFloppyA, 100 * 512, 512), Bytes(before.begin() + 100 * 512, before.begin() + 101 * 512));
 }
 
 class CheckMemoryTest : public DiskStateTest {

@@ -14,8 +14,10 @@
 #include <vector>
 
 #include "core/main_state.h"
+#include "core/prefs.h"
 #include "core/status.h"
 #include "core/window_system.h"
+#include "disk/discovery.h"
 #include "disk/drive_table.h"
 #include "hfs/bytes.h"
 #include "hfs/cache.h"
@@ -27,6 +29,8 @@
 #include "support/mini_volume.h"
 #include "support/recording_window.h"
 #include "support/sha256.h"
+#include "support/shadow_volume.h"
+#include "support/simulated_devices.h"
 #include "support/volume_walk.h"
 #include "ui/mac_session.h"
 
@@ -245,6 +249,64 @@ TEST_F(VolumeScan, WritesNeverReachBlocksOutsideTheirOwnVolume)
         ASSERT_TRUE(image.read(reinterpret_cast<char*>(disk.bytes.data()), std::streamsize(disk.bytes.size())));
         EXPECT_EQ(hashes(), before);
     }
+}
+
+// A card in a reader, seen as a physical drive: a partition map with two
+// volumes and a third that the card is too short for. Browsing, copying in
+// and deleting on the second volume leave the map and the first volume as
+// they were; the third, cut short by the drive's length, is only read.
+TEST_F(VolumeScan, APhysicalDriveIsWrittenOnlyInsideTheOpenedVolume)
+{
+    InstallSimulatedDevices();
+    Prefs.AddASPI = Prefs.AddCDROM = Prefs.AddFloppy = 0;
+    Prefs.AddBIOS = 1;
+    const MiniVolume mini = MakeMiniVolume();
+    DiskBuilder disk(64 + 2 * 1600 + 800);
+    disk.MapEntry(1, "Apple_partition_map", 1, 63);
+    for (unsigned k = 0; k < 3; ++k) {
+        disk.MapEntry(k + 2, "Apple_HFS", 64 + 1600 * k, 1600);
+        disk.Volume(64 + 1600 * k, mini.bytes);
+    }
+    SimDevice& card = Sim.devices["\\\\.\\PhysicalDrive1"];
+    card.bytes = disk.bytes;
+    card.media = kMediaRemovable;
+    card.cylinders = 1;
+    card.heads = 1;
+    card.sectorsPerTrack = 4064;  // the geometry's product: smaller than the card, as real ones are
+    DiscoverDrives();
+    ASSERT_EQ(DriveCount, 1u);
+    EXPECT_STREQ(DriveTable[0].Name, "[DRIVE 1] (2.0M)");
+    MacDriveIndex = 0;
+    SelectMacDrive(MainWindow);
+    ASSERT_EQ(MacPaneState.count, 3u) << StatusCode;
+
+    ASSERT_TRUE(OpenListedVolume(2)) << StatusCode;
+    ASSERT_NE(MacVolume.writeRefusal, nullptr);
+    EXPECT_NE(std::string(MacVolume.writeRefusal).find("past the end of the disk"), std::string::npos);
+    SelectMacDrive(MainWindow);
+    ASSERT_TRUE(OpenListedVolume(1)) << StatusCode;
+    EXPECT_EQ(MacVolume.writeRefusal, nullptr);
+    ShadowVolume model;
+    std::string why;
+    ASSERT_TRUE(model.LoadFromEngine(&why)) << why;
+    WriteOp copy = MakeWriteOp(WriteOp::CreateFile, model.Root(), "Copied");
+    copy.file.data = {7, 30000, nullptr};
+    copy.file.rsrc = {8, 700, nullptr};
+    const WriteOp ops[] = {MakeWriteOp(WriteOp::CreateFolder, model.Root(), "New"), copy,
+                           MakeWriteOp(WriteOp::DeleteFile, model.Root(), "Alpha"),
+                           MakeWriteOp(WriteOp::DeleteFile, model.Find(":Docs"), "Note")};
+    for (const WriteOp& op : ops) {
+        uint32_t id = 0;
+        ASSERT_EQ(EndCommand(RunEngineOp(&model, op, &id)), 0u) << op.name;
+        model.Apply(op, id);
+    }
+    EXPECT_TRUE(EngineMatches(model, true, &why)) << why;
+    EXPECT_TRUE(VolumeIsClean(&why)) << why;
+    EXPECT_EQ(Sim.openHandles, 0);
+    const std::vector<uint8_t>& after = card.bytes;
+    EXPECT_TRUE(std::equal(after.begin(), after.begin() + 1664 * kBlock, disk.bytes.begin()));
+    EXPECT_TRUE(std::equal(after.begin() + 3264 * kBlock, after.end(), disk.bytes.begin() + 3264 * kBlock));
+    EXPECT_NE(after, disk.bytes);
 }
 
 using Bytes = std::vector<uint8_t>;

@@ -158,6 +158,17 @@ int64_t FileSize(FileHandle file)
     return static_cast<int64_t>(st.st_size);
 }
 
+uint32_t FileDeviceSectorSize(FileHandle file)
+{
+    struct stat st;
+    if (fstat(Fd(file), &st) != 0 || !S_ISBLK(st.st_mode)) return 0;
+#if defined(BLKSSZGET)
+    int size = 0;
+    if (ioctl(Fd(file), BLKSSZGET, &size) == 0 && size > 0) return static_cast<uint32_t>(size);
+#endif
+    return 0;
+}
+
 bool FileFlush(FileHandle file) { return fsync(Fd(file)) == 0; }
 
 namespace {

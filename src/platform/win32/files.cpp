@@ -147,6 +147,9 @@ int64_t FileWriteAt(FileHandle file, const void* buffer, size_t count, uint64_t 
     return TransferAt<true>(file, static_cast<uint8_t*>(const_cast<void*>(buffer)), count, offset);
 }
 
+// Drives are reached through the device layers, not opened as files.
+uint32_t FileDeviceSectorSize(FileHandle) { return 0; }
+
 int64_t FileSize(FileHandle file)
 {
     LARGE_INTEGER size{};
