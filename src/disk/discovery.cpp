@@ -45,7 +45,6 @@ void DiscoverDrives()
 
 // These devices are reached only through the Windows device layers; here
 // there are none.
-void AddAspiDrives() {}
 void AddPhysicalDrives() {}
 void AddCdromDrives() {}
 void AddFloppyDrive(uint32_t) {}

@@ -4,6 +4,7 @@
 
 #include "core/prefs.h"
 #include "core/status.h"
+#include "disk/aspi.h"
 #include "disk/image_drive.h"
 
 DriveEntry DriveTable[kDriveTableRoom];
@@ -117,6 +118,10 @@ uint32_t DriveSectorSize(const DriveEntry* entry)
         const uint32_t slot = entry->Unit;
         if (slot < kMaxImages && ImageTable[slot].used) return ImageTable[slot].sectorSize;
     }
+    if (entry->ReadSectors == AspiReadBlocks) {
+        const uint32_t size = AspiReadCapacity(entry->HostAdapter, entry->Unit, nullptr);
+        if (size != 0) return size;
+    }
     return kBlockSize;
 }
 
@@ -128,6 +133,11 @@ uint64_t DriveBlockCount(const DriveEntry* entry)
             const ImageSlot& s = ImageTable[slot];
             return s.dataLength / s.sectorSize * (s.sectorSize / kBlockSize);
         }
+    }
+    if (entry->ReadSectors == AspiReadBlocks) {
+        uint32_t sectors = 0;
+        const uint32_t size = AspiReadCapacity(entry->HostAdapter, entry->Unit, &sectors);
+        return uint64_t{sectors} * (size / kBlockSize);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "disk/aspi.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
 
@@ -310,6 +311,7 @@ void CloseAllImages()
 void ResetDiskState()
 {
     CloseAllImages();
+    ResetAspiState();
     for (ImageSlot& slot : ImageTable) slot = ImageSlot{};
     for (DriveEntry& entry : DriveTable) entry = DriveEntry{};
     DriveCount = 0;
