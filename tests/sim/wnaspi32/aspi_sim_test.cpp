@@ -2,19 +2,22 @@
 // events and completion from another thread, against the simulated manager
 // (wnaspi32.dll beside this program) serving image files. Only the pauses are
 // counted instead of slept, and a wait that would time out returns early.
-#include <windows.h>
-
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
+#include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
 #include "disk/aspi.h"
 #include "disk/discovery.h"
 #include "disk/drive_table.h"
+#include "hfs/listing.h"
 #include "hfs/volume.h"
 #include "hfs/volume_check.h"
 #include "support/engine_state.h"
@@ -40,7 +43,9 @@ bool ShortWait(void* event, uint32_t ms)
     return kSystemAspiCalls.WaitForEvent(event, 1000);
 }
 
-void SetEnv(const char* name, const std::string& value) { SetEnvironmentVariableA(name, value.c_str()); }
+// The C runtime passes the change on to the process's environment, where the
+// manager reads it.
+void SetEnv(const char* name, const std::string& value) { _putenv_s(name, value.c_str()); }
 
 class WineAspi : public EngineStateTest {
 protected:
@@ -73,7 +78,7 @@ protected:
         std::ifstream in(log);
         for (std::string line; std::getline(in, line);) lines.push_back(line);
         in.close();
-        DeleteFileA(log.c_str());
+        std::remove(log.c_str());
         return lines;
     }
     TempDir dir;
@@ -120,7 +125,9 @@ TEST_F(WineAspi, BrowseReadAndWriteAVolumeOnASimulatedDisk)
     for (const MiniFork& f : mini.forks) EXPECT_EQ(forks[f.path + (f.fork ? "/r" : "/d")], f.bytes) << f.path;
 
     // A file written through WRITE(10), read back, and the volume still whole.
-    ASSERT_TRUE(OpenListedVolume(0));
+    SelectMacDrive(MainWindow);
+    ASSERT_TRUE(OpenListedVolume(0)) << StatusCode;
+    ASSERT_TRUE(WriteBlockers().empty()) << WriteBlockers()[0];
     const MacFileImage sent = SampleMacFile("Sent over SCSI", 40000, 3000, 7);
     ASSERT_TRUE(PutMacFile(sent));
     MacFileImage back;
