@@ -65,7 +65,10 @@ struct SimAdapter {
 SimAdapter Sim;
 int g_eventToken;
 
-uint32_t Big32(const uint8_t* at) { return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3]; }
+uint32_t Big32(const uint8_t* at)
+{
+    return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
+}
 
 // Runs a command against its target the way a driver would; the status
 // fields it would end with.
@@ -246,7 +249,8 @@ TEST_F(AspiTest, RetryLoopAnswers)
         bool aborted;
     };
     const Case cases[] = {
-        {"oversized twice: half, then one block", R, {{kSrbBufferTooBig}, {kSrbBufferTooBig}}, 1, {64, 32, 1}, 0, false},
+        {"oversized twice: half, then one block", R, {{kSrbBufferTooBig}, {kSrbBufferTooBig}}, 1, {64, 32, 1}, 0,
+         false},
         {"busy three times", R, {{kSrbBusy}, {kSrbBusy}, {kSrbBusy}}, 0, {64, 64, 64}, 15000, false},
         {"error with target GOOD", R, {{kSrbError, 0, 0}}, 64, {64}, 0, false},
         {"check condition three times", R, {{kSrbError, 0, 2}, {kSrbError, 0, 2}, {kSrbError, 0, 2}}, 0,
@@ -356,7 +360,8 @@ TEST_F(AspiTest, DiscoveryListsTheDevicesThatMayHoldMacVolumes)
                                                "[WASPI-OPTI 07] QUAYSIM Disk O", "[WASPI-DISK 11] QUAYSIM Disk O"}));
     EXPECT_EQ(writable, "ww--ww");
     ASSERT_EQ(DriveCount, 6u);
-    EXPECT_TRUE(DriveTable[0].Unit == 3 && DriveTable[0].HostAdapter == 0 && DriveTable[0].ReadSectors == AspiReadBlocks);
+    EXPECT_TRUE(DriveTable[0].Unit == 3 && DriveTable[0].HostAdapter == 0);
+    EXPECT_EQ(DriveTable[0].ReadSectors, AspiReadBlocks);
     EXPECT_TRUE(DriveTable[5].HostAdapter == 1 && DriveTable[5].Unit == 1 && DriveTable[5].BlocksPerSector == 1);
     EXPECT_EQ(StatusCode, 0u);
     EXPECT_TRUE(AspiLoaded());

@@ -14,5 +14,6 @@ void NoPause(uint32_t) {}
 
 }  // namespace
 
-const AspiSystemCalls kSystemAspiCalls = {NoManager, NoEntry, NoFree, NoEvent, NoWait, NoEventCall, NoEventCall, NoPause};
+const AspiSystemCalls kSystemAspiCalls = {NoManager, NoEntry,     NoFree,      NoEvent,
+                                          NoWait,    NoEventCall, NoEventCall, NoPause};
 AspiSystemCalls AspiSystem = kSystemAspiCalls;

@@ -123,6 +123,7 @@ std::vector<std::string> Split(const std::string& text, char separator)
 
 void Configure()
 {
+    g_hung.clear();
     g_targets.clear();
     g_faults.clear();
     g_maxBlocks = 0;
@@ -170,7 +171,10 @@ const Target* FindTarget(unsigned adapter, unsigned id)
     return nullptr;
 }
 
-uint32_t Big32(const uint8_t* at) { return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3]; }
+uint32_t Big32(const uint8_t* at)
+{
+    return uint32_t{at[0]} << 24 | uint32_t{at[1]} << 16 | uint32_t{at[2]} << 8 | at[3];
+}
 
 // The medium's size in bytes, or -1 when there is none.
 int64_t MediumSize(const Target& t)
@@ -379,7 +383,9 @@ extern "C" {
 __declspec(dllexport) DWORD __cdecl GetASPI32SupportInfo()
 {
     StartWorker();
+    EnterCriticalSection(&g_lock);
     Configure();
+    LeaveCriticalSection(&g_lock);
     unsigned adapters = 0;
     for (const Target& t : g_targets)
         if (t.adapter + 1 > adapters) adapters = t.adapter + 1;
