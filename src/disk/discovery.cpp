@@ -46,8 +46,6 @@ void DiscoverDrives()
 
 void (*DriveSizeText)(uint32_t bytes, char* out) = nullptr;
 
-void AddAspiDrives() {}
-
 void AddPhysicalDrives()
 {
     for (uint32_t number = 0; number <= 25; ++number) {

@@ -4,6 +4,7 @@
 
 #include "core/prefs.h"
 #include "core/status.h"
+#include "disk/aspi.h"
 #include "disk/image_drive.h"
 #include "disk/windows_devices.h"
 
@@ -128,6 +129,10 @@ uint32_t DriveSectorSize(const DriveEntry* entry)
         const uint32_t size = PhysicalSectorSize(entry->Unit);
         return size != 0 ? size : kBlockSize;
     }
+    if (entry->ReadSectors == AspiReadBlocks) {
+        const uint32_t size = AspiReadCapacity(entry->HostAdapter, entry->Unit, nullptr);
+        if (size != 0) return size;
+    }
     return kBlockSize;
 }
 
@@ -146,6 +151,11 @@ uint64_t DriveBlockCount(const DriveEntry* entry)
         // ran past the end of the disk.
         const uint64_t sectorBytes = uint64_t{entry->BlocksPerSector} * kBlockSize;
         return PhysicalDriveLength(entry->Unit) / sectorBytes * entry->BlocksPerSector;
+    }
+    if (entry->ReadSectors == AspiReadBlocks) {
+        uint32_t sectors = 0;
+        const uint32_t size = AspiReadCapacity(entry->HostAdapter, entry->Unit, &sectors);
+        return uint64_t{sectors} * (size / kBlockSize);
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "disk/aspi.h"
 #include "disk/device_calls.h"
 #include "disk/drive_table.h"
 #include "platform/platform.h"
@@ -318,6 +319,7 @@ void CloseAllImages()
 void ResetDiskState()
 {
     CloseAllImages();
+    ResetAspiState();
     for (ImageSlot& slot : ImageTable) slot = ImageSlot{};
     for (DriveEntry& entry : DriveTable) entry = DriveEntry{};
     DriveCount = 0;

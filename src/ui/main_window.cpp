@@ -8,6 +8,7 @@
 #include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
+#include "disk/aspi.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "hfs/cache.h"
@@ -174,4 +175,5 @@ void ReleasePanes()
     FreeMacItemList();
     PcItemList.clear();
     PcItemList.shrink_to_fit();
+    AspiUnload();
 }
