@@ -54,12 +54,17 @@ void PhysicalName(uint32_t number, char* out) { std::snprintf(out, 32, "\\\\.\\P
 
 // One geometry record from a device-control call; false when it fails or
 // returns less than a record.
-bool AskGeometry(DeviceHandle device, uint32_t code, uint8_t (&geometry)[kGeometrySize])
+// Opens the device for reading (shared), asks one control code for `size`
+// bytes of answer and closes it again; false unless the whole answer came.
+bool QueryDevice(const char* name, uint32_t code, uint8_t* answer, uint32_t size)
 {
+    std::memset(answer, 0, size);
+    const DeviceHandle device = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);
+    if (device == kNoDevice) return false;
     uint32_t returned = 0;
-    std::memset(geometry, 0, sizeof geometry);
-    return DeviceCalls.DeviceIoControl(device, code, nullptr, 0, geometry, kGeometrySize, &returned) &&
-           returned >= kGeometrySize;
+    const bool ok = DeviceCalls.DeviceIoControl(device, code, nullptr, 0, answer, size, &returned) && returned >= size;
+    DeviceCalls.CloseHandle(device);
+    return ok;
 }
 
 uint64_t SaturatingProduct(std::initializer_list<uint64_t> factors)
@@ -260,24 +265,16 @@ uint32_t CdromSectorSize(uint32_t index)
 {
     char name[8];
     CdromName(index, name);
-    const DeviceHandle device = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);
-    if (device == kNoDevice) return 0;
     uint8_t geometry[kGeometrySize];
-    const bool ok = AskGeometry(device, kGetCdromGeometry, geometry);
-    DeviceCalls.CloseHandle(device);
-    return ok ? LeU32(geometry + kGeoBytes) : 0;
+    return QueryDevice(name, kGetCdromGeometry, geometry, kGeometrySize) ? LeU32(geometry + kGeoBytes) : 0;
 }
 
 int PhysicalDriveKind(uint32_t number, uint64_t* capacity)
 {
     char name[32];
     PhysicalName(number, name);
-    const DeviceHandle device = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);
-    if (device == kNoDevice) return 0;
     uint8_t geometry[kGeometrySize];
-    const bool ok = AskGeometry(device, kGetDriveGeometry, geometry);
-    DeviceCalls.CloseHandle(device);
-    if (!ok) return 0;
+    if (!QueryDevice(name, kGetDriveGeometry, geometry, kGeometrySize)) return 0;
     const uint32_t media = LeU32(geometry + kGeoMediaType);
     const int kind = media == kMediaFixed ? kPhysicalFixed : media == kMediaRemovable ? kPhysicalRemovable : 0;
     // In 64 bits: a drive of 4 GiB or more must not wrap to a small size.
@@ -313,25 +310,16 @@ uint32_t PhysicalSectorSize(uint32_t number)
 {
     char name[32];
     PhysicalName(number, name);
-    const DeviceHandle device = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);
-    if (device == kNoDevice) return 0;
     uint8_t geometry[kGeometrySize];
-    const bool ok = AskGeometry(device, kGetDriveGeometry, geometry);
-    DeviceCalls.CloseHandle(device);
-    return ok ? LeU32(geometry + kGeoBytes) : 0;
+    return QueryDevice(name, kGetDriveGeometry, geometry, kGeometrySize) ? LeU32(geometry + kGeoBytes) : 0;
 }
 
 uint64_t PhysicalDriveLength(uint32_t number)
 {
     char name[32];
     PhysicalName(number, name);
-    const DeviceHandle device = Open(name, kDeviceRead, kShareRead | kShareWrite, kOpenExisting);
-    if (device == kNoDevice) return 0;
-    uint8_t length[8] = {};
-    uint32_t returned = 0;
-    const bool ok = DeviceCalls.DeviceIoControl(device, kGetLengthInfo, nullptr, 0, length, sizeof length, &returned);
-    DeviceCalls.CloseHandle(device);
-    if (!ok || returned < sizeof length) return 0;
+    uint8_t length[8];
+    if (!QueryDevice(name, kGetLengthInfo, length, sizeof length)) return 0;
     return uint64_t{LeU32(length)} | uint64_t{LeU32(length + 4)} << 32;
 }
 
