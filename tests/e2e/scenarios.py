@@ -621,6 +621,36 @@ MEMO = b"Memo from a SCSI disk.\r"
 DISC = b"Read me from the disc.\r"
 
 
+# Answers the simulated adapter forces on its n-th request (counted from
+# the first inquiry of discovery): transfers while the disk is opened,
+# browsed and written, each of which the retry loop must get through.
+ASPI_FAULTS = {15: "toobig", 17: "check", 24: "busy", 28: "hastat", 38: "check"}
+ASPI_STATUS = {"toobig": "status=e6", "check": "status=04 hastat=00 targstat=02", "busy": "status=e5",
+               "hastat": "status=04 hastat=11"}
+
+
+def aspi_requests(path):
+    """[(request line, answer line)] from the simulated adapter's log."""
+    with open(path) as f:
+        log = [line.strip() for line in f if line.startswith(("exec", "done"))]
+    return list(zip(log[0::2], log[1::2]))
+
+
+def check_retries(path):
+    """Each forced answer fell on a transfer and its retry went through:
+    the same command at the same block, half the blocks after "too big"."""
+    requests = aspi_requests(path)
+    for n, kind in ASPI_FAULTS.items():
+        (asked, answer), (again, result) = requests[n - 1], requests[n]
+        fields = dict(item.split("=") for item in asked.split()[2:])
+        retry = dict(item.split("=") for item in again.split()[2:])
+        check(asked.split()[1] in ("28", "2a") and ASPI_STATUS[kind] in answer,
+              f"request {n} ({kind}): {asked} -> {answer}")
+        count = (int(fields["count"]) + 1) // 2 if kind == "toobig" else int(fields["count"])
+        check(again.split()[1] == asked.split()[1] and retry["lba"] == fields["lba"] and int(retry["count"]) == count
+              and "status=01" in result, f"retry of request {n} ({kind}): {again} -> {result}")
+
+
 def choose_device(run, env, main, label, shot=None):
     """Chooses a device drive in the Mac Drive box by its name's start;
     with `shot`, photographs the open box first."""
@@ -705,6 +735,7 @@ def scsi_and_diskette(run, env):
     check(names(main, MAC_LIST) == [], f"the new diskette is empty: {names(main, MAC_LIST)}")
     run.exit()
 
+    check_retries(env["aspi_log"])
     disk = env["scsi"]
     listing = tools.hls(disk, partition=1, invisible=False)
     check(sorted(listing) == ["Memo", "loose.txt"], f"hls Part One: {listing}")
@@ -783,7 +814,9 @@ def prepare_devices(run, tools):
         "WINEDLLOVERRIDES": WINE_ENV["WINEDLLOVERRIDES"] + ";wnaspi32=n",
         "QUAYLINK_SIM_ASPI": f"0:3:disk:512:{unix_to_wine(env['scsi'])};0:5:cdrom:2048:{unix_to_wine(aspi_disc)}",
         "QUAYLINK_SIM_ASPI_LOG": unix_to_wine(aspi_log),
+        "QUAYLINK_SIM_ASPI_FAULTS": ",".join(f"{kind}@{n}" for n, kind in sorted(ASPI_FAULTS.items())),
     }
+    env["aspi_log"] = aspi_log
     run.beside_program(os.path.join(run.build, "tests", "wnaspi32.dll"))
     run.map_drive("a", env["floppy"])
     run.map_drive("e", env["disc"], cdrom=True)
