@@ -682,14 +682,30 @@ def copy_to_pc(run, main, name):
 
 def scsi_and_diskette(run, env):
     """The simulated adapter's disk and CD-ROM, then the mapped diskette, in
-    the Mac Drive box; a copy each way and a delete on the SCSI disk; the
-    diskette formatted through the Format dialog."""
+    the Mac Drive box; the diskette formatted through the Format dialog; a
+    copy each way and a delete on the SCSI disk."""
     tools, pc = env["tools"], env["pc"]
     main = run.start(env=env["aspi"])
     items = main.control(MAC_DRIVE_BOX)["items"]
     check(len(items) == 4 and items[0].startswith("[WASPI-DISK 03] ") and items[1].startswith("[WASPI-CDRM 05] ")
           and items[2:] == ["[DISKETTE A]", "[IMAGE Alpha.img]"], f"Mac Drive box with the adapter: {items}")
-    main = choose_device(run, env, main, "[WASPI-DISK 03]", "devices-drive-box-aspi")
+    # The diskette drive, formatted as a user would format a real one (first:
+    # the menu's keys are surest while no other window has come and gone).
+    run.log.mark()
+    menu_command(run, main, 210)
+    dialog = run.dialog("Format")
+    index = dialog.control(117)["items"].index("[DISKETTE A]")
+    choose_in_combo(run, dialog["title"], dialog, 117, index)
+    set_field(run, dialog, 300, "Fresh Floppy")
+    press_in_dialog(run, dialog, "Return")
+    check(run.dialog("Format", "close")["end"] == index, "Format ends with the diskette's index")
+    answer_message(run, "Return", "WARNING!")
+    main = command_idle(run, 210, timeout=90)
+    main = choose_device(run, env, main, "[DISKETTE A]", "devices-drive-box-aspi")
+    check(names(main, MAC_LIST) == ["Fresh Floppy"], f"the diskette's volume: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Fresh Floppy")
+    check(names(main, MAC_LIST) == [], f"the new diskette is empty: {names(main, MAC_LIST)}")
+    main = choose_device(run, env, main, "[WASPI-DISK 03]")
     check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"the SCSI disk's volumes: {names(main, MAC_LIST)}")
     main = double_click(run, main, MAC_LIST, "Part One")
     check(names(main, MAC_LIST) == ["Memo", "Scrap"], f"Part One: {names(main, MAC_LIST)}")
@@ -718,21 +734,6 @@ def scsi_and_diskette(run, env):
     main = command_idle(run, DELETE)
     check(names(main, MAC_LIST) == ["loose.txt", "Memo"], f"Part One after the delete: {names(main, MAC_LIST)}")
 
-    # The diskette drive, formatted as a user would format a real one.
-    run.log.mark()
-    menu_command(run, main, 210)
-    dialog = run.dialog("Format")
-    index = dialog.control(117)["items"].index("[DISKETTE A]")
-    choose_in_combo(run, dialog["title"], dialog, 117, index)
-    set_field(run, dialog, 300, "Fresh Floppy")
-    press_in_dialog(run, dialog, "Return")
-    check(run.dialog("Format", "close")["end"] == index, "Format ends with the diskette's index")
-    answer_message(run, "Return", "WARNING!")
-    main = command_idle(run, 210, timeout=90)
-    main = choose_device(run, env, main, "[DISKETTE A]")
-    check(names(main, MAC_LIST) == ["Fresh Floppy"], f"the diskette's volume: {names(main, MAC_LIST)}")
-    main = double_click(run, main, MAC_LIST, "Fresh Floppy")
-    check(names(main, MAC_LIST) == [], f"the new diskette is empty: {names(main, MAC_LIST)}")
     run.exit()
 
     check_retries(env["aspi_log"])
