@@ -289,6 +289,7 @@ class Run:
                 shutil.copy(source, self.program_dir)
         self.log_path = os.path.join(self.tmp, "test.log")
         self.log = Log(self.log_path)
+        self.side_logs = []  # (path, name) of other logs kept with the run's
         self.proc = None
         self.last_click = (-1, -1, 0.0)
         self.timed_out = False
@@ -317,8 +318,9 @@ class Run:
         self.watchdog.cancel()
         self.stop()
         subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
-        if os.path.exists(self.log_path):
-            shutil.copy(self.log_path, os.path.join(self.out, f"{self.name}.log"))
+        for path, name in [(self.log_path, f"{self.name}.log")] + self.side_logs:
+            if os.path.exists(path):
+                shutil.copy(path, os.path.join(self.out, name))
         # A failed run keeps its files and images for a look, not its prefix.
         shutil.rmtree(self.prefix if keep else self.tmp, ignore_errors=True)
 
@@ -330,10 +332,37 @@ class Run:
         with open(os.path.join(self.program_dir, "PIER.INI"), encoding="cp1252") as f:
             return f.read()
 
-    def start(self, *args):
-        """Starts the program beside its PIER.INI; answers its first dump."""
+    def beside_program(self, path):
+        """A file the program finds in its own directory (a DLL)."""
+        shutil.copy(path, self.program_dir)
+
+    def map_drive(self, letter, image, cdrom=False):
+        """Drive `letter` of the prefix served by an image file: its device
+        (\\\\.\\X:) reads and writes the image's bytes; the letter's root is
+        an empty folder. Wine takes A: and B: for diskette drives; a CD-ROM
+        letter needs its type in the registry, read when Wine starts."""
+        letter = letter.lower()
+        root = os.path.join(self.tmp, f"drive-{letter}")
+        os.makedirs(root, exist_ok=True)
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        for link, target in ((f"{letter}:", root), (f"{letter}::", os.path.abspath(image))):
+            path = os.path.join(dosdevices, link)
+            if os.path.lexists(path):
+                os.remove(path)
+            os.symlink(target, path)
+        if cdrom:
+            subprocess.run(["wine", "reg", "add", r"HKLM\Software\Wine\Drives", "/v", f"{letter}:", "/d", "cdrom",
+                            "/f"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True,
+                           timeout=120)
+            # Wine reads the drive types when its services start.
+            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+            subprocess.run(["wineserver", "-w"], env=self.env, timeout=30)
+
+    def start(self, *args, env=None):
+        """Starts the program beside its PIER.INI, with `env` added to its
+        environment; answers its first dump."""
         self.log.mark()
-        env = dict(self.env, QUAYLINK_TEST_LOG=self.log_path)
+        env = dict(self.env, QUAYLINK_TEST_LOG=self.log_path, **(env or {}))
         self.proc = subprocess.Popen(["wine", os.path.join(self.program_dir, "quaylink.exe"), *args],
                                      cwd=self.program_dir, env=env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)

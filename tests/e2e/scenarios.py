@@ -4,9 +4,10 @@ lines, boxes and messages a user sees) and on disk (hfsutils on a copy of the
 image, quaylink-cli check, the PC files)."""
 
 import os
+import shutil
 import struct
 
-from harness import Failure, check, unix_to_wine
+from harness import WINE_ENV, Failure, check, unix_to_wine
 
 MAIN = "Quaylink"
 PC_LIST, MAC_LIST, MAC_DRIVE_BOX, MAC_FOLDER_BOX, MAC_UP = 111, 119, 117, 114, 115
@@ -62,9 +63,12 @@ def make_partitioned(tools, image):
     tools.run("hformat", "-l", "Part Two", image, "2")
 
 
-def write_ini(run, images, pc_dir, extra=""):
-    lines = ["[Main Prefs]", f"WorkingDir={unix_to_wine(pc_dir)}", extra.strip(),
-             "[Disk Prefs]", "AddFloppy=NO", "AddCDROM=NO", "AddBIOS=NO", "AddASPI=NO", "[Disk Images]"]
+def write_ini(run, images, pc_dir, extra="", devices=()):
+    """PIER.INI listing `images`; of the device steps of discovery only
+    those named in `devices` (Floppy, CDROM, BIOS, ASPI) are on."""
+    steps = [f"Add{step}={'YES' if step in devices else 'NO'}" for step in ("Floppy", "CDROM", "BIOS", "ASPI")]
+    lines = ["[Main Prefs]", f"WorkingDir={unix_to_wine(pc_dir)}", extra.strip(), "[Disk Prefs]", *steps,
+             "[Disk Images]"]
     lines += [f"Image{n + 1}={unix_to_wine(path)}" for n, path in enumerate(images)]
     run.write_ini("\n".join(line for line in lines if line) + "\n")
 
@@ -609,16 +613,231 @@ def prefs_saved(run, env):
     run.exit()
 
 
+# ---------------------------------------------------------------- devices
+# A simulated SCSI adapter (our wnaspi32.dll beside the program) and Wine
+# drive letters mapped to image files stand in for the hardware.
+
+MEMO = b"Memo from a SCSI disk.\r"
+DISC = b"Read me from the disc.\r"
+
+
+# Answers the simulated adapter forces on its n-th request (counted from
+# the first inquiry of discovery): transfers while the disk is opened,
+# browsed and written, each of which the retry loop must get through.
+ASPI_FAULTS = {15: "toobig", 17: "check", 24: "busy", 28: "hastat", 38: "check"}
+ASPI_STATUS = {"toobig": "status=e6", "check": "status=04 hastat=00 targstat=02", "busy": "status=e5",
+               "hastat": "status=04 hastat=11"}
+
+
+def aspi_requests(path):
+    """[(request line, answer line)] from the simulated adapter's log."""
+    with open(path) as f:
+        log = [line.strip() for line in f if line.startswith(("exec", "done"))]
+    return list(zip(log[0::2], log[1::2]))
+
+
+def check_retries(path):
+    """Each forced answer fell on a transfer and its retry went through:
+    the same command at the same block, half the blocks after "too big"."""
+    requests = aspi_requests(path)
+    for n, kind in ASPI_FAULTS.items():
+        (asked, answer), (again, result) = requests[n - 1], requests[n]
+        fields = dict(item.split("=") for item in asked.split()[2:])
+        retry = dict(item.split("=") for item in again.split()[2:])
+        check(asked.split()[1] in ("28", "2a") and ASPI_STATUS[kind] in answer,
+              f"request {n} ({kind}): {asked} -> {answer}")
+        count = (int(fields["count"]) + 1) // 2 if kind == "toobig" else int(fields["count"])
+        check(again.split()[1] == asked.split()[1] and retry["lba"] == fields["lba"] and int(retry["count"]) == count
+              and "status=01" in result, f"retry of request {n} ({kind}): {again} -> {result}")
+
+
+def choose_device(run, env, main, label, shot=None):
+    """Chooses a device drive in the Mac Drive box by its name's start;
+    with `shot`, photographs the open box first."""
+    items = main.control(MAC_DRIVE_BOX)["items"]
+    found = [n for n, item in enumerate(items) if item.startswith(label)]
+    check(found, f"Mac Drive box lacks {label}: {items}")
+    run.log.mark()
+    box = main.control(MAC_DRIVE_BOX)
+    run.click_open(box)
+    if shot:
+        env["shots"].append(run.screenshot(shot))
+    moves = found[0] - box["sel"] if box["sel"] >= 0 else found[0] + 1
+    run.keys(MAIN, *(["Down"] * moves if moves >= 0 else ["Up"] * -moves), "Return")
+    return command_idle(run, MAC_DRIVE_BOX, CLOSEUP)
+
+
+def copy_to_pc(run, main, name):
+    """One Mac file to the PC as Data File."""
+    main = select(run, main, MAC_LIST, name)
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFMAC")
+    choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("Data File"))
+    press_in_dialog(run, prefs, "Return")
+    run.dialog("PREFMAC", "close")
+    confirm_copy(run, "Mac to PC")
+    return command_idle(run, COPY)
+
+
+def scsi_and_diskette(run, env):
+    """The simulated adapter's disk and CD-ROM, then the mapped diskette, in
+    the Mac Drive box; the diskette formatted through the Format dialog; a
+    copy each way and a delete on the SCSI disk."""
+    tools, pc = env["tools"], env["pc"]
+    main = run.start(env=env["aspi"])
+    items = main.control(MAC_DRIVE_BOX)["items"]
+    check(len(items) == 4 and items[0].startswith("[WASPI-DISK 03] ") and items[1].startswith("[WASPI-CDRM 05] ")
+          and items[2:] == ["[DISKETTE A]", "[IMAGE Alpha.img]"], f"Mac Drive box with the adapter: {items}")
+    # The diskette drive, formatted as a user would format a real one (first:
+    # the menu's keys are surest while no other window has come and gone).
+    run.log.mark()
+    menu_command(run, main, 210)
+    dialog = run.dialog("Format")
+    index = dialog.control(117)["items"].index("[DISKETTE A]")
+    choose_in_combo(run, dialog["title"], dialog, 117, index)
+    set_field(run, dialog, 300, "Fresh Floppy")
+    press_in_dialog(run, dialog, "Return")
+    check(run.dialog("Format", "close")["end"] == index, "Format ends with the diskette's index")
+    answer_message(run, "Return", "WARNING!")
+    main = command_idle(run, 210, timeout=90)
+    main = choose_device(run, env, main, "[DISKETTE A]", "devices-drive-box-aspi")
+    check(names(main, MAC_LIST) == ["Fresh Floppy"], f"the diskette's volume: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Fresh Floppy")
+    check(names(main, MAC_LIST) == [], f"the new diskette is empty: {names(main, MAC_LIST)}")
+    main = choose_device(run, env, main, "[WASPI-DISK 03]")
+    check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"the SCSI disk's volumes: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Part One")
+    check(names(main, MAC_LIST) == ["Memo", "Scrap"], f"Part One: {names(main, MAC_LIST)}")
+
+    main = copy_to_pc(run, main, "Memo")
+    with open(pc_path(pc, "Memo"), "rb") as f:
+        check(f.read() == MEMO, "the PC copy of Memo holds its bytes")
+
+    main = select(run, main, PC_LIST, "loose.txt")
+    run.log.mark()
+    run.click_control(main.control(COPY))
+    prefs = run.dialog("PREFPC")
+    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Data File"))
+    press_in_dialog(run, prefs, "Return")
+    run.dialog("PREFPC", "close")
+    confirm_copy(run, "PC to Mac")
+    main = command_idle(run, COPY)
+    check("loose.txt" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
+
+    main = select(run, main, MAC_LIST, "Scrap")
+    run.log.mark()
+    run.click_control(main.control(DELETE))
+    counts = run.message()
+    check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
+    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
+    main = command_idle(run, DELETE)
+    check(names(main, MAC_LIST) == ["loose.txt", "Memo"], f"Part One after the delete: {names(main, MAC_LIST)}")
+
+    run.exit()
+
+    check_retries(env["aspi_log"])
+    disk = env["scsi"]
+    listing = tools.hls(disk, partition=1, invisible=False)
+    check(sorted(listing) == ["Memo", "loose.txt"], f"hls Part One: {listing}")
+    out = os.path.join(tools.home, "loose.out")
+    tools.hcopy_out(disk, ":loose.txt", out, "-r", partition=1)
+    with open(out, "rb") as f:
+        check(f.read() == b"loose\r\n", "the PC file's bytes on the SCSI disk")
+    check(tools.hls(disk, partition=2, invisible=False) == [], "Part Two untouched")
+    tools.check_volume(disk, 1)
+    tools.check_volume(disk, 2)
+    check(tools.volume_name(env["floppy"]) == "Fresh Floppy", "hfsutils reads the diskette's new label")
+    check(tools.hls(env["floppy"], invisible=False) == [], "the old diskette's folder is gone")
+    tools.check_volume(env["floppy"])
+
+
+def cdrom(run, env):
+    """Without the adapter the mapped CD-ROM letter is listed; its volume
+    is read: a copy to the PC, and Delete refused."""
+    tools, pc = env["tools"], env["pc"]
+    write_ini(run, [env["alpha"]], pc, devices=("Floppy", "CDROM", "BIOS"))
+    main = run.start()
+    items = main.control(MAC_DRIVE_BOX)["items"]
+    check(items == ["[CDROM E]", "[DISKETTE A]", "[IMAGE Alpha.img]"], f"Mac Drive box with mapped drives: {items}")
+    main = choose_device(run, env, main, "[CDROM E]", "devices-drive-box-mapped")
+    check(names(main, MAC_LIST) == ["Disc"], f"the CD-ROM's volume: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, "Disc")
+    check(names(main, MAC_LIST) == ["Read Me"], f"the CD-ROM's root: {names(main, MAC_LIST)}")
+    main = copy_to_pc(run, main, "Read Me")
+    with open(pc_path(pc, "Read Me"), "rb") as f:
+        check(f.read() == DISC, "the PC copy of Read Me holds its bytes")
+    main = select(run, main, MAC_LIST, "Read Me")
+    run.log.mark()
+    run.click_control(main.control(DELETE))
+    refusal = answer_message(run, "Return")
+    check(refusal["text"] == "This Mac drive is read only.", f"Delete on the CD-ROM: {refusal['text']!r}")
+    command_idle(run, DELETE)
+    run.exit()
+    check(tools.hls(env["disc"], invisible=False) == ["Read Me"], "the disc unchanged")
+
+
+def prepare_devices(run, tools):
+    """A SCSI disk with an Apple partition map and a CD-ROM image served by
+    the simulated adapter; a diskette image on A: and a CD-ROM image of
+    2048-byte sectors on E:."""
+    work = os.path.join(run.tmp, "files")
+    pc = os.path.join(work, "pc")
+    os.makedirs(pc)
+    with open(os.path.join(pc, "loose.txt"), "wb") as f:
+        f.write(b"loose\r\n")
+    env = {"tools": tools, "work": work, "pc": pc, "shots": []}
+    for name, label, size in (("alpha", "Alpha", 1440), ("floppy", "Old Floppy", 1440), ("disc", "Disc", 800)):
+        env[name] = os.path.join(work, f"{name}.img")
+        make_volume(tools, env[name], label, size)
+    env["alpha"] = os.path.join(work, "Alpha.img")
+    os.rename(os.path.join(work, "alpha.img"), env["alpha"])
+    tools.run("hmount", env["floppy"])
+    tools.run("hmkdir", ":Old Folder")
+    tools.run("humount")
+    env["scsi"] = os.path.join(work, "scsi.img")
+    make_partitioned(tools, env["scsi"])
+    for image, partition, files in ((env["scsi"], "1", (("Memo", MEMO), ("Scrap", b"scrap\r" * 300))),
+                                    (env["disc"], None, (("Read Me", DISC),))):
+        tools.run("hmount", image, *([partition] if partition else []))
+        for name, data in files:
+            source = os.path.join(work, "source")
+            with open(source, "wb") as f:
+                f.write(data)
+            tools.run("hcopy", "-r", source, ":" + name)
+        tools.run("humount")
+    # The adapter's CD-ROM holds its own copy: the letter E: serves the other.
+    aspi_disc = os.path.join(work, "aspi-disc.img")
+    shutil.copy(env["disc"], aspi_disc)
+    aspi_log = os.path.join(run.tmp, "aspi.log")
+    run.side_logs.append((aspi_log, f"{run.name}-aspi.log"))
+    env["aspi"] = {
+        "WINEDLLOVERRIDES": WINE_ENV["WINEDLLOVERRIDES"] + ";wnaspi32=n",
+        "QUAYLINK_SIM_ASPI": f"0:3:disk:512:{unix_to_wine(env['scsi'])};0:5:cdrom:2048:{unix_to_wine(aspi_disc)}",
+        "QUAYLINK_SIM_ASPI_LOG": unix_to_wine(aspi_log),
+        "QUAYLINK_SIM_ASPI_FAULTS": ",".join(f"{kind}@{n}" for n, kind in sorted(ASPI_FAULTS.items())),
+    }
+    env["aspi_log"] = aspi_log
+    run.beside_program(os.path.join(run.build, "tests", "wnaspi32.dll"))
+    run.map_drive("a", env["floppy"])
+    run.map_drive("e", env["disc"], cdrom=True)
+    write_ini(run, [env["alpha"]], pc, devices=("Floppy", "ASPI"))
+    return env
+
+
 # The runs: each one X server and prefix; its scenarios share the files.
 RUNS = {
     "browse": [browse],
     "copy": [copy_trees, cancel_copy],
     "edit": [delete_both, create_and_info, format_image, disk_image_menu, prefs_saved],
+    "devices": [scsi_and_diskette, cdrom],
 }
 
 
 def prepare(run, tools):
     """The images and PC files every scenario of a run starts from."""
+    if run.name == "devices":
+        return prepare_devices(run, tools)
     work = os.path.join(run.tmp, "files")
     pc = os.path.join(work, "pc")
     os.makedirs(os.path.join(pc, "pcsrc", "sub"))
