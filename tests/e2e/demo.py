@@ -18,25 +18,15 @@ import sys
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 
-import scenarios  # noqa: E402
-from harness import Failure, Run, check, ready_prefix, wine_env  # noqa: E402
+import scenarios as s  # noqa: E402
+from harness import Failure, Run, check, copy_program, ready_prefix, wine_env  # noqa: E402
 
 FILE = "Random Data"
 
 
 def on_display(build, image, pc):
-    folder = os.path.join(build, "demo")
-    os.makedirs(folder, exist_ok=True)
-    for name in ("quaylink.exe", "QUAYLINK.HTM"):
-        if os.path.exists(os.path.join(build, name)):
-            shutil.copy(os.path.join(build, name), folder)
-
-    class Ini:
-        def write_ini(self, text):
-            with open(os.path.join(folder, "PIER.INI"), "w", newline="\r\n") as f:
-                f.write(text)
-
-    scenarios.write_ini(Ini(), [image], pc)
+    folder = copy_program(build, os.path.join(build, "demo"))
+    s.write_ini(folder, [image], pc)
     env = wine_env(ready_prefix(build), os.environ["DISPLAY"])
     print("Quaylink runs on your display; close it to end the demo.")
     return subprocess.run(["wine", os.path.join(folder, "quaylink.exe")], cwd=folder, env=env).returncode
@@ -49,21 +39,13 @@ def headless(build, image, pc):
     run = Run("demo", build, logs, timeout=180)
     ok = False
     try:
-        scenarios.write_ini(run, [image], pc)
-        main = run.start()
-        main = scenarios.open_drive(run, main, os.path.basename(image))
-        main = scenarios.double_click(run, main, scenarios.MAC_LIST, scenarios.names(main, scenarios.MAC_LIST)[0])
-        main = scenarios.select(run, main, scenarios.MAC_LIST, FILE)
-        run.log.mark()
-        run.click_control(main.control(scenarios.COPY))
-        prefs = run.dialog("PREFMAC")
-        scenarios.press_in_dialog(run, prefs, "Return")
-        scenarios.confirm_copy(run, "Mac to PC")
-        main = scenarios.command_idle(run, scenarios.COPY)
+        s.write_ini(run.program_dir, [image], pc)
+        main = s.open_drive(run, run.start(), f"[IMAGE {os.path.basename(image)}]")
+        main = s.double_click(run, main, s.MAC_LIST, s.names(main, s.MAC_LIST)[0])
+        main = s.copy(run, s.select(run, main, s.MAC_LIST, FILE), "PREFMAC")
         copied = [name for name in os.listdir(pc) if name.startswith("Random")]
         check(copied, "the copy reached the PC directory")
-        check(any(line.startswith(copied[0]) for line in scenarios.lines(main, scenarios.PC_LIST)),
-              "the PC list shows the copy")
+        check(any(line.startswith(copied[0]) for line in s.lines(main, s.PC_LIST)), "the PC list shows the copy")
         shot = os.path.join(build, "demo-screenshot.png")
         shutil.copy(run.screenshot("demo"), shot)
         print(f"The desktop program copied {FILE!r} from the Mac volume to the PC as {copied[0]!r}"

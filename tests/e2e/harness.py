@@ -262,6 +262,16 @@ def start_xvfb():
     return proc, ":" + number.decode().strip()
 
 
+def copy_program(build, folder):
+    """The program and its help in a folder of their own, where it keeps
+    its PIER.INI."""
+    os.makedirs(folder, exist_ok=True)
+    for name in ("quaylink.exe", "QUAYLINK.HTM"):
+        if os.path.exists(os.path.join(build, name)):
+            shutil.copy(os.path.join(build, name), folder)
+    return folder
+
+
 def unix_to_wine(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -281,15 +291,11 @@ class Run:
         subprocess.run(["cp", "-a", ready_prefix(build), self.prefix], check=True)
         self.xvfb, self.display = start_xvfb()
         self.env = wine_env(self.prefix, self.display)
-        self.program_dir = os.path.join(self.tmp, "program")
-        os.makedirs(self.program_dir)
-        for name_ in ("quaylink.exe", "QUAYLINK.HTM"):
-            source = os.path.join(build, name_)
-            if os.path.exists(source):
-                shutil.copy(source, self.program_dir)
+        self.program_dir = copy_program(build, os.path.join(self.tmp, "program"))
         self.log_path = os.path.join(self.tmp, "test.log")
         self.log = Log(self.log_path)
         self.side_logs = []  # (path, name) of other logs kept with the run's
+        self.shot_paths = []  # screenshots since the runner last took the list
         self.proc = None
         self.last_click = (-1, -1, 0.0)
         self.timed_out = False
@@ -323,10 +329,6 @@ class Run:
                 shutil.copy(path, os.path.join(self.out, name))
         # A failed run keeps its files and images for a look, not its prefix.
         shutil.rmtree(self.prefix if keep else self.tmp, ignore_errors=True)
-
-    def write_ini(self, text):
-        with open(os.path.join(self.program_dir, "PIER.INI"), "w", newline="\r\n") as f:
-            f.write(text)
 
     def read_ini(self):
         with open(os.path.join(self.program_dir, "PIER.INI"), encoding="cp1252") as f:
@@ -390,18 +392,11 @@ class Run:
 
     # -- waits on the log
 
-    def wait_quiet(self, what, predicate, timeout):
-        """As wait, but a message box on the way is a failure: the scenario
-        would have awaited it."""
-        def quiet(e):
-            if e.kind == "message":
-                raise Failure(f"unexpected message box {e['caption']!r}: {e['text']!r} (waiting for {what})")
-            return predicate(e)
-        return self.wait(what, quiet, timeout)
-
     def done(self, cid, code=0, timeout=60):
-        """The main window's dump when the command `cid` (notification
-        `code`) issued since the last mark has ended."""
+        """The main window's dump when the command `cid` issued since the
+        last mark has ended; `code` is its notification (a button or menu
+        item: 0; a list: 1 selection, 2 double-click; a box: 8 when its list
+        closes)."""
         check(not self.timed_out, "the run's watchdog expired")
         deadline = time.monotonic() + timeout
         while True:
@@ -418,10 +413,15 @@ class Run:
 
     def dialog(self, template, event="open", timeout=30):
         """A dialog's dump; for "open", once X shows the dialog (the dump is
-        written before the dialog is shown)."""
-        dump = self.wait_quiet(f"dialog {template} {event}",
-                               lambda e: e.kind == "dialog" and e["template"].upper() == template.upper()
-                               and e["event"] == event, timeout)
+        written before the dialog is shown). A message box on the way is a
+        failure: the scenario would have awaited it."""
+        what = f"dialog {template} {event}"
+
+        def found(e):
+            if e.kind == "message":
+                raise Failure(f"unexpected message box {e['caption']!r}: {e['text']!r} (waiting for {what})")
+            return e.kind == "dialog" and e["template"].upper() == template.upper() and e["event"] == event
+        dump = self.wait(what, found, timeout)
         if event == "open":
             self.focus(dump["title"])
         return dump
@@ -525,6 +525,7 @@ class Run:
     def screenshot(self, name):
         path = os.path.join(self.shots, f"{name}.png")
         subprocess.run(["import", "-window", "root", path], env=self.env, check=True, timeout=60)
+        self.shot_paths.append(path)
         return path
 
 
@@ -544,6 +545,26 @@ class Tools:
             raise Failure(f"{' '.join(args)}: {result.stderr.decode(errors='replace').strip()}")
         return result
 
+    def source(self, name, data):
+        """A file of `data` to copy onto a volume."""
+        path = os.path.join(self.home, name)
+        with open(path, "wb") as f:
+            f.write(data)
+        return path
+
+    def hfs(self, image, *commands, partition=None, copy=True):
+        """hfsutils commands run on the volume (by default on a copy of the
+        image, so that the checks leave it as the program wrote it); the
+        outputs of hmount and of each command."""
+        if copy:
+            image = shutil.copy(image, os.path.join(self.home, "hfs-copy.img"))
+        outs = [self.run("hmount", image, *([str(partition)] if partition else []))]
+        outs += [self.run(*command) for command in commands]
+        self.run("humount")
+        if copy:
+            os.remove(image)
+        return [out.stdout.decode("mac_roman") for out in outs]
+
     def check_volume(self, image, index=None):
         target = image if index is None else f"{image}@{index}"
         result = self.run(self.cli, "check", target, ok=False)
@@ -551,45 +572,27 @@ class Tools:
               f"{result.stderr.decode(errors='replace')}")
 
     def hls(self, image, path=":", partition=None, invisible=True):
-        """The names in one folder, read by hfsutils from a copy."""
-        copy = os.path.join(self.home, "hls-copy.img")
-        shutil.copy(image, copy)
-        self.run("hmount", copy, *([str(partition)] if partition else []))
-        out = self.run("hls", "-1a" if invisible else "-1", path).stdout.decode("mac_roman").split("\n")
-        self.run("humount")
-        os.remove(copy)
-        return [line for line in out if line]
+        """The names in one folder."""
+        out = self.hfs(image, ("hls", "-1a" if invisible else "-1", path), partition=partition)[1]
+        return [line for line in out.split("\n") if line]
 
     def volume_name(self, image):
-        """The volume's name as hfsutils reads it, from a copy."""
-        copy = os.path.join(self.home, "hvol-copy.img")
-        shutil.copy(image, copy)
-        out = self.run("hmount", copy).stdout.decode("mac_roman")
-        self.run("humount")
-        os.remove(copy)
-        for line in out.split("\n"):
+        for line in self.hfs(image)[0].split("\n"):
             if line.startswith("Volume name is"):
                 return line.split('"')[1]
         raise Failure(f"hmount {image}: no volume name")
 
-    def hcopy_out(self, image, macpath, target, mode="-r", partition=None):
-        copy = os.path.join(self.home, "hcopy-copy.img")
-        shutil.copy(image, copy)
-        self.run("hmount", copy, *([str(partition)] if partition else []))
-        self.run("hcopy", mode, macpath, target)
-        self.run("humount")
-        os.remove(copy)
+    def hcopy_out(self, image, macpath, mode="-r", partition=None):
+        """The bytes hcopy writes for a Mac file."""
+        target = os.path.join(self.home, "hcopy.out")
+        self.hfs(image, ("hcopy", mode, macpath, target), partition=partition)
+        with open(target, "rb") as f:
+            return f.read()
 
     def hattrib(self, image, macpath):
-        """(type, creator) of a file, from hls -l on a copy."""
-        copy = os.path.join(self.home, "hattrib-copy.img")
-        shutil.copy(image, copy)
-        self.run("hmount", copy)
+        """(type, creator) of a file, from hls -l."""
         folder, _, name = macpath.rpartition(":")
-        out = self.run("hls", "-la", folder or ":").stdout.decode("mac_roman")
-        self.run("humount")
-        os.remove(copy)
-        for line in out.split("\n"):
+        for line in self.hfs(image, ("hls", "-la", folder or ":"))[1].split("\n"):
             if line.startswith("f") and line.endswith(" " + name):
                 kind = line[3:12]
                 return kind[:4], kind[5:9]

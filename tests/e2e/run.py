@@ -50,9 +50,8 @@ def run_group(name, build, cli, logs, timeout):
                 subprocess.run(["wineserver", "-k"], env=run.env)
                 if run.proc:
                     run.proc.wait(30)
-            shots = env.get("shots", [])
-            env["shots"] = []
-            results[-1] += (shots,)
+            results[-1] += (run.shot_paths,)
+            run.shot_paths = []
     except Exception:
         failed = True
         results.append(("setup", "FAIL", 0.0, traceback.format_exc(), []))

@@ -14,6 +14,17 @@ PC_LIST, MAC_LIST, MAC_DRIVE_BOX, MAC_FOLDER_BOX, MAC_UP = 111, 119, 117, 114, 1
 PC_UP, COPY, NEW, DELETE, INFO = 107, 5000, 5001, 5002, 5003
 LETTER = b"Dear reader,\rthis file came from a Mac.\r"
 NOTE = b"first line\r\nsecond line\r\n"
+LOOSE = b"loose\r\n"
+
+
+# Each preference dialog: its translator box, its tree box, the copy's way.
+PREFS = {"PREFMAC": (189, 192, "Mac to PC"), "PREFPC": (180, 184, "PC to Mac")}
+CLICKED, SELCHANGE, DBLCLK, CLOSEUP = 0, 1, 2, 8
+ALPHA = "[IMAGE Alpha.img]"
+
+
+def pattern(size):
+    return bytes((i * 7) & 255 for i in range(size))
 
 
 # ---------------------------------------------------------------- fixtures
@@ -23,24 +34,6 @@ def make_volume(tools, image, label, size_kb=1440):
     with open(image, "wb") as f:
         f.truncate(size_kb * 1024)
     tools.run("hformat", "-l", label, image)
-
-
-def fill_alpha(tools, work, image):
-    """Folders two deep, a text file, files of known sizes for sorting."""
-    tools.run("hmount", image)
-    tools.run("hmkdir", ":Documents")
-    tools.run("hmkdir", ":Documents:Letters")
-    letter = os.path.join(work, "letter.txt")
-    with open(letter, "wb") as f:
-        f.write(LETTER)
-    tools.run("hcopy", "-r", letter, ":Documents:Letters:Welcome")
-    tools.run("hattrib", "-t", "TEXT", "-c", "ttxt", ":Documents:Letters:Welcome")
-    for name, size in (("Apple", 3000), ("Banana", 90000), ("Cherry", 20000)):
-        path = os.path.join(work, name)
-        with open(path, "wb") as f:
-            f.write(bytes((i * 7) & 255 for i in range(size)))
-        tools.run("hcopy", "-r", path, ":" + name)
-    tools.run("humount")
 
 
 def make_partitioned(tools, image):
@@ -63,14 +56,14 @@ def make_partitioned(tools, image):
     tools.run("hformat", "-l", "Part Two", image, "2")
 
 
-def write_ini(run, images, pc_dir, extra="", devices=()):
+def write_ini(folder, images, pc_dir, devices=()):
     """PIER.INI listing `images`; of the device steps of discovery only
     those named in `devices` (Floppy, CDROM, BIOS, ASPI) are on."""
     steps = [f"Add{step}={'YES' if step in devices else 'NO'}" for step in ("Floppy", "CDROM", "BIOS", "ASPI")]
-    lines = ["[Main Prefs]", f"WorkingDir={unix_to_wine(pc_dir)}", extra.strip(), "[Disk Prefs]", *steps,
-             "[Disk Images]"]
+    lines = ["[Main Prefs]", f"WorkingDir={unix_to_wine(pc_dir)}", "[Disk Prefs]", *steps, "[Disk Images]"]
     lines += [f"Image{n + 1}={unix_to_wine(path)}" for n, path in enumerate(images)]
-    run.write_ini("\n".join(line for line in lines if line) + "\n")
+    with open(os.path.join(folder, "PIER.INI"), "w", newline="\r\n") as f:
+        f.write("\n".join(lines) + "\n")
 
 
 # ---------------------------------------------------------------- driving
@@ -97,46 +90,68 @@ def mnemonic(text):
     return text[at + 1].lower()
 
 
-def menu_command(run, main, mid):
-    """Alt + the menu's mnemonic, then the item's, as read from the dump."""
+def menu_command(run, main, mid, idle=False):
+    """Alt + the menu's mnemonic, then the item's, as read from the dump;
+    with `idle`, the main window's dump once the command has ended."""
+    run.log.mark()
     path = main.menu_item(mid)["path"].split("|")
     run.keys_until(MAIN, ["alt+" + mnemonic(path[0]), mnemonic(path[-1])], f"menu command {mid}",
                    lambda e: e.kind == "command" and e["id"] == mid)
+    return run.done(mid) if idle else None
 
 
-def choose_in_combo(run, window, dump, cid, index):
-    """Opens a drop-down list with a click and closes it on `index` with the
-    keys, as a user would; the box acts when its list closes."""
-    box = dump.control(cid)
-    run.click_open(box)
-    moves = index - box["sel"] if box["sel"] >= 0 else index + 1
-    keys = (["Down"] * moves) if moves >= 0 else (["Up"] * -moves)
-    run.keys(window, *keys, "Return")
-
-
-CLICKED, SELCHANGE, DBLCLK, CLOSEUP = 0, 1, 2, 8
-
-
-def command_idle(run, cid, code=CLICKED, timeout=60):
-    """The main window's dump when the command `cid` with notification
-    `code` has ended (a button or menu item: 0; a list: 1 selection, 2
-    double-click; a box: 8 when its list closes)."""
-    return run.done(cid, code, timeout)
-
-
-def open_drive(run, main, image_name):
-    items = main.control(MAC_DRIVE_BOX)["items"]
-    label = f"[IMAGE {image_name}]"
-    check(label in items, f"Mac Drive box lacks {label}: {items}")
+def press(run, main, cid, template=None, shot=None):
+    """Clicks a button of the main window; with `template`, the dialog it
+    opens (photographed when `shot` names the picture)."""
     run.log.mark()
-    choose_in_combo(run, MAIN, main, MAC_DRIVE_BOX, items.index(label))
-    return command_idle(run, MAC_DRIVE_BOX, CLOSEUP)
+    run.click_control(main.control(cid))
+    return open_dialog(run, template, shot) if template else None
+
+
+def open_dialog(run, template, shot=None):
+    dialog = run.dialog(template)
+    if shot:
+        run.screenshot(shot)
+    return dialog
+
+
+def choose(run, dump, cid, item, shot=None):
+    """Opens a drop-down box with a click and closes its list on the first
+    item that starts with `item` with the keys, as a user would (the box
+    acts when its list closes); the item's index."""
+    box = dump.control(cid)
+    found = [n for n, text in enumerate(box["items"]) if text.startswith(item)]
+    check(found, f"box {cid} lacks {item}: {box['items']}")
+    run.click_open(box)
+    if shot:
+        run.screenshot(shot)
+    moves = found[0] - box["sel"] if box["sel"] >= 0 else found[0] + 1
+    keys = (["Down"] * moves) if moves >= 0 else (["Up"] * -moves)
+    run.keys(dump["title"] if dump.kind == "dialog" else MAIN, *keys, "Return")
+    return found[0]
+
+
+def open_drive(run, main, drive, shot=None):
+    """Chooses a drive in the Mac Drive box by its name's start."""
+    run.log.mark()
+    choose(run, main, MAC_DRIVE_BOX, drive, shot)
+    return run.done(MAC_DRIVE_BOX, CLOSEUP)
+
+
+def open_volume(run, main, drive, volumes, files=None, shot=None):
+    """Opens a drive, whose volumes must be `volumes`, and its first volume,
+    whose root must hold `files` when given."""
+    main = open_drive(run, main, drive, shot)
+    check(names(main, MAC_LIST) == volumes, f"{drive}'s volumes: {names(main, MAC_LIST)}")
+    main = double_click(run, main, MAC_LIST, volumes[0])
+    check(files is None or names(main, MAC_LIST) == files, f"{volumes[0]}'s root: {names(main, MAC_LIST)}")
+    return main
 
 
 def double_click(run, main, cid, name):
     run.log.mark()
     run.click_item(main.control(cid), line_index(main, cid, name), double=True)
-    return command_idle(run, cid, DBLCLK)
+    return run.done(cid, DBLCLK)
 
 
 def select(run, main, cid, name, extend=False):
@@ -148,30 +163,63 @@ def select(run, main, cid, name, extend=False):
     run.click_item(control, index)
     if extend:
         run.xdo("keyup", "ctrl")
-    main = command_idle(run, cid, SELCHANGE)
+    main = run.done(cid, SELCHANGE)
     check(index in main.control(cid)["selected"], f"{name} selected in list {cid}")
     return main
 
 
-def open_alpha_root(run, main):
-    main = open_drive(run, main, "Alpha.img")
-    check(names(main, MAC_LIST) == ["Alpha"], f"Alpha.img's volume list: {names(main, MAC_LIST)}")
-    return double_click(run, main, MAC_LIST, "Alpha")
-
-
-def answer_message(run, key, caption=None):
+def answer_message(run, key, caption=None, text=None, start=""):
+    """Awaits a message box (its caption, its text or its text's start
+    checked when given) and answers it with a key."""
     message = run.message()
-    if caption is not None:
-        check(message["caption"] == caption, f"message caption {message['caption']!r}, wanted {caption!r}")
+    check(caption in (None, message["caption"]), f"message caption {message['caption']!r}, wanted {caption!r}")
+    check(text in (None, message["text"]) and message["text"].startswith(start), f"message text {message['text']!r}")
     run.keys_until(message["caption"] or "Error", [key], "the message box's answer", lambda e: e.kind == "answer")
     return message
 
 
-def confirm_copy(run, direction):
-    """The count before a copy, answered OK."""
-    message = answer_message(run, "Return", f"Ready to copy from {direction}")
-    check(message["text"].startswith("Files to copy:\t"), f"copy count {message['text']!r}")
-    return message
+def copy(run, main, template, translator=None, tree=False, fields=(), shot=None, count="", idle=True):
+    """Copy through the preference dialog `template`: `translator` chosen,
+    the tree box ticked when `tree`, `fields` (id, text) typed, OK; then the
+    count (starting with `count`) answered OK. With `idle`, the main
+    window's dump once the copy has ended."""
+    combo, tree_box, direction = PREFS[template]
+    prefs = press(run, main, COPY, template, shot)
+    if translator:
+        choose(run, prefs, combo, translator)
+    if tree and prefs.control(tree_box)["checked"] != 1:
+        click_in_dialog(run, prefs, tree_box)
+    submit(run, prefs, fields)
+    closed = run.dialog(template, "close")
+    check(closed["end"] == 1, f"{template} ends with OK")
+    check(not tree or closed.control(tree_box)["checked"] == 1, "Copy Entire Directory Tree ticked")
+    answer_message(run, "Return", f"Ready to copy from {direction}", start="Files to copy:\t" + count)
+    return run.done(COPY) if idle else None
+
+
+def delete(run, main, warning=False):
+    """Delete through the folder warning (when `warning`) and the count of
+    one file, both answered OK."""
+    press(run, main, DELETE)
+    if warning:
+        answer_message(run, "Return", "WARNING")
+    answer_message(run, "Return", start="Files to delete:\t1\n")
+    return run.done(DELETE)
+
+
+def format_drive(run, opener, drive, label, chosen=False, shot=None):
+    """The Format dialog, opened by command `opener`: `drive` chosen (or,
+    when `chosen`, already chosen), the label typed, OK, the warning
+    answered; the main window's dump once the drive is formatted."""
+    dialog = open_dialog(run, "Format", shot)
+    if chosen:
+        check(dialog.control(117)["text"] == drive, f"{drive} chosen in the Format dialog")
+    index = None if chosen else choose(run, dialog, 117, drive)
+    submit(run, dialog, ((300, label),))
+    end = run.dialog("Format", "close")["end"]
+    check(chosen or end == index, f"Format ends with {end}, the chosen drive's index is {index}")
+    answer_message(run, "Return", "WARNING!")
+    return run.done(opener, timeout=90)
 
 
 def set_field(run, dialog, cid, text):
@@ -180,8 +228,11 @@ def set_field(run, dialog, cid, text):
     run.type(dialog["title"], text)
 
 
-def press_in_dialog(run, dialog, *keys):
-    run.keys(dialog["title"], *keys)
+def submit(run, dialog, fields=(), key="Return"):
+    """Types `fields` (id, text) into a dialog and ends it with a key."""
+    for cid, text in fields:
+        set_field(run, dialog, cid, text)
+    run.keys(dialog["title"], key)
 
 
 def click_in_dialog(run, dialog, cid):
@@ -189,8 +240,9 @@ def click_in_dialog(run, dialog, cid):
     run.click_control(dialog.control(cid))
 
 
-def pc_path(pc, *parts):
-    return os.path.join(pc, *parts)
+def read(*path):
+    with open(os.path.join(*path), "rb") as f:
+        return f.read()
 
 
 # ---------------------------------------------------------------- scenarios
@@ -203,22 +255,19 @@ def browse(run, env):
     check(main["pane"] == 0, "the Mac pane is active at start")
     check(main.control(COPY)["text"] == "&Copy From Mac", f"Copy button reads {main.control(COPY)['text']!r}")
     items = main.control(MAC_DRIVE_BOX)["items"]
-    check("[IMAGE Alpha.img]" in items and "[IMAGE Parts.img]" in items, f"Mac Drive box: {items}")
+    check(ALPHA in items and "[IMAGE Parts.img]" in items, f"Mac Drive box: {items}")
     check("pcsrc" in names(main, PC_LIST), f"PC list: {names(main, PC_LIST)}")
     # Copy with no volume open is refused before anything else is looked at.
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    refusal = answer_message(run, "Return", "No Mac Volume Mounted")
-    check(refusal["text"] == 'First select a drive from the "Mac Drive" box, then double-click a volume in the'
-          ' "Mac Files" box.', f"refusal text {refusal['text']!r}")
-    main = command_idle(run, COPY)
+    press(run, main, COPY)
+    answer_message(run, "Return", "No Mac Volume Mounted", 'First select a drive from the "Mac Drive" box, then'
+                   ' double-click a volume in the "Mac Files" box.')
+    main = run.done(COPY)
 
-    main = open_drive(run, main, "Parts.img")
+    main = open_drive(run, main, "[IMAGE Parts.img]")
     check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"partitioned image: {names(main, MAC_LIST)}")
     check(all("[VOLUME]" in line for line in lines(main, MAC_LIST)), "volume lines")
 
-    main = open_alpha_root(run, main)
-    check(names(main, MAC_LIST) == ["Documents", "Apple", "Banana", "Cherry"], f"root: {names(main, MAC_LIST)}")
+    main = open_volume(run, main, ALPHA, ["Alpha"], ["Documents", "Apple", "Banana", "Cherry"])
     check("[FOLDER]" in lines(main, MAC_LIST)[0], "folder line")
     banana = lines(main, MAC_LIST)[line_index(main, MAC_LIST, "Banana")]
     check("88K" in banana, f"Banana's size column: {banana!r}")
@@ -232,32 +281,25 @@ def browse(run, env):
     path = main.control(MAC_FOLDER_BOX)["items"]
     check(path[:3] == ["Letters", "Documents", "Alpha"], f"path box: {path}")
 
-    run.log.mark()
-    run.click_control(main.control(MAC_UP))
-    main = command_idle(run, MAC_UP)
+    press(run, main, MAC_UP)
+    main = run.done(MAC_UP)
     check(names(main, MAC_LIST) == ["Letters"], f"'..' from Letters: {names(main, MAC_LIST)}")
     main = double_click(run, main, MAC_LIST, "Letters")
     run.log.mark()
-    choose_in_combo(run, MAIN, main, MAC_FOLDER_BOX, main.control(MAC_FOLDER_BOX)["items"].index("Alpha"))
-    main = command_idle(run, MAC_FOLDER_BOX, CLOSEUP)
+    choose(run, main, MAC_FOLDER_BOX, "Alpha")
+    main = run.done(MAC_FOLDER_BOX, CLOSEUP)
     check(names(main, MAC_LIST)[0] == "Documents", f"path box to the root: {names(main, MAC_LIST)}")
 
-    run.log.mark()
-    menu_command(run, main, 253)  # Sort By Size: largest first, folders first
-    main = command_idle(run, 253)
+    main = menu_command(run, main, 253, idle=True)  # Sort By Size: largest first, folders first
     check(names(main, MAC_LIST) == ["Documents", "Banana", "Cherry", "Apple"], f"by size: {names(main, MAC_LIST)}")
     check(main.menu_item(253)["checked"] == 1 and main.menu_item(250)["checked"] == 0, "Sort By check marks")
-    run.log.mark()
-    menu_command(run, main, 250)
-    main = command_idle(run, 250)
+    main = menu_command(run, main, 250, idle=True)
 
     # Type-to-select answers no command: the no-op of choosing the sort in
     # force asks for a fresh dump.
     main = select(run, main, MAC_LIST, "Apple")
     run.keys(MAIN, "c")
-    run.log.mark()
-    menu_command(run, main, 250)
-    main = command_idle(run, 250)
+    main = menu_command(run, main, 250, idle=True)
     check(main.control(MAC_LIST)["selected"] == [line_index(main, MAC_LIST, "Cherry")],
           f"typing c selects Cherry: {main.control(MAC_LIST)['selected']}")
 
@@ -266,11 +308,10 @@ def browse(run, env):
     check(main["pane"] == 1 and main["pcdir"].endswith("pcsrc"), f"PC directory {main['pcdir']!r}")
     check(main.control(COPY)["text"] == "&Copy From PC", "PC names on the buttons")
     check("sub" in names(main, PC_LIST), f"pcsrc: {names(main, PC_LIST)}")
-    run.log.mark()
-    run.click_control(main.control(PC_UP))
-    main = command_idle(run, PC_UP)
+    press(run, main, PC_UP)
+    main = run.done(PC_UP)
     check(not main["pcdir"].endswith("pcsrc"), "'..' leaves pcsrc")
-    env["shots"].append(run.screenshot("main-window"))
+    run.screenshot("main-window")
     run.exit()
     # Browsing wrote nothing a checker could fault.
     env["tools"].check_volume(env["alpha"])
@@ -281,29 +322,15 @@ def copy_trees(run, env):
     """Mac to PC with MacBinary, PC to Mac with Text, through the preference
     dialogs, whole trees; a name collision answered each way."""
     tools, pc = env["tools"], env["pc"]
-    main = open_alpha_root(run, run.start())
+    main = open_volume(run, run.start(), ALPHA, ["Alpha"])
 
     # Mac -> PC: the Documents tree as MacBinary.
     main = select(run, main, MAC_LIST, "Documents")
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFMAC")
-    env["shots"].append(run.screenshot("dialog-prefmac"))
-    translators = prefs.control(189)["items"]
-    choose_in_combo(run, prefs["title"], prefs, 189, translators.index("MacBinary"))
-    if prefs.control(192)["checked"] != 1:
-        click_in_dialog(run, prefs, 192)
-    press_in_dialog(run, prefs, "Return")
-    closed = run.dialog("PREFMAC", "close")
-    check(closed["end"] == 1, "PREFMAC ends with OK")
-    check(closed.control(192)["checked"] == 1, "Copy Entire Directory Tree ticked")
-    check(confirm_copy(run, "Mac to PC")["text"].startswith("Files to copy:\t1\n"), "one file in the tree")
-    main = command_idle(run, COPY)
+    main = copy(run, main, "PREFMAC", "MacBinary", tree=True, shot="dialog-prefmac", count="1\n")
     written = [os.path.relpath(os.path.join(d, f), pc) for d, _, fs in os.walk(pc) for f in fs]
     macbinary = [p for p in written if p.startswith("Documents")]
     check(len(macbinary) == 1 and "Letters" in macbinary[0], f"PC files after the copy: {written}")
-    with open(os.path.join(pc, macbinary[0]), "rb") as f:
-        data = f.read()
+    data = read(pc, macbinary[0])
     check(data[65:73] == b"TEXTttxt", "MacBinary header type and creator")
     length = struct.unpack(">I", data[83:87])[0]
     check(data[128:128 + length] == LETTER, "MacBinary data fork holds the Mac file's bytes")
@@ -314,55 +341,33 @@ def copy_trees(run, env):
     # second answers OverWrite, the third a new name.
     for answer in (None, "overwrite", "rename"):
         main = select(run, main, MAC_LIST, "Apple")
-        run.log.mark()
-        run.click_control(main.control(COPY))
-        prefs = run.dialog("PREFMAC")
-        choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("Data File"))
-        press_in_dialog(run, prefs, "Return")
-        run.dialog("PREFMAC", "close")
-        confirm_copy(run, "Mac to PC")
+        copy(run, main, "PREFMAC", "Data File", idle=False)
         if answer is not None:
-            collision = run.dialog("PCOLLISION")
+            collision = open_dialog(run, "PCOLLISION", "dialog-pcollision" if answer == "overwrite" else None)
             check(collision.control(403)["text"] == "Apple", f"PCOLLISION names {collision.control(403)['text']!r}")
             if answer == "overwrite":
-                env["shots"].append(run.screenshot("dialog-pcollision"))
                 click_in_dialog(run, collision, 402)
-                check(run.dialog("PCOLLISION", "close")["end"] == 3, "OverWrite ends with 3")
             else:
                 run.type(collision["title"], "apple2.dat")
-                press_in_dialog(run, collision, "Return")
-                check(run.dialog("PCOLLISION", "close")["end"] == 0, "OK ends with 0")
-        main = command_idle(run, COPY)
+                submit(run, collision)
+            check(run.dialog("PCOLLISION", "close")["end"] == {"overwrite": 3, "rename": 0}[answer],
+                  f"{answer} ends the collision dialog with its code")
+        main = run.done(COPY)
         check(sorted(n for n in os.listdir(pc) if n.lower().startswith("apple")) ==
               {None: ["Apple"], "overwrite": ["Apple"], "rename": ["Apple", "apple2.dat"]}[answer],
               f"PC files after the copy ({answer}): {os.listdir(pc)}")
-    expected = bytes((i * 7) & 255 for i in range(3000))
     for name in ("Apple", "apple2.dat"):
-        with open(pc_path(pc, name), "rb") as f:
-            check(f.read() == expected, f"PC file {name} holds Apple's bytes")
+        check(read(pc, name) == pattern(3000), f"PC file {name} holds Apple's bytes")
 
-    # PC -> Mac: the pcsrc tree as text.
+    # PC -> Mac: the pcsrc tree as text. No type map beside the program:
+    # the type and creator typed here apply.
     main = select(run, main, PC_LIST, "pcsrc")
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFPC")
-    env["shots"].append(run.screenshot("dialog-prefpc"))
-    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Text File"))
-    if prefs.control(184)["checked"] != 1:
-        click_in_dialog(run, prefs, 184)
-    # No type map beside the program: the type and creator typed here apply.
-    set_field(run, prefs, 182, "TEXT")
-    set_field(run, prefs, 183, "ttxt")
-    press_in_dialog(run, prefs, "Return")
-    check(run.dialog("PREFPC", "close")["end"] == 1, "PREFPC ends with OK")
-    confirm_copy(run, "PC to Mac")
-    main = command_idle(run, COPY)
+    main = copy(run, main, "PREFPC", "Text File", tree=True, fields=((182, "TEXT"), (183, "ttxt")),
+                shot="dialog-prefpc")
     check("pcsrc" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "hls :pcsrc")
-    out = os.path.join(tools.home, "note.out")
-    tools.hcopy_out(env["alpha"], ":pcsrc:sub:deep.txt", out)
-    with open(out, "rb") as f:
-        check(f.read() == NOTE.replace(b"\r\n", b"\r"), "Text File turns CR LF into CR")
+    check(tools.hcopy_out(env["alpha"], ":pcsrc:sub:deep.txt") == NOTE.replace(b"\r\n", b"\r"),
+          "Text File turns CR LF into CR")
     check(tools.hattrib(env["alpha"], ":pcsrc:note.txt") == ("TEXT", "ttxt"), "the type and creator typed")
 
     # PC -> Mac collision: Skip leaves the Mac file alone.
@@ -371,16 +376,11 @@ def copy_trees(run, env):
     # Clicking in a pane clears the other's selection: the PC file last.
     main = select(run, main, PC_LIST, "note.txt")
     check(main.control(MAC_LIST)["selected"] == [], "the Mac selection cleared")
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFPC")
-    press_in_dialog(run, prefs, "Return")
-    confirm_copy(run, "PC to Mac")
-    collision = run.dialog("MCOLLISION")
-    env["shots"].append(run.screenshot("dialog-mcollision"))
+    copy(run, main, "PREFPC", idle=False)
+    collision = open_dialog(run, "MCOLLISION", "dialog-mcollision")
     click_in_dialog(run, collision, 406)
     check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
-    main = command_idle(run, COPY)
+    main = run.done(COPY)
     check(sorted(tools.hls(env["alpha"], ":pcsrc")) == ["note.txt", "sub"], "Skip copies nothing")
     run.exit()
     tools.check_volume(env["alpha"])
@@ -390,28 +390,20 @@ def cancel_copy(run, env):
     """A long PC -> Mac copy cancelled from the progress window: the copy
     stops part way and the volume stays consistent."""
     tools = env["tools"]
-    main = open_drive(run, run.start(), "Big.img")
-    main = double_click(run, main, MAC_LIST, "Big")
+    main = open_volume(run, run.start(), "[IMAGE Big.img]", ["Big"])
     main = select(run, main, PC_LIST, "many")
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFPC")
-    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Data File"))
-    if prefs.control(184)["checked"] != 1:
-        click_in_dialog(run, prefs, 184)
-    press_in_dialog(run, prefs, "Return")
-    check(confirm_copy(run, "PC to Mac")["text"].startswith(f"Files to copy:\t{env['many']}\n"), "the count")
+    copy(run, main, "PREFPC", "Data File", tree=True, count=f"{env['many']}\n", idle=False)
     progress = run.wait("the progress window", lambda e: e.kind == "progress" and e["event"] == "open")
     check(progress["title"] == "Copying from PC to Mac", f"progress title {progress['title']!r}")
     run.wait("a copied item", lambda e: e.kind == "progress" and e["event"] == "item")
     run.focus(progress["title"])
-    env["shots"].append(run.screenshot("progress-window"))
+    run.screenshot("progress-window")
     if progress.controls.get(2):
         run.click_control(progress.control(2))
     else:
         run.keys(progress["title"], "Escape")
     run.wait("the progress window closing", lambda e: e.kind == "progress" and e["event"] == "close", timeout=60)
-    main = command_idle(run, COPY)
+    run.done(COPY)
     run.exit()
     copied = tools.hls(env["big"], ":many")
     check(0 < len(copied) < env["many"], f"{len(copied)} of {env['many']} files copied before Cancel")
@@ -421,32 +413,18 @@ def cancel_copy(run, env):
 def delete_both(run, env):
     """Delete on the Mac and on the PC through the warning and the count."""
     tools, pc = env["tools"], env["pc"]
-    main = open_alpha_root(run, run.start())
+    main = open_volume(run, run.start(), ALPHA, ["Alpha"])
     main = select(run, main, MAC_LIST, "Documents")
-    run.log.mark()
-    run.click_control(main.control(DELETE))
-    warning = answer_message(run, "Escape", "WARNING")
-    check(warning["text"], "a folder warning")
-    main = command_idle(run, DELETE)
+    press(run, main, DELETE)
+    check(answer_message(run, "Escape", "WARNING")["text"], "a folder warning")
+    main = run.done(DELETE)
     check("Documents" in tools.hls(env["alpha"]), "Cancel at the warning deletes nothing")
-    run.log.mark()
-    run.click_control(main.control(DELETE))
-    answer_message(run, "Return", "WARNING")
-    counts = run.message()
-    check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
-    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
-    main = command_idle(run, DELETE)
+    main = delete(run, main, warning=True)
     check("Documents" not in names(main, MAC_LIST), "Documents gone from the Mac list")
     check("Documents" not in tools.hls(env["alpha"]), "hls: Documents deleted")
 
-    main = select(run, main, PC_LIST, "loose.txt")
-    run.log.mark()
-    run.click_control(main.control(DELETE))
-    counts = run.message()
-    check("Files to delete:\t1" in counts["text"], f"PC count message {counts['text']!r}")
-    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
-    main = command_idle(run, DELETE)
-    check(not os.path.exists(pc_path(pc, "loose.txt")), "loose.txt deleted")
+    main = delete(run, select(run, main, PC_LIST, "loose.txt"))
+    check(not os.path.exists(os.path.join(pc, "loose.txt")), "loose.txt deleted")
     check("loose.txt" not in names(main, PC_LIST), "loose.txt gone from the PC list")
     run.exit()
     tools.check_volume(env["alpha"])
@@ -456,62 +434,42 @@ def create_and_info(run, env):
     """A Mac folder, a PC directory, a Mac file renamed with a new type and
     creator, a PC file renamed."""
     tools, pc = env["tools"], env["pc"]
-    main = open_alpha_root(run, run.start())
-    run.log.mark()
-    run.click_control(main.control(NEW))
-    dialog = run.dialog("CREATEFLD")
-    env["shots"].append(run.screenshot("dialog-createfld"))
+    main = open_volume(run, run.start(), ALPHA, ["Alpha"])
+    dialog = press(run, main, NEW, "CREATEFLD", "dialog-createfld")
     run.type(dialog["title"], "Fresh Folder")
-    press_in_dialog(run, dialog, "Return")
-    main = command_idle(run, NEW)
+    submit(run, dialog)
+    main = run.done(NEW)
     check("Fresh Folder" in names(main, MAC_LIST), "the new folder is listed")
     check("Fresh Folder" in tools.hls(env["alpha"]), "hls: the new folder")
 
     main = select(run, main, MAC_LIST, "Cherry")
-    run.log.mark()
-    run.click_control(main.control(INFO))
-    info = run.dialog("MACINFO")
-    env["shots"].append(run.screenshot("dialog-macinfo"))
+    info = press(run, main, INFO, "MACINFO", "dialog-macinfo")
     check(info.control(151)["text"] == "Cherry", "MACINFO shows the name")
-    for cid, text in ((151, "Cherry Pie"), (153, "TTRO"), (155, "ttxt")):
-        set_field(run, info, cid, text)
-    press_in_dialog(run, info, "Return")
-    asked = answer_message(run, "y", "Change Mac File Info")
-    check(asked["text"] == "Rename this file?\nChange file type?\nChange file creator?", "the three changes asked")
+    submit(run, info, ((151, "Cherry Pie"), (153, "TTRO"), (155, "ttxt")))
+    answer_message(run, "y", "Change Mac File Info", "Rename this file?\nChange file type?\nChange file creator?")
     check(run.dialog("MACINFO", "close")["end"] == 1, "MACINFO ends with OK")
-    main = command_idle(run, INFO)
+    main = run.done(INFO)
     check("Cherry Pie" in names(main, MAC_LIST), "renamed in the Mac list")
     check(tools.hattrib(env["alpha"], ":Cherry Pie") == ("TTRO", "ttxt"), "hls: the new type and creator")
 
     main = select(run, main, PC_LIST, "info.txt")
-    run.log.mark()
-    run.click_control(main.control(NEW))
-    dialog = run.dialog("CREATEDIR")
-    env["shots"].append(run.screenshot("dialog-createdir"))
+    dialog = press(run, main, NEW, "CREATEDIR", "dialog-createdir")
     run.type(dialog["title"], "newdir")
-    press_in_dialog(run, dialog, "Return")
-    main = command_idle(run, NEW)
-    check(os.path.isdir(pc_path(pc, "newdir")), "the PC directory exists")
+    submit(run, dialog)
+    main = run.done(NEW)
+    check(os.path.isdir(os.path.join(pc, "newdir")), "the PC directory exists")
     check("newdir" in names(main, PC_LIST), "the PC list shows it")
 
     main = select(run, main, PC_LIST, "info.txt")
-    run.log.mark()
-    run.click_control(main.control(INFO))
-    info = run.dialog("DOSINFO")
-    env["shots"].append(run.screenshot("dialog-dosinfo"))
-    set_field(run, info, 141, "renamed.txt")
-    press_in_dialog(run, info, "Return")
+    submit(run, press(run, main, INFO, "DOSINFO", "dialog-dosinfo"), ((141, "renamed.txt"),))
     answer_message(run, "y", "Rename PC File")
     run.dialog("DOSINFO", "close")
-    main = command_idle(run, INFO)
-    check(os.path.exists(pc_path(pc, "renamed.txt")) and not os.path.exists(pc_path(pc, "info.txt")),
+    main = run.done(INFO)
+    check(os.path.exists(os.path.join(pc, "renamed.txt")) and not os.path.exists(os.path.join(pc, "info.txt")),
           "the PC file renamed")
 
-    run.log.mark()
     menu_command(run, main, 220)
-    about = run.dialog("ABOUTBOX")
-    env["shots"].append(run.screenshot("dialog-about"))
-    press_in_dialog(run, about, "Return")
+    submit(run, open_dialog(run, "ABOUTBOX", "dialog-about"))
     run.dialog("ABOUTBOX", "close")
     run.exit()
     tools.check_volume(env["alpha"])
@@ -520,18 +478,8 @@ def create_and_info(run, env):
 def format_image(run, env):
     """Format an image through the Format dialog and its warning."""
     tools = env["tools"]
-    main = run.start()
-    run.log.mark()
-    menu_command(run, main, 210)
-    dialog = run.dialog("Format")
-    env["shots"].append(run.screenshot("dialog-format"))
-    box = dialog.control(117)
-    choose_in_combo(run, dialog["title"], dialog, 117, box["items"].index("[IMAGE Blank.img]"))
-    set_field(run, dialog, 300, "Fresh Disk")
-    press_in_dialog(run, dialog, "Return")
-    check(run.dialog("Format", "close")["end"] == 3, "Format ends with the chosen drive's index")
-    answer_message(run, "Return", "WARNING!")
-    main = command_idle(run, 210, timeout=90)
+    menu_command(run, run.start(), 210)
+    format_drive(run, 210, "[IMAGE Blank.img]", "Fresh Disk", shot="dialog-format")
     listing = tools.hls(env["blank"], invisible=False)
     check(listing == [], f"the formatted volume is empty: {listing}")
     check(tools.volume_name(env["blank"]) == "Fresh Disk", "the new label")
@@ -542,30 +490,21 @@ def format_image(run, env):
 def disk_image_menu(run, env):
     """Open Disk Image and New Disk Image from the File menu."""
     tools = env["tools"]
-    main = run.start()
-    run.log.mark()
-    menu_command(run, main, 5010)
+    menu_command(run, run.start(), 5010)
     run.focus("Open Disk Image")
-    env["shots"].append(run.screenshot("dialog-open-disk-image"))
+    run.screenshot("dialog-open-disk-image")
     run.type("Open Disk Image", unix_to_wine(env["third"]))
     run.keys("Open Disk Image", "Return")
-    main = command_idle(run, 5010)
+    main = run.done(5010)
     check("[IMAGE Third.img]" in main.control(MAC_DRIVE_BOX)["items"], "the opened image joins the Mac Drive box")
     check("Third" in names(main, MAC_LIST), f"its volume is listed: {names(main, MAC_LIST)}")
     check("Third.img" in run.read_ini(), "PIER.INI lists the opened image")
 
-    run.log.mark()
     menu_command(run, main, 5011)
     made = os.path.join(env["work"], "Made.img")
     run.type("New Disk Image", unix_to_wine(made))
     run.keys("New Disk Image", "Return")
-    dialog = run.dialog("Format")
-    check(dialog.control(117)["text"] == "[IMAGE Made.img]", "the new image chosen in the Format dialog")
-    set_field(run, dialog, 300, "Made Here")
-    press_in_dialog(run, dialog, "Return")
-    run.dialog("Format", "close")
-    answer_message(run, "Return", "WARNING!")
-    main = command_idle(run, 5011, timeout=90)
+    format_drive(run, 5011, "[IMAGE Made.img]", "Made Here", chosen=True)
     check(os.path.getsize(made) == 1474560, "a 1.44 MB image")
     check(tools.volume_name(made) == "Made Here", "the new image's label")
     run.exit()
@@ -582,20 +521,15 @@ def prefs_saved(run, env):
     """Preferences changed, saved at exit, read at the next start."""
     main = run.start()
     check(main.menu_item(272)["checked"] == 0, "Save Prefs on Exit starts off")
-    run.log.mark()
-    menu_command(run, main, 272)
-    main = command_idle(run, 272)
+    main = menu_command(run, main, 272, idle=True)
     check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit ticked")
-    run.log.mark()
-    menu_command(run, main, 254)
-    main = command_idle(run, 254)
-    run.log.mark()
+    main = menu_command(run, main, 254, idle=True)
     menu_command(run, main, 270)
     prefs = run.dialog("PREFMAC")
-    choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("BinHex (HQX)"))
-    press_in_dialog(run, prefs, "Return")
+    choose(run, prefs, 189, "BinHex (HQX)")
+    submit(run, prefs)
     run.dialog("PREFMAC", "close")
-    command_idle(run, 270)
+    run.done(270)
     run.exit()
     ini = run.read_ini().replace(" ", "")
     for entry in ("SavePrefs=YES", "MacSort=254", "MacTrans=4"):
@@ -604,11 +538,10 @@ def prefs_saved(run, env):
     main = run.start()
     check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit read back")
     check(main["macsort"] == 254 and main.menu_item(254)["checked"] == 1, "the Mac sort read back")
-    run.log.mark()
     menu_command(run, main, 270)
     prefs = run.dialog("PREFMAC")
     check(prefs.control(189)["sel"] == 4, "the Mac translator read back")
-    press_in_dialog(run, prefs, "Escape")
+    submit(run, prefs, key="Escape")
     run.dialog("PREFMAC", "close")
     run.exit()
 
@@ -629,17 +562,12 @@ ASPI_STATUS = {"toobig": "status=e6", "check": "status=04 hastat=00 targstat=02"
                "hastat": "status=04 hastat=11"}
 
 
-def aspi_requests(path):
-    """[(request line, answer line)] from the simulated adapter's log."""
-    with open(path) as f:
-        log = [line.strip() for line in f if line.startswith(("exec", "done"))]
-    return list(zip(log[0::2], log[1::2]))
-
-
 def check_retries(path):
     """Each forced answer fell on a transfer and its retry went through:
     the same command at the same block, half the blocks after "too big"."""
-    requests = aspi_requests(path)
+    with open(path) as f:
+        log = [line.strip() for line in f if line.startswith(("exec", "done"))]
+    requests = list(zip(log[0::2], log[1::2]))  # (request, answer)
     for n, kind in ASPI_FAULTS.items():
         (asked, answer), (again, result) = requests[n - 1], requests[n]
         fields = dict(item.split("=") for item in asked.split()[2:])
@@ -651,33 +579,11 @@ def check_retries(path):
               and "status=01" in result, f"retry of request {n} ({kind}): {again} -> {result}")
 
 
-def choose_device(run, env, main, label, shot=None):
-    """Chooses a device drive in the Mac Drive box by its name's start;
-    with `shot`, photographs the open box first."""
-    items = main.control(MAC_DRIVE_BOX)["items"]
-    found = [n for n, item in enumerate(items) if item.startswith(label)]
-    check(found, f"Mac Drive box lacks {label}: {items}")
-    run.log.mark()
-    box = main.control(MAC_DRIVE_BOX)
-    run.click_open(box)
-    if shot:
-        env["shots"].append(run.screenshot(shot))
-    moves = found[0] - box["sel"] if box["sel"] >= 0 else found[0] + 1
-    run.keys(MAIN, *(["Down"] * moves if moves >= 0 else ["Up"] * -moves), "Return")
-    return command_idle(run, MAC_DRIVE_BOX, CLOSEUP)
-
-
-def copy_to_pc(run, main, name):
-    """One Mac file to the PC as Data File."""
-    main = select(run, main, MAC_LIST, name)
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFMAC")
-    choose_in_combo(run, prefs["title"], prefs, 189, prefs.control(189)["items"].index("Data File"))
-    press_in_dialog(run, prefs, "Return")
-    run.dialog("PREFMAC", "close")
-    confirm_copy(run, "Mac to PC")
-    return command_idle(run, COPY)
+def copy_to_pc(run, main, name, data, pc):
+    """One Mac file to the PC as Data File, where it must hold `data`."""
+    main = copy(run, select(run, main, MAC_LIST, name), "PREFMAC", "Data File")
+    check(read(pc, name) == data, f"the PC copy of {name} holds its bytes")
+    return main
 
 
 def scsi_and_diskette(run, env):
@@ -688,62 +594,26 @@ def scsi_and_diskette(run, env):
     main = run.start(env=env["aspi"])
     items = main.control(MAC_DRIVE_BOX)["items"]
     check(len(items) == 4 and items[0].startswith("[WASPI-DISK 03] ") and items[1].startswith("[WASPI-CDRM 05] ")
-          and items[2:] == ["[DISKETTE A]", "[IMAGE Alpha.img]"], f"Mac Drive box with the adapter: {items}")
+          and items[2:] == ["[DISKETTE A]", ALPHA], f"Mac Drive box with the adapter: {items}")
     # The diskette drive, formatted as a user would format a real one (first:
     # the menu's keys are surest while no other window has come and gone).
-    run.log.mark()
     menu_command(run, main, 210)
-    dialog = run.dialog("Format")
-    index = dialog.control(117)["items"].index("[DISKETTE A]")
-    choose_in_combo(run, dialog["title"], dialog, 117, index)
-    set_field(run, dialog, 300, "Fresh Floppy")
-    press_in_dialog(run, dialog, "Return")
-    check(run.dialog("Format", "close")["end"] == index, "Format ends with the diskette's index")
-    answer_message(run, "Return", "WARNING!")
-    main = command_idle(run, 210, timeout=90)
-    main = choose_device(run, env, main, "[DISKETTE A]", "devices-drive-box-aspi")
-    check(names(main, MAC_LIST) == ["Fresh Floppy"], f"the diskette's volume: {names(main, MAC_LIST)}")
-    main = double_click(run, main, MAC_LIST, "Fresh Floppy")
-    check(names(main, MAC_LIST) == [], f"the new diskette is empty: {names(main, MAC_LIST)}")
-    main = choose_device(run, env, main, "[WASPI-DISK 03]")
-    check(names(main, MAC_LIST) == ["Part One", "Part Two"], f"the SCSI disk's volumes: {names(main, MAC_LIST)}")
-    main = double_click(run, main, MAC_LIST, "Part One")
-    check(names(main, MAC_LIST) == ["Memo", "Scrap"], f"Part One: {names(main, MAC_LIST)}")
+    main = format_drive(run, 210, "[DISKETTE A]", "Fresh Floppy")
+    main = open_volume(run, main, "[DISKETTE A]", ["Fresh Floppy"], [], shot="devices-drive-box-aspi")
+    main = open_volume(run, main, "[WASPI-DISK 03] ", ["Part One", "Part Two"], ["Memo", "Scrap"])
+    main = copy_to_pc(run, main, "Memo", MEMO, pc)
 
-    main = copy_to_pc(run, main, "Memo")
-    with open(pc_path(pc, "Memo"), "rb") as f:
-        check(f.read() == MEMO, "the PC copy of Memo holds its bytes")
-
-    main = select(run, main, PC_LIST, "loose.txt")
-    run.log.mark()
-    run.click_control(main.control(COPY))
-    prefs = run.dialog("PREFPC")
-    choose_in_combo(run, prefs["title"], prefs, 180, prefs.control(180)["items"].index("Data File"))
-    press_in_dialog(run, prefs, "Return")
-    run.dialog("PREFPC", "close")
-    confirm_copy(run, "PC to Mac")
-    main = command_idle(run, COPY)
+    main = copy(run, select(run, main, PC_LIST, "loose.txt"), "PREFPC", "Data File")
     check("loose.txt" in names(main, MAC_LIST), f"Mac list after the copy: {names(main, MAC_LIST)}")
-
-    main = select(run, main, MAC_LIST, "Scrap")
-    run.log.mark()
-    run.click_control(main.control(DELETE))
-    counts = run.message()
-    check("Files to delete:\t1" in counts["text"], f"count message {counts['text']!r}")
-    run.keys_until(counts["caption"] or "Error", ["Return"], "the answer", lambda e: e.kind == "answer")
-    main = command_idle(run, DELETE)
+    main = delete(run, select(run, main, MAC_LIST, "Scrap"))
     check(names(main, MAC_LIST) == ["loose.txt", "Memo"], f"Part One after the delete: {names(main, MAC_LIST)}")
-
     run.exit()
 
     check_retries(env["aspi_log"])
-    disk = env["scsi"]
+    disk = env["parts"]
     listing = tools.hls(disk, partition=1, invisible=False)
     check(sorted(listing) == ["Memo", "loose.txt"], f"hls Part One: {listing}")
-    out = os.path.join(tools.home, "loose.out")
-    tools.hcopy_out(disk, ":loose.txt", out, "-r", partition=1)
-    with open(out, "rb") as f:
-        check(f.read() == b"loose\r\n", "the PC file's bytes on the SCSI disk")
+    check(tools.hcopy_out(disk, ":loose.txt", partition=1) == LOOSE, "the PC file's bytes on the SCSI disk")
     check(tools.hls(disk, partition=2, invisible=False) == [], "Part Two untouched")
     tools.check_volume(disk, 1)
     tools.check_volume(disk, 2)
@@ -756,73 +626,17 @@ def cdrom(run, env):
     """Without the adapter the mapped CD-ROM letter is listed; its volume
     is read: a copy to the PC, and Delete refused."""
     tools, pc = env["tools"], env["pc"]
-    write_ini(run, [env["alpha"]], pc, devices=("Floppy", "CDROM", "BIOS"))
+    write_ini(run.program_dir, [env["alpha"]], pc, devices=("Floppy", "CDROM", "BIOS"))
     main = run.start()
     items = main.control(MAC_DRIVE_BOX)["items"]
-    check(items == ["[CDROM E]", "[DISKETTE A]", "[IMAGE Alpha.img]"], f"Mac Drive box with mapped drives: {items}")
-    main = choose_device(run, env, main, "[CDROM E]", "devices-drive-box-mapped")
-    check(names(main, MAC_LIST) == ["Disc"], f"the CD-ROM's volume: {names(main, MAC_LIST)}")
-    main = double_click(run, main, MAC_LIST, "Disc")
-    check(names(main, MAC_LIST) == ["Read Me"], f"the CD-ROM's root: {names(main, MAC_LIST)}")
-    main = copy_to_pc(run, main, "Read Me")
-    with open(pc_path(pc, "Read Me"), "rb") as f:
-        check(f.read() == DISC, "the PC copy of Read Me holds its bytes")
-    main = select(run, main, MAC_LIST, "Read Me")
-    run.log.mark()
-    run.click_control(main.control(DELETE))
-    refusal = answer_message(run, "Return")
-    check(refusal["text"] == "This Mac drive is read only.", f"Delete on the CD-ROM: {refusal['text']!r}")
-    command_idle(run, DELETE)
+    check(items == ["[CDROM E]", "[DISKETTE A]", ALPHA], f"Mac Drive box with mapped drives: {items}")
+    main = open_volume(run, main, "[CDROM E]", ["Disc"], ["Read Me"], shot="devices-drive-box-mapped")
+    main = copy_to_pc(run, main, "Read Me", DISC, pc)
+    press(run, select(run, main, MAC_LIST, "Read Me"), DELETE)
+    answer_message(run, "Return", text="This Mac drive is read only.")
+    run.done(DELETE)
     run.exit()
     check(tools.hls(env["disc"], invisible=False) == ["Read Me"], "the disc unchanged")
-
-
-def prepare_devices(run, tools):
-    """A SCSI disk with an Apple partition map and a CD-ROM image served by
-    the simulated adapter; a diskette image on A: and a CD-ROM image of
-    2048-byte sectors on E:."""
-    work = os.path.join(run.tmp, "files")
-    pc = os.path.join(work, "pc")
-    os.makedirs(pc)
-    with open(os.path.join(pc, "loose.txt"), "wb") as f:
-        f.write(b"loose\r\n")
-    env = {"tools": tools, "work": work, "pc": pc, "shots": []}
-    for name, label, size in (("alpha", "Alpha", 1440), ("floppy", "Old Floppy", 1440), ("disc", "Disc", 800)):
-        env[name] = os.path.join(work, f"{name}.img")
-        make_volume(tools, env[name], label, size)
-    env["alpha"] = os.path.join(work, "Alpha.img")
-    os.rename(os.path.join(work, "alpha.img"), env["alpha"])
-    tools.run("hmount", env["floppy"])
-    tools.run("hmkdir", ":Old Folder")
-    tools.run("humount")
-    env["scsi"] = os.path.join(work, "scsi.img")
-    make_partitioned(tools, env["scsi"])
-    for image, partition, files in ((env["scsi"], "1", (("Memo", MEMO), ("Scrap", b"scrap\r" * 300))),
-                                    (env["disc"], None, (("Read Me", DISC),))):
-        tools.run("hmount", image, *([partition] if partition else []))
-        for name, data in files:
-            source = os.path.join(work, "source")
-            with open(source, "wb") as f:
-                f.write(data)
-            tools.run("hcopy", "-r", source, ":" + name)
-        tools.run("humount")
-    # The adapter's CD-ROM holds its own copy: the letter E: serves the other.
-    aspi_disc = os.path.join(work, "aspi-disc.img")
-    shutil.copy(env["disc"], aspi_disc)
-    aspi_log = os.path.join(run.tmp, "aspi.log")
-    run.side_logs.append((aspi_log, f"{run.name}-aspi.log"))
-    env["aspi"] = {
-        "WINEDLLOVERRIDES": WINE_ENV["WINEDLLOVERRIDES"] + ";wnaspi32=n",
-        "QUAYLINK_SIM_ASPI": f"0:3:disk:512:{unix_to_wine(env['scsi'])};0:5:cdrom:2048:{unix_to_wine(aspi_disc)}",
-        "QUAYLINK_SIM_ASPI_LOG": unix_to_wine(aspi_log),
-        "QUAYLINK_SIM_ASPI_FAULTS": ",".join(f"{kind}@{n}" for n, kind in sorted(ASPI_FAULTS.items())),
-    }
-    env["aspi_log"] = aspi_log
-    run.beside_program(os.path.join(run.build, "tests", "wnaspi32.dll"))
-    run.map_drive("a", env["floppy"])
-    run.map_drive("e", env["disc"], cdrom=True)
-    write_ini(run, [env["alpha"]], pc, devices=("Floppy", "ASPI"))
-    return env
 
 
 # The runs: each one X server and prefix; its scenarios share the files.
@@ -832,37 +646,59 @@ RUNS = {
     "edit": [delete_both, create_and_info, format_image, disk_image_menu, prefs_saved],
     "devices": [scsi_and_diskette, cdrom],
 }
+VOLUMES = {"devices": (("alpha", "Alpha", 1440), ("floppy", "Old Floppy", 1440), ("disc", "Disc", 800)),
+           "": (("alpha", "Alpha", 1440), ("big", "Big", 16384), ("blank", "Blank", 1440), ("third", "Third", 1440),
+                ("arg", "Arg", 1440))}
 
 
 def prepare(run, tools):
-    """The images and PC files every scenario of a run starts from."""
-    if run.name == "devices":
-        return prepare_devices(run, tools)
+    """The images and PC files every scenario of a run starts from. The
+    devices run has a SCSI disk with an Apple partition map and a CD-ROM
+    image served by the simulated adapter, a diskette image on A: and a
+    CD-ROM image of 2048-byte sectors on E:."""
+    devices = run.name == "devices"
     work = os.path.join(run.tmp, "files")
     pc = os.path.join(work, "pc")
-    os.makedirs(os.path.join(pc, "pcsrc", "sub"))
-    with open(os.path.join(pc, "pcsrc", "note.txt"), "wb") as f:
-        f.write(NOTE)
-    with open(os.path.join(pc, "pcsrc", "sub", "deep.txt"), "wb") as f:
-        f.write(NOTE)
-    for name in ("loose.txt", "info.txt"):
+    env = {"tools": tools, "work": work, "pc": pc, "many": 1500}
+    files = {"loose.txt": LOOSE}
+    if not devices:
+        files.update({"pcsrc/note.txt": NOTE, "pcsrc/sub/deep.txt": NOTE, "info.txt": LOOSE})
+        files.update({f"many/f{n:04}.dat": bytes([n & 255]) * 4096 for n in range(env["many"])})
+    for name, data in files.items():
+        os.makedirs(os.path.dirname(os.path.join(pc, name)), exist_ok=True)
         with open(os.path.join(pc, name), "wb") as f:
-            f.write(b"loose\r\n")
-    many = 1500
-    os.makedirs(os.path.join(pc, "many"))
-    for n in range(many):
-        with open(os.path.join(pc, "many", f"f{n:04}.dat"), "wb") as f:
-            f.write(bytes([n & 255]) * 4096)
-    env = {"tools": tools, "work": work, "pc": pc, "many": many, "shots": []}
-    for name, label, size in (("alpha", "Alpha", 1440), ("big", "Big", 16384), ("blank", "Blank", 1440),
-                              ("third", "Third", 1440), ("arg", "Arg", 1440)):
-        env[name] = os.path.join(work, f"{label}.img")
-        make_volume(tools, env[name], label, size)
-    fill_alpha(tools, work, env["alpha"])
-    tools.run("hmount", env["blank"])
-    tools.run("hmkdir", ":Old Folder")
-    tools.run("humount")
+            f.write(data)
+    for key, label, size in VOLUMES["devices" if devices else ""]:
+        env[key] = os.path.join(work, f"{key.capitalize()}.img")
+        make_volume(tools, env[key], label, size)
+    # The volume a scenario formats has a folder to lose.
+    tools.hfs(env["floppy" if devices else "blank"], ("hmkdir", ":Old Folder"), copy=False)
     env["parts"] = os.path.join(work, "Parts.img")
     make_partitioned(tools, env["parts"])
-    write_ini(run, [env["alpha"], env["parts"], env["big"], env["blank"]], pc)
+    if not devices:
+        welcome = ":Documents:Letters:Welcome"
+        tools.hfs(env["alpha"], ("hmkdir", ":Documents"), ("hmkdir", ":Documents:Letters"),
+                  ("hcopy", "-r", tools.source("letter", LETTER), welcome),
+                  ("hattrib", "-t", "TEXT", "-c", "ttxt", welcome),
+                  *[("hcopy", "-r", tools.source(name, pattern(size)), ":" + name)
+                    for name, size in (("Apple", 3000), ("Banana", 90000), ("Cherry", 20000))], copy=False)
+        write_ini(run.program_dir, [env["alpha"], env["parts"], env["big"], env["blank"]], pc)
+        return env
+    tools.hfs(env["parts"], ("hcopy", "-r", tools.source("memo", MEMO), ":Memo"),
+              ("hcopy", "-r", tools.source("scrap", b"scrap\r" * 300), ":Scrap"), partition=1, copy=False)
+    tools.hfs(env["disc"], ("hcopy", "-r", tools.source("disc", DISC), ":Read Me"), copy=False)
+    # The adapter's CD-ROM holds its own copy: the letter E: serves the other.
+    aspi_disc = shutil.copy(env["disc"], os.path.join(work, "aspi-disc.img"))
+    env["aspi_log"] = os.path.join(run.tmp, "aspi.log")
+    run.side_logs.append((env["aspi_log"], f"{run.name}-aspi.log"))
+    env["aspi"] = {
+        "WINEDLLOVERRIDES": WINE_ENV["WINEDLLOVERRIDES"] + ";wnaspi32=n",
+        "QUAYLINK_SIM_ASPI": f"0:3:disk:512:{unix_to_wine(env['parts'])};0:5:cdrom:2048:{unix_to_wine(aspi_disc)}",
+        "QUAYLINK_SIM_ASPI_LOG": unix_to_wine(env["aspi_log"]),
+        "QUAYLINK_SIM_ASPI_FAULTS": ",".join(f"{kind}@{n}" for n, kind in sorted(ASPI_FAULTS.items())),
+    }
+    run.beside_program(os.path.join(run.build, "tests", "wnaspi32.dll"))
+    run.map_drive("a", env["floppy"])
+    run.map_drive("e", env["disc"], cdrom=True)
+    write_ini(run.program_dir, [env["alpha"]], pc, devices=("Floppy", "ASPI"))
     return env
