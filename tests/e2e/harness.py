@@ -115,8 +115,7 @@ class Event:
 
 class Log:
     def __init__(self, path):
-        self.path, self.offset, self.pending, self.events, self.cursor = path, 0, "", [], 0
-        self.marked = 0
+        self.path, self.offset, self.pending, self.events, self.cursor, self.marked = path, 0, "", [], 0, 0
         self._open = None
 
     def poll(self):
@@ -334,10 +333,6 @@ class Run:
         with open(os.path.join(self.program_dir, "PIER.INI"), encoding="cp1252") as f:
             return f.read()
 
-    def beside_program(self, path):
-        """A file the program finds in its own directory (a DLL)."""
-        shutil.copy(path, self.program_dir)
-
     def map_drive(self, letter, image, cdrom=False):
         """Drive `letter` of the prefix served by an image file: its device
         (\\\\.\\X:) reads and writes the image's bytes; the letter's root is
@@ -375,12 +370,6 @@ class Run:
 
     def alive(self):
         return self.proc is not None and self.proc.poll() is None
-
-    def wait_exit(self, timeout=30):
-        try:
-            return self.proc.wait(timeout)
-        except subprocess.TimeoutExpired:
-            raise Failure("the program did not end")
 
     def wait(self, what, predicate, timeout=30):
         check(not self.timed_out, "the run's watchdog expired")
@@ -425,9 +414,6 @@ class Run:
         if event == "open":
             self.focus(dump["title"])
         return dump
-
-    def message(self, timeout=30):
-        return self.wait("a message box", lambda e: e.kind == "message", timeout)
 
     def xdo(self, *args):
         t0 = time.monotonic()
@@ -479,7 +465,10 @@ class Run:
             _, top, right, _ = rect(main.fields)
             self.click(right - 14, top + 12)
             self.wait("the exit command", is_exit, timeout=10)
-        return self.wait_exit()
+        try:
+            return self.proc.wait(30)
+        except subprocess.TimeoutExpired:
+            raise Failure("the program did not end")
 
     def type(self, title, text):
         self.focus(title)
@@ -498,15 +487,13 @@ class Run:
         else:
             self.xdo("click", "1")
 
-    def visible_windows(self):
-        return set(self.xdo("search", "--onlyvisible", "--class", "quaylink").split())
-
     def click_open(self, control):
         """Clicks a drop-down box and waits until X shows its list."""
-        before = self.visible_windows()
+        windows = lambda: set(self.xdo("search", "--onlyvisible", "--class", "quaylink").split())  # noqa: E731
+        before = windows()
         self.click_control(control)
         deadline = time.monotonic() + 10
-        while not self.visible_windows() - before:
+        while not windows() - before:
             check(time.monotonic() < deadline, "a drop-down list did not open")
             time.sleep(0.05)
 
@@ -538,9 +525,9 @@ class Tools:
     def __init__(self, cli, home):
         self.cli, self.home = cli, home
 
-    def run(self, *args, ok=True, data=None):
+    def run(self, *args, ok=True):
         env = dict(os.environ, HOME=self.home, TZ="UTC")
-        result = subprocess.run(list(args), env=env, capture_output=True, input=data, timeout=120)
+        result = subprocess.run(list(args), env=env, capture_output=True, timeout=120)
         if ok and result.returncode != 0:
             raise Failure(f"{' '.join(args)}: {result.stderr.decode(errors='replace').strip()}")
         return result
@@ -582,10 +569,10 @@ class Tools:
                 return line.split('"')[1]
         raise Failure(f"hmount {image}: no volume name")
 
-    def hcopy_out(self, image, macpath, mode="-r", partition=None):
-        """The bytes hcopy writes for a Mac file."""
+    def hcopy_out(self, image, macpath, partition=None):
+        """The bytes hcopy -r writes for a Mac file."""
         target = os.path.join(self.home, "hcopy.out")
-        self.hfs(image, ("hcopy", mode, macpath, target), partition=partition)
+        self.hfs(image, ("hcopy", "-r", macpath, target), partition=partition)
         with open(target, "rb") as f:
             return f.read()
 

@@ -30,12 +30,6 @@ def pattern(size):
 # ---------------------------------------------------------------- fixtures
 
 
-def make_volume(tools, image, label, size_kb=1440):
-    with open(image, "wb") as f:
-        f.truncate(size_kb * 1024)
-    tools.run("hformat", "-l", label, image)
-
-
 def make_partitioned(tools, image):
     """An Apple partition map with two HFS volumes of 1440 KB."""
     block, size = 512, 2880
@@ -90,22 +84,23 @@ def mnemonic(text):
     return text[at + 1].lower()
 
 
-def menu_command(run, main, mid, idle=False):
+def menu_command(run, main, mid, template=None, shot=None, idle=False):
     """Alt + the menu's mnemonic, then the item's, as read from the dump;
-    with `idle`, the main window's dump once the command has ended."""
+    then as `press`."""
     run.log.mark()
     path = main.menu_item(mid)["path"].split("|")
     run.keys_until(MAIN, ["alt+" + mnemonic(path[0]), mnemonic(path[-1])], f"menu command {mid}",
                    lambda e: e.kind == "command" and e["id"] == mid)
-    return run.done(mid) if idle else None
+    return open_dialog(run, template, shot) if template else run.done(mid) if idle else None
 
 
-def press(run, main, cid, template=None, shot=None):
+def press(run, main, cid, template=None, shot=None, idle=False):
     """Clicks a button of the main window; with `template`, the dialog it
-    opens (photographed when `shot` names the picture)."""
+    opens (photographed when `shot` names the picture); with `idle`, the
+    main window's dump once the command has ended."""
     run.log.mark()
     run.click_control(main.control(cid))
-    return open_dialog(run, template, shot) if template else None
+    return open_dialog(run, template, shot) if template else run.done(cid) if idle else None
 
 
 def open_dialog(run, template, shot=None):
@@ -154,15 +149,10 @@ def double_click(run, main, cid, name):
     return run.done(cid, DBLCLK)
 
 
-def select(run, main, cid, name, extend=False):
+def select(run, main, cid, name):
     run.log.mark()
-    control = main.control(cid)
     index = line_index(main, cid, name)
-    if extend:
-        run.xdo("keydown", "ctrl")
-    run.click_item(control, index)
-    if extend:
-        run.xdo("keyup", "ctrl")
+    run.click_item(main.control(cid), index)
     main = run.done(cid, SELCHANGE)
     check(index in main.control(cid)["selected"], f"{name} selected in list {cid}")
     return main
@@ -171,7 +161,7 @@ def select(run, main, cid, name, extend=False):
 def answer_message(run, key, caption=None, text=None, start=""):
     """Awaits a message box (its caption, its text or its text's start
     checked when given) and answers it with a key."""
-    message = run.message()
+    message = run.wait("a message box", lambda e: e.kind == "message")
     check(caption in (None, message["caption"]), f"message caption {message['caption']!r}, wanted {caption!r}")
     check(text in (None, message["text"]) and message["text"].startswith(start), f"message text {message['text']!r}")
     run.keys_until(message["caption"] or "Error", [key], "the message box's answer", lambda e: e.kind == "answer")
@@ -281,8 +271,7 @@ def browse(run, env):
     path = main.control(MAC_FOLDER_BOX)["items"]
     check(path[:3] == ["Letters", "Documents", "Alpha"], f"path box: {path}")
 
-    press(run, main, MAC_UP)
-    main = run.done(MAC_UP)
+    main = press(run, main, MAC_UP, idle=True)
     check(names(main, MAC_LIST) == ["Letters"], f"'..' from Letters: {names(main, MAC_LIST)}")
     main = double_click(run, main, MAC_LIST, "Letters")
     run.log.mark()
@@ -308,8 +297,7 @@ def browse(run, env):
     check(main["pane"] == 1 and main["pcdir"].endswith("pcsrc"), f"PC directory {main['pcdir']!r}")
     check(main.control(COPY)["text"] == "&Copy From PC", "PC names on the buttons")
     check("sub" in names(main, PC_LIST), f"pcsrc: {names(main, PC_LIST)}")
-    press(run, main, PC_UP)
-    main = run.done(PC_UP)
+    main = press(run, main, PC_UP, idle=True)
     check(not main["pcdir"].endswith("pcsrc"), "'..' leaves pcsrc")
     run.screenshot("main-window")
     run.exit()
@@ -468,8 +456,7 @@ def create_and_info(run, env):
     check(os.path.exists(os.path.join(pc, "renamed.txt")) and not os.path.exists(os.path.join(pc, "info.txt")),
           "the PC file renamed")
 
-    menu_command(run, main, 220)
-    submit(run, open_dialog(run, "ABOUTBOX", "dialog-about"))
+    submit(run, menu_command(run, main, 220, "ABOUTBOX", "dialog-about"))
     run.dialog("ABOUTBOX", "close")
     run.exit()
     tools.check_volume(env["alpha"])
@@ -524,8 +511,7 @@ def prefs_saved(run, env):
     main = menu_command(run, main, 272, idle=True)
     check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit ticked")
     main = menu_command(run, main, 254, idle=True)
-    menu_command(run, main, 270)
-    prefs = run.dialog("PREFMAC")
+    prefs = menu_command(run, main, 270, "PREFMAC")
     choose(run, prefs, 189, "BinHex (HQX)")
     submit(run, prefs)
     run.dialog("PREFMAC", "close")
@@ -538,8 +524,7 @@ def prefs_saved(run, env):
     main = run.start()
     check(main.menu_item(272)["checked"] == 1, "Save Prefs on Exit read back")
     check(main["macsort"] == 254 and main.menu_item(254)["checked"] == 1, "the Mac sort read back")
-    menu_command(run, main, 270)
-    prefs = run.dialog("PREFMAC")
+    prefs = menu_command(run, main, 270, "PREFMAC")
     check(prefs.control(189)["sel"] == 4, "the Mac translator read back")
     submit(run, prefs, key="Escape")
     run.dialog("PREFMAC", "close")
@@ -670,7 +655,9 @@ def prepare(run, tools):
             f.write(data)
     for key, label, size in VOLUMES["devices" if devices else ""]:
         env[key] = os.path.join(work, f"{key.capitalize()}.img")
-        make_volume(tools, env[key], label, size)
+        with open(env[key], "wb") as f:
+            f.truncate(size * 1024)
+        tools.run("hformat", "-l", label, env[key])
     # The volume a scenario formats has a folder to lose.
     tools.hfs(env["floppy" if devices else "blank"], ("hmkdir", ":Old Folder"), copy=False)
     env["parts"] = os.path.join(work, "Parts.img")
@@ -697,7 +684,7 @@ def prepare(run, tools):
         "QUAYLINK_SIM_ASPI_LOG": unix_to_wine(env["aspi_log"]),
         "QUAYLINK_SIM_ASPI_FAULTS": ",".join(f"{kind}@{n}" for n, kind in sorted(ASPI_FAULTS.items())),
     }
-    run.beside_program(os.path.join(run.build, "tests", "wnaspi32.dll"))
+    shutil.copy(os.path.join(run.build, "tests", "wnaspi32.dll"), run.program_dir)  # found beside the program
     run.map_drive("a", env["floppy"])
     run.map_drive("e", env["disc"], cdrom=True)
     write_ini(run.program_dir, [env["alpha"]], pc, devices=("Floppy", "ASPI"))
