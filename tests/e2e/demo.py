@@ -33,10 +33,7 @@ def on_display(build, image, pc):
 
 
 def headless(build, image, pc):
-    logs = os.path.join(build, "e2e-logs")
-    os.makedirs(os.path.join(build, "e2e-runs"), exist_ok=True)
-    os.makedirs(logs, exist_ok=True)
-    run = Run("demo", build, logs, timeout=180)
+    run = Run("demo", build, os.path.join(build, "e2e-logs"), timeout=180)
     ok = False
     try:
         s.write_ini(run.program_dir, [image], pc)

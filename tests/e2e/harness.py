@@ -38,26 +38,21 @@ def check(condition, what):
 # ---------------------------------------------------------------- the log
 
 _TOKEN = re.compile(r'\s*(\w+)=')
+_QUOTED = re.compile(r'"((?:[^"\\]|\\.)*)"')
+_ESCAPE = re.compile(r'\\(x[0-9A-Fa-f]{2}|.)')
+_BARE = {False: re.compile(r'[^ ]*'), True: re.compile(r'[^ ,\]]*')}
+
+
+def _unescape(match):
+    c = match.group(1)
+    return chr(int(c[1:], 16)) if len(c) == 3 else {"n": "\n", "t": "\t"}.get(c, c)
 
 
 def _parse_value(text, i, in_list=False):
     """The value starting at text[i]: (value, next index)."""
     if text[i] == '"':
-        out, i = [], i + 1
-        while text[i] != '"':
-            c = text[i]
-            if c == "\\":
-                nxt = text[i + 1]
-                if nxt == "x":
-                    out.append(chr(int(text[i + 2:i + 4], 16)))
-                    i += 4
-                    continue
-                out.append({"n": "\n", "t": "\t"}.get(nxt, nxt))
-                i += 2
-                continue
-            out.append(c)
-            i += 1
-        return "".join(out), i + 1
+        m = _QUOTED.match(text, i)
+        return _ESCAPE.sub(_unescape, m.group(1)), m.end()
     if text[i] == "[":
         items, i = [], i + 1
         while text[i] != "]":
@@ -67,11 +62,8 @@ def _parse_value(text, i, in_list=False):
             value, i = _parse_value(text, i, True)
             items.append(value)
         return items, i + 1
-    j = i
-    while j < len(text) and text[j] not in (" ,]" if in_list else " "):
-        j += 1
-    token = text[i:j]
-    return (int(token) if re.fullmatch(r"-?\d+", token) else token), j
+    token = _BARE[in_list].match(text, i).group()
+    return (int(token) if re.fullmatch(r"-?\d+", token) else token), i + len(token)
 
 
 def parse_line(text):
@@ -283,6 +275,8 @@ class Run:
         self.name, self.build, self.out = name, build, out
         self.shots = os.path.join(build, "e2e-screenshots")
         os.makedirs(self.shots, exist_ok=True)
+        os.makedirs(out, exist_ok=True)
+        os.makedirs(os.path.join(build, "e2e-runs"), exist_ok=True)
         self.tmp = tempfile.mkdtemp(prefix=f"e2e-{name}-", dir=os.path.join(build, "e2e-runs"))
         self.home = os.path.join(self.tmp, "home")
         os.makedirs(self.home)
@@ -400,10 +394,11 @@ class Run:
                 raise Failure(f"timed out waiting for command {cid} ({code}) to end; last events:\n{tail}")
             time.sleep(0.05)
 
-    def dialog(self, template, event="open", timeout=30):
+    def dialog(self, template, event="open", timeout=30, shot=None):
         """A dialog's dump; for "open", once X shows the dialog (the dump is
-        written before the dialog is shown). A message box on the way is a
-        failure: the scenario would have awaited it."""
+        written before the dialog is shown), photographed when `shot` names
+        the picture. A message box on the way is a failure: the scenario
+        would have awaited it."""
         what = f"dialog {template} {event}"
 
         def found(e):
@@ -413,6 +408,8 @@ class Run:
         dump = self.wait(what, found, timeout)
         if event == "open":
             self.focus(dump["title"])
+        if shot:
+            self.screenshot(shot)
         return dump
 
     def xdo(self, *args):

@@ -79,8 +79,6 @@ def main():
         return 1
     logs = os.path.join(build, "e2e-logs")
     shutil.rmtree(os.path.join(build, "e2e-screenshots"), ignore_errors=True)
-    os.makedirs(logs, exist_ok=True)
-    os.makedirs(os.path.join(build, "e2e-runs"), exist_ok=True)
     started = time.monotonic()
     ready_prefix(build)
     names = [n for n in scenarios.RUNS if not args.only or n in args.only.split(",")]

@@ -91,7 +91,7 @@ def menu_command(run, main, mid, template=None, shot=None, idle=False):
     path = main.menu_item(mid)["path"].split("|")
     run.keys_until(MAIN, ["alt+" + mnemonic(path[0]), mnemonic(path[-1])], f"menu command {mid}",
                    lambda e: e.kind == "command" and e["id"] == mid)
-    return open_dialog(run, template, shot) if template else run.done(mid) if idle else None
+    return run.dialog(template, shot=shot) if template else run.done(mid) if idle else None
 
 
 def press(run, main, cid, template=None, shot=None, idle=False):
@@ -100,14 +100,7 @@ def press(run, main, cid, template=None, shot=None, idle=False):
     main window's dump once the command has ended."""
     run.log.mark()
     run.click_control(main.control(cid))
-    return open_dialog(run, template, shot) if template else run.done(cid) if idle else None
-
-
-def open_dialog(run, template, shot=None):
-    dialog = run.dialog(template)
-    if shot:
-        run.screenshot(shot)
-    return dialog
+    return run.dialog(template, shot=shot) if template else run.done(cid) if idle else None
 
 
 def choose(run, dump, cid, item, shot=None):
@@ -201,7 +194,7 @@ def format_drive(run, opener, drive, label, chosen=False, shot=None):
     """The Format dialog, opened by command `opener`: `drive` chosen (or,
     when `chosen`, already chosen), the label typed, OK, the warning
     answered; the main window's dump once the drive is formatted."""
-    dialog = open_dialog(run, "Format", shot)
+    dialog = run.dialog("Format", shot=shot)
     if chosen:
         check(dialog.control(117)["text"] == drive, f"{drive} chosen in the Format dialog")
     index = None if chosen else choose(run, dialog, 117, drive)
@@ -212,16 +205,13 @@ def format_drive(run, opener, drive, label, chosen=False, shot=None):
     return run.done(opener, timeout=90)
 
 
-def set_field(run, dialog, cid, text):
-    click_in_dialog(run, dialog, cid)
-    run.keys(dialog["title"], "End", "shift+Home", "BackSpace")
-    run.type(dialog["title"], text)
-
-
 def submit(run, dialog, fields=(), key="Return"):
-    """Types `fields` (id, text) into a dialog and ends it with a key."""
+    """Types `fields` (id, text) into a dialog, each over the old text, and
+    ends it with a key."""
     for cid, text in fields:
-        set_field(run, dialog, cid, text)
+        click_in_dialog(run, dialog, cid)
+        run.keys(dialog["title"], "End", "shift+Home", "BackSpace")
+        run.type(dialog["title"], text)
     run.keys(dialog["title"], key)
 
 
@@ -331,7 +321,7 @@ def copy_trees(run, env):
         main = select(run, main, MAC_LIST, "Apple")
         copy(run, main, "PREFMAC", "Data File", idle=False)
         if answer is not None:
-            collision = open_dialog(run, "PCOLLISION", "dialog-pcollision" if answer == "overwrite" else None)
+            collision = run.dialog("PCOLLISION", shot="dialog-pcollision" if answer == "overwrite" else None)
             check(collision.control(403)["text"] == "Apple", f"PCOLLISION names {collision.control(403)['text']!r}")
             if answer == "overwrite":
                 click_in_dialog(run, collision, 402)
@@ -365,7 +355,7 @@ def copy_trees(run, env):
     main = select(run, main, PC_LIST, "note.txt")
     check(main.control(MAC_LIST)["selected"] == [], "the Mac selection cleared")
     copy(run, main, "PREFPC", idle=False)
-    collision = open_dialog(run, "MCOLLISION", "dialog-mcollision")
+    collision = run.dialog("MCOLLISION", shot="dialog-mcollision")
     click_in_dialog(run, collision, 406)
     check(run.dialog("MCOLLISION", "close")["end"] == 1, "Skip ends with 1")
     main = run.done(COPY)
