@@ -9,25 +9,18 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
-#include "core/prefs.h"
-#include "core/window_system.h"
 #include "disk/image_drive.h"
 #include "hfs/listing.h"
 #include "hfs/mac_names.h"
 #include "hfs/mac_time.h"
 #include "support/hfsutils_driver.h"
 #include "support/run_command.h"
-#include "ui/main_window.h"
-#include "ui/main_window_ids.h"
-#include "ui/pc_pane.h"
-#include "ui/program_state.h"
 
 namespace {
 
@@ -51,6 +44,15 @@ std::string Ok(const std::vector<std::string>& args)
     EXPECT_EQ(r.exitCode, 0) << args[0] << ": " << r.err;
     EXPECT_EQ(r.err, "") << args[0];
     return r.out;
+}
+
+// Runs a command that must fail with `exitCode` and say `said` on standard error.
+CommandResult Fails(const std::vector<std::string>& args, int exitCode, const std::string& said = "")
+{
+    const CommandResult r = Cli(args);
+    EXPECT_EQ(r.exitCode, exitCode) << args[0] << ": " << r.err;
+    EXPECT_NE(r.err.find(said), std::string::npos) << r.err;
+    return r;
 }
 
 // Mac names and the UTF-8 the program shows them as.
@@ -398,17 +400,14 @@ TEST_F(CliHostileNamesTest, NewNamesGoStraightToMacRoman)
 {
     TempDir scratch;
     const std::string copy = scratch.WriteFile("copy.img", ReadFileBytes(image));
-    auto run = [&](const std::vector<std::string>& args) {
-        const CommandResult r = Cli(args);
-        EXPECT_EQ(r.exitCode, 0) << r.err;
-    };
+    auto run = [](const std::vector<std::string>& args) { Fails(args, 0); };
     run({"mkdir", copy, "??"});
     run({"mkdir", copy, "--", "-\xcf\x80 \xc3\xa9"});                // "-pi e-acute"
     run({"rename", copy, "--", "-dash", "\xe2\x88\x9e-\xe2\x82\xac"});  // infinity, euro
     run({"settype", copy, "--", "\xe2\x88\x9e-\xe2\x82\xac", "\xcf\x80TXT", "-\xc3\xa9-\xe2\x80\xa0"});
     // Before, a character Windows-1252 lacks became "?" and this deleted "??".
-    EXPECT_EQ(Cli({"rm", copy, "\xe6\x97\xa5\xe6\x9c\xac"}).exitCode, 1);
-    EXPECT_EQ(Cli({"check", copy}).exitCode, 0);
+    Fails({"rm", copy, "\xe6\x97\xa5\xe6\x9c\xac"}, 1);
+    Fails({"check", copy}, 0);
     HfsUtils reader;
     HlsTree tree;
     ASSERT_TRUE(reader.MountCopy(copy) && reader.List(&tree)) << reader.LastError();
@@ -542,9 +541,7 @@ TEST_F(CliTransferTest, MacClashesFollowThePolicy)
 
     // No policy: nothing is written, not even the file without a clash.
     Bytes before = ReadFileBytes(image);
-    CommandResult r = Cli({"put", image, fresh, same});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("same already exists"), std::string::npos) << r.err;
+    Fails({"put", image, fresh, same}, 2, "same already exists");
     EXPECT_TRUE(ReadFileBytes(image) == before);
 
     EXPECT_EQ(Cli({"put", image, same, "--skip"}).exitCode, 0);  // says what it skipped
@@ -559,9 +556,7 @@ TEST_F(CliTransferTest, MacClashesFollowThePolicy)
 
     // A folder is never overwritten by a file.
     before = ReadFileBytes(image);
-    r = Cli({"put", image, folder, "--overwrite"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("cannot overwrite the folder"), std::string::npos) << r.err;
+    Fails({"put", image, folder, "--overwrite"}, 2, "cannot overwrite the folder");
     EXPECT_TRUE(ReadFileBytes(image) == before);
     Ok({"put", image, folder, "--rename"});
     EXPECT_EQ(HfsData(":Folder 1"), Text("file"));
@@ -575,18 +570,14 @@ TEST_F(CliTransferTest, PcClashesFollowThePolicy)
     ASSERT_TRUE(hfs.PutRaw(pcIn.WriteFile("b", Text("other")), ":other"));
     const std::string existing = pcOut.WriteFile("Report.txt", Text("pc"));
 
-    CommandResult r = Cli({"get", image, "other", "Report.txt", "-o", pcOut.Path()});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("Report.txt already exists"), std::string::npos) << r.err;
+    Fails({"get", image, "other", "Report.txt", "-o", pcOut.Path()}, 2, "Report.txt already exists");
     EXPECT_EQ(PcOutNames(), std::vector<std::string>{"Report.txt"});
     // Many sources are checked against one read of the directory: the clash
     // is found all the same, last in line, and nothing is copied.
     std::vector<std::string> many{"get", image};
     for (int i = 0; i < 12; ++i) many.push_back("other");
     many.insert(many.end(), {"Report.txt", "-o", pcOut.Path()});
-    r = Cli(many);
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("Report.txt already exists"), std::string::npos) << r.err;
+    Fails(many, 2, "Report.txt already exists");
     EXPECT_EQ(PcOutNames(), std::vector<std::string>{"Report.txt"});
 
     EXPECT_EQ(Cli({"get", image, "Report.txt", "-o", pcOut.Path(), "--skip"}).exitCode, 0);
@@ -629,17 +620,14 @@ TEST_F(CliTransferTest, SourcesThatLandOnOneNameNeverReplaceEachOther)
         EXPECT_TRUE(ReadFileBytes(image) == before) << c.sources.back();
         if (c.macName.empty()) continue;
         args.push_back("--overwrite");
-        const CommandResult r = Cli(args);
-        EXPECT_EQ(r.exitCode, 2) << r.err;
-        EXPECT_NE(r.err.find("an earlier source"), std::string::npos) << r.err;
+        Fails(args, 2, "an earlier source");
         EXPECT_EQ(HfsData(":" + c.macName), Text("first"));
     }
 
     // get: x/y and x|y both become x_y.
     EXPECT_EQ(Cli({"get", image, "x/y", "x|y", "-o", pcOut.Path()}).exitCode, 2);
     EXPECT_TRUE(PcOutNames().empty());
-    const CommandResult r = Cli({"get", image, "x/y", "x|y", "-o", pcOut.Path(), "--overwrite"});
-    EXPECT_EQ(r.exitCode, 2) << r.err;
+    Fails({"get", image, "x/y", "x|y", "-o", pcOut.Path(), "--overwrite"}, 2);
     EXPECT_EQ(ReadFileBytes(pcOut.PathOf("x_y")), Text("slash"));
     ExpectChecked();
 }
@@ -725,9 +713,8 @@ TEST_F(CliTransferTest, ImageHeldByAReader)
     ASSERT_GE(slot, 0);
     const Bytes before = ReadFileBytes(image);
     EXPECT_EQ(Cli({"ls", image}).exitCode, 0);
-    const CommandResult r = Cli({"mkdir", image, "Waited"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "quaylink-cli: the image is in use by another program: " + image + "\n");
+    EXPECT_EQ(Fails({"mkdir", image, "Waited"}, 2).err,
+              "quaylink-cli: the image is in use by another program: " + image + "\n");
     EXPECT_TRUE(ReadFileBytes(image) == before);
     EXPECT_EQ(RootNames(), std::vector<std::string>{});
     EXPECT_FALSE(hfs.Mkdir(":Beside"));
@@ -735,48 +722,6 @@ TEST_F(CliTransferTest, ImageHeldByAReader)
     Ok({"mkdir", image, "Waited"});
     EXPECT_TRUE(hfs.Mkdir(":Beside")) << hfs.LastError();
     EXPECT_EQ(RootNames(), (std::vector<std::string>{"Beside", "Waited"}));
-}
-
-// The desktop program lists two images and has a volume of the first open:
-// only that image is locked, until another drive is chosen.
-TEST_F(CliTransferTest, DesktopProgramLocksOnlyTheDriveInUse)
-{
-    const std::string other = dir.PathOf("w.img");
-    fs::copy_file(image, other);
-    const std::string file = pcIn.Path() + "/note.txt";
-    std::ofstream(file) << "note";
-    std::ofstream(dir.PathOf("PIER.INI")) << "[Disk Images]\nImage1=" << image << "\nImage2=" << other << "\n";
-    ResetProgramState();
-    HeadlessWindowSystem ws;
-    SetWindowSystem(&ws);
-    std::snprintf(IniPath, sizeof IniPath, "%s", dir.PathOf("PIER.INI").c_str());
-    PcDirectory = pcIn.Path();
-    WindowHandle const window = reinterpret_cast<WindowHandle>(0x1234);
-    const auto choose = [&](int drive) {
-        ws.ComboSelect(kIdMacDriveBox, drive);
-        MainWindowCommand(window, kIdMacDriveBox, kNotifyCloseUp);
-    };
-    ASSERT_EQ(StartMainWindow(window), 1);
-    choose(0);
-    ws.ListSelect(kIdMacList, 0, true);
-    MainWindowCommand(window, kIdMacList, kNotifyDoubleClick);
-    ASSERT_NE(MacPaneState.parentId, 0u);
-
-    Ok({"put", other, file});
-    const Bytes before = ReadFileBytes(image);
-    const CommandResult r = Cli({"put", image, file});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_EQ(r.err, "quaylink-cli: the image is in use by another program: " + image + "\n");
-    EXPECT_TRUE(ReadFileBytes(image) == before);
-
-    choose(1);
-    EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), 1);
-    Ok({"put", image, file});
-    ExpectChecked();
-    EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
-    MainWindowCommand(window, kCmdExit, kNotifyClicked);
-    SetWindowSystem(nullptr);
-    ResetProgramState();
 }
 
 TEST_F(CliTransferTest, FailedReplacementKeepsTheOldMacFile)
@@ -808,8 +753,7 @@ TEST_F(CliTransferTest, FailedReplacementKeepsTheOldMacFile)
     for (const auto& [what, args] : std::vector<std::pair<std::string, std::vector<std::string>>>{
              {"bad CRC", {"put", image, badCrc, "--as", "binhex", "--overwrite"}},
              {"out of room", {"put", image, tooBig, "--overwrite"}}}) {
-        const CommandResult r = Cli(args);
-        EXPECT_EQ(r.exitCode, 2) << what << ": " << r.err;
+        Fails(args, 2);
         EXPECT_TRUE(HfsData(":same") == old) << what;
         EXPECT_EQ(RootNames(), (std::vector<std::string>{"after", "same"})) << what;
         ExpectChecked();
@@ -826,18 +770,14 @@ TEST_F(CliTransferTest, LinksAndSpecialFilesAreNeverFollowedNorRead)
     fs::create_symlink(victim, pcOut.PathOf("linked"));
     ASSERT_EQ(mkfifo(pcOut.PathOf("fifo").c_str(), 0600), 0);
     for (const std::string& name : names) {
-        CommandResult r = Cli({"get", image, name, "-o", pcOut.Path()});
-        EXPECT_EQ(r.exitCode, 2) << name << ": " << r.err;
-        EXPECT_NE(r.err.find(name + " already exists"), std::string::npos) << r.err;
-        r = Cli({"get", image, name, "-o", pcOut.Path(), "--overwrite"});
-        EXPECT_EQ(r.exitCode, 0) << name << ": " << r.err;
+        Fails({"get", image, name, "-o", pcOut.Path()}, 2, name + " already exists");
+        Ok({"get", image, name, "-o", pcOut.Path(), "--overwrite"});
         EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(pcOut.PathOf(name)))) << name;
         EXPECT_EQ(ReadFileBytes(pcOut.PathOf(name)), Text("mac")) << name;
     }
     EXPECT_FALSE(fs::exists(fs::symlink_status(outside)));
     EXPECT_EQ(ReadFileBytes(victim), Text("victim"));
     EXPECT_EQ(PcOutNames(), (std::vector<std::string>{"dangling", "fifo", "linked"}));
-
 }
 
 // A PC file-size limit makes get fail as a full disk does instead of ending
@@ -986,9 +926,7 @@ TEST_F(CliTransferTest, TreeOverwriteNeverReplacesWhatTheCommandWrote)
     ASSERT_TRUE(hfs.Mkdir(":F") && hfs.PutRaw(pcIn.WriteFile("one", {1}), ":F:a/b") &&
                 hfs.PutRaw(pcIn.WriteFile("two", {2}), ":F:a_b"))
         << hfs.LastError();
-    const CommandResult r = Cli({"get", "-r", image, "F", "-o", pcOut.Path(), "--overwrite"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("a file this command wrote"), std::string::npos) << r.err;
+    Fails({"get", "-r", image, "F", "-o", pcOut.Path(), "--overwrite"}, 2, "a file this command wrote");
     EXPECT_EQ(ReadFileBytes(pcOut.PathOf("F/a_b")), Bytes{1});
     fs::remove_all(pcOut.PathOf("F"));
     Ok({"get", "-r", image, "F", "-o", pcOut.Path(), "--rename"});
@@ -1004,9 +942,7 @@ TEST_F(CliTransferTest, RmRecursiveCheckedByHfsutils)
                 hfs.PutRawFiles({{"C", PatternBytes(10)}}, ":") && hfs.PutRawFiles({{"k", {}}}, ":Keep:"))
         << hfs.LastError();
     Ok({"rm", "-r", image, "A", "C"});
-    const CommandResult r = Cli({"rm", image, "Keep"});
-    EXPECT_EQ(r.exitCode, 2);
-    EXPECT_NE(r.err.find("folder not empty"), std::string::npos) << r.err;
+    Fails({"rm", image, "Keep"}, 2, "folder not empty");
     ExpectChecked();
     HlsTree tree;
     ASSERT_TRUE(hfs.List(&tree)) << hfs.LastError();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -644,14 +645,12 @@ protected:
     void SetUp() override
     {
         DiskStateTest::SetUp();
-        const char* old = std::getenv(kVariable);
-        saved_ = old ? std::string(old) : std::string();
-        hadOld_ = old != nullptr;
+        if (const char* old = std::getenv(kVariable)) saved_ = old;
         SetVariable(cache_.Path().c_str());
     }
     void TearDown() override
     {
-        SetVariable(hadOld_ ? saved_.c_str() : nullptr);
+        SetVariable(saved_ ? saved_->c_str() : nullptr);
         DiskStateTest::TearDown();
     }
 
@@ -664,8 +663,7 @@ protected:
 #endif
 
     TempDir cache_;
-    std::string saved_;
-    bool hadOld_ = false;
+    std::optional<std::string> saved_;
 };
 
 TEST_F(CheckMemoryTest, HoldsOnlyForTheImageStateItWasMadeOn)

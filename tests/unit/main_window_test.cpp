@@ -477,22 +477,39 @@ TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
     EXPECT_EQ(ReadFileBytes(ws.imagePathAnswer), std::vector<uint8_t>(1474560));
 }
 
-// An image another program holds is not chosen, and says so once.
-TEST_F(MainWindowTest, AnImageInUseElsewhereIsNotChosen)
+// Only the chosen image is held; one another program holds is not chosen,
+// and says so once.
+TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
 {
     const std::string path = dir.WriteFile("held.img", MakeMiniVolume().bytes);
+    const std::string first = dir.WriteFile("first.img", MakeMiniVolume().bytes);
+    const auto othersLock = [](const std::string& file) {
+        const FileHandle f = FileOpen(file.c_str(), FileMode::ReadWrite);
+        const FileLockResult r = FileLock(f, true, 0);
+        FileClose(f);
+        return r;
+    };
+    const auto choose = [&](int drive) {
+        ws.ComboSelect(kIdMacDriveBox, drive);
+        Command(kIdMacDriveBox, kNotifyCloseUp);
+    };
     Start();
-    ws.imagePathAnswer = path;
-    Command(kCmdOpenImage);
+    for (const std::string& opened : {first, path}) {
+        ws.imagePathAnswer = opened;
+        Command(kCmdOpenImage);
+    }
     ASSERT_EQ(ws.ListCount(kIdMacList), 1);
-    ResetMacPane(kWindow);
+    EXPECT_EQ(othersLock(first), FileLockResult::Locked);
+    EXPECT_EQ(othersLock(path), FileLockResult::Busy);
+    choose(0);
+    EXPECT_EQ(othersLock(first), FileLockResult::Busy);
+    EXPECT_EQ(othersLock(path), FileLockResult::Locked);
     const std::vector<uint8_t> before = ReadFileBytes(path);
     const FileHandle other = FileOpen(path.c_str(), FileMode::ReadWrite);
     ASSERT_EQ(FileLock(other, true, 0), FileLockResult::Locked);
     ImageLockWaitMs = 0;
     ws.messageCount = 0;
-    ws.ComboSelect(kIdMacDriveBox, 0);
-    Command(kIdMacDriveBox, kNotifyCloseUp);
+    choose(1);
     EXPECT_EQ(ws.messageCount, 1);
     EXPECT_NE(std::strstr(ws.lastText, "in use by another program"), nullptr) << ws.lastText;
     EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), -1);
