@@ -663,11 +663,11 @@ TEST_F(CliTransferTest, SourcesAreRegularFilesOrStandardInput)
         {{"-", "-", "--name", "twice"}, "", 1, "", ""},
     };
     for (const auto& c : cases) {
-        std::string script = "timeout 20 '" QUAYLINK_CLI_PATH "' put '" + image + "'";
-        for (const std::string& arg : c.args) script += " '" + arg + "'";
+        std::vector<std::string> args{"put", image};
+        args.insert(args.end(), c.args.begin(), c.args.end());
         CommandOptions options;
         options.input = c.input;
-        const CommandResult r = RunShell(script, options);
+        const CommandResult r = Cli(args, options);
         EXPECT_EQ(r.exitCode, c.exitCode) << c.args[0] << ": " << r.err;
         EXPECT_NE(r.err.find(c.said), std::string::npos) << r.err;
         if (!c.macName.empty()) {

@@ -124,7 +124,7 @@ bool SimDeviceIoControl(DeviceHandle h, uint32_t code, void* in, uint32_t inSize
         return true;
     }
     case kGetLengthInfo: {
-        if (!d.lengthKnown || outSize < 8) return false;
+        if (outSize < 8) return false;
         const uint64_t length = LengthOf(d);
         PutU32(static_cast<uint8_t*>(out), static_cast<uint32_t>(length));
         PutU32(static_cast<uint8_t*>(out) + 4, static_cast<uint32_t>(length >> 32));

@@ -282,30 +282,24 @@ TEST_F(ImageDriveTest, ListedImagesAreOpenOnlyWhileTheirDriveIsInUse)
     const Bytes data = PatternBytes(2048, 9);
     diskCopy.insert(diskCopy.end(), data.begin(), data.end());
     const std::string a = dir.WriteFile("a.image", diskCopy), b = dir.WriteFile("b.img", PatternBytes(4096));
-    const auto othersLock = [](const std::string& path) {
-        const FileHandle f = FileOpen(path.c_str(), FileMode::ReadWrite);
-        const FileLockResult r = FileLock(f, true, 0);
-        FileClose(f);
-        return r;
-    };
     ImageLockWaitMs = 0;
     DriveEntry* da = AddImageDrive(ListImage(a.c_str(), 512, true));
     DriveEntry* db = AddImageDrive(ListImage(b.c_str(), 512, true));
     ASSERT_TRUE(da && db);
-    EXPECT_EQ(othersLock(a), FileLockResult::Locked);
-    EXPECT_EQ(othersLock(b), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(a), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(b), FileLockResult::Locked);
     Bytes out;
     EXPECT_EQ(ReadRun(da, out, 1, 0), 0u) << "not in use";
     StatusCode = 0;
 
     ASSERT_EQ(UseImageDrive(da), 0);
     EXPECT_NE(DriveImageWarning(da), nullptr) << "the stored checksum is wrong";
-    EXPECT_EQ(othersLock(a), FileLockResult::Busy);
-    EXPECT_EQ(othersLock(b), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(a), FileLockResult::Busy);
+    EXPECT_EQ(OthersLock(b), FileLockResult::Locked);
     EXPECT_EQ(WriteRun(da, PatternBytes(1024, 4), 0), 2u);
     ASSERT_EQ(UseImageDrive(db), 0);
-    EXPECT_EQ(othersLock(a), FileLockResult::Locked);
-    EXPECT_EQ(othersLock(b), FileLockResult::Busy);
+    EXPECT_EQ(OthersLock(a), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(b), FileLockResult::Busy);
     ASSERT_EQ(UseImageDrive(da), 0);
     EXPECT_EQ(DriveImageWarning(da), nullptr) << "the checksum was written when it was let go";
 
@@ -313,11 +307,11 @@ TEST_F(ImageDriveTest, ListedImagesAreOpenOnlyWhileTheirDriveIsInUse)
     const FileHandle held = FileOpen(b.c_str(), FileMode::ReadWrite);
     ASSERT_EQ(FileLock(held, true, 0), FileLockResult::Locked);
     EXPECT_EQ(UseImageDrive(db), kImageInUse);
-    EXPECT_EQ(othersLock(a), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(a), FileLockResult::Locked);
     FileClose(held);
     ASSERT_EQ(UseImageDrive(db), 0);
     ReleaseListedImages();
-    EXPECT_EQ(othersLock(b), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(b), FileLockResult::Locked);
 }
 
 TEST_F(ImageDriveTest, OffsetsBeyondFourGibibytes)

@@ -46,6 +46,7 @@ protected:
         ws = HeadlessWindowSystem{};
         SetWindowSystem(&ws);
         PcDirectory = dir.Path();
+        std::snprintf(IniPath, sizeof IniPath, "%s", dir.PathOf("PIER.INI").c_str());
     }
     void Command(int id, unsigned notification = kNotifyClicked) { MainWindowCommand(kWindow, id, notification); }
     void Start() { ASSERT_EQ(StartMainWindow(kWindow), 1); }
@@ -355,7 +356,6 @@ TEST_F(MainWindowTest, TypedCharactersSelectTheNextItemThatBeginsWithThem)
 TEST_F(MainWindowTest, ExitSavesThePreferencesOnlyWhenAsked)
 {
     const std::string ini = dir.PathOf("PIER.INI");
-    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
     for (bool save : {false, true}) {
         FileDelete(ini.c_str());
         Start();
@@ -414,7 +414,6 @@ TEST_F(MainWindowTest, FormatRefusesDrivesThatCannotTakeIt)
 TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
 {
     const std::string ini = dir.PathOf("PIER.INI");
-    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
     WriteProfileString("Disk Images", "Image1", dir.PathOf("gone.img").c_str(), ini.c_str());
     Start();
     ws.messageCount = 0;  // no drives yet
@@ -483,12 +482,6 @@ TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
 {
     const std::string path = dir.WriteFile("held.img", MakeMiniVolume().bytes);
     const std::string first = dir.WriteFile("first.img", MakeMiniVolume().bytes);
-    const auto othersLock = [](const std::string& file) {
-        const FileHandle f = FileOpen(file.c_str(), FileMode::ReadWrite);
-        const FileLockResult r = FileLock(f, true, 0);
-        FileClose(f);
-        return r;
-    };
     const auto choose = [&](int drive) {
         ws.ComboSelect(kIdMacDriveBox, drive);
         Command(kIdMacDriveBox, kNotifyCloseUp);
@@ -499,11 +492,11 @@ TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
         Command(kCmdOpenImage);
     }
     ASSERT_EQ(ws.ListCount(kIdMacList), 1);
-    EXPECT_EQ(othersLock(first), FileLockResult::Locked);
-    EXPECT_EQ(othersLock(path), FileLockResult::Busy);
+    EXPECT_EQ(OthersLock(first), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(path), FileLockResult::Busy);
     choose(0);
-    EXPECT_EQ(othersLock(first), FileLockResult::Busy);
-    EXPECT_EQ(othersLock(path), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(first), FileLockResult::Busy);
+    EXPECT_EQ(OthersLock(path), FileLockResult::Locked);
     const std::vector<uint8_t> before = ReadFileBytes(path);
     const FileHandle other = FileOpen(path.c_str(), FileMode::ReadWrite);
     ASSERT_EQ(FileLock(other, true, 0), FileLockResult::Locked);
