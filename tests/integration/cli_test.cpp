@@ -105,27 +105,34 @@ std::vector<std::string> Names(const std::string& text, const std::vector<std::s
     return names;
 }
 
-// The volume the read tests share, made by hfsutils once per process.
-const std::string& Volume()
+// An image `make` builds with hfsutils once per process; empty when that failed.
+const std::string& MadeOnce(const std::string& name, bool (*make)(HfsUtils& hfs, const std::string& path))
 {
     static TempDir dir;
-    static std::string image;
-    if (!image.empty()) return image;
+    static std::map<std::string, std::string> made;
+    std::string& path = made[name];
+    if (!path.empty()) return path;
     HfsUtils hfs;
+    if (make(hfs, dir.PathOf(name)))
+        path = dir.PathOf(name);
+    else
+        ADD_FAILURE() << hfs.LastError();
+    return path;
+}
+
+// The volume the read tests share.
+bool MakeReadVolume(HfsUtils& hfs, const std::string& path)
+{
     const std::vector<MacFileImage> root = {
         File("Zeta", "TEXT", "ttxt", 0, 300, 0, 0xC0000000),   File("alpha", "APPL", "AAAA", 0, 5000, 100, 0xC2000000),
         File("Beta", "PICT", "ZZZZ", 0, 1, 0, 0xC1000000),     File(kCafe, "abcd", "MMMM", 0, 42, 7, 0xBF000000),
         File(kDot, "TEXT", "ttxt", 0, 7, 0, 0xBE000000),       File(kIts, "TEXT", "ttxt", 0, 8, 0, 0xBD000000),
         File(kLeq, "TEXT", "ttxt", 0, 9, 0, 0xBC000000),       File("Secret", "TEXT", "ttxt", 0x4000, 10, 0, 0xBB000000),
     };
-    if (hfs.Format(dir.PathOf("cli.img"), kLabel, 1474560) && hfs.Mkdir(":Archive") && hfs.Mkdir(":Sub") &&
-        hfs.Mkdir(":Sub:Deeper") && hfs.PutMacBinary(root, ":") &&
-        hfs.PutMacBinary({File("Inner", "TEXT", "ttxt", 0, 11, 0, 0xB0000000)}, ":Sub") &&
-        hfs.PutMacBinary({File("Bottom", "TEXT", "ttxt", 0, 12, 3, 0xB0000000)}, ":Sub:Deeper"))
-        image = dir.PathOf("cli.img");
-    else
-        ADD_FAILURE() << hfs.LastError();
-    return image;
+    return hfs.Format(path, kLabel, 1474560) && hfs.Mkdir(":Archive") && hfs.Mkdir(":Sub") &&
+           hfs.Mkdir(":Sub:Deeper") && hfs.PutMacBinary(root, ":") &&
+           hfs.PutMacBinary({File("Inner", "TEXT", "ttxt", 0, 11, 0, 0xB0000000)}, ":Sub") &&
+           hfs.PutMacBinary({File("Bottom", "TEXT", "ttxt", 0, 12, 3, 0xB0000000)}, ":Sub:Deeper");
 }
 
 class CliReadTest : public ::testing::Test {
@@ -133,7 +140,7 @@ protected:
     void SetUp() override
     {
         if (!HfsUtilsAvailable()) GTEST_SKIP() << "hfsutils is not installed";
-        image = Volume();
+        image = Image();
         ASSERT_FALSE(image.empty());
         before = ReadFileBytes(image);
     }
@@ -143,6 +150,8 @@ protected:
             EXPECT_TRUE(ReadFileBytes(image) == before) << "a read command changed the image";
         }
     }
+
+    virtual const std::string& Image() const { return MadeOnce("cli.img", MakeReadVolume); }
 
     const std::vector<std::string> known{"Archive", "Sub", "Deeper", "Inner", "Bottom", "alpha", kLeqUtf8, "Beta",
                                          kCafeUtf8, kItsUtf8, "Secret", "Zeta", kDotUtf8};
@@ -329,28 +338,14 @@ protected:
         };
         return names;
     }
-    static const std::string& HostileImage()
+    const std::string& Image() const override
     {
-        static TempDir dir;
-        static std::string path;
-        if (!path.empty()) return path;
-        HfsUtils hfs;
-        std::vector<MacFileImage> files;
-        for (const Name& n : Names())
-            files.push_back(File(n.mac, "T\x1bX\x7f", std::string("\x3f\0\0\x01", 4), 0, 5, 0, 0xC2000000));
-        if (hfs.Format(dir.PathOf("hostile.img"), "Vol\x1b[2J", 1474560) && hfs.PutMacBinary(files, ":"))
-            path = dir.PathOf("hostile.img");
-        else
-            ADD_FAILURE() << hfs.LastError();
-        return path;
-    }
-    void SetUp() override
-    {
-        CliReadTest::SetUp();
-        if (IsSkipped() || HasFatalFailure()) return;
-        image = HostileImage();
-        ASSERT_FALSE(image.empty());
-        before = ReadFileBytes(image);
+        return MadeOnce("hostile.img", [](HfsUtils& hfs, const std::string& path) {
+            std::vector<MacFileImage> files;
+            for (const Name& n : Names())
+                files.push_back(File(n.mac, "T\x1bX\x7f", std::string("\x3f\0\0\x01", 4), 0, 5, 0, 0xC2000000));
+            return hfs.Format(path, "Vol\x1b[2J", 1474560) && hfs.PutMacBinary(files, ":");
+        });
     }
     // No byte of `text` is a control character other than a line end.
     static void ExpectNoControls(const std::string& text)
