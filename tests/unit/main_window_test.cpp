@@ -1,6 +1,6 @@
 // The main window driven as a user drives it: start-up, the checks and
 // refusals of every file command, the active pane, Sort By, the path and
-// drive boxes, Enter, and the way out.
+// drive boxes, Enter, the way out, and which disk image is held.
 #include <gtest/gtest.h>
 
 #include <cstring>
