@@ -60,35 +60,29 @@ struct FakeDevice {
 };
 FakeDevice Dev;
 
-uint32_t SectorsToMove(uint32_t count, uint32_t first)
+// A device read ('r') or write ('w') of whole sectors.
+int32_t FakeTransfer(char op, uint8_t* buffer, uint32_t count, uint32_t first)
 {
-    const uint32_t total = static_cast<uint32_t>(Dev.bytes.size() / Dev.sectorSize);
-    if (first >= total) return 0;
-    uint32_t n = std::min(count, total - first);
-    if (Dev.maxSectors) n = std::min(n, Dev.maxSectors);
-    return n;
-}
-
-int32_t FakeRead(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry*)
-{
-    Dev.calls.push_back({'r', count, first});
-    if (++Dev.reads == Dev.failReadAt) {
+    Dev.calls.push_back({op, count, first});
+    if (op == 'r' ? ++Dev.reads == Dev.failReadAt : ++Dev.writes == Dev.failWriteAt) {
         // A failing device may still have scribbled over the staging buffer.
-        std::memset(buffer, 0xA5, count * Dev.sectorSize);
+        if (op == 'r') std::memset(buffer, 0xA5, count * Dev.sectorSize);
         return Dev.failValue;
     }
-    const uint32_t n = SectorsToMove(count, first);
-    std::memcpy(buffer, Dev.bytes.data() + size_t{first} * Dev.sectorSize, size_t{n} * Dev.sectorSize);
+    const uint32_t total = static_cast<uint32_t>(Dev.bytes.size() / Dev.sectorSize);
+    uint32_t n = first >= total ? 0 : std::min(count, total - first);
+    if (Dev.maxSectors) n = std::min(n, Dev.maxSectors);
+    uint8_t* medium = Dev.bytes.data() + size_t{first} * Dev.sectorSize;
+    std::memcpy(op == 'r' ? buffer : medium, op == 'r' ? medium : buffer, size_t{n} * Dev.sectorSize);
     return static_cast<int32_t>(n) + (n ? Dev.claimExtra : 0);
 }
-
+int32_t FakeRead(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry*)
+{
+    return FakeTransfer('r', buffer, count, first);
+}
 int32_t FakeWrite(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry*)
 {
-    Dev.calls.push_back({'w', count, first});
-    if (++Dev.writes == Dev.failWriteAt) return Dev.failValue;
-    const uint32_t n = SectorsToMove(count, first);
-    std::memcpy(Dev.bytes.data() + size_t{first} * Dev.sectorSize, buffer, size_t{n} * Dev.sectorSize);
-    return static_cast<int32_t>(n) + (n ? Dev.claimExtra : 0);
+    return FakeTransfer('w', buffer, count, first);
 }
 
 class DriveTableTest : public DiskStateTest {};
