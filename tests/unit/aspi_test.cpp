@@ -108,10 +108,7 @@ Forced Execute(SrbExecute& srb)
         if (srb.SRB_BufLen != count * t.sectorSize) return {kSrbError, 0x12};  // data over- or underrun
         if (t.bytes.empty() || uint64_t{first} + count > t.bytes.size() / t.sectorSize) return {kSrbError, 0, 2};
         uint8_t* medium = const_cast<uint8_t*>(t.bytes.data()) + size_t{first} * t.sectorSize;
-        if (read)
-            std::memcpy(srb.SRB_BufPointer, medium, srb.SRB_BufLen);
-        else
-            std::memcpy(medium, srb.SRB_BufPointer, srb.SRB_BufLen);
+        std::memcpy(read ? srb.SRB_BufPointer : medium, read ? medium : srb.SRB_BufPointer, srb.SRB_BufLen);
         return {};
     }
     }
