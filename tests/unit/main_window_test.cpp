@@ -487,6 +487,7 @@ TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
         Command(kIdMacDriveBox, kNotifyCloseUp);
     };
     Start();
+    ws.messageCount = 0;
     for (const std::string& opened : {first, path}) {
         ws.imagePathAnswer = opened;
         Command(kCmdOpenImage);
@@ -495,13 +496,16 @@ TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
     EXPECT_EQ(OthersLock(first), FileLockResult::Locked);
     EXPECT_EQ(OthersLock(path), FileLockResult::Busy);
     choose(0);
+    ws.ListSelect(kIdMacList, 0, true);  // its volume opened
+    Command(kIdMacList, kNotifyDoubleClick);
+    ASSERT_NE(MacPaneState.parentId, 0u);
+    EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
     EXPECT_EQ(OthersLock(first), FileLockResult::Busy);
     EXPECT_EQ(OthersLock(path), FileLockResult::Locked);
     const std::vector<uint8_t> before = ReadFileBytes(path);
     const FileHandle other = FileOpen(path.c_str(), FileMode::ReadWrite);
     ASSERT_EQ(FileLock(other, true, 0), FileLockResult::Locked);
     ImageLockWaitMs = 0;
-    ws.messageCount = 0;
     choose(1);
     EXPECT_EQ(ws.messageCount, 1);
     EXPECT_NE(std::strstr(ws.lastText, "in use by another program"), nullptr) << ws.lastText;
