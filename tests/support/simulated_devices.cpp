@@ -124,7 +124,7 @@ bool SimDeviceIoControl(DeviceHandle h, uint32_t code, void* in, uint32_t inSize
         return true;
     }
     case kGetLengthInfo: {
-        if (!d.lengthKnown || outSize < 8) return false;
+        if (outSize < 8) return false;
         const uint64_t length = LengthOf(d);
         PutU32(static_cast<uint8_t*>(out), static_cast<uint32_t>(length));
         PutU32(static_cast<uint8_t*>(out) + 4, static_cast<uint32_t>(length >> 32));
@@ -145,39 +145,30 @@ uint32_t SimSetFilePointer(DeviceHandle h, int32_t distance, uint32_t method)
     return static_cast<uint32_t>(Of(h)->position);
 }
 
-// Moves at most what the device holds from the position, and its per-call limit.
-uint32_t Movable(const SimDevice& d, uint64_t position, uint32_t bytes)
+// Moves at most what the device holds from the position, and its per-call
+// limit: from `from` onto the device when writing, else from it to `to`.
+bool Transfer(DeviceHandle h, const void* from, void* to, uint32_t bytes, uint32_t* moved)
 {
-    const uint64_t size = d.bytes.size();
-    uint64_t n = position >= size ? 0 : std::min<uint64_t>(bytes, size - position);
-    if (d.maxBytesPerCall) n = std::min<uint64_t>(n, d.maxBytesPerCall);
-    return static_cast<uint32_t>(n);
+    const bool write = from != nullptr;
+    Sim.log.push_back((write ? "write " : "read ") + std::to_string(bytes));
+    *moved = 0;
+    SimDevice* d = DeviceOf(h);
+    if (Fails() || !d || (write ? d->writeFails : d->readFails)) return false;
+    const uint64_t at = Of(h)->position, size = d->bytes.size();
+    uint64_t n = at >= size ? 0 : std::min<uint64_t>(bytes, size - at);
+    if (d->maxBytesPerCall) n = std::min<uint64_t>(n, d->maxBytesPerCall);
+    *moved = static_cast<uint32_t>(n);
+    if (n) std::memcpy(write ? d->bytes.data() + at : to, write ? from : d->bytes.data() + at, n);
+    Of(h)->position += n;
+    return true;
 }
-
 bool SimReadFile(DeviceHandle h, void* buffer, uint32_t bytes, uint32_t* moved)
 {
-    Sim.log.push_back("read " + std::to_string(bytes));
-    *moved = 0;
-    SimDevice* d = DeviceOf(h);
-    if (Fails() || !d || d->readFails) return false;
-    const uint64_t at = Of(h)->position;
-    *moved = Movable(*d, at, bytes);
-    std::memcpy(buffer, d->bytes.data() + at, *moved);
-    Of(h)->position += *moved;
-    return true;
+    return Transfer(h, nullptr, buffer, bytes, moved);
 }
-
 bool SimWriteFile(DeviceHandle h, const void* buffer, uint32_t bytes, uint32_t* moved)
 {
-    Sim.log.push_back("write " + std::to_string(bytes));
-    *moved = 0;
-    SimDevice* d = DeviceOf(h);
-    if (Fails() || !d || d->writeFails) return false;
-    const uint64_t at = Of(h)->position;
-    *moved = Movable(*d, at, bytes);
-    std::memcpy(d->bytes.data() + at, buffer, *moved);
-    Of(h)->position += *moved;
-    return true;
+    return Transfer(h, buffer, nullptr, bytes, moved);
 }
 
 uint32_t SimDriveType(const char* root)

@@ -20,7 +20,6 @@ struct SimDevice {
     uint32_t maxBytesPerCall = 0;    // short transfers; 0 no limit
     // Geometry answer; media 0: the geometry calls fail with error 50.
     uint32_t media = 0, cylinders = 0, heads = 0, sectorsPerTrack = 0, bytesPerSector = 512;
-    bool lengthKnown = true;         // answers the length-info call
     bool mediaTypesKnown = true;     // answers the media-types call (else error 50)
     std::vector<uint32_t> mediaTypes;
 };

@@ -45,6 +45,14 @@ std::string TempDir::WriteFile(const std::string& name, const std::vector<uint8_
     return path;
 }
 
+FileLockResult OthersLock(const std::string& path)
+{
+    const FileHandle f = FileOpen(path.c_str(), FileMode::ReadWrite);
+    const FileLockResult r = FileLock(f, true, 0);
+    FileClose(f);
+    return r;
+}
+
 std::vector<uint8_t> ReadFileBytes(const std::string& path)
 {
     // In one read: some images are large.

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "disk/image_drive.h"
+#include "platform/platform.h"
 #include "ui/program_state.h"
 
 struct DriveEntry;
@@ -41,6 +42,9 @@ private:
 
 // The whole file; empty when it cannot be read.
 std::vector<uint8_t> ReadFileBytes(const std::string& path);
+
+// What another program asking now for the write lock on `path` gets.
+FileLockResult OthersLock(const std::string& path);
 
 // Every regular file under `root`, by its path relative to `root`.
 std::map<std::string, std::vector<uint8_t>> ReadFileTree(const std::string& root);

@@ -108,10 +108,7 @@ Forced Execute(SrbExecute& srb)
         if (srb.SRB_BufLen != count * t.sectorSize) return {kSrbError, 0x12};  // data over- or underrun
         if (t.bytes.empty() || uint64_t{first} + count > t.bytes.size() / t.sectorSize) return {kSrbError, 0, 2};
         uint8_t* medium = const_cast<uint8_t*>(t.bytes.data()) + size_t{first} * t.sectorSize;
-        if (read)
-            std::memcpy(srb.SRB_BufPointer, medium, srb.SRB_BufLen);
-        else
-            std::memcpy(medium, srb.SRB_BufPointer, srb.SRB_BufLen);
+        std::memcpy(read ? srb.SRB_BufPointer : medium, read ? medium : srb.SRB_BufPointer, srb.SRB_BufLen);
         return {};
     }
     }
@@ -199,11 +196,12 @@ protected:
         EXPECT_EQ(Sim.events, 0) << "an event was left open";
         DiskStateTest::TearDown();
     }
-    SimTarget& Disk(uint32_t target, uint32_t sectorSize, size_t sectors, uint32_t adapter = 0)
+    // A target of `sectors` patterned sectors (none: no medium), of SCSI device `type`.
+    SimTarget& Disk(uint32_t target, uint32_t sectorSize, size_t sectors, uint8_t type = 0, bool removable = false,
+                    uint32_t adapter = 0)
     {
         SimTarget& t = Sim.targets[{adapter, target}];
-        t.sectorSize = sectorSize;
-        t.bytes = PatternBytes(sectorSize * sectors, target);
+        t = {type, removable, sectorSize, PatternBytes(sectorSize * sectors, target)};
         return t;
     }
 };
@@ -325,23 +323,17 @@ TEST_F(AspiTest, BlocksMapOntoTheDevicesSectors)
 TEST_F(AspiTest, DiscoveryListsTheDevicesThatMayHoldMacVolumes)
 {
     Sim.support = 0x0102;
-    Disk(0, 512, 16).type = 6;  // scanner
-    Disk(2, 512, 16);           // fixed, nothing Mac on it
+    Disk(0, 512, 16, 6);  // scanner
+    Disk(2, 512, 16);     // fixed, nothing Mac on it
     SimTarget& mac = Disk(3, 512, 16);
     mac.bytes[512] = 'P';
     mac.bytes[513] = 'M';
     mac.identification = "QUAYSIM   Mac   Disk  Two  ";
-    SimTarget& cartridge = Sim.targets[{0, 4}];  // removable, no medium
-    cartridge.removable = true;
-    SimTarget& cd = Disk(5, 2048, 16);
-    cd.type = 5;
-    cd.removable = true;
-    for (uint32_t t : {6, 7}) {
-        SimTarget& optical = Disk(t, 512, 16);
-        optical.type = t == 6 ? 4 : 7;  // write once, optical memory
-        optical.removable = true;
-    }
-    SimTarget& other = Disk(1, 512, 16, 1);  // on the second adapter, an HFS volume
+    Disk(4, 512, 0, 0, true);   // a cartridge drive without a medium
+    Disk(5, 2048, 16, 5, true);  // CD-ROM
+    Disk(6, 512, 16, 4, true);   // write once
+    Disk(7, 512, 16, 7, true);   // optical memory
+    SimTarget& other = Disk(1, 512, 16, 0, false, 1);  // on the second adapter, an HFS volume
     other.bytes[1024] = 'B';
     other.bytes[1025] = 'D';
 

@@ -1,6 +1,6 @@
 // The main window driven as a user drives it: start-up, the checks and
 // refusals of every file command, the active pane, Sort By, the path and
-// drive boxes, Enter, and the way out.
+// drive boxes, Enter, the way out, and which disk image is held.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -46,6 +46,7 @@ protected:
         ws = HeadlessWindowSystem{};
         SetWindowSystem(&ws);
         PcDirectory = dir.Path();
+        std::snprintf(IniPath, sizeof IniPath, "%s", dir.PathOf("PIER.INI").c_str());
     }
     void Command(int id, unsigned notification = kNotifyClicked) { MainWindowCommand(kWindow, id, notification); }
     void Start() { ASSERT_EQ(StartMainWindow(kWindow), 1); }
@@ -355,7 +356,6 @@ TEST_F(MainWindowTest, TypedCharactersSelectTheNextItemThatBeginsWithThem)
 TEST_F(MainWindowTest, ExitSavesThePreferencesOnlyWhenAsked)
 {
     const std::string ini = dir.PathOf("PIER.INI");
-    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
     for (bool save : {false, true}) {
         FileDelete(ini.c_str());
         Start();
@@ -414,7 +414,6 @@ TEST_F(MainWindowTest, FormatRefusesDrivesThatCannotTakeIt)
 TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
 {
     const std::string ini = dir.PathOf("PIER.INI");
-    std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
     WriteProfileString("Disk Images", "Image1", dir.PathOf("gone.img").c_str(), ini.c_str());
     Start();
     ws.messageCount = 0;  // no drives yet
@@ -477,22 +476,37 @@ TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
     EXPECT_EQ(ReadFileBytes(ws.imagePathAnswer), std::vector<uint8_t>(1474560));
 }
 
-// An image another program holds is not chosen, and says so once.
-TEST_F(MainWindowTest, AnImageInUseElsewhereIsNotChosen)
+// Only the chosen image is held; one another program holds is not chosen,
+// and says so once.
+TEST_F(MainWindowTest, OnlyTheChosenImageIsHeld)
 {
     const std::string path = dir.WriteFile("held.img", MakeMiniVolume().bytes);
+    const std::string first = dir.WriteFile("first.img", MakeMiniVolume().bytes);
+    const auto choose = [&](int drive) {
+        ws.ComboSelect(kIdMacDriveBox, drive);
+        Command(kIdMacDriveBox, kNotifyCloseUp);
+    };
     Start();
-    ws.imagePathAnswer = path;
-    Command(kCmdOpenImage);
+    ws.messageCount = 0;
+    for (const std::string& opened : {first, path}) {
+        ws.imagePathAnswer = opened;
+        Command(kCmdOpenImage);
+    }
     ASSERT_EQ(ws.ListCount(kIdMacList), 1);
-    ResetMacPane(kWindow);
+    EXPECT_EQ(OthersLock(first), FileLockResult::Locked);
+    EXPECT_EQ(OthersLock(path), FileLockResult::Busy);
+    choose(0);
+    ws.ListSelect(kIdMacList, 0, true);  // its volume opened
+    Command(kIdMacList, kNotifyDoubleClick);
+    ASSERT_NE(MacPaneState.parentId, 0u);
+    EXPECT_EQ(ws.messageCount, 0) << ws.lastText;
+    EXPECT_EQ(OthersLock(first), FileLockResult::Busy);
+    EXPECT_EQ(OthersLock(path), FileLockResult::Locked);
     const std::vector<uint8_t> before = ReadFileBytes(path);
     const FileHandle other = FileOpen(path.c_str(), FileMode::ReadWrite);
     ASSERT_EQ(FileLock(other, true, 0), FileLockResult::Locked);
     ImageLockWaitMs = 0;
-    ws.messageCount = 0;
-    ws.ComboSelect(kIdMacDriveBox, 0);
-    Command(kIdMacDriveBox, kNotifyCloseUp);
+    choose(1);
     EXPECT_EQ(ws.messageCount, 1);
     EXPECT_NE(std::strstr(ws.lastText, "in use by another program"), nullptr) << ws.lastText;
     EXPECT_EQ(ws.ComboSelection(kIdMacDriveBox), -1);

@@ -36,19 +36,13 @@ namespace {
 
 std::vector<uint8_t> Bytes(const std::string& text) { return std::vector<uint8_t>(text.begin(), text.end()); }
 
-class ProfileTest : public ::testing::Test {
+// The program's state (preferences, transfer limit) is reset around each test.
+class ProfileTest : public DiskStateTest {
 protected:
     void SetUp() override
     {
-        saved = Prefs;
-        std::memcpy(savedIni, IniPath, sizeof IniPath);
+        DiskStateTest::SetUp();
         std::snprintf(IniPath, sizeof IniPath, "%s", ini.c_str());
-    }
-    void TearDown() override
-    {
-        Prefs = saved;
-        std::memcpy(IniPath, savedIni, sizeof IniPath);
-        MaxTransferBytes = 32768;
     }
     std::string Read(const char* section, const char* key, unsigned size = 256)
     {
@@ -61,8 +55,6 @@ protected:
     void Write(const std::string& text) { dir.WriteFile("PIER.INI", Bytes(text)); }
     TempDir dir;
     std::string ini = dir.PathOf("PIER.INI");
-    PrefsRecord saved;
-    char savedIni[256];
 };
 
 TEST_F(ProfileTest, ReadingWritingAndTheTransferLimit)
