@@ -694,6 +694,15 @@ int CommandPut(const CliArgs& args)
         ansiCodes[i] = Utf8ToAnsi(*codes[i]);
         if (ansiCodes[i].size() != 4) return UsageError("TYPE and CREATOR are four characters each");
     }
+    // Given codes stand for every file (after the transfer is prepared): the
+    // type map would overrule them.
+    auto useGivenCodes = [&] {
+        if (!codes[0] && !codes[1]) return;
+        Translator& translator = TranslatorTable[index];
+        if (codes[0]) std::memcpy(translator.macType, ansiCodes[0].c_str(), 5);
+        if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
+        CurrentOptions.pcUseMap = false;
+    };
     const std::string* stdinName = args.Option("--name");
     size_t fromStdin = 0;
     for (size_t p = 1; p < args.positional.size(); ++p) fromStdin += args.positional[p] == kStandardInput;
@@ -704,12 +713,7 @@ int CommandPut(const CliArgs& args)
         if (stdinName) return UsageError("--name names standard input, which put -r does not read");
         HeldTypeMapsScope maps;
         PrepareTransfer(policy);
-        if (codes[0] || codes[1]) {
-            Translator& translator = TranslatorTable[index];
-            if (codes[0]) std::memcpy(translator.macType, ansiCodes[0].c_str(), 5);
-            if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
-            CurrentOptions.pcUseMap = false;
-        }
+        useGivenCodes();
         return PutTree(args, policy, index);
     }
     if (fromStdin && named && !stdinName) return UsageError("a file read from standard input (-) needs --name NAME");
@@ -732,13 +736,7 @@ int CommandPut(const CliArgs& args)
 
     HeldTypeMapsScope maps;
     PrepareTransfer(policy);
-    if (codes[0] || codes[1]) {
-        // Given codes stand for every file; the type map would overrule them.
-        Translator& translator = TranslatorTable[index];
-        if (codes[0]) std::memcpy(translator.macType, ansiCodes[0].c_str(), 5);
-        if (codes[1]) std::memcpy(translator.macCreator, ansiCodes[1].c_str(), 5);
-        CurrentOptions.pcUseMap = false;
-    }
+    useGivenCodes();
     if (!OpenImageVolume(args.positional[0], true, false)) return kExitFailed;
     const std::string* to = args.Option("--to");
     MacPathTarget folder;

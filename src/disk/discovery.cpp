@@ -13,11 +13,6 @@
 namespace {
 
 constexpr char kNoDrives[] = "Can't find any Mac compatible drives.";
-constexpr char kImageSection[] = "Disk Images";
-constexpr unsigned kImageKeys = 20;
-
-// The Windows versions without NT set the high bit of the version word.
-bool IsWindowsNt() { return (WindowsVersion & 0x80000000u) == 0; }
 
 // The images of the drives listed so far leave their slots.
 void CloseTableImages()
@@ -100,11 +95,11 @@ void AddFloppyDrive(uint32_t unit)
 
 void AddImageDrives()
 {
-    for (unsigned key = 1; key <= kImageKeys && DriveCount < kMaxDrives; ++key) {
+    for (unsigned key = 1; key <= kDiskImageKeys && DriveCount < kMaxDrives; ++key) {
         char name[16];
         std::snprintf(name, sizeof name, "Image%u", key);
         char path[sizeof ImageTable[0].path];
-        if (ReadProfileString(kImageSection, name, "", path, sizeof path, IniPath) == 0) continue;
+        if (ReadProfileString(kDiskImagesSection, name, "", path, sizeof path, IniPath) == 0) continue;
         // Listed, not kept open: the file is locked only while its drive is
         // in use, so other programs may use every image that is not.
         const int slot = ListImage(path, kBlockSize, true);

@@ -26,6 +26,9 @@ void AddFloppyDrive(uint32_t unit);
 // The size text of a physical drive's name (bytes, 0xFFFFFFFF for 4 GiB and
 // more); the program wires in the panes' size form when it starts.
 extern void (*DriveSizeText)(uint32_t bytes, char* out);
+// PIER.INI's list of disk images: the section and its keys Image1 to Image20.
+constexpr char kDiskImagesSection[] = "Disk Images";
+constexpr unsigned kDiskImageKeys = 20;
 // The image files of the section "Disk Images" of IniPath (keys Image1 to
 // Image20, full native paths), in key order, each named "[IMAGE name]" after
 // its base name. A file that cannot be opened is left out; the others are

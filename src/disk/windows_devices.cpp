@@ -135,8 +135,6 @@ int32_t FloppyVwin32Transfer(uint32_t code, const uint8_t* buffer, uint32_t coun
     return Vwin32Call(code, registers) == 0 ? static_cast<int32_t>(count) : 0;
 }
 
-bool IsWindowsNt() { return (WindowsVersion & 0x80000000u) == 0; }
-
 // The device layers in the form the block mapping calls them.
 int32_t CdromDeviceRead(uint8_t* buffer, uint32_t count, uint32_t first, const DriveEntry* entry)
 {
@@ -152,6 +150,8 @@ int32_t PhysicalDeviceWrite(uint8_t* buffer, uint32_t count, uint32_t first, con
 }
 
 }  // namespace
+
+bool IsWindowsNt() { return (WindowsVersion & 0x80000000u) == 0; }
 
 bool LockVolume(DeviceHandle device)
 {

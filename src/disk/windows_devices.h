@@ -44,6 +44,10 @@ static_assert(sizeof(Vwin32Registers) == 28);
 extern uint8_t Vwin32DeviceParameters[32];
 extern uint8_t Vwin32DiskPacket[10];
 
+// Whether the system is of the NT family: the others set the high bit of
+// the version word. The diskette path and the discovery steps follow it.
+bool IsWindowsNt();
+
 // Diskettes: unit 0 = A:, 1 = B:.
 bool FloppyPresentNt(uint32_t unit);
 bool FloppyPresentVwin32(uint32_t unit);

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 
 #include "core/main_state.h"
 #include "core/prefs.h"
@@ -83,6 +84,25 @@ MacCopyFilter MacFilterFromPrefs()
     return filter;
 }
 
+// The counting pass (mode 0) in its own progress window, the confirmation,
+// then the copying pass (mode 1) in another, and the report. False when the
+// user declined the copy.
+bool CountConfirmAndCopy(WindowHandle window, unsigned countKind, unsigned copyKind, const char* caption,
+                         const std::function<void(int mode)>& pass)
+{
+    OpenProgress(window, countKind);
+    pass(0);
+    if (StatusCode == 0) {
+        CloseProgress();
+        if (!ConfirmCopy(window, caption)) return false;
+        OpenProgress(window, copyKind);
+        pass(1);
+    }
+    CloseProgress();
+    ReportStatus(window);
+    return true;
+}
+
 }  // namespace
 
 int CopyMacToPc(WindowHandle window)
@@ -127,16 +147,8 @@ int CopyMacToPc(WindowHandle window)
         }
     };
 
-    OpenProgress(window, kProgressSearchMac);
-    pass(0);
-    if (StatusCode == 0) {
-        CloseProgress();
-        if (!ConfirmCopy(window, "Ready to copy from Mac to PC")) return 0;
-        OpenProgress(window, kProgressCopyMacToPc);
-        pass(1);
-    }
-    CloseProgress();
-    ReportStatus(window);
+    if (!CountConfirmAndCopy(window, kProgressSearchMac, kProgressCopyMacToPc, "Ready to copy from Mac to PC", pass))
+        return 0;
     RelistMacFolder(window);
     return 1;
 }
@@ -181,16 +193,8 @@ int CopyPcToMac(WindowHandle window)
         }
     };
 
-    OpenProgress(window, kProgressSearchPc);
-    pass(0);
-    if (StatusCode == 0) {
-        CloseProgress();
-        if (!ConfirmCopy(window, "Ready to copy from PC to Mac")) return 0;
-        OpenProgress(window, kProgressCopyPcToMac);
-        pass(1);
-    }
-    CloseProgress();
-    ReportStatus(window);
+    if (!CountConfirmAndCopy(window, kProgressSearchPc, kProgressCopyPcToMac, "Ready to copy from PC to Mac", pass))
+        return 0;
     FillPcDirectoryBox(window);
     return 1;
 }

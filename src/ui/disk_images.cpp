@@ -9,6 +9,7 @@
 #include "core/main_state.h"
 #include "core/prefs.h"
 #include "core/status.h"
+#include "disk/discovery.h"
 #include "disk/drive_table.h"
 #include "disk/image_drive.h"
 #include "hfs/format.h"
@@ -20,8 +21,6 @@
 
 namespace {
 
-constexpr char kImageSection[] = "Disk Images";
-constexpr unsigned kImageKeys = 20;
 constexpr char kImageCaption[] = "Disk Image";
 constexpr char kTableFull[] = "The Mac Drive box is full: no more disk images can be opened.";
 
@@ -79,11 +78,11 @@ uint32_t SectorSizeOf(const std::string& path)
 void RememberImage(const std::string& path)
 {
     int freeKey = 0;
-    for (unsigned key = 1; key <= kImageKeys; ++key) {
+    for (unsigned key = 1; key <= kDiskImageKeys; ++key) {
         char name[16];
         std::snprintf(name, sizeof name, "Image%u", key);
         char listed[sizeof ImageTable[0].path];
-        if (ReadProfileString(kImageSection, name, "", listed, sizeof listed, IniPath) == 0) {
+        if (ReadProfileString(kDiskImagesSection, name, "", listed, sizeof listed, IniPath) == 0) {
             if (freeKey == 0) freeKey = static_cast<int>(key);
         } else if (path == listed) {
             return;
@@ -92,7 +91,7 @@ void RememberImage(const std::string& path)
     if (freeKey == 0) return;  // twenty listed: this one is used for this run only
     char name[16];
     std::snprintf(name, sizeof name, "Image%d", freeKey);
-    WriteProfileString(kImageSection, name, path.c_str(), IniPath);
+    WriteProfileString(kDiskImagesSection, name, path.c_str(), IniPath);
 }
 
 // Chooses drive `index` in the Mac Drive box as the user does: its volumes
