@@ -474,6 +474,16 @@ TEST_F(MainWindowTest, DiskImagesOpenedAndMadeFromTheFileMenu)
     Command(kCmdNewImage);
     EXPECT_EQ(DriveCount, 3u);
     EXPECT_EQ(ReadFileBytes(ws.imagePathAnswer), std::vector<uint8_t>(1474560));
+
+    // A file that cannot be made (its folder is missing) is said once and
+    // lists nothing.
+    ws.messageCount = 0;
+    ws.imagePathAnswer = dir.PathOf("missing/new.img");
+    Command(kCmdNewImage);
+    EXPECT_EQ(ws.messageCount, 1);
+    EXPECT_NE(std::string(ws.lastText).find("Could not create"), std::string::npos) << ws.lastText;
+    EXPECT_EQ(DriveCount, 3u);
+    EXPECT_EQ(imageKey("Image5"), "");
 }
 
 // Only the chosen image is held; one another program holds is not chosen,
